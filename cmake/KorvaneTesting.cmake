@@ -1,0 +1,69 @@
+# Helpers for the three kinds of tests and for benchmarks.
+#
+#   korvane_add_gtest(name SOURCES a.cpp ... LIBS lib ...)
+#       Native GoogleTest executable run by ctest (native builds only).
+#   korvane_add_fuzzer(name SOURCES a.cpp ... LIBS lib ... [SECONDS n])
+#       libFuzzer target, run for a bounded time by ctest (KORVANE_FUZZ builds).
+#   korvane_add_benchmark(name SOURCES a.cpp ... LIBS lib ...)
+#       Native benchmark that prints its figures (KORVANE_BENCH builds);
+#       scripts/bench.sh runs every target in bench/.
+#   korvane_add_wine_test(name COMMAND cmd args...)
+#       Integration test in the Windows build, run with the project's Wine
+#       environment (own prefix, zh_CN locale, CJK font, a display).
+
+set(KORVANE_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
+set(KORVANE_NATIVE_TESTS OFF)
+if(NOT WIN32 AND NOT KORVANE_FUZZ AND NOT KORVANE_BENCH)
+  set(KORVANE_NATIVE_TESTS ON)
+  find_package(GTest REQUIRED)
+endif()
+
+function(korvane_add_gtest name)
+  if(NOT KORVANE_NATIVE_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  add_test(NAME ${name} COMMAND ${name})
+endfunction()
+
+function(korvane_add_fuzzer name)
+  if(NOT KORVANE_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "SECONDS" "SOURCES;LIBS" ${ARGN})
+  if(NOT ARG_SECONDS)
+    set(ARG_SECONDS 15)
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}_corpus)
+  file(MAKE_DIRECTORY ${corpus})
+  add_test(NAME ${name}
+           COMMAND ${name} -max_total_time=${ARG_SECONDS} -rss_limit_mb=2048
+                   -print_final_stats=1 ${corpus})
+endfunction()
+
+function(korvane_add_benchmark name)
+  if(NOT KORVANE_BENCH)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endfunction()
+
+function(korvane_add_wine_test name)
+  if(NOT WIN32)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "COMMAND" ${ARGN})
+  add_test(NAME ${name} COMMAND ${KORVANE_ROOT}/scripts/wine-env.sh ${ARG_COMMAND})
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "KORVANE_BUILD_DIR=${CMAKE_BINARY_DIR};KORVANE_BIN_DIR=${CMAKE_BINARY_DIR}/bin;KORVANE_TEST_BIN_DIR=${KORVANE_TEST_BIN_DIR}"
+    RUN_SERIAL TRUE
+    TIMEOUT 600)
+endfunction()

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Runs a command in the project's Wine environment:
+#   - a Wine prefix of its own inside the build folder (made on first use),
+#   - LC_ALL=zh_CN.UTF-8, so that the ANSI code page is 936,
+#   - "宋体" and "SimSun" mapped to the installed CJK font,
+#   - an X display (a private Xvfb is started when none is set).
+# Usage: wine-env.sh command [args...]
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(dirname "$here")
+export KORVANE_BUILD_DIR=${KORVANE_BUILD_DIR:-$root/build/win64}
+export WINEPREFIX=${WINEPREFIX:-$KORVANE_BUILD_DIR/wineprefix}
+export WINEARCH=win64
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+export LC_ALL=zh_CN.UTF-8
+export KORVANE_ROOT=$root
+
+xvfb_pid=
+cleanup() {
+  [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+if [[ -z "${DISPLAY:-}" ]]; then
+  for n in $(seq 90 120); do
+    [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && continue
+    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
+    break
+  done
+fi
+
+make_prefix() {
+  mkdir -p "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+  # The .reg file is UTF-16 so that the Chinese font name survives any
+  # command-line code page.
+  local reg="$WINEPREFIX/korvane-fonts.reg"
+  printf '%s\r\n' \
+    'Windows Registry Editor Version 5.00' '' \
+    '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
+    '"宋体"="WenQuanYi Zen Hei"' \
+    '"SimSun"="WenQuanYi Zen Hei"' \
+    '"新宋体"="WenQuanYi Zen Hei"' \
+    '"NSimSun"="WenQuanYi Zen Hei"' \
+    '"微软雅黑"="WenQuanYi Zen Hei"' \
+    '"Microsoft YaHei"="WenQuanYi Zen Hei"' \
+    | iconv -f UTF-8 -t UTF-16 > "$reg"
+  wine regedit /S "$reg" >/dev/null 2>&1
+  wineserver -w
+  touch "$WINEPREFIX/.korvane-ready"
+}
+
+if [[ ! -e "$WINEPREFIX/.korvane-ready" ]]; then
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  exec 9>"$WINEPREFIX.lock"
+  flock 9
+  [[ -e "$WINEPREFIX/.korvane-ready" ]] || make_prefix
+  flock -u 9
+fi
+
+"$@"

@@ -14,12 +14,16 @@ export WINEPREFIX=${WINEPREFIX:-$KORVANE_BUILD_DIR/wineprefix}
 export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-export LC_ALL=zh_CN.UTF-8
+# (bash warns that the glibc locale is missing; Wine does not need it)
+export LC_ALL=zh_CN.UTF-8 2>/dev/null
 export KORVANE_ROOT=$root
 
 xvfb_pid=
 cleanup() {
-  [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
+  if [[ -n "$xvfb_pid" ]]; then
+    wineserver -k 2>/dev/null || true
+    kill "$xvfb_pid" 2>/dev/null || true
+  fi
 }
 trap cleanup EXIT
 

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds the benchmarks and prints their figures:
+#   - every native benchmark in build/bench/bench (core speed),
+#   - every bench_*.sh script in the source tree, given the win64 build
+#     (CPU use under Wine).
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+"$root/scripts/setup.sh"
+"$root/scripts/build.sh" bench win64
+
+for b in "$root"/build/bench/bench/*; do
+  [[ -x "$b" ]] || continue
+  echo "== $(basename "$b")"
+  "$b"
+done
+
+while IFS= read -r script; do
+  echo "== ${script#"$root"/}"
+  bash "$script" "$root/build/win64"
+done < <(find "$root/app" "$root/update" -name 'bench_*.sh' | sort)

@@ -1,0 +1,47 @@
+// The strip's portable rules: the scroll tick, the colour cycle, where the
+// panel opens, and when the timer ticks. All positions are twips as floats.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "panel_link.h"
+
+namespace korvane {
+
+inline constexpr float kScrollStepTwips = 20.0f;
+inline constexpr std::int16_t kRightButton = 2;
+
+struct ScrollState {
+  float caption_left = 120.0f;    // Label1.Left
+  float caption_width = 0.0f;     // Label1.Width
+  float surface_width = 5895.0f;  // Picture1.Width
+};
+
+enum class TickResult { kStepped, kWrapped };
+
+// One tick: the caption steps 20 twips left, or, once its right edge is
+// left of the surface (strictly), it waits at the surface's right edge.
+TickResult AdvanceCaption(ScrollState& state);
+
+// The colour cycle: reads the swatch that colorstep selects and advances
+// colorstep. Returns the colour for the caption, or nothing for a
+// colorstep outside 0..2 (the panel is then not touched).
+std::optional<std::uint32_t> NextCaptionColour(std::int16_t& colorstep, PanelLink& panel);
+
+// Right button released over the caption: panel left-aligned with the
+// strip, its bottom 2600 twips above the strip. Other buttons do nothing.
+void OpenPanelFromCaption(std::int16_t button, float strip_left, float strip_top,
+                          PanelLink& panel);
+// Right button released elsewhere on the strip: bottom 4000 twips above,
+// left edge unchanged.
+void OpenPanelFromStrip(std::int16_t button, float strip_top, PanelLink& panel);
+
+// The scroll timer: an interval of 0 delivers no ticks although enabled.
+struct TimerSettings {
+  std::uint32_t interval_ms = 150;
+  bool enabled = true;
+  bool Ticking() const { return enabled && interval_ms > 0; }
+};
+
+}  // namespace korvane

@@ -1,0 +1,21 @@
+// Twips (1/1440 inch) to device pixels and back. Positions and sizes stay
+// in twips as floats; they are rounded only when mapped to pixels.
+#pragma once
+
+#include <cmath>
+
+namespace korvane {
+
+inline constexpr float kTwipsPerInch = 1440.0f;
+
+// Nearest pixel; halves go towards +infinity so that a moving caption
+// takes even steps across zero.
+inline int TwipsToPixels(float twips, unsigned dpi) {
+  return static_cast<int>(std::floor(static_cast<double>(twips) * dpi / kTwipsPerInch + 0.5));
+}
+
+inline float PixelsToTwips(int pixels, unsigned dpi) {
+  return static_cast<float>(static_cast<double>(pixels) * kTwipsPerInch / dpi);
+}
+
+}  // namespace korvane

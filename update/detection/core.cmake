@@ -1,0 +1,25 @@
+# Portable core of the Detection class: update page, version rule, date page.
+# No Windows headers, so it builds natively (tests, fuzzing, benchmarks) and
+# with MinGW for Update.dll.
+add_library(korvane_update_core STATIC update_reply.cpp)
+target_include_directories(korvane_update_core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_features(korvane_update_core PUBLIC cxx_std_20)
+
+korvane_add_gtest(update_reply_test
+  SOURCES update_reply_test.cpp
+  LIBS korvane_update_core)
+
+korvane_add_fuzzer(update_reply_fuzz
+  SOURCES update_reply_fuzz.cpp
+  LIBS korvane_update_core)
+
+korvane_add_benchmark(update_reply_bench
+  SOURCES update_reply_bench.cpp
+  LIBS korvane_update_core)
+
+# The reference update service and its own test.
+if(KORVANE_NATIVE_TESTS)
+  add_test(NAME update_service_test
+           COMMAND python3 ${PROJECT_SOURCE_DIR}/tools/update_service/update_service_test.py)
+  set_tests_properties(update_service_test PROPERTIES TIMEOUT 60)
+endif()

@@ -1,0 +1,55 @@
+#include "code_page_iconv.h"
+
+#include <iconv.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace korvane::http {
+
+namespace {
+
+class Converter {
+public:
+    explicit Converter(const char* from) : cd_(iconv_open("UTF-16LE", from)) {
+        if (cd_ == reinterpret_cast<iconv_t>(-1)) {
+            throw std::runtime_error(std::string("iconv does not know ") + from);
+        }
+    }
+    ~Converter() { iconv_close(cd_); }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    // The code's bytes, when they convert completely into one UTF-16 unit.
+    std::optional<char16_t> Decode(std::uint16_t code) {
+        char in[2];
+        std::size_t inLeft = 0;
+        if (code >= 0x100) in[inLeft++] = static_cast<char>(code >> 8);
+        in[inLeft++] = static_cast<char>(code & 0xFF);
+        unsigned char out[8];
+        char* inPtr = in;
+        char* outPtr = reinterpret_cast<char*>(out);
+        std::size_t outLeft = sizeof out;
+
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        const std::size_t done = iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft);
+        const bool flushed = iconv(cd_, nullptr, nullptr, &outPtr, &outLeft) != static_cast<std::size_t>(-1);
+        if (done == static_cast<std::size_t>(-1) || !flushed || inLeft != 0 ||
+            sizeof out - outLeft != 2) {
+            return std::nullopt;
+        }
+        return static_cast<char16_t>(out[0] | out[1] << 8);
+    }
+
+private:
+    iconv_t cd_;
+};
+
+}  // namespace
+
+CodePage MakeIconvCodePage(const char* name) {
+    Converter converter(name);
+    return CodePage([&](std::uint16_t code) { return converter.Decode(code); });
+}
+
+}  // namespace korvane::http

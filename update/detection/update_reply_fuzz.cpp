@@ -1,5 +1,7 @@
-// Feeds arbitrary UTF-16 text to the page parsers. The first code unit picks
-// how many of the following units form the product name.
+// Feeds arbitrary text to the page parsers. An odd first byte builds the
+// text from page fragments (markers, digits, apostrophes) so that deep paths
+// are reached; an even one takes the rest as raw UTF-16. The first character
+// of the text picks the product name.
 #include "update_reply.h"
 
 #include <cstddef>
@@ -21,22 +23,47 @@ void Check(bool condition) {
     if (!condition) std::abort();
 }
 
+std::u16string FromFragments(const std::uint8_t* data, std::size_t size) {
+    static constexpr std::u16string_view kFragments[] = {
+        u"\"title\":'", u"\"title\"", u"\"Title\":'", u"\"imgsrc\":'", u"\"imgsrc\"",
+        u"\"STYLE1\"", u"Korvane", u"'", u".", u"|", u" ", u"\\x", u"年", u"月", u"日",
+        u"0", u"1", u"2", u"9", u"10", u"x", u"2013", u"<span class=", u">"};
+    constexpr std::size_t kCount = sizeof(kFragments) / sizeof(kFragments[0]);
+    std::u16string text;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] < kCount) {
+            text += kFragments[data[i]];
+        } else {
+            text += static_cast<char16_t>(data[i]);
+        }
+    }
+    return text;
+}
+
+std::u16string FromRaw(const std::uint8_t* data, std::size_t size) {
+    std::u16string text(size / 2, u'\0');
+    std::memcpy(text.data(), data, text.size() * 2);
+    return text;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::u16string text(size / 2, u'\0');
-    std::memcpy(text.data(), data, text.size() * 2);
+    if (size == 0) return 0;
+    const auto text = data[0] % 2 ? FromFragments(data + 1, size - 1) : FromRaw(data + 1, size - 1);
     const std::u16string_view all(text);
 
+    // The product name: "Korvane", or that many characters of the text.
     const std::size_t nameLength = all.empty() ? 0 : all[0] % 16;
     const auto rest = all.empty() ? all : all.substr(1);
-    const auto appName = rest.substr(0, nameLength);
-    const auto page = rest.substr(appName.size());
+    const auto appName = nameLength == 0 ? std::u16string_view(u"Korvane")
+                                         : rest.substr(0, nameLength - 1);
+    const auto page = nameLength == 0 ? rest : rest.substr(appName.size());
 
     const auto reply = BuildUpdateReply(page, appName, ParsePlainNumber, EchoUnlessBackslash);
     Check(reply == kNotFoundReply || reply.starts_with(u"OK|True|") ||
           reply.starts_with(u"OK|False|"));
-    Check(reply.size() <= page.size() + 16);
+    Check(reply.size() <= 2 * page.size() + 16);  // version and link may overlap
 
     const auto dateText = ExtractDateText(all);
     Check(dateText.empty() || dateText.ends_with(u'日'));

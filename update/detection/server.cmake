@@ -1,0 +1,71 @@
+# Update.dll: the in-process COM server with the Detection class, its type
+# library, and its tests under Wine.
+
+# widl needs Wine's .idl files for oaidl.idl and a stdole2.tlb to import.
+find_path(KORVANE_WIDL_INCLUDE_DIR oaidl.idl
+  PATHS /usr/include/wine/wine/windows /usr/include/wine/windows
+  NO_CMAKE_FIND_ROOT_PATH)
+find_path(KORVANE_STDOLE2_DIR stdole2.tlb
+  PATHS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows /usr/lib/wine/x86_64-windows
+        /usr/lib/i386-linux-gnu/wine/i386-windows
+  NO_CMAKE_FIND_ROOT_PATH)
+if(NOT KORVANE_WIDL OR NOT KORVANE_WIDL_INCLUDE_DIR OR NOT KORVANE_STDOLE2_DIR)
+  message(FATAL_ERROR "Update.dll needs widl, Wine's IDL files and stdole2.tlb (libwine-dev, wine64)")
+endif()
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(korvane_widl_target --win64)
+else()
+  set(korvane_widl_target --win32)
+endif()
+
+set(korvane_idl ${CMAKE_CURRENT_SOURCE_DIR}/quorvel.idl)
+set(korvane_tlb ${CMAKE_CURRENT_BINARY_DIR}/quorvel.tlb)
+set(korvane_idl_header ${CMAKE_CURRENT_BINARY_DIR}/quorvel_h.h)
+add_custom_command(
+  OUTPUT ${korvane_tlb} ${korvane_idl_header}
+  COMMAND ${KORVANE_WIDL} ${korvane_widl_target}
+          -I ${KORVANE_WIDL_INCLUDE_DIR} -L ${KORVANE_STDOLE2_DIR}
+          -t -o ${korvane_tlb} -h -H ${korvane_idl_header} ${korvane_idl}
+  DEPENDS ${korvane_idl}
+  COMMENT "Type library quorvel.tlb"
+  VERBATIM)
+
+add_library(Update SHARED
+  module.cpp
+  detection.cpp
+  Update.rc
+  Update.def
+  ${korvane_idl_header}
+  ${korvane_tlb})
+set_source_files_properties(Update.rc PROPERTIES OBJECT_DEPENDS ${korvane_tlb})
+set_target_properties(Update PROPERTIES OUTPUT_NAME Update PREFIX "")
+target_include_directories(Update PRIVATE ${CMAKE_CURRENT_BINARY_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_definitions(Update PRIVATE
+  "KORVANE_UPDATE_HOST=\"${KORVANE_UPDATE_HOST}\""
+  "KORVANE_DATE_HOST=\"${KORVANE_DATE_HOST}\"")
+target_link_libraries(Update PRIVATE korvane_update_core korvane_http ole32 oleaut32 uuid)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # The .def names the exports without their stdcall decoration.
+  target_link_options(Update PRIVATE -Wl,--enable-stdcall-fixup)
+endif()
+
+# ---- Tests and benchmark under Wine ---------------------------------------
+
+add_executable(detection_client_test detection_client_test.cpp)
+target_link_libraries(detection_client_test PRIVATE ole32 oleaut32 uuid user32)
+target_link_options(detection_client_test PRIVATE -municode)
+
+add_executable(detection_fetch_bench detection_fetch_bench.cpp)
+target_link_libraries(detection_fetch_bench PRIVATE ole32 oleaut32 uuid)
+target_link_options(detection_fetch_bench PRIVATE -municode)
+
+set_target_properties(detection_client_test detection_fetch_bench PROPERTIES
+  RUNTIME_OUTPUT_DIRECTORY ${KORVANE_TEST_BIN_DIR})
+
+find_program(KORVANE_PYTHON3 python3 NO_CMAKE_FIND_ROOT_PATH)
+korvane_add_wine_test(detection_wine
+  COMMAND ${KORVANE_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/detection_wine_test.py
+          --dll $<TARGET_FILE:Update>
+          --client $<TARGET_FILE:detection_client_test>
+          --service ${KORVANE_ROOT}/tools/update_service/update_service.py)

@@ -1,0 +1,268 @@
+// Test client for Update.dll: creates "Quorvel.Detection" the way a late-bound
+// caller does and prints what its members answer, one result per line in
+// UTF-8, for detection_wine_test.py to check.
+//
+//   detection_client_test updates ACCOUNT APPNAME
+//   detection_client_test date
+//   detection_client_test nested ACCOUNT1 ACCOUNT2 APPNAME
+//   detection_client_test lifetime PATH_OF_UPDATE_DLL
+
+#include <windows.h>
+#include <objbase.h>
+#include <ocidl.h>
+#include <oleauto.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <string_view>
+
+namespace {
+
+template <typename T>
+struct Released {
+    T* ptr = nullptr;
+    Released() = default;
+    Released(const Released&) = delete;
+    Released& operator=(const Released&) = delete;
+    ~Released() {
+        if (ptr) ptr->Release();
+    }
+    T* operator->() const { return ptr; }
+};
+
+void Print(std::wstring_view text) {
+    std::wstring line(text);
+    line += L'\n';
+    int size = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
+                                   nullptr, 0, nullptr, nullptr);
+    std::string bytes(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), bytes.data(),
+                        size, nullptr, nullptr);
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
+              &written, nullptr);
+}
+
+std::wstring Hex(HRESULT hr) {
+    wchar_t text[16];
+    swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(hr));
+    return text;
+}
+
+HRESULT CreateDetection(IDispatch** dispatch) {
+    CLSID clsid;
+    HRESULT hr = CLSIDFromProgID(L"Quorvel.Detection", &clsid);
+    if (FAILED(hr)) return hr;
+    return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                            reinterpret_cast<void**>(dispatch));
+}
+
+// Calls a member by name; args are in call order.
+HRESULT CallByName(IDispatch* dispatch, const wchar_t* name, std::initializer_list<BSTR> args,
+                   VARIANT* result, EXCEPINFO* exception) {
+    DISPID dispId = 0;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    HRESULT hr = dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &dispId);
+    if (FAILED(hr)) return hr;
+    VARIANT reversed[4];
+    UINT count = 0;
+    for (auto it = std::rbegin(args); it != std::rend(args) && count < 4; ++it, ++count) {
+        VariantInit(&reversed[count]);
+        reversed[count].vt = VT_BSTR;
+        reversed[count].bstrVal = *it;
+    }
+    DISPPARAMS params{count ? reversed : nullptr, nullptr, count, 0};
+    UINT argumentError = 0;
+    return dispatch->Invoke(dispId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                            result, exception, &argumentError);
+}
+
+// "REPLY <text>" or "ERROR <hr>".
+std::wstring CallUpdates(IDispatch* dispatch, const wchar_t* account, const wchar_t* appName) {
+    BSTR accountText = SysAllocString(account);
+    BSTR appText = SysAllocString(appName);
+    VARIANT result;
+    VariantInit(&result);
+    EXCEPINFO exception{};
+    HRESULT hr = CallByName(dispatch, L"Updates", {accountText, appText}, &result, &exception);
+    SysFreeString(accountText);
+    SysFreeString(appText);
+    std::wstring line;
+    if (FAILED(hr)) {
+        line = L"ERROR " + Hex(hr);
+    } else if (result.vt != VT_BSTR) {
+        line = L"ERROR vt=" + std::to_wstring(result.vt);
+    } else {
+        line = L"REPLY " + std::wstring(result.bstrVal, SysStringLen(result.bstrVal));
+    }
+    VariantClear(&result);
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+    return line;
+}
+
+int RunUpdates(IDispatch* dispatch, const wchar_t* account, const wchar_t* appName) {
+    Print(CallUpdates(dispatch, account, appName));
+    return 0;
+}
+
+// "DATE yyyy-mm-dd hh:mm:ss" or "ERROR hr=<hr> scode=<scode> source=<s> description=<d>".
+int RunDate(IDispatch* dispatch) {
+    VARIANT result;
+    VariantInit(&result);
+    EXCEPINFO exception{};
+    HRESULT hr = CallByName(dispatch, L"GetNetDate", {}, &result, &exception);
+    if (FAILED(hr)) {
+        if (exception.pfnDeferredFillIn) exception.pfnDeferredFillIn(&exception);
+        auto text = [](BSTR b) { return std::wstring(b ? b : L"", SysStringLen(b)); };
+        Print(L"ERROR hr=" + Hex(hr) + L" scode=" + Hex(exception.scode) + L" source=" +
+              text(exception.bstrSource) + L" description=" + text(exception.bstrDescription));
+        SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrDescription);
+        SysFreeString(exception.bstrHelpFile);
+        return 0;
+    }
+    SYSTEMTIME time{};
+    if (result.vt != VT_DATE || !VariantTimeToSystemTime(result.date, &time)) {
+        Print(L"ERROR vt=" + std::to_wstring(result.vt));
+        return 0;
+    }
+    wchar_t text[64];
+    swprintf(text, 64, L"DATE %04u-%02u-%02u %02u:%02u:%02u", time.wYear, time.wMonth, time.wDay,
+             time.wHour, time.wMinute, time.wSecond);
+    Print(text);
+    return 0;
+}
+
+// A timer handler that calls Updates while an outer Updates is still waiting.
+struct NestedCall {
+    IDispatch* dispatch = nullptr;
+    const wchar_t* account = nullptr;
+    const wchar_t* appName = nullptr;
+    bool outerRunning = false;
+    bool ranInsideOuter = false;
+    std::wstring reply;
+};
+NestedCall g_nested;
+
+void CALLBACK NestedTimerProc(HWND, UINT, UINT_PTR timerId, DWORD) {
+    KillTimer(nullptr, timerId);
+    g_nested.ranInsideOuter = g_nested.outerRunning;
+    g_nested.reply = CallUpdates(g_nested.dispatch, g_nested.account, g_nested.appName);
+}
+
+int RunNested(IDispatch* dispatch, const wchar_t* outerAccount, const wchar_t* innerAccount,
+              const wchar_t* appName) {
+    g_nested = NestedCall{};
+    g_nested.dispatch = dispatch;
+    g_nested.account = innerAccount;
+    g_nested.appName = appName;
+    if (!SetTimer(nullptr, 0, 100, NestedTimerProc)) {
+        Print(L"ERROR SetTimer");
+        return 1;
+    }
+    g_nested.outerRunning = true;
+    std::wstring outer = CallUpdates(dispatch, outerAccount, appName);
+    g_nested.outerRunning = false;
+    Print(L"OUTER " + outer);
+    Print(L"INNER " + g_nested.reply);
+    Print(g_nested.ranInsideOuter ? L"NESTED yes" : L"NESTED no");
+    return 0;
+}
+
+// Loads the DLL directly and follows DllCanUnloadNow through the life of a
+// class factory, a server lock and an object.
+int RunLifetime(const wchar_t* dllPath) {
+    HMODULE module = LoadLibraryW(dllPath);
+    if (!module) {
+        Print(L"ERROR LoadLibrary");
+        return 1;
+    }
+    using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
+    auto getClassObject = reinterpret_cast<GetClassObjectFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    auto canUnload = reinterpret_cast<CanUnloadFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    if (!getClassObject || !canUnload) {
+        Print(L"ERROR exports");
+        return 1;
+    }
+    CLSID clsid;
+    CLSIDFromString(L"{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}", &clsid);
+    auto state = [&](const wchar_t* step) {
+        Print(std::wstring(step) + L" " + (canUnload() == S_OK ? L"unloadable" : L"busy"));
+    };
+    state(L"start");
+    {
+        IClassFactory* factory = nullptr;
+        HRESULT hr = getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+        if (FAILED(hr)) {
+            Print(L"ERROR DllGetClassObject " + Hex(hr));
+            return 1;
+        }
+        state(L"factory");
+        factory->LockServer(TRUE);
+        factory->Release();
+        state(L"locked");
+        getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+        factory->LockServer(FALSE);
+        IUnknown* outer = reinterpret_cast<IUnknown*>(factory);
+        IUnknown* aggregated = nullptr;
+        Print(L"aggregation " + Hex(factory->CreateInstance(outer, IID_IUnknown,
+                                                             reinterpret_cast<void**>(&aggregated))));
+        IDispatch* dispatch = nullptr;
+        hr = factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&dispatch));
+        factory->Release();
+        if (FAILED(hr)) {
+            Print(L"ERROR CreateInstance " + Hex(hr));
+            return 1;
+        }
+        state(L"object");
+        Released<IProvideClassInfo> classInfo;
+        Released<ITypeInfo> coclass;
+        BSTR name = nullptr;
+        if (SUCCEEDED(dispatch->QueryInterface(IID_IProvideClassInfo,
+                                               reinterpret_cast<void**>(&classInfo.ptr))) &&
+            SUCCEEDED(classInfo->GetClassInfo(&coclass.ptr)) &&
+            SUCCEEDED(coclass->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr))) {
+            Print(L"class " + std::wstring(name, SysStringLen(name)));
+            SysFreeString(name);
+        }
+        dispatch->Release();
+    }
+    state(L"released");
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) {
+        Print(L"usage: detection_client_test updates|date|nested|lifetime ...");
+        return 2;
+    }
+    std::wstring_view command = argv[1];
+    if (FAILED(CoInitialize(nullptr))) return 1;
+    int status = 2;
+    if (command == L"lifetime" && argc == 3) {
+        status = RunLifetime(argv[2]);
+    } else {
+        Released<IDispatch> dispatch;
+        HRESULT hr = CreateDetection(&dispatch.ptr);
+        if (FAILED(hr)) {
+            Print(L"ERROR create " + Hex(hr));
+            status = 1;
+        } else if (command == L"updates" && argc == 4) {
+            status = RunUpdates(dispatch.ptr, argv[2], argv[3]);
+        } else if (command == L"date" && argc == 2) {
+            status = RunDate(dispatch.ptr);
+        } else if (command == L"nested" && argc == 5) {
+            status = RunNested(dispatch.ptr, argv[2], argv[3], argv[4]);
+        }
+    }
+    CoUninitialize();
+    return status;
+}

@@ -1,0 +1,228 @@
+#!/usr/bin/env python3
+"""Update.dll under Wine: registration, the Detection object's members called
+late-bound against the reference update service, and unregistration.
+
+Runs inside the project's Wine environment (scripts/wine-env.sh), e.g.
+  scripts/wine-env.sh python3 detection_wine_test.py --dll bin/Update.dll \
+      --client testbin/detection_client_test.exe \
+      --service tools/update_service/update_service.py
+The build under test must talk to 127.0.0.1:18080.
+"""
+
+import argparse
+import datetime
+import json
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+PORT = 18080
+CLSID = "{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}"
+LIBID = "{FBF999FA-4930-416D-8801-5CEDEC3777F0}"
+IID = "{5F89000E-8BDB-48CB-9AC4-ADBC36622007}"
+NOT_FOUND = "NO|未找到更新信息"
+DOWNLOAD = "http://127.0.0.1:18080/download/Korvane-{}.exe"
+DISP_E_TYPEMISMATCH = "0x80020005"
+
+ENTRIES = {
+    "10001": [{"title": "Korvane 1.0.1", "imgsrc": DOWNLOAD.format("1.0.1")}],
+    "10002": [{"title": "Korvane 1.0.0", "imgsrc": DOWNLOAD.format("1.0.0")}],
+    # Only the first entry of the product counts.
+    "10004": [{"title": "Other 9.0.0", "imgsrc": "http://other/"},
+              {"title": "Korvane 0.9.9", "imgsrc": DOWNLOAD.format("0.9.9")},
+              {"title": "Korvane 2.0.0", "imgsrc": DOWNLOAD.format("2.0.0")}],
+}
+DATE_TEXT = "2013年5月8日 星期三"
+
+failures = []
+
+
+def check(condition, what, detail=""):
+    print(("ok   " if condition else "FAIL ") + what + (f": {detail}" if detail else ""),
+          flush=True)
+    if not condition:
+        failures.append(what)
+
+
+def wine(*args, cwd=None, timeout=120):
+    return subprocess.run(["wine", *args], cwd=cwd, capture_output=True, timeout=timeout)
+
+
+def windows_path(path):
+    out = subprocess.run(["winepath", "-w", path], capture_output=True, check=True)
+    return out.stdout.decode("utf-8", "replace").strip()
+
+
+def reg_query(key, value=None):
+    """(found, text) of `reg query`; its output is in the console code page."""
+    args = ["reg", "query", key] + (["/v", value] if value else ["/ve"])
+    result = wine(*args)
+    text = result.stdout.decode("gbk", "replace")
+    return result.returncode == 0, text
+
+
+def client(args, *command):
+    result = wine(args.client, *command, timeout=180)
+    lines = result.stdout.decode("utf-8", "replace").splitlines()
+    return [line.rstrip("\r") for line in lines]
+
+
+class Service:
+    """The reference service on 127.0.0.1:PORT for the length of a with-block."""
+
+    def __init__(self, script, entries_file, *extra):
+        self.command = [sys.executable, script, "--port", str(PORT),
+                        "--entries", entries_file, *extra]
+        self.process = None
+
+    def __enter__(self):
+        self.process = subprocess.Popen(self.command, stdout=subprocess.PIPE,
+                                        stderr=subprocess.STDOUT, text=True)
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline:
+            line = self.process.stdout.readline()
+            if not line:
+                break
+            if "listening on" in line:
+                return self
+        self.process.kill()
+        raise RuntimeError("the update service did not start: " + " ".join(self.command))
+
+    def __exit__(self, *exc):
+        self.process.terminate()
+        try:
+            self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+
+
+def port_is_free():
+    with socket.socket() as probe:
+        return probe.connect_ex(("127.0.0.1", PORT)) != 0
+
+
+def updates(args, account):
+    lines = client(args, "updates", account, "Korvane")
+    return lines[0] if lines else "<no output>"
+
+
+def test_registration(args, dll_dir, dll_windows_path):
+    result = wine("regsvr32", "/s", "Update.dll", cwd=dll_dir)
+    check(result.returncode == 0, "regsvr32 /s Update.dll succeeds", f"exit {result.returncode}")
+
+    found, text = reg_query(r"HKCR\Quorvel.Detection\CLSID")
+    check(found and CLSID in text, "ProgID names the CLSID", text.strip())
+    found, text = reg_query(rf"HKCR\CLSID\{CLSID}\InprocServer32")
+    check(found and dll_windows_path.lower() in text.lower(),
+          "InprocServer32 is the DLL's full path", text.strip())
+    found, text = reg_query(rf"HKCR\CLSID\{CLSID}\InprocServer32", "ThreadingModel")
+    check(found and "Apartment" in text, "ThreadingModel is Apartment", text.strip())
+    found, text = reg_query(rf"HKCR\CLSID\{CLSID}\TypeLib")
+    check(found and LIBID in text, "CLSID names the type library", text.strip())
+    found, text = reg_query(rf"HKCR\TypeLib\{LIBID}\1.0")
+    check(found and "Quorvel" in text, "type library 1.0 is registered", text.strip())
+    found, text = reg_query(rf"HKCR\Interface\{IID}")
+    check(found and "_Detection" in text, "_Detection is registered for automation", text.strip())
+
+    # Registering again (the panel does it at every load) keeps working.
+    result = wine("regsvr32", "/s", "Update.dll", cwd=dll_dir)
+    check(result.returncode == 0, "a second regsvr32 succeeds", f"exit {result.returncode}")
+
+
+def test_lifetime(args, dll_windows_path):
+    lines = client(args, "lifetime", dll_windows_path)
+    check(lines == ["start unloadable", "factory busy", "locked busy",
+                    "aggregation 0x80040110", "object busy", "class Detection",
+                    "released unloadable"],
+          "DllCanUnloadNow follows factories, locks and objects", " / ".join(lines))
+
+
+def test_updates(args, entries_file):
+    with Service(args.service, entries_file, "--date", DATE_TEXT):
+        reply = updates(args, "10001")
+        check(reply == "REPLY OK|True|1.0.1|" + DOWNLOAD.format("1.0.1"),
+              "a newer version is reported", reply)
+        reply = updates(args, "10002")
+        check(reply == "REPLY OK|False|1.0.0|" + DOWNLOAD.format("1.0.0"),
+              "an equal version is not newer", reply)
+        reply = updates(args, "10004")
+        check(reply == "REPLY OK|False|0.9.9|" + DOWNLOAD.format("0.9.9"),
+              "only the product's first entry counts", reply)
+        reply = updates(args, "10003")
+        check(reply == "REPLY " + NOT_FOUND, "an account without entries", reply)
+
+        lines = client(args, "date")
+        check(lines[:1] == ["DATE 2013-05-08 00:00:00"], "GetNetDate reads the date page",
+              " / ".join(lines))
+
+    check(port_is_free(), "the service is down")
+    reply = updates(args, "10001")
+    check(reply == "REPLY " + NOT_FOUND, "Updates with the service down", reply)
+    lines = client(args, "date")
+    line = lines[0] if lines else ""
+    check(line.startswith("ERROR") and DISP_E_TYPEMISMATCH in line and "description=" in line
+          and not line.endswith("description="),
+          "GetNetDate fails with a type mismatch and a description", line)
+
+
+def test_nested(args, entries_file):
+    # The first call waits a second; a timer makes the second call meanwhile.
+    with Service(args.service, entries_file, "--delay", "1"):
+        lines = client(args, "nested", "10001", "10002", "Korvane")
+    check(len(lines) == 3, "nested call output", " / ".join(lines))
+    if len(lines) == 3:
+        check(lines[0] == "OUTER REPLY OK|True|1.0.1|" + DOWNLOAD.format("1.0.1"),
+              "outer call's reply", lines[0])
+        check(lines[1] == "INNER REPLY OK|False|1.0.0|" + DOWNLOAD.format("1.0.0"),
+              "nested call's reply", lines[1])
+        check(lines[2] == "NESTED yes", "the nested call ran inside the outer one", lines[2])
+
+
+def test_unregistration(args, dll_dir):
+    result = wine("regsvr32", "/u", "/s", "Update.dll", cwd=dll_dir)
+    check(result.returncode == 0, "regsvr32 /u /s Update.dll succeeds",
+          f"exit {result.returncode}")
+    for key in (r"HKCR\Quorvel.Detection", rf"HKCR\CLSID\{CLSID}", rf"HKCR\TypeLib\{LIBID}",
+                rf"HKCR\Interface\{IID}", r"HKCU\Software\Classes\Quorvel.Detection"):
+        found, _ = reg_query(key)
+        check(not found, f"{key} is gone")
+    reply = updates(args, "10001")
+    check(reply.startswith("ERROR create"), "the class cannot be created any more", reply)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--dll", required=True)
+    parser.add_argument("--client", required=True)
+    parser.add_argument("--service", required=True)
+    args = parser.parse_args()
+    if not port_is_free():
+        print(f"port {PORT} is in use; cannot run the service", file=sys.stderr)
+        return 1
+
+    dll_dir = os.path.dirname(os.path.abspath(args.dll))
+    dll_windows_path = windows_path(os.path.abspath(args.dll))
+    with tempfile.TemporaryDirectory() as temp:
+        entries_file = os.path.join(temp, "entries.json")
+        with open(entries_file, "w", encoding="utf-8") as f:
+            json.dump(ENTRIES, f, ensure_ascii=False)
+        # Start from an unregistered library.
+        wine("regsvr32", "/u", "/s", "Update.dll", cwd=dll_dir)
+        try:
+            test_registration(args, dll_dir, dll_windows_path)
+            test_lifetime(args, dll_windows_path)
+            test_updates(args, entries_file)
+            test_nested(args, entries_file)
+        finally:
+            test_unregistration(args, dll_dir)
+
+    print(f"{len(failures)} failed" if failures else "all passed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

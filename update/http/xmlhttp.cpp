@@ -1,0 +1,359 @@
+#include "xmlhttp.h"
+
+#include <msxml2.h>
+#include <objbase.h>
+
+#include <algorithm>
+#include <new>
+#include <span>
+#include <string>
+
+#include "bytes_to_text.h"
+#include "code_page.h"
+#include "xmlhttp_internal.h"
+
+namespace korvane::http {
+
+namespace {
+
+// MinGW's import libraries lack IID_IXMLHTTPRequest.
+constexpr IID kIidXmlHttpRequest = {
+    0xED8C108D, 0x4349, 0x11D2, {0x91, 0xA4, 0x00, 0xC0, 0x4F, 0x79, 0x69, 0xE8}};
+
+constexpr LONG kReadyStateComplete = 4;
+// Upper bound of one blocking wait, in case a state change is not signalled.
+constexpr DWORD kMaxSleepMs = 100;
+
+template <typename T>
+class ComPtr {
+public:
+    ComPtr() = default;
+    ~ComPtr() { if (ptr_) ptr_->Release(); }
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+
+    T* operator->() const { return ptr_; }
+    T* get() const { return ptr_; }
+    explicit operator bool() const { return ptr_ != nullptr; }
+    // For out-parameters of a fresh pointer.
+    void** put_void() { return reinterpret_cast<void**>(&ptr_); }
+    void attach(T* ptr) { ptr_ = ptr; }
+
+private:
+    T* ptr_ = nullptr;
+};
+
+class Bstr {
+public:
+    explicit Bstr(const std::wstring& text)
+        : bstr_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+    explicit Bstr(const wchar_t* text) : bstr_(SysAllocString(text)) {}
+    ~Bstr() { SysFreeString(bstr_); }
+    Bstr(const Bstr&) = delete;
+    Bstr& operator=(const Bstr&) = delete;
+
+    BSTR get() const { return bstr_; }
+    explicit operator bool() const { return bstr_ != nullptr; }
+
+private:
+    BSTR bstr_;
+};
+
+class Variant {
+public:
+    Variant() { VariantInit(&value_); }
+    ~Variant() { VariantClear(&value_); }
+    Variant(const Variant&) = delete;
+    Variant& operator=(const Variant&) = delete;
+
+    VARIANT* put() { return &value_; }
+    const VARIANT& get() const { return value_; }
+    // Hands the value to the caller, who clears it.
+    VARIANT release() {
+        VARIANT out = value_;
+        VariantInit(&value_);
+        return out;
+    }
+
+private:
+    VARIANT value_;
+};
+
+class Handle {
+public:
+    explicit Handle(HANDLE handle) : handle_(handle) {}
+    ~Handle() { if (handle_) CloseHandle(handle_); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+// Joins a single-threaded apartment for the call when the thread has none;
+// a thread already in an apartment keeps it.
+class ComApartment {
+public:
+    ComApartment() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ~ComApartment() { if (SUCCEEDED(result_)) CoUninitialize(); }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+private:
+    HRESULT result_;
+};
+
+// The request's onreadystatechange handler: sets an event, which wakes the
+// wait at once instead of at its next poll.
+class ReadyStateSink final : public IDispatch {
+public:
+    explicit ReadyStateSink(HANDLE event) : event_(event) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
+            *out = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const LONG refs = InterlockedDecrement(&refs_);
+        if (refs == 0) delete this;
+        return refs;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        if (info) *info = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return DISP_E_UNKNOWNNAME;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result,
+                                     EXCEPINFO*, UINT*) override {
+        if (result) VariantInit(result);
+        SetEvent(event_.get());
+        return S_OK;
+    }
+
+private:
+    ~ReadyStateSink() = default;
+    LONG refs_ = 1;
+    Handle event_;
+};
+
+VARIANT EmptyText() noexcept {
+    VARIANT text;
+    VariantInit(&text);
+    text.vt = VT_BSTR;
+    text.bstrVal = SysAllocString(L"");
+    return text;
+}
+
+VARIANT Text(const wchar_t* chars, std::size_t length) {
+    VARIANT text;
+    VariantInit(&text);
+    text.vt = VT_BSTR;
+    text.bstrVal = SysAllocStringLen(chars, static_cast<UINT>(length));
+    if (!text.bstrVal) return EmptyText();
+    return text;
+}
+
+// A missing optional argument, as automation passes it.
+VARIANT MissingArgument() {
+    VARIANT missing;
+    VariantInit(&missing);
+    missing.vt = VT_ERROR;
+    missing.scode = DISP_E_PARAMNOTFOUND;
+    return missing;
+}
+
+bool IsByteArray(const VARIANT& value) {
+    return value.vt == (VT_ARRAY | VT_UI1) && value.parray &&
+           SafeArrayGetDim(value.parray) == 1;
+}
+
+// Waits until the request completes, dispatching the thread's window
+// messages meanwhile; handlers may start nested fetches. Blocks between
+// tests of the ready state. False on time-out, failure or WM_QUIT.
+bool WaitForCompletion(IXMLHTTPRequest& request, HANDLE wake, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        LONG state = 0;
+        if (FAILED(request.get_readyState(&state))) return false;
+        if (state == kReadyStateComplete) return true;
+
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) return false;
+        const DWORD sleepMs = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, kMaxSleepMs));
+        if (MsgWaitForMultipleObjectsEx(1, &wake, sleepMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE) ==
+            WAIT_FAILED) {
+            return false;
+        }
+
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                // Leave it for the thread's own message loop.
+                PostQuitMessage(static_cast<int>(message.wParam));
+                return false;
+            }
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+}
+
+VARIANT DecodedBody(IXMLHTTPRequest& request) {
+    Variant body;
+    if (FAILED(request.get_responseBody(body.put())) || !IsByteArray(body.get())) return EmptyText();
+
+    SAFEARRAY* array = body.get().parray;
+    LONG lower = 0, upper = -1;
+    if (FAILED(SafeArrayGetLBound(array, 1, &lower)) ||
+        FAILED(SafeArrayGetUBound(array, 1, &upper))) {
+        return EmptyText();
+    }
+    const std::size_t size = upper >= lower ? static_cast<std::size_t>(upper - lower) + 1 : 0;
+    void* data = nullptr;
+    if (FAILED(SafeArrayAccessData(array, &data))) return EmptyText();
+    std::optional<std::u16string> text;
+    try {
+        text = BytesToText({static_cast<const std::uint8_t*>(data), size}, SystemCodePage());
+    } catch (...) {
+        SafeArrayUnaccessData(array);
+        throw;
+    }
+    SafeArrayUnaccessData(array);
+    if (!text) return EmptyText();
+    return Text(reinterpret_cast<const wchar_t*>(text->data()), text->size());
+}
+
+VARIANT Result(IXMLHTTPRequest& request, int responseMode) {
+    switch (responseMode) {
+        case kResponseText: {
+            BSTR text = nullptr;
+            if (FAILED(request.get_responseText(&text))) return EmptyText();
+            VARIANT result;
+            VariantInit(&result);
+            result.vt = VT_BSTR;
+            result.bstrVal = text ? text : SysAllocString(L"");
+            return result;
+        }
+        case kResponseBytes: {
+            Variant body;
+            if (FAILED(request.get_responseBody(body.put())) || !IsByteArray(body.get())) {
+                return EmptyText();
+            }
+            return body.release();
+        }
+        case kResponseDecodedBytes:
+            return DecodedBody(request);
+        default:
+            return EmptyText();
+    }
+}
+
+// The body's length in the bytes the request object sends: it sends text as
+// UTF-8 (Wine: ASCII as is), which for ASCII is one byte a character.
+std::size_t SentLength(const std::wstring& body) {
+    if (body.empty()) return 0;
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, body.data(), static_cast<int>(body.size()),
+                                          nullptr, 0, nullptr, nullptr);
+    return bytes > 0 ? static_cast<std::size_t>(bytes) : body.size();
+}
+
+VARIANT FetchOrThrow(const wchar_t* method, const std::wstring& address, const std::wstring* body,
+                     int responseMode, DWORD timeoutMs) {
+    ComApartment apartment;
+
+    CLSID clsid;
+    if (FAILED(CLSIDFromProgID(L"Microsoft.XMLHTTP", &clsid))) return EmptyText();
+    ComPtr<IXMLHTTPRequest> request;
+    if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kIidXmlHttpRequest,
+                                request.put_void()))) {
+        return EmptyText();
+    }
+
+    HANDLE wakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!wakeEvent) return EmptyText();
+    ComPtr<ReadyStateSink> sink;
+    sink.attach(new (std::nothrow) ReadyStateSink(wakeEvent));
+    if (!sink) {
+        CloseHandle(wakeEvent);
+        return EmptyText();
+    }
+    // Without the handler the wait still polls every kMaxSleepMs.
+    const bool sinkAttached = SUCCEEDED(request->put_onreadystatechange(sink.get()));
+
+    Bstr methodText(method);
+    Bstr url(address);
+    if (!methodText || !url) return EmptyText();
+    VARIANT async;
+    VariantInit(&async);
+    async.vt = VT_BOOL;
+    async.boolVal = VARIANT_TRUE;
+
+    bool completed = false;
+    if (SUCCEEDED(request->open(methodText.get(), url.get(), async, MissingArgument(),
+                                MissingArgument()))) {
+        bool sent = false;
+        if (body) {
+            Bstr lengthName(L"Content-Length");
+            Bstr length(std::to_wstring(SentLength(*body)));
+            Bstr typeName(L"CONTENT-TYPE");
+            Bstr type(L"application/x-www-form-urlencoded");
+            Variant content;
+            content.put()->vt = VT_BSTR;
+            content.put()->bstrVal =
+                SysAllocStringLen(body->data(), static_cast<UINT>(body->size()));
+            sent = lengthName && length && typeName && type && content.get().bstrVal &&
+                   SUCCEEDED(request->setRequestHeader(lengthName.get(), length.get())) &&
+                   SUCCEEDED(request->setRequestHeader(typeName.get(), type.get())) &&
+                   SUCCEEDED(request->send(content.get()));
+        } else {
+            sent = SUCCEEDED(request->send(MissingArgument()));
+        }
+        completed = sent && WaitForCompletion(*request.get(), wakeEvent, timeoutMs);
+        if (!completed) request->abort();
+    }
+
+    VARIANT result = completed ? Result(*request.get(), responseMode) : EmptyText();
+    if (sinkAttached) request->put_onreadystatechange(nullptr);
+    return result;
+}
+
+}  // namespace
+
+namespace internal {
+
+VARIANT Fetch(const wchar_t* method, const std::wstring& address, const std::wstring* body,
+              int responseMode, DWORD timeoutMs) noexcept {
+    try {
+        return FetchOrThrow(method, address, body, responseMode, timeoutMs);
+    } catch (...) {
+        return EmptyText();
+    }
+}
+
+}  // namespace internal
+
+VARIANT HttpGet(const std::wstring& address, int responseMode) noexcept {
+    return internal::Fetch(L"get", address, nullptr, responseMode, kFetchTimeoutMs);
+}
+
+VARIANT HttpPost(const std::wstring& address, const std::wstring& body,
+                 int responseMode) noexcept {
+    return internal::Fetch(L"POST", address, &body, responseMode, kFetchTimeoutMs);
+}
+
+}  // namespace korvane::http

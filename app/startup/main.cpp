@@ -1,0 +1,19 @@
+// Entry point: the start-up routine, then the message loop.
+#include <windows.h>
+
+#include "module1.h"
+#include "window_base.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  try {
+    Module1::Main();
+  } catch (...) {
+    korvane::FailFatally(L"程序启动失败。");
+  }
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  return static_cast<int>(message.wParam);
+}

@@ -8,6 +8,11 @@ target_compile_features(korvane_update_core PUBLIC cxx_std_20)
 korvane_add_gtest(update_reply_test
   SOURCES update_reply_test.cpp
   LIBS korvane_update_core)
+if(TARGET update_reply_test AND TARGET korvane_http_core)
+  # Also check the reply against the library's own escape decoding.
+  target_link_libraries(update_reply_test PRIVATE korvane_http_core)
+  target_compile_definitions(update_reply_test PRIVATE KORVANE_TEST_WITH_HTTP_CORE)
+endif()
 
 korvane_add_fuzzer(update_reply_fuzz
   SOURCES update_reply_fuzz.cpp

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#ifdef KORVANE_TEST_WITH_HTTP_CORE
+#include "code_page_iconv.h"
+#include "unescape_text.h"
+#endif
+
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -170,6 +175,24 @@ TEST(BuildUpdateReply, TruncatedPagesNeverReadPastTheEnd) {
             << page.size();
     }
 }
+
+#ifdef KORVANE_TEST_WITH_HTTP_CORE
+TEST(BuildUpdateReply, WithTheLibrarysUnescapeText) {
+    const auto codePage = http::MakeIconvCodePage("CP936");
+    const Unescaper unescape = [&](std::u16string_view text) {
+        return http::UnescapeText(text, codePage);
+    };
+    const auto reply = [&](std::u16string_view link) {
+        return BuildUpdateReply(Entry(u"Korvane 1.0.1", link), u"Korvane", ParsePlainNumber,
+                                unescape);
+    };
+    // As the reference service writes it.
+    EXPECT_EQ(reply(kLink), u"OK|True|1.0.1|" + kDecodedLink);
+    EXPECT_EQ(reply(u"http\\x3a\\x2f\\x2f\\ub0a1"), u"OK|True|1.0.1|http://啊");
+    EXPECT_EQ(reply(u"a\\xZZ"), u"OK|True|1.0.1|a\\xZZ");  // undecodable: raw
+    EXPECT_EQ(reply(u""), u"OK|True|1.0.1|");             // empty does not decode: raw
+}
+#endif
 
 TEST(ExtractDateText, FromMarkerOrNinthCharacter) {
     const std::u16string page =

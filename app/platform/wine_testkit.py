@@ -1,0 +1,149 @@
+"""Helpers for the Korvane integration tests under Wine and X.
+
+The tests run inside the project's Wine environment (own prefix, zh_CN
+locale, a display). Each case runs Korvane.exe from a fresh folder of its
+own and ends every Wine process of the prefix afterwards.
+"""
+
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+
+BIN_DIR = os.environ.get("KORVANE_BIN_DIR", "")
+TEST_BIN_DIR = os.environ.get("KORVANE_TEST_BIN_DIR", "")
+
+
+def run(*args, check=False, timeout=60):
+    # Wine's own tools print in the ANSI code page (GBK), xdotool in UTF-8.
+    return subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                          encoding="utf-8", errors="replace", check=check, timeout=timeout)
+
+
+def kill_wine():
+    run("wineserver", "-k")
+    run("wineserver", "-w")
+
+
+def wine_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def make_case_folder(library="file", settings=False):
+    """A folder with Korvane.exe; library: "file", "folder" or None."""
+    folder = tempfile.mkdtemp(prefix="korvane-case-")
+    shutil.copy(os.path.join(BIN_DIR, "Korvane.exe"), folder)
+    dll = os.path.join(folder, "Update.dll")
+    if library == "file":
+        with open(dll, "wb") as f:
+            f.write(b"MZ")
+    elif library == "folder":
+        os.mkdir(dll)
+    if settings:
+        with open(os.path.join(folder, "test.ini"), "w") as f:
+            f.write("[Check]\r\nCheck1=1\r\n")
+    return folder
+
+
+def start_korvane(folder):
+    return subprocess.Popen(["wine", os.path.join(folder, "Korvane.exe")], cwd=folder,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def windows():
+    """(id, name) of every X window that has a name."""
+    ids = run("xdotool", "search", "--name", ".").stdout.split()
+    found = []
+    for wid in ids:
+        name = run("xdotool", "getwindowname", wid).stdout.rstrip("\n")
+        found.append((wid, name))
+    return found
+
+
+def wait_for_window(name, timeout=20.0):
+    """Id of a window whose title is exactly `name` (any script), or None."""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        for wid, title in windows():
+            if title == name:
+                return wid
+        time.sleep(0.3)
+    return None
+
+
+def geometry(wid):
+    out = run("xdotool", "getwindowgeometry", wid).stdout
+    x, y = map(int, re.search(r"Position: (-?\d+),(-?\d+)", out).groups())
+    w, h = map(int, re.search(r"Geometry: (\d+)x(\d+)", out).groups())
+    return x, y, w, h
+
+
+def screen_size():
+    w, h = run("xdotool", "getdisplaygeometry").stdout.split()
+    return int(w), int(h)
+
+
+def prefix_dpi():
+    """The DPI Wine uses in this prefix (LogPixels), 96 unless set."""
+    for key in (r"HKCU\Control Panel\Desktop", r"HKCC\Software\Fonts"):
+        out = run("wine", "reg", "query", key, "/v", "LogPixels").stdout
+        m = re.search(r"LogPixels\s+REG_DWORD\s+0x([0-9a-fA-F]+)", out)
+        if m:
+            return int(m.group(1), 16)
+    return 96
+
+
+def grab(x, y, w, h):
+    """Screen pixels of a rectangle as rows of (r, g, b)."""
+    data = subprocess.run(["import", "-window", "root", "-crop", f"{w}x{h}+{x}+{y}",
+                           "+repage", "-depth", "8", "ppm:-"],
+                          stdout=subprocess.PIPE, check=True).stdout
+    # P6 header: magic, width, height, maxval, then one whitespace byte.
+    fields = data.split(maxsplit=4)
+    width, height = int(fields[1]), int(fields[2])
+    body = fields[4]
+    rows = []
+    for row in range(height):
+        line = body[row * width * 3:(row + 1) * width * 3]
+        rows.append([tuple(line[i:i + 3]) for i in range(0, len(line), 3)])
+    return rows
+
+
+def ink_box(rows, background):
+    """Bounding box (left, top, right, bottom) of pixels that differ from
+    the background, or None."""
+    xs, ys = [], []
+    for y, row in enumerate(rows):
+        for x, pixel in enumerate(row):
+            if max(abs(a - b) for a, b in zip(pixel, background)) > 60:
+                xs.append(x)
+                ys.append(y)
+    if not xs:
+        return None
+    return min(xs), min(ys), max(xs) + 1, max(ys) + 1
+
+
+class Cases:
+    """Runs named cases, ends Wine after each, and reports the outcome."""
+
+    def __init__(self):
+        self.failures = []
+
+    def run(self, name, case):
+        print(f"== {name}", flush=True)
+        try:
+            case()
+            print("   ok", flush=True)
+        except Exception as error:  # a broken case must not stop the others
+            print(f"   FAILED: {error!r}", flush=True)
+            self.failures.append(name)
+        finally:
+            kill_wine()
+
+    def exit_code(self):
+        if self.failures:
+            print("failed: " + ", ".join(self.failures))
+            return 1
+        return 0

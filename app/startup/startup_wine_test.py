@@ -1,0 +1,105 @@
+"""Start-up of Korvane.exe under Wine: the library check, the first-run
+page and the strip's placement.
+
+Usage: startup_wine_test.py PUBLISHER_URL   (run through wine-env.sh)
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "platform"))
+import wine_testkit as kit  # noqa: E402
+
+PUBLISHER_URL = sys.argv[1]
+ALERT_TITLE = "温馨提示"
+
+
+def use_url_logger(folder):
+    """Makes the http handler of the prefix log into folder/opened-urls.txt."""
+    logger = os.path.join(folder, "url_logger.exe")
+    shutil.copy(os.path.join(kit.TEST_BIN_DIR, "url_logger.exe"), logger)
+    command = '"%s" "%%1"' % kit.wine_path(logger)
+    kit.run("wine", "reg", "add", r"HKCR\http\shell\open\command", "/ve", "/d", command, "/f",
+            check=True)
+    return os.path.join(folder, "opened-urls.txt")
+
+
+def opened_urls(log, wait):
+    deadline = time.time() + wait
+    while time.time() < deadline:
+        if os.path.exists(log):
+            break
+        time.sleep(0.2)
+    time.sleep(0.5)
+    if not os.path.exists(log):
+        return []
+    with open(log) as f:
+        return f.read().split()
+
+
+def check_refuses_to_start(library):
+    folder = kit.make_case_folder(library=library, settings=False)
+    log = use_url_logger(folder)
+    process = kit.start_korvane(folder)
+    alert = kit.wait_for_window(ALERT_TITLE)
+    assert alert, "no message box titled %s" % ALERT_TITLE
+    assert kit.wait_for_window("Form1", timeout=0.5) is None, "strip shown without the library"
+    kit.run("xdotool", "windowfocus", "--sync", alert)
+    kit.run("xdotool", "key", "Return")
+    try:
+        process.wait(timeout=15)
+    except subprocess.TimeoutExpired:
+        raise AssertionError("the program did not end after OK")
+    assert opened_urls(log, wait=1) == [], "publisher page opened although the library is missing"
+
+
+def expected_strip_rectangle():
+    """Placement at the prefix's DPI: Top = screen height - 495 - 580 and
+    Left = screen width / 2 - 5895 / 2, in twips, rounded when mapped."""
+    dpi = kit.prefix_dpi()
+    width_px, height_px = kit.screen_size()
+    screen_w = width_px * 1440.0 / dpi
+    screen_h = height_px * 1440.0 / dpi
+
+    def px(twips):
+        return int(twips * dpi / 1440.0 + 0.5 + 1e-9) if twips >= 0 else -int(-twips * dpi / 1440.0 - 0.5)
+
+    return (px(screen_w / 2 - 5895 / 2), px(screen_h - 495 - 580), px(5895), px(495))
+
+
+def check_starts(settings):
+    folder = kit.make_case_folder(library="file", settings=settings)
+    log = use_url_logger(folder)
+    kit.start_korvane(folder)
+    strip = kit.wait_for_window("Form1")
+    assert strip, "strip window Form1 not found"
+    assert kit.wait_for_window(ALERT_TITLE, timeout=0.3) is None, "unexpected message box"
+    expected = expected_strip_rectangle()
+    actual = kit.geometry(strip)
+    assert actual == expected, "strip at %s, expected %s" % (actual, expected)
+    urls = opened_urls(log, wait=8 if not settings else 4)
+    if settings:
+        assert urls == [], "publisher page opened although test.ini exists: %s" % urls
+    else:
+        assert urls == [PUBLISHER_URL], "opened %s, expected [%s]" % (urls, PUBLISHER_URL)
+
+
+def main():
+    kit.kill_wine()
+    cases = kit.Cases()
+    cases.run("library missing: message box, then the program ends",
+              lambda: check_refuses_to_start(None))
+    cases.run("a folder named Update.dll counts as missing",
+              lambda: check_refuses_to_start("folder"))
+    cases.run("first run opens the publisher page and places the strip",
+              lambda: check_starts(settings=False))
+    cases.run("with test.ini no page is opened, same placement",
+              lambda: check_starts(settings=True))
+    return cases.exit_code()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

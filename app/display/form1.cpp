@@ -59,9 +59,12 @@ void Form1::Timer1_Timer() {
   // Repaint only when the caption lands on another pixel.
   const int x = Px(scroll_.caption_left);
   if (x != painted_caption_x_) {
-    InvalidateCaption();
+    // One request for the old and the new place together.
+    RECT area = CaptionRect();
     painted_caption_x_ = x;
-    InvalidateCaption();
+    const RECT now = CaptionRect();
+    UnionRect(&area, &area, &now);
+    InvalidateRect(hwnd(), &area, FALSE);
   }
 }
 

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# CPU cost of the scrolling strip: runs Korvane.exe under Wine (and a
+# private Xvfb when DISPLAY is unset) for a while and prints the CPU time
+# of the Korvane process and of the prefix's wineserver as a percentage of
+# one core. Target: at most 2 % together at the laid-out 150 ms interval.
+#
+# Usage: app/bench_strip_cpu.sh BUILD_DIR [SECONDS]
+#   BUILD_DIR  a win64 build folder (holds bin/Korvane.exe and the prefix)
+#   SECONDS    measuring time, 30 by default
+set -euo pipefail
+
+if [[ $# -lt 1 ]]; then
+  sed -n '2,10p' "$0" >&2
+  exit 2
+fi
+build=$(cd "$1" && pwd)
+seconds=${2:-30}
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# Run inside the project's Wine environment.
+if [[ -z "${KORVANE_BENCH_INNER:-}" ]]; then
+  KORVANE_BENCH_INNER=1 KORVANE_BUILD_DIR=$build exec "$root/scripts/wine-env.sh" "$0" "$@"
+fi
+
+folder=$(mktemp -d /tmp/korvane-bench-XXXXXX)
+trap 'wineserver -k 2>/dev/null || true; rm -rf "$folder"' EXIT
+cp "$build/bin/Korvane.exe" "$folder/"
+: > "$folder/Update.dll"
+printf '[Check]\r\nCheck1=1\r\n' > "$folder/test.ini"   # no browser on start
+
+wineserver -k 2>/dev/null || true
+(cd "$folder" && wine Korvane.exe >/dev/null 2>&1 &)
+
+for _ in $(seq 100); do
+  xdotool search --name '^Form1$' >/dev/null 2>&1 && break
+  sleep 0.2
+done
+sleep 2  # let start-up settle
+
+# The Korvane process of this prefix.
+korvane_pid=
+for p in /proc/[0-9]*; do
+  [[ $(cat "$p/comm" 2>/dev/null) == Korvane.exe ]] || continue
+  if tr '\0' '\n' < "$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+    korvane_pid=${p#/proc/}
+    break
+  fi
+done
+# This prefix's wineserver works in /tmp/.wine-UID/server-DEV-INODE of the prefix.
+server_dir=$(printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
+server_pid=
+for p in /proc/[0-9]*; do
+  [[ $(cat "$p/comm" 2>/dev/null) == wineserver* ]] || continue
+  if [[ $(readlink "$p/cwd" 2>/dev/null) == */$server_dir ]]; then
+    server_pid=${p#/proc/}
+    break
+  fi
+done
+if [[ -z "$korvane_pid" || -z "$server_pid" ]]; then
+  echo "bench_strip_cpu: Korvane (${korvane_pid:-?}) or wineserver (${server_pid:-?}) not found" >&2
+  exit 1
+fi
+
+ticks() {  # utime + stime of a process, in clock ticks
+  awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$1/stat"
+}
+hz=$(getconf CLK_TCK)
+k0=$(ticks "$korvane_pid"); s0=$(ticks "$server_pid"); t0=$(date +%s.%N)
+sleep "$seconds"
+k1=$(ticks "$korvane_pid"); s1=$(ticks "$server_pid"); t1=$(date +%s.%N)
+
+awk -v k=$((k1 - k0)) -v s=$((s1 - s0)) -v hz="$hz" -v t0="$t0" -v t1="$t1" 'BEGIN {
+  wall = t1 - t0
+  kp = 100 * k / hz / wall; sp = 100 * s / hz / wall
+  printf "measured %.1f s at the laid-out 150 ms interval\n", wall
+  printf "Korvane.exe  %5.2f %% of one core\n", kp
+  printf "wineserver   %5.2f %% of one core\n", sp
+  printf "together     %5.2f %% of one core (target <= 2 %%)\n", kp + sp
+}'

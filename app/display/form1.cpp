@@ -68,7 +68,11 @@ void Form1::Timer1_Timer() {
   }
 }
 
-void Form1::Image1_MouseDown(std::int16_t, std::int16_t, float, float) {
+void Form1::Image1_MouseDown(std::int16_t button, std::int16_t, float, float) {
+  // Only the left button drags: the move loop ends on a left release, so a
+  // right press would glue the strip to the pointer and swallow the right
+  // release that opens the panel.
+  if (button != kLeftButton) return;
   ReleaseCapture();
   SendMessageA(hwnd(), WM_SYSCOMMAND, kMoveByCaption, 0);
 }

@@ -10,6 +10,7 @@
 namespace korvane {
 
 inline constexpr float kScrollStepTwips = 20.0f;
+inline constexpr std::int16_t kLeftButton = 1;
 inline constexpr std::int16_t kRightButton = 2;
 
 struct ScrollState {

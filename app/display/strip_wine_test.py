@@ -84,6 +84,14 @@ def check_drag_from_surface_not_from_caption():
     # On the caption: the strip stays where it is.
     drag(x + (box[0] + box[2]) // 2, y + (box[1] + box[3]) // 2, -120, -200)
     assert kit.geometry(strip)[:2] == (x, y), "a press on the caption moved the strip"
+    # A right click on the surface (which opens the panel) moves nothing,
+    # and the strip does not follow the pointer afterwards.
+    kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2))
+    kit.run("xdotool", "click", "3")
+    time.sleep(0.3)
+    kit.run("xdotool", "mousemove", str(x + w - 140), str(y - 200))
+    time.sleep(0.5)
+    assert kit.geometry(strip)[:2] == (x, y), "the strip followed the pointer after a right click"
     # On the surface right of the caption: the strip follows the mouse.
     drag(x + w - 20, y + h // 2, -120, -200)
     moved_to = kit.geometry(strip)[:2]
@@ -96,7 +104,7 @@ def main():
     cases.run("the caption scrolls left at 20 twips a tick", check_caption_scrolls)
     cases.run("the caption wraps and re-enters from the right edge",
               check_caption_reenters_from_the_right)
-    cases.run("the surface drags the strip, the caption does not",
+    cases.run("a left press on the surface drags the strip; the caption and right clicks do not",
               check_drag_from_surface_not_from_caption)
     return cases.exit_code()
 

@@ -6,7 +6,7 @@ Runs inside the project's Wine environment (scripts/wine-env.sh), e.g.
   scripts/wine-env.sh python3 detection_wine_test.py --dll bin/Update.dll \
       --client testbin/detection_client_test.exe \
       --service tools/update_service/update_service.py
-The build under test must talk to 127.0.0.1:18080.
+The build under test must talk to 127.0.0.1:PORT for both hosts.
 """
 
 import argparse
@@ -19,12 +19,12 @@ import sys
 import tempfile
 import time
 
-PORT = 18080
+PORT = 18080  # --port
 CLSID = "{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}"
 LIBID = "{FBF999FA-4930-416D-8801-5CEDEC3777F0}"
 IID = "{5F89000E-8BDB-48CB-9AC4-ADBC36622007}"
 NOT_FOUND = "NO|未找到更新信息"
-DOWNLOAD = "http://127.0.0.1:18080/download/Korvane-{}.exe"
+DOWNLOAD = "http://127.0.0.1/download/Korvane-{}.exe"
 DISP_E_TYPEMISMATCH = "0x80020005"
 
 ENTRIES = {
@@ -38,17 +38,26 @@ ENTRIES = {
 DATE_TEXT = "2013年5月8日 星期三"
 
 failures = []
+started = time.monotonic()
 
 
 def check(condition, what, detail=""):
-    print(("ok   " if condition else "FAIL ") + what + (f": {detail}" if detail else ""),
-          flush=True)
+    print(f"{time.monotonic() - started:6.1f}s " + ("ok   " if condition else "FAIL ") + what
+          + (f": {detail}" if detail else ""), flush=True)
     if not condition:
         failures.append(what)
 
 
 def wine(*args, cwd=None, timeout=120):
-    return subprocess.run(["wine", *args], cwd=cwd, capture_output=True, timeout=timeout)
+    # Output goes through files: a wineserver started by this call inherits
+    # the handles and would hold a pipe open for seconds after wine exits.
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        result = subprocess.run(["wine", *args], cwd=cwd, stdout=out, stderr=err,
+                                timeout=timeout)
+        out.seek(0)
+        err.seek(0)
+        return subprocess.CompletedProcess(result.args, result.returncode, out.read(),
+                                           err.read())
 
 
 def windows_path(path):
@@ -159,6 +168,18 @@ def test_updates(args, entries_file):
         check(lines[:1] == ["DATE 2013-05-08 00:00:00"], "GetNetDate reads the date page",
               " / ".join(lines))
 
+    # Without --date the service shows today's date.
+    with Service(args.service, entries_file):
+        lines = client(args, "date")
+    today = datetime.date.today().strftime("DATE %Y-%m-%d 00:00:00")
+    check(lines[:1] == [today], "GetNetDate reads today's date", " / ".join(lines))
+
+    # A date text without "日" does not convert.
+    with Service(args.service, entries_file, "--date", "五月八号"):
+        lines = client(args, "date")
+    check(bool(lines) and lines[0].startswith("ERROR") and DISP_E_TYPEMISMATCH in lines[0],
+          "GetNetDate fails on a date text without 日", " / ".join(lines))
+
     check(port_is_free(), "the service is down")
     reply = updates(args, "10001")
     check(reply == "REPLY " + NOT_FOUND, "Updates with the service down", reply)
@@ -195,15 +216,24 @@ def test_unregistration(args, dll_dir):
 
 
 def main():
+    global PORT
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--dll", required=True)
     parser.add_argument("--client", required=True)
     parser.add_argument("--service", required=True)
+    parser.add_argument("--port", type=int, default=PORT)
     args = parser.parse_args()
-    if not port_is_free():
-        print(f"port {PORT} is in use; cannot run the service", file=sys.stderr)
-        return 1
+    PORT = args.port
+    # Another run against the same address may still be finishing.
+    deadline = time.monotonic() + 120
+    while not port_is_free():
+        if time.monotonic() > deadline:
+            print(f"port {PORT} is in use; cannot run the service", file=sys.stderr)
+            return 1
+        time.sleep(1)
 
+    # One wineserver for the whole run instead of one per wine call.
+    subprocess.run(["wineserver", "-p10"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     dll_dir = os.path.dirname(os.path.abspath(args.dll))
     dll_windows_path = windows_path(os.path.abspath(args.dll))
     with tempfile.TemporaryDirectory() as temp:

@@ -63,9 +63,17 @@ target_link_options(detection_fetch_bench PRIVATE -municode)
 set_target_properties(detection_client_test detection_fetch_bench PROPERTIES
   RUNTIME_OUTPUT_DIRECTORY ${KORVANE_TEST_BIN_DIR})
 
-find_program(KORVANE_PYTHON3 python3 NO_CMAKE_FIND_ROOT_PATH)
-korvane_add_wine_test(detection_wine
-  COMMAND ${KORVANE_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/detection_wine_test.py
-          --dll $<TARGET_FILE:Update>
-          --client $<TARGET_FILE:detection_client_test>
-          --service ${KORVANE_ROOT}/tools/update_service/update_service.py)
+# The test runs the reference service in place of both hosts, so it needs a
+# build whose two hosts are the same loopback address.
+if(KORVANE_UPDATE_HOST STREQUAL KORVANE_DATE_HOST
+   AND KORVANE_UPDATE_HOST MATCHES "^127\\.0\\.0\\.1:([0-9]+)$")
+  find_program(KORVANE_PYTHON3 python3 NO_CMAKE_FIND_ROOT_PATH)
+  korvane_add_wine_test(detection_wine
+    COMMAND ${KORVANE_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/detection_wine_test.py
+            --port ${CMAKE_MATCH_1}
+            --dll $<TARGET_FILE:Update>
+            --client $<TARGET_FILE:detection_client_test>
+            --service ${KORVANE_ROOT}/tools/update_service/update_service.py)
+else()
+  message(STATUS "detection_wine test skipped: the hosts are not one 127.0.0.1:PORT")
+endif()

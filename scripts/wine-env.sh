@@ -2,14 +2,17 @@
 # Runs a command in the project's Wine environment:
 #   - a Wine prefix of its own inside the build folder (made on first use),
 #   - LC_ALL=zh_CN.UTF-8, so that the ANSI code page is 936,
-#   - "宋体" and "SimSun" mapped to the installed CJK font,
+#   - "宋体" and "SimSun" mapped to the installed CJK font (its Mono face, whose
+#     half-width ASCII matches SimSun's metrics),
 #   - an X display (a private Xvfb is started when none is set).
 # Usage: wine-env.sh command [args...]
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
-export KORVANE_BUILD_DIR=${KORVANE_BUILD_DIR:-$root/build/win64}
+KORVANE_BUILD_DIR=${KORVANE_BUILD_DIR:-$root/build/win64}
+mkdir -p "$KORVANE_BUILD_DIR"
+export KORVANE_BUILD_DIR=$(cd "$KORVANE_BUILD_DIR" && pwd)
 export WINEPREFIX=${WINEPREFIX:-$KORVANE_BUILD_DIR/wineprefix}
 export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -38,34 +41,40 @@ if [[ -z "${DISPLAY:-}" ]]; then
   done
 fi
 
-make_prefix() {
-  mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
-  wineserver -w
-  # The .reg file is UTF-16 so that the Chinese font name survives any
-  # command-line code page.
-  local reg="$WINEPREFIX/korvane-fonts.reg"
+font_mapping() {
+  # UTF-16, so that the Chinese font names survive any command-line code page.
   printf '%s\r\n' \
     'Windows Registry Editor Version 5.00' '' \
     '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
-    '"宋体"="WenQuanYi Zen Hei"' \
-    '"SimSun"="WenQuanYi Zen Hei"' \
-    '"新宋体"="WenQuanYi Zen Hei"' \
-    '"NSimSun"="WenQuanYi Zen Hei"' \
+    '"宋体"="WenQuanYi Zen Hei Mono"' \
+    '"SimSun"="WenQuanYi Zen Hei Mono"' \
+    '"新宋体"="WenQuanYi Zen Hei Mono"' \
+    '"NSimSun"="WenQuanYi Zen Hei Mono"' \
     '"微软雅黑"="WenQuanYi Zen Hei"' \
     '"Microsoft YaHei"="WenQuanYi Zen Hei"' \
-    | iconv -f UTF-8 -t UTF-16 > "$reg"
-  wine regedit /S "$reg" >/dev/null 2>&1
-  wineserver -w
-  touch "$WINEPREFIX/.korvane-ready"
+    | iconv -f UTF-8 -t UTF-16
 }
 
-if [[ ! -e "$WINEPREFIX/.korvane-ready" ]]; then
-  mkdir -p "$(dirname "$WINEPREFIX")"
-  exec 9>"$WINEPREFIX.lock"
-  flock 9
-  [[ -e "$WINEPREFIX/.korvane-ready" ]] || make_prefix
-  flock -u 9
-fi
+prepare_prefix() {
+  local reg="$WINEPREFIX/korvane-fonts.reg"
+  if [[ ! -e "$WINEPREFIX/system.reg" ]]; then
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1
+    wineserver -w
+  fi
+  if ! font_mapping | cmp -s - "$reg"; then
+    font_mapping > "$reg.new"
+    wine regedit /S "$reg.new" >/dev/null 2>&1
+    wineserver -w
+    mv "$reg.new" "$reg"
+  fi
+}
+
+mkdir -p "$(dirname "$WINEPREFIX")"
+exec 9>"$WINEPREFIX.lock"
+flock 9
+prepare_prefix
+flock -u 9
+exec 9>&-
 
 "$@"

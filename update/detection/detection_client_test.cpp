@@ -6,11 +6,14 @@
 //   detection_client_test date
 //   detection_client_test nested ACCOUNT1 ACCOUNT2 APPNAME
 //   detection_client_test lifetime PATH_OF_UPDATE_DLL
+//   detection_client_test classes-dacl [SDDL]   (prints, or sets, the DACL of
+//                                                HKLM\Software\Classes)
 
 #include <windows.h>
 #include <objbase.h>
 #include <ocidl.h>
 #include <oleauto.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -237,6 +240,48 @@ int RunLifetime(const wchar_t* dllPath) {
     return 0;
 }
 
+// Prints the DACL of the machine's Classes key as SDDL, or replaces it, so
+// that a test can make machine-wide registration fail with access denied.
+int RunClassesDacl(const wchar_t* sddl) {
+    HKEY key = nullptr;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0,
+                                   READ_CONTROL | WRITE_DAC, &key);
+    if (status != ERROR_SUCCESS) {
+        Print(L"ERROR open " + std::to_wstring(status));
+        return 1;
+    }
+    int result = 0;
+    if (!sddl) {
+        BYTE buffer[4096];
+        DWORD size = sizeof(buffer);
+        LPWSTR text = nullptr;
+        status = RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, buffer, &size);
+        if (status == ERROR_SUCCESS &&
+            ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                buffer, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+            Print(L"DACL " + std::wstring(text));
+            LocalFree(text);
+        } else {
+            Print(L"ERROR get " + std::to_wstring(status));
+            result = 1;
+        }
+    } else {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                                 &descriptor, nullptr) &&
+            (status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor)) ==
+                ERROR_SUCCESS) {
+            Print(L"SET");
+        } else {
+            Print(L"ERROR set " + std::to_wstring(status));
+            result = 1;
+        }
+        LocalFree(descriptor);
+    }
+    RegCloseKey(key);
+    return result;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -249,6 +294,8 @@ int wmain(int argc, wchar_t** argv) {
     int status = 2;
     if (command == L"lifetime" && argc == 3) {
         status = RunLifetime(argv[2]);
+    } else if (command == L"classes-dacl" && argc <= 3) {
+        status = RunClassesDacl(argc == 3 ? argv[2] : nullptr);
     } else {
         Released<IDispatch> dispatch;
         HRESULT hr = CreateDetection(&dispatch.ptr);

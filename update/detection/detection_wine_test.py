@@ -215,6 +215,40 @@ def test_unregistration(args, dll_dir):
     check(reply.startswith("ERROR create"), "the class cannot be created any more", reply)
 
 
+def test_per_user(args, dll_dir, dll_windows_path):
+    """With the machine's Classes key read-only, registration falls back to the user."""
+    lines = client(args, "classes-dacl")
+    if not lines or not lines[0].startswith("DACL "):
+        check(False, "read the DACL of HKLM\\Software\\Classes", " / ".join(lines))
+        return
+    original = lines[0][len("DACL "):]
+    try:
+        lines = client(args, "classes-dacl", "D:(A;;KR;;;WD)")
+        check(lines == ["SET"], "HKLM\\Software\\Classes made read-only", " / ".join(lines))
+        result = wine("regsvr32", "/s", "Update.dll", cwd=dll_dir)
+        check(result.returncode == 0, "regsvr32 succeeds without machine-wide access",
+              f"exit {result.returncode}")
+        # Wine's COM reads only the machine's classes, so the user's
+        # registration is checked in the registry rather than by creating.
+        found, text = reg_query(rf"HKCU\Software\Classes\CLSID\{CLSID}\InprocServer32")
+        check(found and dll_windows_path.lower() in text.lower(),
+              "the class is registered for the user", text.strip())
+        found, text = reg_query(r"HKCU\Software\Classes\Quorvel.Detection\CLSID")
+        check(found and CLSID in text, "the user's ProgID names the CLSID", text.strip())
+        found, _ = reg_query(rf"HKLM\Software\Classes\CLSID\{CLSID}")
+        check(not found, "nothing is written to the machine's Classes key")
+        result = wine("regsvr32", "/u", "/s", "Update.dll", cwd=dll_dir)
+        check(result.returncode == 0, "regsvr32 /u succeeds without machine-wide access",
+              f"exit {result.returncode}")
+        for key in (rf"HKCU\Software\Classes\CLSID\{CLSID}",
+                    r"HKCU\Software\Classes\Quorvel.Detection"):
+            found, _ = reg_query(key)
+            check(not found, f"{key} is gone")
+    finally:
+        lines = client(args, "classes-dacl", original)
+        check(lines == ["SET"], "the DACL is restored", " / ".join(lines))
+
+
 def main():
     global PORT
     parser = argparse.ArgumentParser(description=__doc__)
@@ -249,6 +283,7 @@ def main():
             test_nested(args, entries_file)
         finally:
             test_unregistration(args, dll_dir)
+        test_per_user(args, dll_dir, dll_windows_path)
 
     print(f"{len(failures)} failed" if failures else "all passed")
     return 1 if failures else 0

@@ -233,14 +233,14 @@ HRESULT RegisterServer() {
         RemoveEntries(Scope::kUser);
         return SELFREG_E_TYPELIB;
     }
-    // A per-user registration left from an earlier run would shadow this one.
-    if (scope == Scope::kMachine) RemoveEntries(Scope::kUser);
     return S_OK;
 }
 
 HRESULT UnregisterServer() {
-    bool complete = RemoveEntries(Scope::kMachine) == ERROR_SUCCESS;
-    complete = RemoveEntries(Scope::kUser) == ERROR_SUCCESS && complete;
+    // The user's keys first: where the user's Classes key is a view of the
+    // machine's, the machine check then finds nothing left.
+    bool complete = RemoveEntries(Scope::kUser) == ERROR_SUCCESS;
+    complete = RemoveEntries(Scope::kMachine) == ERROR_SUCCESS && complete;
 
     com::ComPtr<ITypeLib> typeLib;
     if (FAILED(LoadModuleTypeLib(typeLib.Put()))) return SELFREG_E_TYPELIB;

@@ -53,7 +53,7 @@ endif()
 # ---- Tests and benchmark under Wine ---------------------------------------
 
 add_executable(detection_client_test detection_client_test.cpp)
-target_link_libraries(detection_client_test PRIVATE ole32 oleaut32 uuid user32)
+target_link_libraries(detection_client_test PRIVATE ole32 oleaut32 uuid user32 advapi32)
 target_link_options(detection_client_test PRIVATE -municode)
 
 add_executable(detection_fetch_bench detection_fetch_bench.cpp)

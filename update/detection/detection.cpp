@@ -7,9 +7,9 @@
 
 #include "module.h"
 #include "update_reply.h"
-#include "../http/code_page.h"
-#include "../http/unescape_text.h"
-#include "../http/xmlhttp.h"
+#include "code_page.h"
+#include "unescape_text.h"
+#include "xmlhttp.h"
 
 #define KORVANE_WIDEN2(text) L##text
 #define KORVANE_WIDEN(text) KORVANE_WIDEN2(text)

@@ -8,9 +8,11 @@ find_path(KORVANE_WIDL_INCLUDE_DIR oaidl.idl
 find_path(KORVANE_STDOLE2_DIR stdole2.tlb
   PATHS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows /usr/lib/wine/x86_64-windows
         /usr/lib/i386-linux-gnu/wine/i386-windows
+        "$ENV{SystemRoot}/System32"
   NO_CMAKE_FIND_ROOT_PATH)
 if(NOT KORVANE_WIDL OR NOT KORVANE_WIDL_INCLUDE_DIR OR NOT KORVANE_STDOLE2_DIR)
-  message(FATAL_ERROR "Update.dll needs widl, Wine's IDL files and stdole2.tlb (libwine-dev, wine64)")
+  message(FATAL_ERROR "Update.dll needs widl, the standard IDL files and stdole2.tlb "
+                      "(on Debian: mingw-w64-tools, libwine-dev, wine64)")
 endif()
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)

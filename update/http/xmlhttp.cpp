@@ -10,11 +10,16 @@
 
 #include "bytes_to_text.h"
 #include "code_page.h"
+#include "com_ptr.h"
 #include "xmlhttp_internal.h"
 
 namespace korvane::http {
 
 namespace {
+
+using com::Bstr;
+using com::ComPtr;
+using com::Variant;
 
 // MinGW's import libraries lack IID_IXMLHTTPRequest.
 constexpr IID kIidXmlHttpRequest = {
@@ -23,61 +28,6 @@ constexpr IID kIidXmlHttpRequest = {
 constexpr LONG kReadyStateComplete = 4;
 // Upper bound of one blocking wait, in case a state change is not signalled.
 constexpr DWORD kMaxSleepMs = 100;
-
-template <typename T>
-class ComPtr {
-public:
-    ComPtr() = default;
-    ~ComPtr() { if (ptr_) ptr_->Release(); }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-
-    T* operator->() const { return ptr_; }
-    T* get() const { return ptr_; }
-    explicit operator bool() const { return ptr_ != nullptr; }
-    // For out-parameters of a fresh pointer.
-    void** put_void() { return reinterpret_cast<void**>(&ptr_); }
-    void attach(T* ptr) { ptr_ = ptr; }
-
-private:
-    T* ptr_ = nullptr;
-};
-
-class Bstr {
-public:
-    explicit Bstr(const std::wstring& text)
-        : bstr_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-    explicit Bstr(const wchar_t* text) : bstr_(SysAllocString(text)) {}
-    ~Bstr() { SysFreeString(bstr_); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-
-    BSTR get() const { return bstr_; }
-    explicit operator bool() const { return bstr_ != nullptr; }
-
-private:
-    BSTR bstr_;
-};
-
-class Variant {
-public:
-    Variant() { VariantInit(&value_); }
-    ~Variant() { VariantClear(&value_); }
-    Variant(const Variant&) = delete;
-    Variant& operator=(const Variant&) = delete;
-
-    VARIANT* put() { return &value_; }
-    const VARIANT& get() const { return value_; }
-    // Hands the value to the caller, who clears it.
-    VARIANT release() {
-        VARIANT out = value_;
-        VariantInit(&value_);
-        return out;
-    }
-
-private:
-    VARIANT value_;
-};
 
 class Handle {
 public:
@@ -215,9 +165,9 @@ bool WaitForCompletion(IXMLHTTPRequest& request, HANDLE wake, DWORD timeoutMs) {
 
 VARIANT DecodedBody(IXMLHTTPRequest& request) {
     Variant body;
-    if (FAILED(request.get_responseBody(body.put())) || !IsByteArray(body.get())) return EmptyText();
+    if (FAILED(request.get_responseBody(body.Put())) || !IsByteArray(body.Get())) return EmptyText();
 
-    SAFEARRAY* array = body.get().parray;
+    SAFEARRAY* array = body.Get().parray;
     LONG lower = 0, upper = -1;
     if (FAILED(SafeArrayGetLBound(array, 1, &lower)) ||
         FAILED(SafeArrayGetUBound(array, 1, &upper))) {
@@ -251,10 +201,10 @@ VARIANT Result(IXMLHTTPRequest& request, int responseMode) {
         }
         case kResponseBytes: {
             Variant body;
-            if (FAILED(request.get_responseBody(body.put())) || !IsByteArray(body.get())) {
+            if (FAILED(request.get_responseBody(body.Put())) || !IsByteArray(body.Get())) {
                 return EmptyText();
             }
-            return body.release();
+            return body.Detach();
         }
         case kResponseDecodedBytes:
             return DecodedBody(request);
@@ -280,31 +230,30 @@ VARIANT FetchOrThrow(const wchar_t* method, const std::wstring& address, const s
     if (FAILED(CLSIDFromProgID(L"Microsoft.XMLHTTP", &clsid))) return EmptyText();
     ComPtr<IXMLHTTPRequest> request;
     if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kIidXmlHttpRequest,
-                                request.put_void()))) {
+                                request.PutVoid()))) {
         return EmptyText();
     }
 
     HANDLE wakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!wakeEvent) return EmptyText();
-    ComPtr<ReadyStateSink> sink;
-    sink.attach(new (std::nothrow) ReadyStateSink(wakeEvent));
+    auto sink = ComPtr<ReadyStateSink>::Attach(new (std::nothrow) ReadyStateSink(wakeEvent));
     if (!sink) {
         CloseHandle(wakeEvent);
         return EmptyText();
     }
     // Without the handler the wait still polls every kMaxSleepMs.
-    const bool sinkAttached = SUCCEEDED(request->put_onreadystatechange(sink.get()));
+    const bool sinkAttached = SUCCEEDED(request->put_onreadystatechange(sink.Get()));
 
-    Bstr methodText(method);
+    Bstr methodText{std::wstring_view(method)};
     Bstr url(address);
-    if (!methodText || !url) return EmptyText();
+    if (!methodText.Get() || !url.Get()) return EmptyText();
     VARIANT async;
     VariantInit(&async);
     async.vt = VT_BOOL;
     async.boolVal = VARIANT_TRUE;
 
     bool completed = false;
-    if (SUCCEEDED(request->open(methodText.get(), url.get(), async, MissingArgument(),
+    if (SUCCEEDED(request->open(methodText.Get(), url.Get(), async, MissingArgument(),
                                 MissingArgument()))) {
         bool sent = false;
         if (body) {
@@ -313,21 +262,22 @@ VARIANT FetchOrThrow(const wchar_t* method, const std::wstring& address, const s
             Bstr typeName(L"CONTENT-TYPE");
             Bstr type(L"application/x-www-form-urlencoded");
             Variant content;
-            content.put()->vt = VT_BSTR;
-            content.put()->bstrVal =
+            content.Put()->vt = VT_BSTR;
+            content.Get().bstrVal =
                 SysAllocStringLen(body->data(), static_cast<UINT>(body->size()));
-            sent = lengthName && length && typeName && type && content.get().bstrVal &&
-                   SUCCEEDED(request->setRequestHeader(lengthName.get(), length.get())) &&
-                   SUCCEEDED(request->setRequestHeader(typeName.get(), type.get())) &&
-                   SUCCEEDED(request->send(content.get()));
+            sent = lengthName.Get() && length.Get() && typeName.Get() && type.Get() &&
+                   content.Get().bstrVal &&
+                   SUCCEEDED(request->setRequestHeader(lengthName.Get(), length.Get())) &&
+                   SUCCEEDED(request->setRequestHeader(typeName.Get(), type.Get())) &&
+                   SUCCEEDED(request->send(content.Get()));
         } else {
             sent = SUCCEEDED(request->send(MissingArgument()));
         }
-        completed = sent && WaitForCompletion(*request.get(), wakeEvent, timeoutMs);
+        completed = sent && WaitForCompletion(*request.Get(), wakeEvent, timeoutMs);
         if (!completed) request->abort();
     }
 
-    VARIANT result = completed ? Result(*request.get(), responseMode) : EmptyText();
+    VARIANT result = completed ? Result(*request.Get(), responseMode) : EmptyText();
     if (sinkAttached) request->put_onreadystatechange(nullptr);
     return result;
 }

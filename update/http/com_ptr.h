@@ -95,6 +95,12 @@ public:
     }
     const VARIANT& Get() const noexcept { return value_; }
     VARIANT& Get() noexcept { return value_; }
+    // Hands the value over to the caller, who clears it.
+    VARIANT Detach() noexcept {
+        VARIANT out = value_;
+        VariantInit(&value_);
+        return out;
+    }
 
 private:
     VARIANT value_;

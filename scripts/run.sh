@@ -20,24 +20,14 @@ cleanup() {
 trap cleanup EXIT
 
 headless=0
-if [[ -z "${DISPLAY:-}" ]]; then
-  headless=1
-  for n in $(seq 60 69); do
-    [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && continue
-    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
-    break
-  done
-fi
+[[ -n "${DISPLAY:-}" ]] || headless=1
+source "$root/scripts/xvfb.sh"
+start_xvfb 60 69
 
-service=$root/tools/update_service/update_service.py
-if [[ -f "$service" ]]; then
-  python3 "$service" --port 18080 --entries "$root/tools/update_service/entries.example.json" \
-    >"$root/build/update-service.log" 2>&1 &
-  service_pid=$!
-fi
+service=$root/tools/update_service
+python3 "$service/update_service.py" --port 18080 --entries "$service/entries.example.json" \
+  >"$root/build/update-service.log" 2>&1 &
+service_pid=$!
 
 cd "$build/bin"
 if ((headless)); then

@@ -7,18 +7,13 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/setup.sh" || exit 1
 "$root/scripts/build.sh" native fuzz win64 win32 || exit 1
 
-xvfb_pid=
-if [[ -z "${DISPLAY:-}" ]]; then
-  for n in $(seq 70 89); do
-    [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && continue
-    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
-    break
-  done
-fi
-trap '[[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null; wineserver -k 2>/dev/null' EXIT
+source "$root/scripts/xvfb.sh"
+start_xvfb 70 89
+cleanup() {
+  WINEPREFIX=$root/build/win64/wineprefix wineserver -k 2>/dev/null
+  [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null
+}
+trap cleanup EXIT
 
 passed=0 failed=0 status=0
 run_ctest() {

@@ -21,7 +21,6 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 export LC_ALL=zh_CN.UTF-8 2>/dev/null
 export KORVANE_ROOT=$root
 
-xvfb_pid=
 cleanup() {
   if [[ -n "$xvfb_pid" ]]; then
     wineserver -k 2>/dev/null || true
@@ -30,16 +29,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [[ -z "${DISPLAY:-}" ]]; then
-  for n in $(seq 90 120); do
-    [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && continue
-    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
-    break
-  done
-fi
+source "$root/scripts/xvfb.sh"
+start_xvfb 90 120
 
 font_mapping() {
   # UTF-16, so that the Chinese font names survive any command-line code page.

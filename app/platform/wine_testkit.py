@@ -85,13 +85,19 @@ def screen_size():
     return int(w), int(h)
 
 
+def logpixels(key):
+    """The LogPixels value under a registry key, or None."""
+    out = run("wine", "reg", "query", key, "/v", "LogPixels").stdout
+    m = re.search(r"LogPixels\s+REG_DWORD\s+0x([0-9a-fA-F]+)", out)
+    return int(m.group(1), 16) if m else None
+
+
 def prefix_dpi():
     """The DPI Wine uses in this prefix (LogPixels), 96 unless set."""
     for key in (r"HKCU\Control Panel\Desktop", r"HKCC\Software\Fonts"):
-        out = run("wine", "reg", "query", key, "/v", "LogPixels").stdout
-        m = re.search(r"LogPixels\s+REG_DWORD\s+0x([0-9a-fA-F]+)", out)
-        if m:
-            return int(m.group(1), 16)
+        value = logpixels(key)
+        if value:
+            return value
     return 96
 
 

@@ -87,6 +87,29 @@ def check_starts(settings):
         assert urls == [PUBLISHER_URL], "opened %s, expected [%s]" % (urls, PUBLISHER_URL)
 
 
+DPI_KEYS = (r"HKCU\Control Panel\Desktop", r"HKCC\Software\Fonts")
+
+
+def check_starts_at_dpi(dpi):
+    """The placement at another DPI; the prefix's own setting is restored."""
+    saved = {key: kit.logpixels(key) for key in DPI_KEYS}
+    for key in DPI_KEYS:
+        kit.run("wine", "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD",
+                "/d", str(dpi), "/f", check=True)
+    kit.kill_wine()
+    try:
+        assert kit.prefix_dpi() == dpi, "the prefix did not take DPI %d" % dpi
+        check_starts(settings=True)
+    finally:
+        kit.kill_wine()
+        for key, value in saved.items():
+            if value:
+                kit.run("wine", "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD",
+                        "/d", str(value), "/f")
+            else:
+                kit.run("wine", "reg", "delete", key, "/v", "LogPixels", "/f")
+
+
 def main():
     kit.kill_wine()
     cases = kit.Cases()
@@ -98,6 +121,8 @@ def main():
               lambda: check_starts(settings=False))
     cases.run("with test.ini no page is opened, same placement",
               lambda: check_starts(settings=True))
+    cases.run("at 144 DPI the strip is placed by the same formula",
+              lambda: check_starts_at_dpi(144))
     return cases.exit_code()
 
 

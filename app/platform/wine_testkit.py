@@ -32,13 +32,17 @@ def wine_path(path):
 
 
 def make_case_folder(library="file", settings=False):
-    """A folder with Korvane.exe; library: "file", "folder" or None."""
+    """A folder with Korvane.exe; library: "file", "hidden", "system",
+    "folder" or None."""
     folder = tempfile.mkdtemp(prefix="korvane-case-")
     shutil.copy(os.path.join(BIN_DIR, "Korvane.exe"), folder)
     dll = os.path.join(folder, "Update.dll")
-    if library == "file":
+    if library in ("file", "hidden", "system"):
         with open(dll, "wb") as f:
             f.write(b"MZ")
+        if library != "file":
+            flag = "+h" if library == "hidden" else "+s"
+            run("wine", "cmd", "/c", "attrib", flag, wine_path(dll), check=True)
     elif library == "folder":
         os.mkdir(dll)
     if settings:

@@ -117,6 +117,10 @@ def main():
               lambda: check_refuses_to_start(None))
     cases.run("a folder named Update.dll counts as missing",
               lambda: check_refuses_to_start("folder"))
+    cases.run("a hidden Update.dll counts as missing",
+              lambda: check_refuses_to_start("hidden"))
+    cases.run("a system Update.dll counts as missing",
+              lambda: check_refuses_to_start("system"))
     cases.run("first run opens the publisher page and places the strip",
               lambda: check_starts(settings=False))
     cases.run("with test.ini no page is opened, same placement",

@@ -72,10 +72,13 @@ private:
 
 // ---- Registration -------------------------------------------------------
 
-constexpr wchar_t kProgId[] = L"Quorvel.Detection";
+#define KORVANE_PROGID L"Quorvel.Detection"
+#define KORVANE_CLSID_KEY L"CLSID\\{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}"
+
+constexpr wchar_t kProgId[] = KORVANE_PROGID;
 constexpr wchar_t kClsidText[] = L"{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}";
 constexpr wchar_t kLibIdText[] = L"{FBF999FA-4930-416D-8801-5CEDEC3777F0}";
-constexpr wchar_t kClsidKey[] = L"CLSID\\{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}";
+constexpr wchar_t kClsidKey[] = KORVANE_CLSID_KEY;
 constexpr wchar_t kModuleToken[] = L"<module>";
 constexpr wchar_t kClsidToken[] = L"<clsid>";
 constexpr wchar_t kLibIdToken[] = L"<libid>";
@@ -89,18 +92,16 @@ struct RegistryEntry {
 // Written in this order; the ProgID and the CLSID key are the two trees that
 // unregistration removes.
 constexpr RegistryEntry kEntries[] = {
-    {L"Quorvel.Detection", nullptr, L"Quorvel.Detection"},
-    {L"Quorvel.Detection\\CLSID", nullptr, L"<clsid>"},
-    {L"CLSID\\{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}", nullptr, L"Quorvel.Detection"},
-    {L"CLSID\\{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}\\InprocServer32", nullptr, L"<module>"},
-    {L"CLSID\\{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}\\InprocServer32", L"ThreadingModel",
-     L"Apartment"},
-    {L"CLSID\\{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}\\ProgID", nullptr, L"Quorvel.Detection"},
-    {L"CLSID\\{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}\\VersionIndependentProgID", nullptr,
-     L"Quorvel.Detection"},
-    {L"CLSID\\{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}\\Programmable", nullptr, L""},
-    {L"CLSID\\{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}\\TypeLib", nullptr, L"<libid>"},
-    {L"CLSID\\{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}\\Version", nullptr, L"1.0"},
+    {KORVANE_PROGID, nullptr, KORVANE_PROGID},
+    {KORVANE_PROGID L"\\CLSID", nullptr, kClsidToken},
+    {KORVANE_CLSID_KEY, nullptr, KORVANE_PROGID},
+    {KORVANE_CLSID_KEY L"\\InprocServer32", nullptr, kModuleToken},
+    {KORVANE_CLSID_KEY L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
+    {KORVANE_CLSID_KEY L"\\ProgID", nullptr, KORVANE_PROGID},
+    {KORVANE_CLSID_KEY L"\\VersionIndependentProgID", nullptr, KORVANE_PROGID},
+    {KORVANE_CLSID_KEY L"\\Programmable", nullptr, L""},
+    {KORVANE_CLSID_KEY L"\\TypeLib", nullptr, kLibIdToken},
+    {KORVANE_CLSID_KEY L"\\Version", nullptr, L"1.0"},
 };
 
 class RegKey {
@@ -164,7 +165,7 @@ bool KeyExists(HKEY parent, const wchar_t* subKey) noexcept {
 bool ProgIdIsOurs(HKEY classes) noexcept {
     wchar_t clsid[64] = {};
     DWORD size = sizeof(clsid);
-    LSTATUS status = RegGetValueW(classes, L"Quorvel.Detection\\CLSID", nullptr, RRF_RT_REG_SZ,
+    LSTATUS status = RegGetValueW(classes, KORVANE_PROGID L"\\CLSID", nullptr, RRF_RT_REG_SZ,
                                   nullptr, clsid, &size);
     return status == ERROR_SUCCESS && CompareStringOrdinal(clsid, -1, kClsidText, -1, TRUE) ==
                                           CSTR_EQUAL;

@@ -20,315 +20,315 @@ constexpr WPARAM kMoveByCaption = 0xF012;  // SC_MOVE | HTCAPTION
 }  // namespace
 
 COLORREF ResolveColour(std::uint32_t colour) {
-  if (colour & 0x80000000u) return GetSysColor(static_cast<int>(colour & 0xFFu));
-  return colour & 0x00FFFFFFu;
+    if (colour & 0x80000000u) return GetSysColor(static_cast<int>(colour & 0xFFu));
+    return colour & 0x00FFFFFFu;
 }
 
 Form1::Form1(PanelLink& panel) : panel_(panel) {}
 
 void Form1::Create() {
-  RegisterClassOnce(kClassName);
-  const unsigned system_dpi = SystemDpi();
-  CreateWindowFor(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClassName, L"Form1", WS_POPUP,
-                  TwipsToPixels(left_twips_, system_dpi), TwipsToPixels(top_twips_, system_dpi),
-                  TwipsToPixels(Width(), system_dpi), TwipsToPixels(kHeightTwips, system_dpi),
-                  nullptr);
-  if (!hwnd()) FailFatally(L"无法创建窗口。");
-  dpi_ = WindowDpi(hwnd());
-  RecreateFont();
-  RemeasureCaption();
-  ApplyWindowSize();
-  painted_caption_x_ = Px(scroll_.caption_left);
-  ApplyTimer();
+    RegisterClassOnce(kClassName);
+    const unsigned system_dpi = SystemDpi();
+    CreateWindowFor(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClassName, L"Form1", WS_POPUP,
+                    TwipsToPixels(left_twips_, system_dpi), TwipsToPixels(top_twips_, system_dpi),
+                    TwipsToPixels(Width(), system_dpi), TwipsToPixels(kHeightTwips, system_dpi),
+                    nullptr);
+    if (!hwnd()) FailFatally(L"无法创建窗口。");
+    dpi_ = WindowDpi(hwnd());
+    RecreateFont();
+    RemeasureCaption();
+    ApplyWindowSize();
+    painted_caption_x_ = Px(scroll_.caption_left);
+    ApplyTimer();
 }
 
 void Form1::Show() {
-  ShowWindow(hwnd(), SW_SHOW);
-  UpdateWindow(hwnd());
+    ShowWindow(hwnd(), SW_SHOW);
+    UpdateWindow(hwnd());
 }
 
 void Form1::meinit() { SetWindowPos(hwnd(), HWND_TOPMOST, 0, 0, 0, 0, kMeinitFlags); }
 
 void Form1::resetcolor() {
-  if (auto colour = NextCaptionColour(Module1::colorstep, panel_)) SetCaptionColour(*colour);
+    if (auto colour = NextCaptionColour(Module1::colorstep, panel_)) SetCaptionColour(*colour);
 }
 
 void Form1::Timer1_Timer() {
-  // Re-assert the top placement unless nothing is above the visible strip,
-  // where the call would change nothing but still costs a server round trip.
-  if (!IsWindowVisible(hwnd()) || GetWindow(hwnd(), GW_HWNDPREV) != nullptr) meinit();
-  if (AdvanceCaption(scroll_) == TickResult::kWrapped) resetcolor();
-  // Repaint only when the caption lands on another pixel.
-  const int x = Px(scroll_.caption_left);
-  if (x != painted_caption_x_) {
-    // One request for the old and the new place together.
-    RECT area = CaptionRect();
-    painted_caption_x_ = x;
-    const RECT now = CaptionRect();
-    UnionRect(&area, &area, &now);
-    InvalidateRect(hwnd(), &area, FALSE);
-  }
+    // Re-assert the top placement unless nothing is above the visible strip,
+    // where the call would change nothing but still costs a server round trip.
+    if (!IsWindowVisible(hwnd()) || GetWindow(hwnd(), GW_HWNDPREV) != nullptr) meinit();
+    if (AdvanceCaption(scroll_) == TickResult::kWrapped) resetcolor();
+    // Repaint only when the caption lands on another pixel.
+    const int x = Px(scroll_.caption_left);
+    if (x != painted_caption_x_) {
+        // One request for the old and the new place together.
+        RECT area = CaptionRect();
+        painted_caption_x_ = x;
+        const RECT now = CaptionRect();
+        UnionRect(&area, &area, &now);
+        InvalidateRect(hwnd(), &area, FALSE);
+    }
 }
 
 void Form1::Image1_MouseDown(std::int16_t button, std::int16_t, float, float) {
-  // Only the left button drags: the move loop ends on a left release, so a
-  // right press would glue the strip to the pointer and swallow the right
-  // release that opens the panel.
-  if (button != kLeftButton) return;
-  ReleaseCapture();
-  SendMessageA(hwnd(), WM_SYSCOMMAND, kMoveByCaption, 0);
+    // Only the left button drags: the move loop ends on a left release, so a
+    // right press would glue the strip to the pointer and swallow the right
+    // release that opens the panel.
+    if (button != kLeftButton) return;
+    ReleaseCapture();
+    SendMessageA(hwnd(), WM_SYSCOMMAND, kMoveByCaption, 0);
 }
 
 void Form1::Image1_MouseUp(std::int16_t button, std::int16_t, float, float) {
-  OpenPanelFromStrip(button, Top(), panel_);
+    OpenPanelFromStrip(button, Top(), panel_);
 }
 
 void Form1::Label1_MouseUp(std::int16_t button, std::int16_t, float, float) {
-  OpenPanelFromCaption(button, Left(), Top(), panel_);
+    OpenPanelFromCaption(button, Left(), Top(), panel_);
 }
 
 float Form1::Left() const {
-  RECT rect;
-  if (!GetWindowRect(hwnd(), &rect) || rect.left == Px(left_twips_)) return left_twips_;
-  return PixelsToTwips(rect.left, dpi_);
+    RECT rect;
+    if (!GetWindowRect(hwnd(), &rect) || rect.left == Px(left_twips_)) return left_twips_;
+    return PixelsToTwips(rect.left, dpi_);
 }
 
 float Form1::Top() const {
-  RECT rect;
-  if (!GetWindowRect(hwnd(), &rect) || rect.top == Px(top_twips_)) return top_twips_;
-  return PixelsToTwips(rect.top, dpi_);
+    RECT rect;
+    if (!GetWindowRect(hwnd(), &rect) || rect.top == Px(top_twips_)) return top_twips_;
+    return PixelsToTwips(rect.top, dpi_);
 }
 
 void Form1::SetLeft(float twips) {
-  RECT rect{};
-  GetWindowRect(hwnd(), &rect);
-  left_twips_ = twips;
-  SetWindowPos(hwnd(), nullptr, Px(twips), rect.top, 0, 0,
-               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT rect{};
+    GetWindowRect(hwnd(), &rect);
+    left_twips_ = twips;
+    SetWindowPos(hwnd(), nullptr, Px(twips), rect.top, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void Form1::SetTop(float twips) {
-  RECT rect{};
-  GetWindowRect(hwnd(), &rect);
-  top_twips_ = twips;
-  SetWindowPos(hwnd(), nullptr, rect.left, Px(twips), 0, 0,
-               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT rect{};
+    GetWindowRect(hwnd(), &rect);
+    top_twips_ = twips;
+    SetWindowPos(hwnd(), nullptr, rect.left, Px(twips), 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void Form1::SetCaptionText(std::wstring text) {
-  InvalidateCaption();
-  caption_text_ = std::move(text);
-  RemeasureCaption();
-  InvalidateCaption();
+    InvalidateCaption();
+    caption_text_ = std::move(text);
+    RemeasureCaption();
+    InvalidateCaption();
 }
 
 void Form1::SetCaptionLeft(float twips) {
-  scroll_.caption_left = twips;
-  InvalidateCaption();
-  painted_caption_x_ = Px(twips);
-  InvalidateCaption();
+    scroll_.caption_left = twips;
+    InvalidateCaption();
+    painted_caption_x_ = Px(twips);
+    InvalidateCaption();
 }
 
 void Form1::SetCaptionFont(const CaptionFont& font) {
-  InvalidateCaption();
-  caption_font_ = font;
-  RecreateFont();
-  RemeasureCaption();
-  InvalidateCaption();
+    InvalidateCaption();
+    caption_font_ = font;
+    RecreateFont();
+    RemeasureCaption();
+    InvalidateCaption();
 }
 
 void Form1::SetCaptionColour(std::uint32_t colour) {
-  caption_colour_ = colour;
-  InvalidateCaption();
+    caption_colour_ = colour;
+    InvalidateCaption();
 }
 
 void Form1::SetSurfaceColour(std::uint32_t colour) {
-  surface_colour_ = colour;
-  InvalidateRect(hwnd(), nullptr, FALSE);
+    surface_colour_ = colour;
+    InvalidateRect(hwnd(), nullptr, FALSE);
 }
 
 void Form1::SetSurfaceWidth(float twips) {
-  scroll_.surface_width = twips;
-  ApplyWindowSize();
+    scroll_.surface_width = twips;
+    ApplyWindowSize();
 }
 
 void Form1::SetTimerInterval(std::uint32_t milliseconds) {
-  timer_.interval_ms = milliseconds;
-  ApplyTimer();
+    timer_.interval_ms = milliseconds;
+    ApplyTimer();
 }
 
 void Form1::SetTimerEnabled(bool enabled) {
-  timer_.enabled = enabled;
-  ApplyTimer();
+    timer_.enabled = enabled;
+    ApplyTimer();
 }
 
 RECT Form1::CaptionRect() const {
-  const int x = painted_caption_x_;
-  const int y = Px(kCaptionTopTwips);
-  return RECT{x, y, x + caption_pixels_.cx, y + caption_pixels_.cy};
+    const int x = painted_caption_x_;
+    const int y = Px(kCaptionTopTwips);
+    return RECT{x, y, x + caption_pixels_.cx, y + caption_pixels_.cy};
 }
 
 void Form1::InvalidateCaption() {
-  const RECT rect = CaptionRect();
-  InvalidateRect(hwnd(), &rect, FALSE);
+    const RECT rect = CaptionRect();
+    InvalidateRect(hwnd(), &rect, FALSE);
 }
 
 void Form1::RecreateFont() {
-  LOGFONTW lf{};
-  lf.lfHeight = FontHeightForPoints(caption_font_.points, dpi_);
-  lf.lfWeight = caption_font_.bold ? FW_BOLD : FW_NORMAL;
-  lf.lfItalic = caption_font_.italic;
-  lf.lfUnderline = caption_font_.underline;
-  lf.lfStrikeOut = caption_font_.strikethrough;
-  lf.lfCharSet = caption_font_.charset;
-  lf.lfOutPrecision = OUT_DEFAULT_PRECIS;
-  lf.lfClipPrecision = CLIP_DEFAULT_PRECIS;
-  lf.lfQuality = DEFAULT_QUALITY;
-  lf.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
-  lstrcpynW(lf.lfFaceName, caption_font_.name.c_str(), LF_FACESIZE);
-  UniqueFont font(CreateFontIndirectW(&lf));
-  if (font) font_ = std::move(font);
+    LOGFONTW lf{};
+    lf.lfHeight = FontHeightForPoints(caption_font_.points, dpi_);
+    lf.lfWeight = caption_font_.bold ? FW_BOLD : FW_NORMAL;
+    lf.lfItalic = caption_font_.italic;
+    lf.lfUnderline = caption_font_.underline;
+    lf.lfStrikeOut = caption_font_.strikethrough;
+    lf.lfCharSet = caption_font_.charset;
+    lf.lfOutPrecision = OUT_DEFAULT_PRECIS;
+    lf.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+    lf.lfQuality = DEFAULT_QUALITY;
+    lf.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
+    lstrcpynW(lf.lfFaceName, caption_font_.name.c_str(), LF_FACESIZE);
+    UniqueFont font(CreateFontIndirectW(&lf));
+    if (font) font_ = std::move(font);
 }
 
 // The caption is always as large as its text in its font.
 void Form1::RemeasureCaption() {
-  WindowDc dc(hwnd());
-  SelectScope select(dc.get(), font_.get());
-  RECT rect{0, 0, 0, 0};
-  if (!caption_text_.empty()) {
-    DrawTextW(dc.get(), caption_text_.c_str(), static_cast<int>(caption_text_.size()), &rect,
-              kCaptionFormat | DT_CALCRECT);
-  } else {
-    TEXTMETRICW metrics{};
-    GetTextMetricsW(dc.get(), &metrics);
-    rect.bottom = metrics.tmHeight;
-  }
-  caption_pixels_ = SIZE{rect.right - rect.left, rect.bottom - rect.top};
-  scroll_.caption_width = PixelsToTwips(caption_pixels_.cx, dpi_);
-  caption_height_twips_ = PixelsToTwips(caption_pixels_.cy, dpi_);
+    WindowDc dc(hwnd());
+    SelectScope select(dc.get(), font_.get());
+    RECT rect{0, 0, 0, 0};
+    if (!caption_text_.empty()) {
+        DrawTextW(dc.get(), caption_text_.c_str(), static_cast<int>(caption_text_.size()), &rect,
+                  kCaptionFormat | DT_CALCRECT);
+    } else {
+        TEXTMETRICW metrics{};
+        GetTextMetricsW(dc.get(), &metrics);
+        rect.bottom = metrics.tmHeight;
+    }
+    caption_pixels_ = SIZE{rect.right - rect.left, rect.bottom - rect.top};
+    scroll_.caption_width = PixelsToTwips(caption_pixels_.cx, dpi_);
+    caption_height_twips_ = PixelsToTwips(caption_pixels_.cy, dpi_);
 }
 
 // Window, surface and drag area share the width.
 void Form1::ApplyWindowSize() {
-  SetWindowPos(hwnd(), nullptr, 0, 0, Px(scroll_.surface_width), Px(kHeightTwips),
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  InvalidateRect(hwnd(), nullptr, FALSE);
+    SetWindowPos(hwnd(), nullptr, 0, 0, Px(scroll_.surface_width), Px(kHeightTwips),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(hwnd(), nullptr, FALSE);
 }
 
 void Form1::ApplyTimer() {
-  const bool run = timer_.Ticking();
-  if (run) {
-    SetTimer(hwnd(), kTimer1, timer_.interval_ms, nullptr);
-  } else if (timer_running_) {
-    KillTimer(hwnd(), kTimer1);
-  }
-  timer_running_ = run;
+    const bool run = timer_.Ticking();
+    if (run) {
+        SetTimer(hwnd(), kTimer1, timer_.interval_ms, nullptr);
+    } else if (timer_running_) {
+        KillTimer(hwnd(), kTimer1);
+    }
+    timer_running_ = run;
 }
 
 void Form1::Paint() {
-  PaintScope paint(hwnd());
-  RECT client{};
-  GetClientRect(hwnd(), &client);
-  const int width = client.right, height = client.bottom;
-  if (width <= 0 || height <= 0) return;
-  if (!buffer_dc_ || buffer_size_.cx != width || buffer_size_.cy != height) {
-    buffer_dc_.reset();
-    buffer_bitmap_.reset(CreateCompatibleBitmap(paint.dc(), width, height));
-    buffer_dc_.reset(CreateCompatibleDC(paint.dc()));
-    if (!buffer_dc_ || !buffer_bitmap_) {
-      buffer_dc_.reset();
-      return;
+    PaintScope paint(hwnd());
+    RECT client{};
+    GetClientRect(hwnd(), &client);
+    const int width = client.right, height = client.bottom;
+    if (width <= 0 || height <= 0) return;
+    if (!buffer_dc_ || buffer_size_.cx != width || buffer_size_.cy != height) {
+        buffer_dc_.reset();
+        buffer_bitmap_.reset(CreateCompatibleBitmap(paint.dc(), width, height));
+        buffer_dc_.reset(CreateCompatibleDC(paint.dc()));
+        if (!buffer_dc_ || !buffer_bitmap_) {
+            buffer_dc_.reset();
+            return;
+        }
+        // The buffer DC keeps its bitmap selected for its whole life.
+        SelectObject(buffer_dc_.get(), buffer_bitmap_.get());
+        buffer_size_ = SIZE{width, height};
     }
-    // The buffer DC keeps its bitmap selected for its whole life.
-    SelectObject(buffer_dc_.get(), buffer_bitmap_.get());
-    buffer_size_ = SIZE{width, height};
-  }
-  RenderBuffer(width, height);
-  const RECT& area = paint.area();
-  BitBlt(paint.dc(), area.left, area.top, area.right - area.left, area.bottom - area.top,
-         buffer_dc_.get(), area.left, area.top, SRCCOPY);
+    RenderBuffer(width, height);
+    const RECT& area = paint.area();
+    BitBlt(paint.dc(), area.left, area.top, area.right - area.left, area.bottom - area.top,
+           buffer_dc_.get(), area.left, area.top, SRCCOPY);
 }
 
 void Form1::RenderBuffer(int width, int height) {
-  HDC dc = buffer_dc_.get();
-  const RECT surface{0, 0, width, height};
-  SetBkColor(dc, ResolveColour(surface_colour_));
-  ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &surface, nullptr, 0, nullptr);  // fills, no brush
-  if (caption_text_.empty()) return;
-  SelectScope select(dc, font_.get());
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, ResolveColour(caption_colour_));
-  RECT caption = CaptionRect();
-  DrawTextW(dc, caption_text_.c_str(), static_cast<int>(caption_text_.size()), &caption,
-            kCaptionFormat);
+    HDC dc = buffer_dc_.get();
+    const RECT surface{0, 0, width, height};
+    SetBkColor(dc, ResolveColour(surface_colour_));
+    ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &surface, nullptr, 0, nullptr);  // fills, no brush
+    if (caption_text_.empty()) return;
+    SelectScope select(dc, font_.get());
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, ResolveColour(caption_colour_));
+    RECT caption = CaptionRect();
+    DrawTextW(dc, caption_text_.c_str(), static_cast<int>(caption_text_.size()), &caption,
+              kCaptionFormat);
 }
 
 void Form1::OnMouse(UINT message, WPARAM wparam, LPARAM lparam) {
-  const POINT point{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
-  std::int16_t button = 1;
-  if (message == WM_RBUTTONDOWN || message == WM_RBUTTONUP) button = 2;
-  if (message == WM_MBUTTONDOWN || message == WM_MBUTTONUP) button = 4;
-  const std::int16_t shift = static_cast<std::int16_t>(((wparam & MK_SHIFT) ? 1 : 0) |
-                                                       ((wparam & MK_CONTROL) ? 2 : 0) |
-                                                       ((GetKeyState(VK_MENU) < 0) ? 4 : 0));
-  const float x = PixelsToTwips(point.x, dpi_);
-  const float y = PixelsToTwips(point.y, dpi_);
-  const RECT caption = CaptionRect();
-  const bool on_caption = PtInRect(&caption, point) != FALSE;
-  const bool down =
-      message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN;
-  if (down) {
-    if (!on_caption) Image1_MouseDown(button, shift, x, y);  // the caption never drags
-  } else if (on_caption) {
-    Label1_MouseUp(button, shift, x - scroll_.caption_left, y - kCaptionTopTwips);
-  } else {
-    Image1_MouseUp(button, shift, x, y);
-  }
+    const POINT point{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+    std::int16_t button = 1;
+    if (message == WM_RBUTTONDOWN || message == WM_RBUTTONUP) button = 2;
+    if (message == WM_MBUTTONDOWN || message == WM_MBUTTONUP) button = 4;
+    const std::int16_t shift =
+        static_cast<std::int16_t>(((wparam & MK_SHIFT) ? 1 : 0) | ((wparam & MK_CONTROL) ? 2 : 0) |
+                                  ((GetKeyState(VK_MENU) < 0) ? 4 : 0));
+    const float x = PixelsToTwips(point.x, dpi_);
+    const float y = PixelsToTwips(point.y, dpi_);
+    const RECT caption = CaptionRect();
+    const bool on_caption = PtInRect(&caption, point) != FALSE;
+    const bool down =
+        message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN;
+    if (down) {
+        if (!on_caption) Image1_MouseDown(button, shift, x, y);  // the caption never drags
+    } else if (on_caption) {
+        Label1_MouseUp(button, shift, x - scroll_.caption_left, y - kCaptionTopTwips);
+    } else {
+        Image1_MouseUp(button, shift, x, y);
+    }
 }
 
 void Form1::OnDpiChanged(unsigned dpi, const RECT& suggested) {
-  dpi_ = dpi ? dpi : kDefaultDpi;
-  RecreateFont();
-  RemeasureCaption();
-  painted_caption_x_ = Px(scroll_.caption_left);
-  SetWindowPos(hwnd(), nullptr, suggested.left, suggested.top, Px(scroll_.surface_width),
-               Px(kHeightTwips), SWP_NOZORDER | SWP_NOACTIVATE);
-  InvalidateRect(hwnd(), nullptr, FALSE);
+    dpi_ = dpi ? dpi : kDefaultDpi;
+    RecreateFont();
+    RemeasureCaption();
+    painted_caption_x_ = Px(scroll_.caption_left);
+    SetWindowPos(hwnd(), nullptr, suggested.left, suggested.top, Px(scroll_.surface_width),
+                 Px(kHeightTwips), SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(hwnd(), nullptr, FALSE);
 }
 
 LRESULT Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
-  switch (message) {
-    case WM_ERASEBKGND:
-      return 1;  // the buffer covers everything
-    case WM_PAINT:
-      Paint();
-      return 0;
-    case WM_TIMER:
-      if (wparam == kTimer1) Timer1_Timer();
-      return 0;
-    case WM_LBUTTONDOWN:
-    case WM_RBUTTONDOWN:
-    case WM_MBUTTONDOWN:
-    case WM_LBUTTONUP:
-    case WM_RBUTTONUP:
-    case WM_MBUTTONUP:
-      OnMouse(message, wparam, lparam);
-      return 0;
-    case WM_DPICHANGED:
-      OnDpiChanged(LOWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
-      return 0;
-    case WM_SYSCOLORCHANGE:
-      InvalidateRect(hwnd(), nullptr, FALSE);
-      return 0;
-    case WM_CLOSE:
-      return 0;  // the strip is never closed; the panel's Exit ends the program
-    case WM_DESTROY:
-      KillTimer(hwnd(), kTimer1);
-      timer_running_ = false;
-      return 0;
-    default:
-      return WindowBase::HandleMessage(message, wparam, lparam);
-  }
+    switch (message) {
+        case WM_ERASEBKGND:
+            return 1;  // the buffer covers everything
+        case WM_PAINT:
+            Paint();
+            return 0;
+        case WM_TIMER:
+            if (wparam == kTimer1) Timer1_Timer();
+            return 0;
+        case WM_LBUTTONDOWN:
+        case WM_RBUTTONDOWN:
+        case WM_MBUTTONDOWN:
+        case WM_LBUTTONUP:
+        case WM_RBUTTONUP:
+        case WM_MBUTTONUP:
+            OnMouse(message, wparam, lparam);
+            return 0;
+        case WM_DPICHANGED:
+            OnDpiChanged(LOWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
+            return 0;
+        case WM_SYSCOLORCHANGE:
+            InvalidateRect(hwnd(), nullptr, FALSE);
+            return 0;
+        case WM_CLOSE:
+            return 0;  // the strip is never closed; the panel's Exit ends the program
+        case WM_DESTROY:
+            KillTimer(hwnd(), kTimer1);
+            timer_running_ = false;
+            return 0;
+        default:
+            return WindowBase::HandleMessage(message, wparam, lparam);
+    }
 }
 
 }  // namespace korvane

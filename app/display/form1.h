@@ -18,114 +18,114 @@ namespace korvane {
 
 // Colour values as the panel passes them: 0x00BBGGRR, or a system colour
 // reference with the high bit set (0x80000000 | COLOR_xxx).
-inline constexpr std::uint32_t kSystemWindowColour = 0x80000005;  // COLOR_WINDOW
+inline constexpr std::uint32_t kSystemWindowColour = 0x80000005;      // COLOR_WINDOW
 inline constexpr std::uint32_t kSystemButtonTextColour = 0x80000012;  // COLOR_BTNTEXT
 
 COLORREF ResolveColour(std::uint32_t colour);
 
 struct CaptionFont {
-  std::wstring name = L"宋体";
-  float points = 14.25f;
-  bool bold = false;
-  bool italic = false;
-  bool underline = false;
-  bool strikethrough = false;
-  BYTE charset = 134;  // GB2312
+    std::wstring name = L"宋体";
+    float points = 14.25f;
+    bool bold = false;
+    bool italic = false;
+    bool underline = false;
+    bool strikethrough = false;
+    BYTE charset = 134;  // GB2312
 };
 
 class Form1 final : public WindowBase {
- public:
-  // The panel is reached only through `panel`, which must outlive the strip.
-  explicit Form1(PanelLink& panel);
+public:
+    // The panel is reached only through `panel`, which must outlive the strip.
+    explicit Form1(PanelLink& panel);
 
-  // Creates the window (hidden) with its laid-out state; the timer starts.
-  void Create();
-  // Shows the window modeless.
-  void Show();
+    // Creates the window (hidden) with its laid-out state; the timer starts.
+    void Create();
+    // Shows the window modeless.
+    void Show();
 
-  void meinit();
-  void resetcolor();
-  void Timer1_Timer();
-  void Image1_MouseDown(std::int16_t button, std::int16_t shift, float x, float y);
-  void Image1_MouseUp(std::int16_t button, std::int16_t shift, float x, float y);
-  void Label1_MouseUp(std::int16_t button, std::int16_t shift, float x, float y);
+    void meinit();
+    void resetcolor();
+    void Timer1_Timer();
+    void Image1_MouseDown(std::int16_t button, std::int16_t shift, float x, float y);
+    void Image1_MouseUp(std::int16_t button, std::int16_t shift, float x, float y);
+    void Label1_MouseUp(std::int16_t button, std::int16_t shift, float x, float y);
 
-  // Outer position and size, screen twips.
-  float Left() const;
-  float Top() const;
-  void SetLeft(float twips);
-  void SetTop(float twips);
-  float Width() const { return scroll_.surface_width; }
-  float Height() const { return kHeightTwips; }
+    // Outer position and size, screen twips.
+    float Left() const;
+    float Top() const;
+    void SetLeft(float twips);
+    void SetTop(float twips);
+    float Width() const { return scroll_.surface_width; }
+    float Height() const { return kHeightTwips; }
 
-  // Label1.
-  const std::wstring& CaptionText() const { return caption_text_; }
-  void SetCaptionText(std::wstring text);
-  float CaptionLeft() const { return scroll_.caption_left; }
-  void SetCaptionLeft(float twips);
-  float CaptionWidth() const { return scroll_.caption_width; }
-  float CaptionHeight() const { return caption_height_twips_; }
-  const CaptionFont& CaptionFontSettings() const { return caption_font_; }
-  void SetCaptionFont(const CaptionFont& font);
-  std::uint32_t CaptionColour() const { return caption_colour_; }
-  void SetCaptionColour(std::uint32_t colour);
+    // Label1.
+    const std::wstring& CaptionText() const { return caption_text_; }
+    void SetCaptionText(std::wstring text);
+    float CaptionLeft() const { return scroll_.caption_left; }
+    void SetCaptionLeft(float twips);
+    float CaptionWidth() const { return scroll_.caption_width; }
+    float CaptionHeight() const { return caption_height_twips_; }
+    const CaptionFont& CaptionFontSettings() const { return caption_font_; }
+    void SetCaptionFont(const CaptionFont& font);
+    std::uint32_t CaptionColour() const { return caption_colour_; }
+    void SetCaptionColour(std::uint32_t colour);
 
-  // Picture1. Setting the width sets the window's, the surface's and the
-  // drag area's width together.
-  std::uint32_t SurfaceColour() const { return surface_colour_; }
-  void SetSurfaceColour(std::uint32_t colour);
-  float SurfaceWidth() const { return scroll_.surface_width; }
-  void SetSurfaceWidth(float twips);
+    // Picture1. Setting the width sets the window's, the surface's and the
+    // drag area's width together.
+    std::uint32_t SurfaceColour() const { return surface_colour_; }
+    void SetSurfaceColour(std::uint32_t colour);
+    float SurfaceWidth() const { return scroll_.surface_width; }
+    void SetSurfaceWidth(float twips);
 
-  // Timer1.
-  std::uint32_t TimerInterval() const { return timer_.interval_ms; }
-  void SetTimerInterval(std::uint32_t milliseconds);
-  bool TimerEnabled() const { return timer_.enabled; }
-  void SetTimerEnabled(bool enabled);
+    // Timer1.
+    std::uint32_t TimerInterval() const { return timer_.interval_ms; }
+    void SetTimerInterval(std::uint32_t milliseconds);
+    bool TimerEnabled() const { return timer_.enabled; }
+    void SetTimerEnabled(bool enabled);
 
- protected:
-  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
+protected:
+    LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
 
- private:
-  static constexpr float kHeightTwips = 495.0f;
-  static constexpr float kCaptionTopTwips = 105.0f;
+private:
+    static constexpr float kHeightTwips = 495.0f;
+    static constexpr float kCaptionTopTwips = 105.0f;
 
-  int Px(float twips) const { return TwipsToPixels(twips, dpi_); }
-  RECT CaptionRect() const;
-  void InvalidateCaption();
-  void RemeasureCaption();
-  void RecreateFont();
-  void ApplyWindowSize();
-  void ApplyTimer();
-  void Paint();
-  void RenderBuffer(int width, int height);
-  void OnMouse(UINT message, WPARAM wparam, LPARAM lparam);
-  void OnDpiChanged(unsigned dpi, const RECT& suggested);
+    int Px(float twips) const { return TwipsToPixels(twips, dpi_); }
+    RECT CaptionRect() const;
+    void InvalidateCaption();
+    void RemeasureCaption();
+    void RecreateFont();
+    void ApplyWindowSize();
+    void ApplyTimer();
+    void Paint();
+    void RenderBuffer(int width, int height);
+    void OnMouse(UINT message, WPARAM wparam, LPARAM lparam);
+    void OnDpiChanged(unsigned dpi, const RECT& suggested);
 
-  PanelLink& panel_;
-  unsigned dpi_ = 96;
-  ScrollState scroll_{120.0f, 0.0f, 5895.0f};
-  TimerSettings timer_;
-  bool timer_running_ = false;
+    PanelLink& panel_;
+    unsigned dpi_ = 96;
+    ScrollState scroll_{120.0f, 0.0f, 5895.0f};
+    TimerSettings timer_;
+    bool timer_running_ = false;
 
-  std::wstring caption_text_ = L"欢迎使用!";
-  CaptionFont caption_font_;
-  std::uint32_t caption_colour_ = kSystemButtonTextColour;
-  std::uint32_t surface_colour_ = kSystemWindowColour;
-  float caption_height_twips_ = 0.0f;
-  SIZE caption_pixels_{};
-  int painted_caption_x_ = 0;
-  UniqueFont font_;
+    std::wstring caption_text_ = L"欢迎使用!";
+    CaptionFont caption_font_;
+    std::uint32_t caption_colour_ = kSystemButtonTextColour;
+    std::uint32_t surface_colour_ = kSystemWindowColour;
+    float caption_height_twips_ = 0.0f;
+    SIZE caption_pixels_{};
+    int painted_caption_x_ = 0;
+    UniqueFont font_;
 
-  // Screen position last set in twips; kept while the window stays at its
-  // pixel mapping, so half twips survive a read back.
-  float left_twips_ = 6465.0f;
-  float top_twips_ = 5970.0f;
+    // Screen position last set in twips; kept while the window stays at its
+    // pixel mapping, so half twips survive a read back.
+    float left_twips_ = 6465.0f;
+    float top_twips_ = 5970.0f;
 
-  // Off-screen buffer: the whole surface is drawn here, then copied.
-  UniqueMemoryDc buffer_dc_;
-  UniqueBitmap buffer_bitmap_;
-  SIZE buffer_size_{};
+    // Off-screen buffer: the whole surface is drawn here, then copied.
+    UniqueMemoryDc buffer_dc_;
+    UniqueBitmap buffer_bitmap_;
+    SIZE buffer_size_{};
 };
 
 }  // namespace korvane

@@ -8,18 +8,18 @@
 namespace korvane {
 
 class PanelLink {
- public:
-  virtual ~PanelLink() = default;
+public:
+    virtual ~PanelLink() = default;
 
-  // Background colour (0x00BBGGRR) of text-colour swatch 1, 2 or 3.
-  virtual std::uint32_t SwatchColour(int index) = 0;
-  // Shows the panel modeless, without an owner.
-  virtual void Show() = 0;
-  // Outer height of the panel window in twips.
-  virtual float OuterHeight() = 0;
-  // Moves the panel; screen twips.
-  virtual void SetLeft(float twips) = 0;
-  virtual void SetTop(float twips) = 0;
+    // Background colour (0x00BBGGRR) of text-colour swatch 1, 2 or 3.
+    virtual std::uint32_t SwatchColour(int index) = 0;
+    // Shows the panel modeless, without an owner.
+    virtual void Show() = 0;
+    // Outer height of the panel window in twips.
+    virtual float OuterHeight() = 0;
+    // Moves the panel; screen twips.
+    virtual void SetLeft(float twips) = 0;
+    virtual void SetTop(float twips) = 0;
 };
 
 }  // namespace korvane

@@ -9,38 +9,38 @@ std::int16_t colorstep = 0;
 namespace korvane {
 
 TickResult AdvanceCaption(ScrollState& state) {
-  // Single precision, as the state is held; the cast forces rounding where
-  // the compiler would keep excess precision (x87).
-  const float right_edge = static_cast<float>(state.caption_width + state.caption_left);
-  if (right_edge < 0.0f) {
-    state.caption_left = state.surface_width;
-    return TickResult::kWrapped;
-  }
-  state.caption_left = static_cast<float>(state.caption_left - kScrollStepTwips);
-  return TickResult::kStepped;
+    // Single precision, as the state is held; the cast forces rounding where
+    // the compiler would keep excess precision (x87).
+    const float right_edge = static_cast<float>(state.caption_width + state.caption_left);
+    if (right_edge < 0.0f) {
+        state.caption_left = state.surface_width;
+        return TickResult::kWrapped;
+    }
+    state.caption_left = static_cast<float>(state.caption_left - kScrollStepTwips);
+    return TickResult::kStepped;
 }
 
 std::optional<std::uint32_t> NextCaptionColour(std::int16_t& colorstep, PanelLink& panel) {
-  if (colorstep < 0 || colorstep > 2) return std::nullopt;
-  const int swatch = colorstep + 1;
-  // Read first: reading may create the panel, which runs its load step.
-  const std::uint32_t colour = panel.SwatchColour(swatch);
-  colorstep = static_cast<std::int16_t>(swatch % 3);
-  return colour;
+    if (colorstep < 0 || colorstep > 2) return std::nullopt;
+    const int swatch = colorstep + 1;
+    // Read first: reading may create the panel, which runs its load step.
+    const std::uint32_t colour = panel.SwatchColour(swatch);
+    colorstep = static_cast<std::int16_t>(swatch % 3);
+    return colour;
 }
 
 void OpenPanelFromCaption(std::int16_t button, float strip_left, float strip_top,
                           PanelLink& panel) {
-  if (button != kRightButton) return;
-  panel.Show();
-  panel.SetLeft(strip_left);
-  panel.SetTop(static_cast<float>(strip_top - panel.OuterHeight() - 2600.0f));
+    if (button != kRightButton) return;
+    panel.Show();
+    panel.SetLeft(strip_left);
+    panel.SetTop(static_cast<float>(strip_top - panel.OuterHeight() - 2600.0f));
 }
 
 void OpenPanelFromStrip(std::int16_t button, float strip_top, PanelLink& panel) {
-  if (button != kRightButton) return;
-  panel.Show();
-  panel.SetTop(static_cast<float>(strip_top - panel.OuterHeight() - 4000.0f));
+    if (button != kRightButton) return;
+    panel.Show();
+    panel.SetTop(static_cast<float>(strip_top - panel.OuterHeight() - 4000.0f));
 }
 
 }  // namespace korvane

@@ -14,9 +14,9 @@ inline constexpr std::int16_t kLeftButton = 1;
 inline constexpr std::int16_t kRightButton = 2;
 
 struct ScrollState {
-  float caption_left = 120.0f;    // Label1.Left
-  float caption_width = 0.0f;     // Label1.Width
-  float surface_width = 5895.0f;  // Picture1.Width
+    float caption_left = 120.0f;    // Label1.Left
+    float caption_width = 0.0f;     // Label1.Width
+    float surface_width = 5895.0f;  // Picture1.Width
 };
 
 enum class TickResult { kStepped, kWrapped };
@@ -32,17 +32,16 @@ std::optional<std::uint32_t> NextCaptionColour(std::int16_t& colorstep, PanelLin
 
 // Right button released over the caption: panel left-aligned with the
 // strip, its bottom 2600 twips above the strip. Other buttons do nothing.
-void OpenPanelFromCaption(std::int16_t button, float strip_left, float strip_top,
-                          PanelLink& panel);
+void OpenPanelFromCaption(std::int16_t button, float strip_left, float strip_top, PanelLink& panel);
 // Right button released elsewhere on the strip: bottom 4000 twips above,
 // left edge unchanged.
 void OpenPanelFromStrip(std::int16_t button, float strip_top, PanelLink& panel);
 
 // The scroll timer: an interval of 0 delivers no ticks although enabled.
 struct TimerSettings {
-  std::uint32_t interval_ms = 150;
-  bool enabled = true;
-  bool Ticking() const { return enabled && interval_ms > 0; }
+    std::uint32_t interval_ms = 150;
+    bool enabled = true;
+    bool Ticking() const { return enabled && interval_ms > 0; }
 };
 
 }  // namespace korvane

@@ -15,187 +15,187 @@ constexpr float kLaidOutWidth = 1290.0f;
 
 // Ticks until the caption wraps; the wrap tick counts.
 int TicksUntilWrap(ScrollState& state) {
-  for (int tick = 1; tick < 100000; ++tick) {
-    if (AdvanceCaption(state) == TickResult::kWrapped) return tick;
-  }
-  return -1;
+    for (int tick = 1; tick < 100000; ++tick) {
+        if (AdvanceCaption(state) == TickResult::kWrapped) return tick;
+    }
+    return -1;
 }
 
 TEST(ScrollTick, LaidOutCaptionWrapsOnThe72ndTickAt150ms) {
-  ScrollState state{120.0f, kLaidOutWidth, 5895.0f};
-  EXPECT_EQ(TicksUntilWrap(state), 72);
-  EXPECT_EQ(state.caption_left, 5895.0f);  // waits exactly at the right edge
+    ScrollState state{120.0f, kLaidOutWidth, 5895.0f};
+    EXPECT_EQ(TicksUntilWrap(state), 72);
+    EXPECT_EQ(state.caption_left, 5895.0f);  // waits exactly at the right edge
 }
 
 TEST(ScrollTick, LaterPassesTake361TicksOnTheLaidOutWidth) {
-  ScrollState state{120.0f, kLaidOutWidth, 5895.0f};
-  TicksUntilWrap(state);
-  for (int pass = 0; pass < 3; ++pass) {
-    EXPECT_EQ(TicksUntilWrap(state), 361);
-    EXPECT_EQ(state.caption_left, 5895.0f);
-  }
+    ScrollState state{120.0f, kLaidOutWidth, 5895.0f};
+    TicksUntilWrap(state);
+    for (int pass = 0; pass < 3; ++pass) {
+        EXPECT_EQ(TicksUntilWrap(state), 361);
+        EXPECT_EQ(state.caption_left, 5895.0f);
+    }
 }
 
 TEST(ScrollTick, RightEdgeAtZeroStillStepsThenWraps) {
-  ScrollState state{-100.0f, 100.0f, 5895.0f};
-  EXPECT_EQ(AdvanceCaption(state), TickResult::kStepped);
-  EXPECT_EQ(state.caption_left, -120.0f);
-  EXPECT_EQ(AdvanceCaption(state), TickResult::kWrapped);
-  EXPECT_EQ(state.caption_left, 5895.0f);
+    ScrollState state{-100.0f, 100.0f, 5895.0f};
+    EXPECT_EQ(AdvanceCaption(state), TickResult::kStepped);
+    EXPECT_EQ(state.caption_left, -120.0f);
+    EXPECT_EQ(AdvanceCaption(state), TickResult::kWrapped);
+    EXPECT_EQ(state.caption_left, 5895.0f);
 }
 
 TEST(ScrollTick, CaptionAlreadyGoneWrapsOnTheNextTickWithoutStepping) {
-  ScrollState state{-5000.0f, 1290.0f, 3000.0f};
-  EXPECT_EQ(AdvanceCaption(state), TickResult::kWrapped);
-  EXPECT_EQ(state.caption_left, 3000.0f);
+    ScrollState state{-5000.0f, 1290.0f, 3000.0f};
+    EXPECT_EQ(AdvanceCaption(state), TickResult::kWrapped);
+    EXPECT_EQ(state.caption_left, 3000.0f);
 }
 
 TEST(ScrollTick, WrapTickFollowsTheFormulaForOddStartingPoints) {
-  // floor((w + x0) / 20) + 2, including a half-twip start.
-  for (float x0 : {0.0f, 7.5f, 19.0f, 20.0f, 2947.5f, -1289.5f}) {
-    ScrollState state{x0, kLaidOutWidth, 5895.0f};
-    const int expected = static_cast<int>((kLaidOutWidth + x0) / 20.0f) + 2;
-    EXPECT_EQ(TicksUntilWrap(state), expected) << "x0 = " << x0;
-  }
+    // floor((w + x0) / 20) + 2, including a half-twip start.
+    for (float x0 : {0.0f, 7.5f, 19.0f, 20.0f, 2947.5f, -1289.5f}) {
+        ScrollState state{x0, kLaidOutWidth, 5895.0f};
+        const int expected = static_cast<int>((kLaidOutWidth + x0) / 20.0f) + 2;
+        EXPECT_EQ(TicksUntilWrap(state), expected) << "x0 = " << x0;
+    }
 }
 
 TEST(ScrollTick, CaptionWiderThanTheSurfaceEntersFromTheRightAndPassesCompletely) {
-  ScrollState state{-8000.0f, 8000.0f, 2000.0f};
-  // Right edge exactly 0: one more step, then wrap to the right edge.
-  EXPECT_EQ(TicksUntilWrap(state), 2);
-  EXPECT_EQ(state.caption_left, 2000.0f);
-  // A whole pass lasts until the right edge has crossed the left edge.
-  EXPECT_EQ(TicksUntilWrap(state), static_cast<int>((2000.0f + 8000.0f) / 20.0f) + 2);
+    ScrollState state{-8000.0f, 8000.0f, 2000.0f};
+    // Right edge exactly 0: one more step, then wrap to the right edge.
+    EXPECT_EQ(TicksUntilWrap(state), 2);
+    EXPECT_EQ(state.caption_left, 2000.0f);
+    // A whole pass lasts until the right edge has crossed the left edge.
+    EXPECT_EQ(TicksUntilWrap(state), static_cast<int>((2000.0f + 8000.0f) / 20.0f) + 2);
 }
 
 TEST(ScrollTick, WidthChangeMidPassOnlyAffectsTheNextWrap) {
-  ScrollState state{3000.0f, kLaidOutWidth, 5895.0f};
-  for (int i = 0; i < 10; ++i) AdvanceCaption(state);
-  EXPECT_EQ(state.caption_left, 2800.0f);
-  state.surface_width = 2000.0f;  // narrower than the caption's position
-  EXPECT_EQ(AdvanceCaption(state), TickResult::kStepped);
-  EXPECT_EQ(state.caption_left, 2780.0f);
-  TicksUntilWrap(state);
-  EXPECT_EQ(state.caption_left, 2000.0f);
+    ScrollState state{3000.0f, kLaidOutWidth, 5895.0f};
+    for (int i = 0; i < 10; ++i) AdvanceCaption(state);
+    EXPECT_EQ(state.caption_left, 2800.0f);
+    state.surface_width = 2000.0f;  // narrower than the caption's position
+    EXPECT_EQ(AdvanceCaption(state), TickResult::kStepped);
+    EXPECT_EQ(state.caption_left, 2780.0f);
+    TicksUntilWrap(state);
+    EXPECT_EQ(state.caption_left, 2000.0f);
 }
 
 TEST(ScrollTick, EmptyCaptionStillTravelsAndWraps) {
-  ScrollState state{40.0f, 0.0f, 5895.0f};
-  EXPECT_EQ(TicksUntilWrap(state), 4);  // 40, 20, 0 are not < 0; -20 wraps
+    ScrollState state{40.0f, 0.0f, 5895.0f};
+    EXPECT_EQ(TicksUntilWrap(state), 4);  // 40, 20, 0 are not < 0; -20 wraps
 }
 
 TEST(ScrollTick, StepsStayExactInSinglePrecisionFarFromZero) {
-  // 20-twip steps from a half-twip start never drift: every value is exact.
-  ScrollState state{2947.5f, kLaidOutWidth, 5895.0f};
-  for (int i = 1; i <= 200; ++i) {
-    AdvanceCaption(state);
-    EXPECT_EQ(state.caption_left, 2947.5f - 20.0f * static_cast<float>(i));
-  }
+    // 20-twip steps from a half-twip start never drift: every value is exact.
+    ScrollState state{2947.5f, kLaidOutWidth, 5895.0f};
+    for (int i = 1; i <= 200; ++i) {
+        AdvanceCaption(state);
+        EXPECT_EQ(state.caption_left, 2947.5f - 20.0f * static_cast<float>(i));
+    }
 }
 
 class FakePanel : public PanelLink {
- public:
-  std::uint32_t swatches[3] = {0x0000FF, 0x00FF00, 0xFF0000};
-  float outer_height = 3000.0f;
-  float left = 6360.0f;
-  float top = 7470.0f;
-  std::vector<std::string> calls;
+public:
+    std::uint32_t swatches[3] = {0x0000FF, 0x00FF00, 0xFF0000};
+    float outer_height = 3000.0f;
+    float left = 6360.0f;
+    float top = 7470.0f;
+    std::vector<std::string> calls;
 
-  std::uint32_t SwatchColour(int index) override {
-    calls.push_back("swatch" + std::to_string(index));
-    return swatches[index - 1];
-  }
-  void Show() override { calls.push_back("show"); }
-  float OuterHeight() override {
-    calls.push_back("height");
-    return outer_height;
-  }
-  void SetLeft(float twips) override {
-    calls.push_back("left");
-    left = twips;
-  }
-  void SetTop(float twips) override {
-    calls.push_back("top");
-    top = twips;
-  }
+    std::uint32_t SwatchColour(int index) override {
+        calls.push_back("swatch" + std::to_string(index));
+        return swatches[index - 1];
+    }
+    void Show() override { calls.push_back("show"); }
+    float OuterHeight() override {
+        calls.push_back("height");
+        return outer_height;
+    }
+    void SetLeft(float twips) override {
+        calls.push_back("left");
+        left = twips;
+    }
+    void SetTop(float twips) override {
+        calls.push_back("top");
+        top = twips;
+    }
 };
 
 TEST(ColourCycle, CyclesThroughTheThreeSwatchesAndBack) {
-  FakePanel panel;
-  std::int16_t step = 0;
-  EXPECT_EQ(NextCaptionColour(step, panel), 0x0000FFu);
-  EXPECT_EQ(NextCaptionColour(step, panel), 0x00FF00u);
-  EXPECT_EQ(NextCaptionColour(step, panel), 0xFF0000u);
-  EXPECT_EQ(step, 0);
-  EXPECT_EQ(NextCaptionColour(step, panel), 0x0000FFu);
-  EXPECT_EQ(step, 1);
-  EXPECT_EQ(panel.calls, (std::vector<std::string>{"swatch1", "swatch2", "swatch3", "swatch1"}));
+    FakePanel panel;
+    std::int16_t step = 0;
+    EXPECT_EQ(NextCaptionColour(step, panel), 0x0000FFu);
+    EXPECT_EQ(NextCaptionColour(step, panel), 0x00FF00u);
+    EXPECT_EQ(NextCaptionColour(step, panel), 0xFF0000u);
+    EXPECT_EQ(step, 0);
+    EXPECT_EQ(NextCaptionColour(step, panel), 0x0000FFu);
+    EXPECT_EQ(step, 1);
+    EXPECT_EQ(panel.calls, (std::vector<std::string>{"swatch1", "swatch2", "swatch3", "swatch1"}));
 }
 
 TEST(ColourCycle, ReadsTheSwatchAtTheMomentOfTheCall) {
-  FakePanel panel;
-  std::int16_t step = 1;
-  panel.swatches[1] = 0x123456;
-  EXPECT_EQ(NextCaptionColour(step, panel), 0x123456u);
+    FakePanel panel;
+    std::int16_t step = 1;
+    panel.swatches[1] = 0x123456;
+    EXPECT_EQ(NextCaptionColour(step, panel), 0x123456u);
 }
 
 TEST(ColourCycle, StepOutsideZeroToTwoDoesNothingAndLeavesThePanelAlone) {
-  FakePanel panel;
-  for (std::int16_t bad : {std::int16_t{3}, std::int16_t{-1}, std::int16_t{32767}}) {
-    std::int16_t step = bad;
-    EXPECT_EQ(NextCaptionColour(step, panel), std::nullopt);
-    EXPECT_EQ(step, bad);
-  }
-  EXPECT_TRUE(panel.calls.empty());
+    FakePanel panel;
+    for (std::int16_t bad : {std::int16_t{3}, std::int16_t{-1}, std::int16_t{32767}}) {
+        std::int16_t step = bad;
+        EXPECT_EQ(NextCaptionColour(step, panel), std::nullopt);
+        EXPECT_EQ(step, bad);
+    }
+    EXPECT_TRUE(panel.calls.empty());
 }
 
 TEST(ColourCycle, ProcessWideStepStartsAtZero) { EXPECT_EQ(Module1::colorstep, 0); }
 
 TEST(PanelOpening, FromCaptionAlignsLeftAndSits2600Above) {
-  FakePanel panel;
-  OpenPanelFromCaption(kRightButton, 6652.5f, 10925.0f, panel);
-  EXPECT_EQ(panel.calls, (std::vector<std::string>{"show", "left", "height", "top"}));
-  EXPECT_EQ(panel.left, 6652.5f);
-  EXPECT_EQ(panel.top, 10925.0f - 3000.0f - 2600.0f);
+    FakePanel panel;
+    OpenPanelFromCaption(kRightButton, 6652.5f, 10925.0f, panel);
+    EXPECT_EQ(panel.calls, (std::vector<std::string>{"show", "left", "height", "top"}));
+    EXPECT_EQ(panel.left, 6652.5f);
+    EXPECT_EQ(panel.top, 10925.0f - 3000.0f - 2600.0f);
 }
 
 TEST(PanelOpening, FromStripKeepsLeftAndSits4000AboveEvenOffScreen) {
-  FakePanel panel;
-  OpenPanelFromStrip(kRightButton, 500.0f, panel);
-  EXPECT_EQ(panel.calls, (std::vector<std::string>{"show", "height", "top"}));
-  EXPECT_EQ(panel.left, 6360.0f);
-  EXPECT_EQ(panel.top, 500.0f - 3000.0f - 4000.0f);
+    FakePanel panel;
+    OpenPanelFromStrip(kRightButton, 500.0f, panel);
+    EXPECT_EQ(panel.calls, (std::vector<std::string>{"show", "height", "top"}));
+    EXPECT_EQ(panel.left, 6360.0f);
+    EXPECT_EQ(panel.top, 500.0f - 3000.0f - 4000.0f);
 }
 
 TEST(PanelOpening, OtherButtonsDoNothing) {
-  FakePanel panel;
-  for (std::int16_t button : {std::int16_t{1}, std::int16_t{4}, std::int16_t{3}}) {
-    OpenPanelFromCaption(button, 0.0f, 0.0f, panel);
-    OpenPanelFromStrip(button, 0.0f, panel);
-  }
-  EXPECT_TRUE(panel.calls.empty());
+    FakePanel panel;
+    for (std::int16_t button : {std::int16_t{1}, std::int16_t{4}, std::int16_t{3}}) {
+        OpenPanelFromCaption(button, 0.0f, 0.0f, panel);
+        OpenPanelFromStrip(button, 0.0f, panel);
+    }
+    EXPECT_TRUE(panel.calls.empty());
 }
 
 TEST(ScrollTimer, IntervalZeroStopsTicksAndAPositiveIntervalResumes) {
-  TimerSettings timer;
-  EXPECT_TRUE(timer.Ticking());
-  timer.interval_ms = 0;
-  EXPECT_FALSE(timer.Ticking());
-  timer.interval_ms = 52;
-  EXPECT_TRUE(timer.Ticking());
-  timer.enabled = false;
-  EXPECT_FALSE(timer.Ticking());
+    TimerSettings timer;
+    EXPECT_TRUE(timer.Ticking());
+    timer.interval_ms = 0;
+    EXPECT_FALSE(timer.Ticking());
+    timer.interval_ms = 52;
+    EXPECT_TRUE(timer.Ticking());
+    timer.enabled = false;
+    EXPECT_FALSE(timer.Ticking());
 }
 
 TEST(TwipMapping, FifteenTwipsPerPixelAt96AndScaledAtOtherDpis) {
-  EXPECT_EQ(TwipsToPixels(5895.0f, 96), 393);
-  EXPECT_EQ(TwipsToPixels(495.0f, 96), 33);
-  EXPECT_EQ(TwipsToPixels(5895.0f, 144), 590);  // 589.5 rounds up
-  EXPECT_EQ(TwipsToPixels(6652.5f, 96), 444);   // 443.5
-  EXPECT_EQ(TwipsToPixels(-22.5f, 96), -1);     // -1.5: halves go up
-  EXPECT_EQ(TwipsToPixels(-7.5f, 96), 0);
-  EXPECT_EQ(PixelsToTwips(86, 96), 1290.0f);
-  EXPECT_EQ(PixelsToTwips(129, 144), 1290.0f);
+    EXPECT_EQ(TwipsToPixels(5895.0f, 96), 393);
+    EXPECT_EQ(TwipsToPixels(495.0f, 96), 33);
+    EXPECT_EQ(TwipsToPixels(5895.0f, 144), 590);  // 589.5 rounds up
+    EXPECT_EQ(TwipsToPixels(6652.5f, 96), 444);   // 443.5
+    EXPECT_EQ(TwipsToPixels(-22.5f, 96), -1);     // -1.5: halves go up
+    EXPECT_EQ(TwipsToPixels(-7.5f, 96), 0);
+    EXPECT_EQ(PixelsToTwips(86, 96), 1290.0f);
+    EXPECT_EQ(PixelsToTwips(129, 144), 1290.0f);
 }
 
 }  // namespace

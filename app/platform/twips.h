@@ -11,11 +11,11 @@ inline constexpr float kTwipsPerInch = 1440.0f;
 // Nearest pixel; halves go towards +infinity so that a moving caption
 // takes even steps across zero.
 inline int TwipsToPixels(float twips, unsigned dpi) {
-  return static_cast<int>(std::floor(static_cast<double>(twips) * dpi / kTwipsPerInch + 0.5));
+    return static_cast<int>(std::floor(static_cast<double>(twips) * dpi / kTwipsPerInch + 0.5));
 }
 
 inline float PixelsToTwips(int pixels, unsigned dpi) {
-  return static_cast<float>(static_cast<double>(pixels) * kTwipsPerInch / dpi);
+    return static_cast<float>(static_cast<double>(pixels) * kTwipsPerInch / dpi);
 }
 
 }  // namespace korvane

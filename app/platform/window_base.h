@@ -9,71 +9,72 @@ namespace korvane {
 // Ends the program after telling the user, as for any error a handler
 // does not handle itself. Never returns.
 [[noreturn]] inline void FailFatally(const wchar_t* what) {
-  MessageBoxW(nullptr, what, L"Korvane", MB_ICONSTOP | MB_OK | MB_TASKMODAL);
-  ExitProcess(1);
+    MessageBoxW(nullptr, what, L"Korvane", MB_ICONSTOP | MB_OK | MB_TASKMODAL);
+    ExitProcess(1);
 }
 
 class WindowBase {
- public:
-  WindowBase() = default;
-  WindowBase(const WindowBase&) = delete;
-  WindowBase& operator=(const WindowBase&) = delete;
-  virtual ~WindowBase() = default;
+public:
+    WindowBase() = default;
+    WindowBase(const WindowBase&) = delete;
+    WindowBase& operator=(const WindowBase&) = delete;
+    virtual ~WindowBase() = default;
 
-  HWND hwnd() const { return hwnd_; }
+    HWND hwnd() const { return hwnd_; }
 
- protected:
-  // Handles one message; the default is DefWindowProcW.
-  virtual LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
-    return DefWindowProcW(hwnd_, message, wparam, lparam);
-  }
-
-  // Registers (once) a class that uses the thunk below.
-  static void RegisterClassOnce(const wchar_t* class_name, HICON icon = nullptr) {
-    WNDCLASSEXW wc{};
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    if (GetClassInfoExW(instance, class_name, &wc)) return;
-    wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = &WindowBase::Thunk;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hIcon = icon;
-    wc.lpszClassName = class_name;
-    RegisterClassExW(&wc);
-  }
-
-  // Creates the window with this object as its handler.
-  HWND CreateWindowFor(DWORD ex_style, const wchar_t* class_name, const wchar_t* title,
-                       DWORD style, int x, int y, int width, int height, HWND parent) {
-    return CreateWindowExW(ex_style, class_name, title, style, x, y, width, height, parent,
-                           nullptr, GetModuleHandleW(nullptr), this);
-  }
-
- private:
-  static LRESULT CALLBACK Thunk(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-    WindowBase* self = nullptr;
-    if (message == WM_NCCREATE) {
-      self = static_cast<WindowBase*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
-      self->hwnd_ = hwnd;
-      SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    } else {
-      self = reinterpret_cast<WindowBase*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+protected:
+    // Handles one message; the default is DefWindowProcW.
+    virtual LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+        return DefWindowProcW(hwnd_, message, wparam, lparam);
     }
-    if (!self) return DefWindowProcW(hwnd, message, wparam, lparam);
-    try {
-      LRESULT result = self->HandleMessage(message, wparam, lparam);
-      if (message == WM_NCDESTROY) {
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-        self->hwnd_ = nullptr;
-      }
-      return result;
-    } catch (...) {
-      FailFatally(L"程序遇到意外错误,即将退出。");
-    }
-  }
 
-  HWND hwnd_ = nullptr;
+    // Registers (once) a class that uses the thunk below.
+    static void RegisterClassOnce(const wchar_t* class_name, HICON icon = nullptr) {
+        WNDCLASSEXW wc{};
+        HINSTANCE instance = GetModuleHandleW(nullptr);
+        if (GetClassInfoExW(instance, class_name, &wc)) return;
+        wc = {};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = &WindowBase::Thunk;
+        wc.hInstance = instance;
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.hIcon = icon;
+        wc.lpszClassName = class_name;
+        RegisterClassExW(&wc);
+    }
+
+    // Creates the window with this object as its handler.
+    HWND CreateWindowFor(DWORD ex_style, const wchar_t* class_name, const wchar_t* title,
+                         DWORD style, int x, int y, int width, int height, HWND parent) {
+        return CreateWindowExW(ex_style, class_name, title, style, x, y, width, height, parent,
+                               nullptr, GetModuleHandleW(nullptr), this);
+    }
+
+private:
+    static LRESULT CALLBACK Thunk(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+        WindowBase* self = nullptr;
+        if (message == WM_NCCREATE) {
+            self =
+                static_cast<WindowBase*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
+            self->hwnd_ = hwnd;
+            SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        } else {
+            self = reinterpret_cast<WindowBase*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        }
+        if (!self) return DefWindowProcW(hwnd, message, wparam, lparam);
+        try {
+            LRESULT result = self->HandleMessage(message, wparam, lparam);
+            if (message == WM_NCDESTROY) {
+                SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+                self->hwnd_ = nullptr;
+            }
+            return result;
+        } catch (...) {
+            FailFatally(L"程序遇到意外错误,即将退出。");
+        }
+    }
+
+    HWND hwnd_ = nullptr;
 };
 
 }  // namespace korvane

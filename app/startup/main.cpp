@@ -5,15 +5,15 @@
 #include "window_base.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  try {
-    Module1::Main();
-  } catch (...) {
-    korvane::FailFatally(L"程序启动失败。");
-  }
-  MSG message;
-  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
-  return static_cast<int>(message.wParam);
+    try {
+        Module1::Main();
+    } catch (...) {
+        korvane::FailFatally(L"程序启动失败。");
+    }
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return static_cast<int>(message.wParam);
 }

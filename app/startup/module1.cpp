@@ -16,63 +16,64 @@ constexpr float kGapAboveScreenBottom = 580.0f;
 
 // Folder of the executable, without a trailing backslash.
 std::wstring ProgramFolder() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return L".";
-    if (length < path.size()) {
-      path.resize(length);
-      break;
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return L".";
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
     }
-    path.resize(path.size() * 2);
-  }
-  const auto slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? L"." : path.substr(0, slash);
+    const auto slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? L"." : path.substr(0, slash);
 }
 
 // Only an ordinary file counts: not a folder, not hidden, not system.
 bool IsOrdinaryFile(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-  return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN |
-                        FILE_ATTRIBUTE_SYSTEM)) == 0;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    return (attributes &
+            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
 }
 
 korvane::PanelPlaceholder& Panel() {
-  static korvane::PanelPlaceholder panel;
-  return panel;
+    static korvane::PanelPlaceholder panel;
+    return panel;
 }
 
 }  // namespace
 
 korvane::Form1& Form1() {
-  static korvane::Form1 strip(Panel());
-  return strip;
+    static korvane::Form1 strip(Panel());
+    return strip;
 }
 
 void Main() {
-  const std::wstring folder = ProgramFolder();
+    const std::wstring folder = ProgramFolder();
 
-  if (!IsOrdinaryFile(folder + L"\\Update.dll")) {
-    MessageBoxW(nullptr, L"缺少重要组件,请重新下载程序!", L"温馨提示", MB_ICONSTOP | MB_OK);
-    ExitProcess(0);
-  }
+    if (!IsOrdinaryFile(folder + L"\\Update.dll")) {
+        MessageBoxW(nullptr, L"缺少重要组件,请重新下载程序!", L"温馨提示", MB_ICONSTOP | MB_OK);
+        ExitProcess(0);
+    }
 
-  if (!IsOrdinaryFile(folder + L"\\test.ini")) {
-    ShellExecuteA(nullptr, "open", KORVANE_PUBLISHER_URL, "", "", SW_SHOWNORMAL);
-  }
+    if (!IsOrdinaryFile(folder + L"\\test.ini")) {
+        ShellExecuteA(nullptr, "open", KORVANE_PUBLISHER_URL, "", "", SW_SHOWNORMAL);
+    }
 
-  korvane::Form1& strip = Form1();
-  strip.Create();
-  strip.Show();
-  strip.meinit();
+    korvane::Form1& strip = Form1();
+    strip.Create();
+    strip.Show();
+    strip.meinit();
 
-  // The whole screen in twips, at the system DPI.
-  const unsigned dpi = korvane::SystemDpi();
-  const float screen_width = korvane::PixelsToTwips(GetSystemMetrics(SM_CXSCREEN), dpi);
-  const float screen_height = korvane::PixelsToTwips(GetSystemMetrics(SM_CYSCREEN), dpi);
-  strip.SetTop(static_cast<float>(screen_height - strip.Height() - kGapAboveScreenBottom));
-  strip.SetLeft(static_cast<float>(screen_width / 2.0f - strip.Width() / 2.0f));
+    // The whole screen in twips, at the system DPI.
+    const unsigned dpi = korvane::SystemDpi();
+    const float screen_width = korvane::PixelsToTwips(GetSystemMetrics(SM_CXSCREEN), dpi);
+    const float screen_height = korvane::PixelsToTwips(GetSystemMetrics(SM_CYSCREEN), dpi);
+    strip.SetTop(static_cast<float>(screen_height - strip.Height() - kGapAboveScreenBottom));
+    strip.SetLeft(static_cast<float>(screen_width / 2.0f - strip.Width() / 2.0f));
 }
 
 }  // namespace Module1

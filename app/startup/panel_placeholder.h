@@ -8,12 +8,12 @@
 namespace korvane {
 
 class PanelPlaceholder final : public PanelLink {
- public:
-  std::uint32_t SwatchColour(int) override { return 0x000000; }
-  void Show() override {}
-  float OuterHeight() override { return 0.0f; }
-  void SetLeft(float) override {}
-  void SetTop(float) override {}
+public:
+    std::uint32_t SwatchColour(int) override { return 0x000000; }
+    void Show() override {}
+    float OuterHeight() override { return 0.0f; }
+    void SetLeft(float) override {}
+    void SetTop(float) override {}
 };
 
 }  // namespace korvane

@@ -43,9 +43,7 @@ std::u16string_view AsU16(std::wstring_view text) noexcept {
 std::wstring_view AsWide(std::u16string_view text) noexcept {
     return {reinterpret_cast<const wchar_t*>(text.data()), text.size()};
 }
-std::wstring_view BstrView(BSTR text) noexcept {
-    return {text ? text : L"", SysStringLen(text)};
-}
+std::wstring_view BstrView(BSTR text) noexcept { return {text ? text : L"", SysStringLen(text)}; }
 
 // The text of a fetch result; empty for anything but text.
 std::wstring FetchedText(VARIANT fetched) {
@@ -70,7 +68,8 @@ std::optional<std::u16string> Unescape(std::u16string_view text) {
 std::u16string FetchUpdateReply(std::wstring_view account, std::wstring_view appName) {
     std::wstring body = L"uin=";
     body += account;
-    std::wstring page = FetchedText(http::HttpPost(kUpdateAddress, body, http::kResponseDecodedBytes));
+    std::wstring page =
+        FetchedText(http::HttpPost(kUpdateAddress, body, http::kResponseDecodedBytes));
     return BuildUpdateReply(AsU16(page), AsU16(appName), ToNumber, Unescape);
 }
 

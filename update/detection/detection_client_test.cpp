@@ -37,11 +37,11 @@ struct Released {
 void Print(std::wstring_view text) {
     std::wstring line(text);
     line += L'\n';
-    int size = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
-                                   nullptr, 0, nullptr, nullptr);
+    int size = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr,
+                                   0, nullptr, nullptr);
     std::string bytes(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), bytes.data(),
-                        size, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), bytes.data(), size,
+                        nullptr, nullptr);
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
               &written, nullptr);
@@ -77,8 +77,8 @@ HRESULT CallByName(IDispatch* dispatch, const wchar_t* name, std::initializer_li
     }
     DISPPARAMS params{count ? reversed : nullptr, nullptr, count, 0};
     UINT argumentError = 0;
-    return dispatch->Invoke(dispId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                            result, exception, &argumentError);
+    return dispatch->Invoke(dispId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result,
+                            exception, &argumentError);
 }
 
 // "REPLY <text>" or "ERROR <hr>".
@@ -214,8 +214,8 @@ int RunLifetime(const wchar_t* dllPath) {
         factory->LockServer(FALSE);
         IUnknown* outer = reinterpret_cast<IUnknown*>(factory);
         IUnknown* aggregated = nullptr;
-        Print(L"aggregation " + Hex(factory->CreateInstance(outer, IID_IUnknown,
-                                                             reinterpret_cast<void**>(&aggregated))));
+        Print(L"aggregation " + Hex(factory->CreateInstance(
+                                    outer, IID_IUnknown, reinterpret_cast<void**>(&aggregated))));
         IDispatch* dispatch = nullptr;
         hr = factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&dispatch));
         factory->Release();
@@ -244,8 +244,8 @@ int RunLifetime(const wchar_t* dllPath) {
 // that a test can make machine-wide registration fail with access denied.
 int RunClassesDacl(const wchar_t* sddl) {
     HKEY key = nullptr;
-    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0,
-                                   READ_CONTROL | WRITE_DAC, &key);
+    LSTATUS status =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, READ_CONTROL | WRITE_DAC, &key);
     if (status != ERROR_SUCCESS) {
         Print(L"ERROR open " + std::to_wstring(status));
         return 1;
@@ -267,8 +267,8 @@ int RunClassesDacl(const wchar_t* sddl) {
         }
     } else {
         PSECURITY_DESCRIPTOR descriptor = nullptr;
-        if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
-                                                                 &descriptor, nullptr) &&
+        if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
+                                                                 nullptr) &&
             (status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor)) ==
                 ERROR_SUCCESS) {
             Print(L"SET");

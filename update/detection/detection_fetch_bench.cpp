@@ -93,10 +93,11 @@ int wmain(int argc, wchar_t** argv) {
 
         const double percent = wall > 0 ? 100.0 * thread / wall : 0;
         if (percent > worstPercent) worstPercent = percent;
-        std::printf("round %d: wait %.3f s, calling thread CPU %.3f s (%.2f %%), "
-                    "process CPU %.3f s (%.2f %%), reply %ls\n",
-                    round, wall, thread, percent, process, wall > 0 ? 100.0 * process / wall : 0,
-                    SUCCEEDED(hr) && result.vt == VT_BSTR ? result.bstrVal : L"<failed>");
+        std::printf(
+            "round %d: wait %.3f s, calling thread CPU %.3f s (%.2f %%), "
+            "process CPU %.3f s (%.2f %%), reply %ls\n",
+            round, wall, thread, percent, process, wall > 0 ? 100.0 * process / wall : 0,
+            SUCCEEDED(hr) && result.vt == VT_BSTR ? result.bstrVal : L"<failed>");
         if (FAILED(hr)) status = 1;
         VariantClear(&result);
         VariantClear(&args[0]);

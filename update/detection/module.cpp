@@ -84,9 +84,9 @@ constexpr wchar_t kClsidToken[] = L"<clsid>";
 constexpr wchar_t kLibIdToken[] = L"<libid>";
 
 struct RegistryEntry {
-    const wchar_t* key;    // below the Classes root
-    const wchar_t* name;   // nullptr for the key's default value
-    const wchar_t* data;   // the tokens above stand for the run-time values
+    const wchar_t* key;   // below the Classes root
+    const wchar_t* name;  // nullptr for the key's default value
+    const wchar_t* data;  // the tokens above stand for the run-time values
 };
 
 // Written in this order; the ProgID and the CLSID key are the two trees that
@@ -138,9 +138,9 @@ std::wstring ExpandTokens(std::wstring_view data, const std::wstring& modulePath
 
 LSTATUS WriteEntries(Scope scope, const std::wstring& modulePath) {
     RegKey classes;
-    LSTATUS status = RegCreateKeyExW(ScopeRoot(scope), L"Software\\Classes", 0, nullptr, 0,
-                                     KEY_CREATE_SUB_KEY | KEY_SET_VALUE, nullptr, classes.Put(),
-                                     nullptr);
+    LSTATUS status =
+        RegCreateKeyExW(ScopeRoot(scope), L"Software\\Classes", 0, nullptr, 0,
+                        KEY_CREATE_SUB_KEY | KEY_SET_VALUE, nullptr, classes.Put(), nullptr);
     if (status != ERROR_SUCCESS) return status;
     for (const RegistryEntry& entry : kEntries) {
         RegKey key;
@@ -167,8 +167,8 @@ bool ProgIdIsOurs(HKEY classes) noexcept {
     DWORD size = sizeof(clsid);
     LSTATUS status = RegGetValueW(classes, KORVANE_PROGID L"\\CLSID", nullptr, RRF_RT_REG_SZ,
                                   nullptr, clsid, &size);
-    return status == ERROR_SUCCESS && CompareStringOrdinal(clsid, -1, kClsidText, -1, TRUE) ==
-                                          CSTR_EQUAL;
+    return status == ERROR_SUCCESS &&
+           CompareStringOrdinal(clsid, -1, kClsidText, -1, TRUE) == CSTR_EQUAL;
 }
 
 // ERROR_SUCCESS when nothing of ours is left in this scope's Classes key.
@@ -184,7 +184,7 @@ LSTATUS RemoveEntries(Scope scope) noexcept {
             return ERROR_SUCCESS;
         }
         return KeyExists(classes.Get(), kClsidKey) || ProgIdIsOurs(classes.Get()) ? status
-                                                                                   : ERROR_SUCCESS;
+                                                                                  : ERROR_SUCCESS;
     }
     LSTATUS result = ERROR_SUCCESS;
     if (ProgIdIsOurs(classes.Get())) {

@@ -13,9 +13,9 @@ constexpr std::u16string_view kImageMarker = u"\"imgsrc\"";
 constexpr std::u16string_view kDateMarker = u"\"STYLE1\"";
 
 // Characters skipped after the start of a match.
-constexpr std::size_t kTitleSkip = 10;  // marker (9) + separator after the product name
-constexpr std::size_t kImageSkip = 10;  // marker (8) + ":'"
-constexpr std::size_t kDateSkip = 9;    // marker (8) + end of the tag
+constexpr std::size_t kTitleSkip = 10;         // marker (9) + separator after the product name
+constexpr std::size_t kImageSkip = 10;         // marker (8) + ":'"
+constexpr std::size_t kDateSkip = 9;           // marker (8) + end of the tag
 constexpr std::size_t kDateFallbackStart = 8;  // the page's ninth character
 
 // The text from `start` on; empty when `start` lies past the end.
@@ -136,9 +136,8 @@ std::u16string BuildUpdateReply(std::u16string_view page, std::u16string_view ap
     if (nextTitle != std::u16string_view::npos) entry = entry.substr(0, nextTitle + 1);
 
     const auto apostrophe = entry.find(u'\'');
-    const auto version = apostrophe == std::u16string_view::npos
-                             ? std::u16string_view{}
-                             : entry.substr(0, apostrophe);
+    const auto version = apostrophe == std::u16string_view::npos ? std::u16string_view{}
+                                                                 : entry.substr(0, apostrophe);
 
     std::u16string reply = u"OK|";
     reply += IsNewerVersion(version, toNumber) ? u"True" : u"False";
@@ -162,8 +161,8 @@ std::u16string BuildUpdateReply(std::u16string_view page, std::u16string_view ap
 
 std::u16string ExtractDateText(std::u16string_view page) {
     const auto marker = page.find(kDateMarker);
-    const auto text = Rest(page, marker == std::u16string_view::npos ? kDateFallbackStart
-                                                                     : marker + kDateSkip);
+    const auto text =
+        Rest(page, marker == std::u16string_view::npos ? kDateFallbackStart : marker + kDateSkip);
     const auto day = text.find(u'日');
     if (day == std::u16string_view::npos) return {};
     return std::u16string(text.substr(0, day + 1));

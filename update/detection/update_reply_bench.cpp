@@ -44,9 +44,7 @@ std::u16string MakePage(double where) {
     return page;
 }
 
-std::optional<std::u16string> KeepText(std::u16string_view text) {
-    return std::u16string(text);
-}
+std::optional<std::u16string> KeepText(std::u16string_view text) { return std::u16string(text); }
 
 void Measure(const char* label, const std::u16string& page) {
     std::vector<double> ms;
@@ -65,10 +63,10 @@ void Measure(const char* label, const std::u16string& page) {
         searched = std::min(page.size(), page.find(u"\"title\"", own + 1) + 7);
     }
     const double megabytes = static_cast<double>(searched) / 1e6;
-    std::printf("%-30s searched %8zu of %zu chars  median %9.4f ms  min %9.4f ms  %7.1f MB/s"
-                "  reply %zu chars\n",
-                label, searched, page.size(), median, ms.front(), megabytes / (median / 1e3),
-                reply.size());
+    std::printf(
+        "%-30s searched %8zu of %zu chars  median %9.4f ms  min %9.4f ms  %7.1f MB/s"
+        "  reply %zu chars\n",
+        label, searched, page.size(), median, ms.front(), megabytes / (median / 1e3), reply.size());
 }
 
 }  // namespace

@@ -24,10 +24,30 @@ void Check(bool condition) {
 }
 
 std::u16string FromFragments(const std::uint8_t* data, std::size_t size) {
-    static constexpr std::u16string_view kFragments[] = {
-        u"\"title\":'", u"\"title\"", u"\"Title\":'", u"\"imgsrc\":'", u"\"imgsrc\"",
-        u"\"STYLE1\"", u"Korvane", u"'", u".", u"|", u" ", u"\\x", u"年", u"月", u"日",
-        u"0", u"1", u"2", u"9", u"10", u"x", u"2013", u"<span class=", u">"};
+    static constexpr std::u16string_view kFragments[] = {u"\"title\":'",
+                                                         u"\"title\"",
+                                                         u"\"Title\":'",
+                                                         u"\"imgsrc\":'",
+                                                         u"\"imgsrc\"",
+                                                         u"\"STYLE1\"",
+                                                         u"Korvane",
+                                                         u"'",
+                                                         u".",
+                                                         u"|",
+                                                         u" ",
+                                                         u"\\x",
+                                                         u"年",
+                                                         u"月",
+                                                         u"日",
+                                                         u"0",
+                                                         u"1",
+                                                         u"2",
+                                                         u"9",
+                                                         u"10",
+                                                         u"x",
+                                                         u"2013",
+                                                         u"<span class=",
+                                                         u">"};
     constexpr std::size_t kCount = sizeof(kFragments) / sizeof(kFragments[0]);
     std::u16string text;
     for (std::size_t i = 0; i < size; ++i) {
@@ -56,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The product name: "Korvane", or that many characters of the text.
     const std::size_t nameLength = all.empty() ? 0 : all[0] % 16;
     const auto rest = all.empty() ? all : all.substr(1);
-    const auto appName = nameLength == 0 ? std::u16string_view(u"Korvane")
-                                         : rest.substr(0, nameLength - 1);
+    const auto appName =
+        nameLength == 0 ? std::u16string_view(u"Korvane") : rest.substr(0, nameLength - 1);
     const auto page = nameLength == 0 ? rest : rest.substr(appName.size());
 
     const auto reply = BuildUpdateReply(page, appName, ParsePlainNumber, EchoUnlessBackslash);

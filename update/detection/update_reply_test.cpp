@@ -144,9 +144,9 @@ TEST(BuildUpdateReply, AddressOnlyFromTheSameEntry) {
     const Unescaper throwing = [](std::u16string_view) -> std::optional<std::u16string> {
         throw std::runtime_error("bad");
     };
-    EXPECT_EQ(BuildUpdateReply(Entry(u"Korvane 1.0.1", kLink), u"Korvane", ParsePlainNumber,
-                               throwing),
-              u"OK|True|1.0.1|" + kLink);
+    EXPECT_EQ(
+        BuildUpdateReply(Entry(u"Korvane 1.0.1", kLink), u"Korvane", ParsePlainNumber, throwing),
+        u"OK|True|1.0.1|" + kLink);
 }
 
 TEST(BuildUpdateReply, TruncatedPagesNeverReadPastTheEnd) {
@@ -180,7 +180,7 @@ TEST(BuildUpdateReply, WithTheLibrarysUnescapeText) {
     EXPECT_EQ(reply(kLink), u"OK|True|1.0.1|" + kDecodedLink);
     EXPECT_EQ(reply(u"http\\x3a\\x2f\\x2f\\ub0a1"), u"OK|True|1.0.1|http://啊");
     EXPECT_EQ(reply(u"a\\xZZ"), u"OK|True|1.0.1|a\\xZZ");  // undecodable: raw
-    EXPECT_EQ(reply(u""), u"OK|True|1.0.1|");             // empty does not decode: raw
+    EXPECT_EQ(reply(u""), u"OK|True|1.0.1|");              // empty does not decode: raw
 }
 #endif
 
@@ -219,11 +219,10 @@ TEST(ParseChineseDate, SerialsOfValidDates) {
 }
 
 TEST(ParseChineseDate, RejectsInvalidDatesAndOtherForms) {
-    for (const auto* bad :
-         {u"2013年2月30日", u"2013年2月29日", u"1900年2月29日", u"2013年13月1日", u"2013年0月1日",
-          u"2013年4月31日", u"2013年5月8", u"2013年5月8日星期三", u"年5月8日",
-          u"2013-5-8", u"12345年1月1日", u"099年1月1日", u"2013年123月1日",
-          u"-2013年5月8日", u"2013年5月8日日"}) {
+    for (const auto* bad : {u"2013年2月30日", u"2013年2月29日", u"1900年2月29日", u"2013年13月1日",
+                            u"2013年0月1日", u"2013年4月31日", u"2013年5月8", u"2013年5月8日星期三",
+                            u"年5月8日", u"2013-5-8", u"12345年1月1日", u"099年1月1日",
+                            u"2013年123月1日", u"-2013年5月8日", u"2013年5月8日日"}) {
         EXPECT_EQ(ParseChineseDate(bad), std::nullopt) << std::u16string(bad).size();
     }
 }

@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (data[i] < 0x80) {
             expected.push_back(data[i]);
         } else if (i + 1 < size) {
-            expected.push_back(codePage.Decode(static_cast<std::uint16_t>(data[i] << 8 | data[i + 1])));
+            expected.push_back(
+                codePage.Decode(static_cast<std::uint16_t>(data[i] << 8 | data[i + 1])));
             ++i;
         } else {
             complete = false;

@@ -23,8 +23,8 @@ TEST(BytesToText, AsciiAndDoubleByteCodes) {
     EXPECT_EQ(Decode({0x41, 0x42}), u"AB");
     EXPECT_EQ(Decode({0x41, 0xB0, 0xA1, 0x42}), u"A啊B");
     // Long enough for the eight-byte ASCII path, with a pair straddling it.
-    EXPECT_EQ(Decode({'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 0xB0, 0xA1, 'j', 'k', 'l',
-                      'm', 'n', 'o', 'p', 'q'}),
+    EXPECT_EQ(Decode({'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 0xB0, 0xA1, 'j', 'k', 'l', 'm',
+                      'n', 'o', 'p', 'q'}),
               u"abcdefghi啊jklmnopq");
 }
 

@@ -33,7 +33,8 @@ public:
 
         iconv(cd_, nullptr, nullptr, nullptr, nullptr);
         const std::size_t done = iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft);
-        const bool flushed = iconv(cd_, nullptr, nullptr, &outPtr, &outLeft) != static_cast<std::size_t>(-1);
+        const bool flushed =
+            iconv(cd_, nullptr, nullptr, &outPtr, &outLeft) != static_cast<std::size_t>(-1);
         if (done == static_cast<std::size_t>(-1) || !flushed || inLeft != 0 ||
             sizeof out - outLeft != 2) {
             return std::nullopt;

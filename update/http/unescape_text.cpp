@@ -25,9 +25,8 @@ char16_t CodeToChar(std::uint32_t code, const CodePage& codePage) {
 // Cuts the text at every marker. The first piece stays as it is; each later
 // piece starts with up to maxDigits hex digits, which become one character.
 // False on an empty piece or a non-hex digit.
-bool DecodeEscapes(std::u16string_view text, std::u16string_view marker,
-                   std::size_t maxDigits, const CodePage& codePage,
-                   std::u16string& out) {
+bool DecodeEscapes(std::u16string_view text, std::u16string_view marker, std::size_t maxDigits,
+                   const CodePage& codePage, std::u16string& out) {
     out.clear();
     out.reserve(text.size());
     std::size_t pos = text.find(marker);
@@ -67,8 +66,7 @@ void ReplaceLineFeeds(std::u16string_view text, std::u16string& out) {
 
 }  // namespace
 
-std::optional<std::u16string> UnescapeText(std::u16string_view text,
-                                           const CodePage& codePage) {
+std::optional<std::u16string> UnescapeText(std::u16string_view text, const CodePage& codePage) {
     if (text.empty()) return std::nullopt;
     // Each stage reads the whole output of the one before it, so "\x5cu0041"
     // first becomes "\u0041" and then "A".

@@ -19,7 +19,6 @@ namespace korvane::http {
 // undefined code gives U+FFFD.
 // nullopt on a malformed escape (an escape with no digit, a non-hex digit)
 // and on the empty text.
-std::optional<std::u16string> UnescapeText(std::u16string_view text,
-                                           const CodePage& codePage);
+std::optional<std::u16string> UnescapeText(std::u16string_view text, const CodePage& codePage);
 
 }  // namespace korvane::http

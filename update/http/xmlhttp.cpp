@@ -32,7 +32,9 @@ constexpr DWORD kMaxSleepMs = 100;
 class Handle {
 public:
     explicit Handle(HANDLE handle) : handle_(handle) {}
-    ~Handle() { if (handle_) CloseHandle(handle_); }
+    ~Handle() {
+        if (handle_) CloseHandle(handle_);
+    }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
     HANDLE get() const { return handle_; }
@@ -46,7 +48,9 @@ private:
 class ComApartment {
 public:
     ComApartment() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~ComApartment() { if (SUCCEEDED(result_)) CoUninitialize(); }
+    ~ComApartment() {
+        if (SUCCEEDED(result_)) CoUninitialize();
+    }
     ComApartment(const ComApartment&) = delete;
     ComApartment& operator=(const ComApartment&) = delete;
 
@@ -128,8 +132,7 @@ VARIANT MissingArgument() {
 }
 
 bool IsByteArray(const VARIANT& value) {
-    return value.vt == (VT_ARRAY | VT_UI1) && value.parray &&
-           SafeArrayGetDim(value.parray) == 1;
+    return value.vt == (VT_ARRAY | VT_UI1) && value.parray && SafeArrayGetDim(value.parray) == 1;
 }
 
 // Waits until the request completes, dispatching the thread's window
@@ -165,7 +168,8 @@ bool WaitForCompletion(IXMLHTTPRequest& request, HANDLE wake, DWORD timeoutMs) {
 
 VARIANT DecodedBody(IXMLHTTPRequest& request) {
     Variant body;
-    if (FAILED(request.get_responseBody(body.Put())) || !IsByteArray(body.Get())) return EmptyText();
+    if (FAILED(request.get_responseBody(body.Put())) || !IsByteArray(body.Get()))
+        return EmptyText();
 
     SAFEARRAY* array = body.Get().parray;
     LONG lower = 0, upper = -1;
@@ -301,8 +305,7 @@ VARIANT HttpGet(const std::wstring& address, int responseMode) noexcept {
     return internal::Fetch(L"get", address, nullptr, responseMode, kFetchTimeoutMs);
 }
 
-VARIANT HttpPost(const std::wstring& address, const std::wstring& body,
-                 int responseMode) noexcept {
+VARIANT HttpPost(const std::wstring& address, const std::wstring& body, int responseMode) noexcept {
     return internal::Fetch(L"POST", address, &body, responseMode, kFetchTimeoutMs);
 }
 

@@ -15,9 +15,9 @@ namespace korvane::http {
 inline constexpr DWORD kFetchTimeoutMs = 30000;
 
 enum ResponseMode : int {
-    kResponseText = 1,         // the object's own "ResponseText"
-    kResponseBytes = 2,        // the raw "ResponseBody" (VT_ARRAY | VT_UI1)
-    kResponseDecodedBytes = 3, // the raw bytes through BytesToText
+    kResponseText = 1,          // the object's own "ResponseText"
+    kResponseBytes = 2,         // the raw "ResponseBody" (VT_ARRAY | VT_UI1)
+    kResponseDecodedBytes = 3,  // the raw bytes through BytesToText
 };
 
 // The result is VT_BSTR, or VT_ARRAY | VT_UI1 for mode 2; any failure, and any
@@ -29,7 +29,6 @@ enum ResponseMode : int {
 // HttpPost sends "Content-Length" and "CONTENT-TYPE:
 // application/x-www-form-urlencoded" and the body as given, not encoded.
 VARIANT HttpGet(const std::wstring& address, int responseMode) noexcept;
-VARIANT HttpPost(const std::wstring& address, const std::wstring& body,
-                 int responseMode) noexcept;
+VARIANT HttpPost(const std::wstring& address, const std::wstring& body, int responseMode) noexcept;
 
 }  // namespace korvane::http

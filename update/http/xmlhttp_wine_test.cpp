@@ -188,8 +188,8 @@ void TestMessagesAreDispatchedWhileWaiting() {
     auto ticks = [](FILETIME time) {
         return ULARGE_INTEGER{{time.dwLowDateTime, time.dwHighDateTime}}.QuadPart;
     };
-    const ULONGLONG cpuMs = (ticks(kernelAfter) - ticks(kernelBefore) + ticks(userAfter) -
-                             ticks(userBefore)) / 10000;
+    const ULONGLONG cpuMs =
+        (ticks(kernelAfter) - ticks(kernelBefore) + ticks(userAfter) - ticks(userBefore)) / 10000;
     std::printf("  thread CPU during a %llu ms wait: %llu ms\n", elapsed, cpuMs);
     Check(cpuMs * 4 < elapsed, "the wait does not spin");
 

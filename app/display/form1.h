@@ -57,6 +57,8 @@ public:
     void SetTop(float twips);
     float Width() const { return scroll_.surface_width; }
     float Height() const { return kHeightTwips; }
+    // DPI the window maps its twips with.
+    unsigned Dpi() const { return dpi_; }
 
     // Label1.
     const std::wstring& CaptionText() const { return caption_text_; }
@@ -123,8 +125,9 @@ private:
     float top_twips_ = 5970.0f;
 
     // Off-screen buffer: the whole surface is drawn here, then copied.
-    UniqueMemoryDc buffer_dc_;
+    // The bitmap is declared first so that it outlives the DC that selects it.
     UniqueBitmap buffer_bitmap_;
+    UniqueMemoryDc buffer_dc_;
     SIZE buffer_size_{};
 };
 

@@ -8,7 +8,7 @@ import os
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "platform"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
 import wine_testkit as kit  # noqa: E402
 
 WHITE = (255, 255, 255)  # COLOR_WINDOW in Wine's default scheme

@@ -5,7 +5,6 @@
 
 #include <string>
 
-#include "dpi.h"
 #include "panel_placeholder.h"
 #include "twips.h"
 
@@ -68,8 +67,8 @@ void Main() {
     strip.Show();
     strip.meinit();
 
-    // The whole screen in twips, at the system DPI.
-    const unsigned dpi = korvane::SystemDpi();
+    // The whole screen in twips, at the DPI the strip maps its own twips with.
+    const unsigned dpi = strip.Dpi();
     const float screen_width = korvane::PixelsToTwips(GetSystemMetrics(SM_CXSCREEN), dpi);
     const float screen_height = korvane::PixelsToTwips(GetSystemMetrics(SM_CYSCREEN), dpi);
     strip.SetTop(static_cast<float>(screen_height - strip.Height() - kGapAboveScreenBottom));

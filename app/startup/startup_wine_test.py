@@ -10,7 +10,7 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "platform"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
 import wine_testkit as kit  # noqa: E402
 
 PUBLISHER_URL = sys.argv[1]

@@ -105,15 +105,39 @@ def prefix_dpi():
     return 96
 
 
+def parse_ppm(data):
+    """(width, height, pixel bytes) of a binary PPM (P6) with maxval 255.
+
+    The header is read token by token: the pixel bytes start right after the
+    single whitespace byte that follows the maxval, and may themselves begin
+    with bytes that look like whitespace or a comment sign."""
+    pos = 0
+    fields = []
+    while len(fields) < 4:
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        if data[pos:pos + 1] == b"#":  # comments only occur before the maxval
+            pos = data.index(b"\n", pos) + 1
+            continue
+        start = pos
+        while not data[pos:pos + 1].isspace():
+            pos += 1
+        fields.append(data[start:pos])
+    if fields[0] != b"P6" or int(fields[3]) != 255:
+        raise ValueError("not an 8-bit P6 image: %r" % fields)
+    width, height = int(fields[1]), int(fields[2])
+    body = data[pos + 1:pos + 1 + width * height * 3]
+    if len(body) != width * height * 3:
+        raise ValueError("PPM body is %d bytes, expected %d" % (len(body), width * height * 3))
+    return width, height, body
+
+
 def grab(x, y, w, h):
     """Screen pixels of a rectangle as rows of (r, g, b)."""
     data = subprocess.run(["import", "-window", "root", "-crop", f"{w}x{h}+{x}+{y}",
                            "+repage", "-depth", "8", "ppm:-"],
                           stdout=subprocess.PIPE, check=True).stdout
-    # P6 header: magic, width, height, maxval, then one whitespace byte.
-    fields = data.split(maxsplit=4)
-    width, height = int(fields[1]), int(fields[2])
-    body = fields[4]
+    width, height, body = parse_ppm(data)
     rows = []
     for row in range(height):
         line = body[row * width * 3:(row + 1) * width * 3]

@@ -11,9 +11,11 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$root/build
 # The Windows build that the tests run talks to the reference service on
-# loopback; a release build keeps the default hosts.
-test_hosts=(-DKORVANE_UPDATE_HOST=127.0.0.1:18080 -DKORVANE_DATE_HOST=127.0.0.1:18080
-            -DKORVANE_PUBLISHER_URL=http://127.0.0.1:18080/publisher)
+# loopback (port KORVANE_TEST_PORT, 18080 unless set); a release build keeps
+# the default hosts.
+port=${KORVANE_TEST_PORT:-18080}
+test_hosts=(-DKORVANE_UPDATE_HOST=127.0.0.1:$port -DKORVANE_DATE_HOST=127.0.0.1:$port
+            -DKORVANE_PUBLISHER_URL=http://127.0.0.1:$port/publisher)
 
 configure_and_build() {
   local dir=$1; shift

@@ -19,7 +19,8 @@ import sys
 import tempfile
 import time
 
-PORT = 18080  # --port
+# The loopback port the build talks to.
+PORT = int(os.environ.get("KORVANE_UPDATE_HOST", "127.0.0.1:18080").rpartition(":")[2])
 CLSID = "{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}"
 LIBID = "{FBF999FA-4930-416D-8801-5CEDEC3777F0}"
 IID = "{5F89000E-8BDB-48CB-9AC4-ADBC36622007}"

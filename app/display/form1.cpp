@@ -80,11 +80,11 @@ void Form1::Image1_MouseDown(std::int16_t button, std::int16_t, float, float) {
 }
 
 void Form1::Image1_MouseUp(std::int16_t button, std::int16_t, float, float) {
-    OpenPanelFromStrip(button, Top(), panel_);
+    OpenPanelFromStrip(button, *this, panel_);
 }
 
 void Form1::Label1_MouseUp(std::int16_t button, std::int16_t, float, float) {
-    OpenPanelFromCaption(button, Left(), Top(), panel_);
+    OpenPanelFromCaption(button, *this, panel_);
 }
 
 float Form1::Left() const {

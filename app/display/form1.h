@@ -33,7 +33,7 @@ struct CaptionFont {
     BYTE charset = 134;  // GB2312
 };
 
-class Form1 final : public WindowBase {
+class Form1 final : public WindowBase, public StripPosition {
 public:
     // The panel is reached only through `panel`, which must outlive the strip.
     explicit Form1(PanelLink& panel);
@@ -51,8 +51,8 @@ public:
     void Label1_MouseUp(std::int16_t button, std::int16_t shift, float x, float y);
 
     // Outer position and size, screen twips.
-    float Left() const;
-    float Top() const;
+    float Left() const override;
+    float Top() const override;
     void SetLeft(float twips);
     void SetTop(float twips);
     float Width() const { return scroll_.surface_width; }

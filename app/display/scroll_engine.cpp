@@ -29,18 +29,17 @@ std::optional<std::uint32_t> NextCaptionColour(std::int16_t& colorstep, PanelLin
     return colour;
 }
 
-void OpenPanelFromCaption(std::int16_t button, float strip_left, float strip_top,
-                          PanelLink& panel) {
+void OpenPanelFromCaption(std::int16_t button, const StripPosition& strip, PanelLink& panel) {
     if (button != kRightButton) return;
     panel.Show();
-    panel.SetLeft(strip_left);
-    panel.SetTop(static_cast<float>(strip_top - panel.OuterHeight() - 2600.0f));
+    panel.SetLeft(strip.Left());
+    panel.SetTop(static_cast<float>(strip.Top() - panel.OuterHeight() - 2600.0f));
 }
 
-void OpenPanelFromStrip(std::int16_t button, float strip_top, PanelLink& panel) {
+void OpenPanelFromStrip(std::int16_t button, const StripPosition& strip, PanelLink& panel) {
     if (button != kRightButton) return;
     panel.Show();
-    panel.SetTop(static_cast<float>(strip_top - panel.OuterHeight() - 4000.0f));
+    panel.SetTop(static_cast<float>(strip.Top() - panel.OuterHeight() - 4000.0f));
 }
 
 }  // namespace korvane

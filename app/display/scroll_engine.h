@@ -30,12 +30,22 @@ TickResult AdvanceCaption(ScrollState& state);
 // colorstep outside 0..2 (the panel is then not touched).
 std::optional<std::uint32_t> NextCaptionColour(std::int16_t& colorstep, PanelLink& panel);
 
+// Where the strip stands, in screen twips.
+class StripPosition {
+public:
+    virtual ~StripPosition() = default;
+    virtual float Left() const = 0;
+    virtual float Top() const = 0;
+};
+
 // Right button released over the caption: panel left-aligned with the
 // strip, its bottom 2600 twips above the strip. Other buttons do nothing.
-void OpenPanelFromCaption(std::int16_t button, float strip_left, float strip_top, PanelLink& panel);
+// The strip's position is read after the panel shows: showing may load the
+// panel, and the strip can be dragged meanwhile.
+void OpenPanelFromCaption(std::int16_t button, const StripPosition& strip, PanelLink& panel);
 // Right button released elsewhere on the strip: bottom 4000 twips above,
 // left edge unchanged.
-void OpenPanelFromStrip(std::int16_t button, float strip_top, PanelLink& panel);
+void OpenPanelFromStrip(std::int16_t button, const StripPosition& strip, PanelLink& panel);
 
 // The scroll timer: an interval of 0 delivers no ticks although enabled.
 struct TimerSettings {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -100,12 +101,16 @@ public:
     float left = 6360.0f;
     float top = 7470.0f;
     std::vector<std::string> calls;
+    std::function<void()> on_show = [] {};
 
     std::uint32_t SwatchColour(int index) override {
         calls.push_back("swatch" + std::to_string(index));
         return swatches[index - 1];
     }
-    void Show() override { calls.push_back("show"); }
+    void Show() override {
+        calls.push_back("show");
+        on_show();
+    }
     float OuterHeight() override {
         calls.push_back("height");
         return outer_height;
@@ -151,9 +156,18 @@ TEST(ColourCycle, StepOutsideZeroToTwoDoesNothingAndLeavesThePanelAlone) {
 
 TEST(ColourCycle, ProcessWideStepStartsAtZero) { EXPECT_EQ(Module1::colorstep, 0); }
 
+struct FakeStrip final : StripPosition {
+    float left = 0, top = 0;
+    float Left() const override { return left; }
+    float Top() const override { return top; }
+};
+
 TEST(PanelOpening, FromCaptionAlignsLeftAndSits2600Above) {
     FakePanel panel;
-    OpenPanelFromCaption(kRightButton, 6652.5f, 10925.0f, panel);
+    FakeStrip strip;
+    // Showing loads the panel, during which the strip is dragged here.
+    panel.on_show = [&] { strip.left = 6652.5f, strip.top = 10925.0f; };
+    OpenPanelFromCaption(kRightButton, strip, panel);
     EXPECT_EQ(panel.calls, (std::vector<std::string>{"show", "left", "height", "top"}));
     EXPECT_EQ(panel.left, 6652.5f);
     EXPECT_EQ(panel.top, 10925.0f - 3000.0f - 2600.0f);
@@ -161,7 +175,9 @@ TEST(PanelOpening, FromCaptionAlignsLeftAndSits2600Above) {
 
 TEST(PanelOpening, FromStripKeepsLeftAndSits4000AboveEvenOffScreen) {
     FakePanel panel;
-    OpenPanelFromStrip(kRightButton, 500.0f, panel);
+    FakeStrip strip;
+    strip.top = 500.0f;
+    OpenPanelFromStrip(kRightButton, strip, panel);
     EXPECT_EQ(panel.calls, (std::vector<std::string>{"show", "height", "top"}));
     EXPECT_EQ(panel.left, 6360.0f);
     EXPECT_EQ(panel.top, 500.0f - 3000.0f - 4000.0f);
@@ -169,9 +185,10 @@ TEST(PanelOpening, FromStripKeepsLeftAndSits4000AboveEvenOffScreen) {
 
 TEST(PanelOpening, OtherButtonsDoNothing) {
     FakePanel panel;
+    FakeStrip strip;
     for (std::int16_t button : {std::int16_t{1}, std::int16_t{4}, std::int16_t{3}}) {
-        OpenPanelFromCaption(button, 0.0f, 0.0f, panel);
-        OpenPanelFromStrip(button, 0.0f, panel);
+        OpenPanelFromCaption(button, strip, panel);
+        OpenPanelFromStrip(button, strip, panel);
     }
     EXPECT_TRUE(panel.calls.empty());
 }

@@ -42,6 +42,16 @@ inline unsigned WindowDpi(HWND hwnd) {
     return dpi ? dpi : SystemDpi();
 }
 
+// Outer rectangle of a window whose client area is `client`, at a DPI.
+inline RECT OuterRectForClient(RECT client, DWORD style, DWORD ex_style, unsigned dpi) {
+    using Fn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+    static const Fn adjust_for_dpi = dpi_detail::User32Function<Fn>("AdjustWindowRectExForDpi");
+    if (!adjust_for_dpi || !adjust_for_dpi(&client, style, FALSE, ex_style, dpi)) {
+        AdjustWindowRectEx(&client, style, FALSE, ex_style);
+    }
+    return client;
+}
+
 // LOGFONT height (negative: character height) of a point size at a DPI,
 // e.g. 14.25 pt at 96 DPI gives -19.
 inline LONG FontHeightForPoints(float points, unsigned dpi) {

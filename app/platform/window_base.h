@@ -45,9 +45,10 @@ protected:
 
     // Creates the window with this object as its handler.
     HWND CreateWindowFor(DWORD ex_style, const wchar_t* class_name, const wchar_t* title,
-                         DWORD style, int x, int y, int width, int height, HWND parent) {
+                         DWORD style, int x, int y, int width, int height, HWND parent,
+                         HMENU menu_or_id = nullptr) {
         return CreateWindowExW(ex_style, class_name, title, style, x, y, width, height, parent,
-                               nullptr, GetModuleHandleW(nullptr), this);
+                               menu_or_id, GetModuleHandleW(nullptr), this);
     }
 
 private:

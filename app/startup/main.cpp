@@ -12,6 +12,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     }
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (Module1::Form2().TranslateDialogMessage(message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }

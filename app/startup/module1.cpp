@@ -3,32 +3,16 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <memory>
 #include <string>
 
-#include "panel_placeholder.h"
+#include "program_folder.h"
 #include "twips.h"
 
 namespace Module1 {
 namespace {
 
 constexpr float kGapAboveScreenBottom = 580.0f;
-
-// Folder of the executable, without a trailing backslash.
-std::wstring ProgramFolder() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return L".";
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    const auto slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? L"." : path.substr(0, slash);
-}
 
 // Only an ordinary file counts: not a folder, not hidden, not system.
 bool IsOrdinaryFile(const std::wstring& path) {
@@ -38,20 +22,27 @@ bool IsOrdinaryFile(const std::wstring& path) {
             (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
 }
 
-korvane::PanelPlaceholder& Panel() {
-    static korvane::PanelPlaceholder panel;
-    return panel;
+// The strip and the panel refer to each other: the panel is constructed
+// first, and the strip reaches it only as its PanelLink.
+struct Windows {
+    korvane::Form2 panel;
+    korvane::Form1 strip;
+    Windows() : panel(*std::addressof(strip)), strip(panel) {}
+};
+
+Windows& TheWindows() {
+    static Windows windows;
+    return windows;
 }
 
 }  // namespace
 
-korvane::Form1& Form1() {
-    static korvane::Form1 strip(Panel());
-    return strip;
-}
+korvane::Form1& Form1() { return TheWindows().strip; }
+
+korvane::Form2& Form2() { return TheWindows().panel; }
 
 void Main() {
-    const std::wstring folder = ProgramFolder();
+    const std::wstring folder = korvane::ProgramFolder();
 
     if (!IsOrdinaryFile(folder + L"\\Update.dll")) {
         MessageBoxW(nullptr, L"缺少重要组件,请重新下载程序!", L"温馨提示", MB_ICONSTOP | MB_OK);

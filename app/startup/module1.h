@@ -4,6 +4,7 @@
 
 #include "colorstep.h"
 #include "form1.h"
+#include "form2.h"
 
 namespace Module1 {
 
@@ -13,5 +14,7 @@ void Main();
 
 // The strip window, created by Main.
 korvane::Form1& Form1();
+// The control panel; its window is created on first use.
+korvane::Form2& Form2();
 
 }  // namespace Module1

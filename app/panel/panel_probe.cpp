@@ -1,0 +1,55 @@
+// Test helper: reads the running panel's controls from outside and prints
+// the answer as UTF-8.
+//   panel_probe visible        1 shown, 0 hidden, none when not created
+//   panel_probe text ID        a control's text
+//   panel_probe value ID       a check box's state or a slider's position
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+void PrintUtf8(const std::wstring& text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string utf8(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(), size,
+                        nullptr, nullptr);
+    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return 2;
+    const HWND panel = FindWindowW(L"KorvanePanel", nullptr);
+    const std::string what = argv[1];
+    if (what == "visible") {
+        std::printf("%s", !panel ? "none" : IsWindowVisible(panel) ? "1" : "0");
+        return 0;
+    }
+    if (!panel || argc < 3) return 1;
+    const HWND control = GetDlgItem(panel, std::atoi(argv[2]));
+    if (!control) return 1;
+    if (what == "text") {
+        const LRESULT length = SendMessageW(control, WM_GETTEXTLENGTH, 0, 0);
+        std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+        text.resize(
+            SendMessageW(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data())));
+        PrintUtf8(text);
+        return 0;
+    }
+    if (what == "value") {
+        wchar_t cls[64] = {};
+        GetClassNameW(control, cls, 64);
+        const bool slider = std::wcscmp(cls, TRACKBAR_CLASSW) == 0;
+        std::printf("%ld", static_cast<long>(
+                               SendMessageW(control, slider ? TBM_GETPOS : BM_GETCHECK, 0, 0)));
+        return 0;
+    }
+    return 2;
+}

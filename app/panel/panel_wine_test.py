@@ -1,0 +1,235 @@
+"""The control panel under Wine, driven through its real windows: where a
+right-click opens it, what OK applies, the settings file on closing and on
+Exit, the panel created hidden by the first wrap, import through the open
+dialog, and the width slider.
+
+Usage: panel_wine_test.py   (run through wine-env.sh)
+"""
+
+import os
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
+import wine_testkit as kit  # noqa: E402
+
+PANEL = "Korvanev1.0"
+WHITE = (255, 255, 255)
+# Control ids of the panel.
+TEXT1, CHECK1, SLIDER2 = 101, 110, 115
+
+
+class Panel:
+    """Client-area geometry of the panel and clicks at twip positions."""
+
+    def __init__(self, wid):
+        self.wid = wid
+        self.dpi = kit.prefix_dpi()
+
+    def px(self, twips):
+        return int(twips * self.dpi / 1440.0 + 0.5)
+
+    def click(self, left, top, width, height, on_tab=True):
+        """Clicks the middle of a control laid out at these twips."""
+        if on_tab:
+            left, top = left + 120, top + 120
+        x, y, _, _ = kit.geometry(self.wid)
+        kit.run("xdotool", "mousemove", str(x + self.px(left + width / 2)),
+                str(y + self.px(top + height / 2)), "click", "1")
+        time.sleep(0.7)
+
+    def tab(self, index):
+        # The headers of the tab control, one row at its top.
+        self.click(300 + index * 900, 30, 0, 0)
+
+    def ok(self):
+        self.click(5520, 480, 1095, 495)
+
+
+def probe(*args):
+    exe = os.path.join(kit.TEST_BIN_DIR, "panel_probe.exe")
+    return kit.run("wine", exe, *args).stdout.strip()
+
+
+def start(settings=True, ini=None):
+    folder = kit.make_case_folder(library="file", settings=settings)
+    if ini is not None:
+        with open(os.path.join(folder, "test.ini"), "wb") as f:
+            f.write(ini)
+    process = kit.start_korvane(folder)
+    strip = kit.wait_for_window("Form1")
+    assert strip, "strip window Form1 not found"
+    time.sleep(0.5)
+    return folder, process, strip
+
+
+def right_click(x, y):
+    kit.run("xdotool", "mousemove", str(x), str(y), "click", "3")
+
+
+def open_panel(strip):
+    x, y, w, h = kit.geometry(strip)
+    right_click(x + w - 20, y + h // 2)
+    wid = kit.wait_for_window(PANEL)
+    assert wid, "no panel after a right-click"
+    time.sleep(0.5)
+    return Panel(wid)
+
+
+def wait_for_change(read, old, timeout=6.0):
+    deadline = time.time() + timeout
+    value = read()
+    while value == old and time.time() < deadline:
+        time.sleep(0.1)
+        value = read()
+    return value
+
+
+def wait_for(read, done, timeout=6.0):
+    deadline = time.time() + timeout
+    value = read()
+    while not done(value) and time.time() < deadline:
+        time.sleep(0.1)
+        value = read()
+    return value
+
+
+def read_file(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
+
+
+def caption_box(strip):
+    x, y, w, h = kit.geometry(strip)
+    return kit.ink_box(kit.grab(x, y, w, h), WHITE)
+
+
+def check_right_clicks_place_the_panel():
+    _, _, strip = start()
+    sx, sy, _, _ = kit.geometry(strip)
+    panel = open_panel(strip)
+    assert probe("visible") == "1"
+    assert probe("text", str(TEXT1)) == "欢迎使用!", "Text1 after the load"
+    assert probe("value", str(SLIDER2)) == "5895", "Slider2 stands at the strip's width"
+    px, py, pw, ph = kit.geometry(panel.wid)
+    # The outer bottom edge sits 4000 twips above the strip; the client area
+    # ends a frame's width above that.
+    gap = sy - (py + ph) - panel.px(4000)
+    assert 0 <= gap <= 8, "panel bottom %d px from its place above the strip" % gap
+    box = caption_box(strip)
+    assert box, "no caption on the strip"
+    right_click(sx + (box[0] + box[2]) // 2, sy + (box[1] + box[3]) // 2)
+    time.sleep(0.8)
+    cx, cy, _, _ = kit.geometry(panel.wid)
+    assert 0 <= cx - sx <= 8, "panel at x=%d after a click on the caption, strip at %d" % (cx, sx)
+    lifted = (cy - py) - (panel.px(4000) - panel.px(2600))
+    assert abs(lifted) <= 1, "caption click placed the panel %d px off" % lifted
+
+    # OK applies the laid-out state: 12 pt black on white, restarting 495
+    # twips from the left edge, at 52 ms a step.
+    before = caption_box(strip)
+    panel.ok()
+    # Without a window manager, Wine waits up to 2 s for a hidden framed
+    # window to be withdrawn, and the program stands still meanwhile.
+    first = wait_for(lambda: caption_box(strip),
+                     lambda box: box and box[3] - box[1] < before[3] - before[1])
+    started = time.time()
+    assert first, "no caption after OK"
+    expected_left = panel.px(495)
+    assert expected_left - 12 <= first[0] <= expected_left + 1, "caption left at %d" % first[0]
+    time.sleep(1.0)
+    second = caption_box(strip)
+    elapsed = time.time() - started
+    per_second = (first[0] - second[0]) / elapsed
+    # 20 twips every 52 ms is about 25.6 px/s; the 150 ms start gives 8.9.
+    assert per_second > 16, "caption moves %.1f px/s after OK" % per_second
+    assert probe("visible") == "0", "OK left the panel shown"
+
+
+def check_closing_writes_the_setting_and_a_stored_0_is_read():
+    folder, _, strip = start(settings=False)
+    ini = os.path.join(folder, "test.ini")
+    panel = open_panel(strip)
+    kit.run("xdotool", "windowfocus", "--sync", panel.wid)
+    kit.run("xdotool", "key", "alt+F4")
+    written = wait_for_change(lambda: read_file(ini), None)
+    assert probe("visible") == "0", "closing left the panel shown"
+    assert written and written.replace(b"\r\n", b"\n") == b"[Check]\nCheck1=1\n", written
+    kit.kill_wine()
+
+    stored = b"[Check]\r\nCheck1=0\r\n"
+    folder, process, strip = start(ini=stored)
+    panel = open_panel(strip)
+    assert probe("value", str(CHECK1)) == "0", "a stored 0 did not clear the box"
+    # Exit after changing the box writes nothing.
+    panel.tab(1)
+    panel.click(4920, 480, 300, 180)
+    assert probe("value", str(CHECK1)) == "1", "the click did not check the box"
+    panel.click(6960, 1680, 975, 375, on_tab=False)
+    process.wait(timeout=15)
+    with open(os.path.join(folder, "test.ini"), "rb") as f:
+        assert f.read() == stored, "Exit changed test.ini"
+
+
+def check_first_wrap_creates_the_panel_hidden():
+    start()
+    assert probe("visible") == "none", "panel created before it was used"
+    # The laid-out caption wraps on the 72nd tick, about 10.8 s after start.
+    deadline = time.time() + 25
+    while time.time() < deadline and probe("visible") == "none":
+        time.sleep(1.0)
+    assert probe("visible") == "0", "the wrap did not create the panel hidden"
+
+
+def check_import_and_width():
+    folder, _, strip = start()
+    text_file = os.path.join(folder, "import.txt")
+    with open(text_file, "wb") as f:  # Notepad's UTF-8 with a byte-order mark
+        f.write("\ufeff导入测试\r\nABCDEFGHIJKLMNOPQRST\r\n".encode("utf-8"))
+    panel = open_panel(strip)
+    panel.click(5520, 1320, 1095, 495)
+    dialog = kit.wait_for_window("打开")
+    assert dialog, "no open dialog"
+    kit.run("xdotool", "windowfocus", "--sync", dialog)
+    time.sleep(0.5)
+    kit.run("xdotool", "type", "--delay", "20", kit.wine_path(text_file))
+    kit.run("xdotool", "key", "Return")
+    time.sleep(1.5)
+    assert probe("text", str(TEXT1)) == "导入测试ABCDEFGHIJKLMNOPQRST"
+    panel.ok()
+    # Four ideographs and twenty half-width letters at 12 pt: about 224 px,
+    # against 72 px for the welcome text.
+    box = wait_for(lambda: caption_box(strip), lambda box: box and box[2] - box[0] > panel.px(2800))
+    assert box and box[2] - box[0] > panel.px(2800), "imported text not on the strip: %s" % (box,)
+
+    # The width slider at its minimum makes the strip 2000 twips wide.
+    x, y, w, h = kit.geometry(strip)
+    right_click(x + w - 5, y + 3)
+    time.sleep(0.8)
+    panel.tab(2)
+    panel.click(720, 1200, 5775, 375)
+    kit.run("xdotool", "key", "Home")
+    time.sleep(0.8)
+    assert probe("value", str(SLIDER2)) == "2000"
+    assert kit.geometry(strip)[2] == panel.px(2000), "strip is %d px wide" % kit.geometry(strip)[2]
+
+
+def main():
+    kit.kill_wine()
+    cases = kit.Cases()
+    cases.run("right-clicks place the panel; OK applies the laid-out state",
+              check_right_clicks_place_the_panel)
+    cases.run("closing writes Check1; a stored 0 clears the box; Exit writes nothing",
+              check_closing_writes_the_setting_and_a_stored_0_is_read)
+    cases.run("the first wrap creates the panel without showing it",
+              check_first_wrap_creates_the_panel_hidden)
+    cases.run("import through the open dialog; the width slider at its minimum",
+              check_import_and_width)
+    return cases.exit_code()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

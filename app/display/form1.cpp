@@ -56,7 +56,12 @@ void Form1::resetcolor() {
 void Form1::Timer1_Timer() {
     // Re-assert the top placement unless nothing is above the visible strip,
     // where the call would change nothing but still costs a server round trip.
-    if (!IsWindowVisible(hwnd()) || GetWindow(hwnd(), GW_HWNDPREV) != nullptr) meinit();
+    // At the fastest speeds the look happens at most every 50 ms.
+    const DWORD now = GetTickCount();
+    if (now - last_top_check_ >= kTopCheckMs || timer_.interval_ms >= kTopCheckMs) {
+        last_top_check_ = now;
+        if (!IsWindowVisible(hwnd()) || GetWindow(hwnd(), GW_HWNDPREV) != nullptr) meinit();
+    }
     if (AdvanceCaption(scroll_) == TickResult::kWrapped) resetcolor();
     // Repaint only when the caption lands on another pixel.
     const int x = Px(scroll_.caption_left);

@@ -109,6 +109,8 @@ private:
     ScrollState scroll_{120.0f, 0.0f, 5895.0f};
     TimerSettings timer_;
     bool timer_running_ = false;
+    static constexpr DWORD kTopCheckMs = 50;
+    DWORD last_top_check_ = 0;
 
     std::wstring caption_text_ = L"欢迎使用!";
     CaptionFont caption_font_;

@@ -12,11 +12,15 @@
 
 namespace korvane::update {
 
-// The library's own version, which published versions are compared against.
-// Must agree with the version resource of Update.dll.
-inline constexpr double kCurrentMajor = 1;
-inline constexpr double kCurrentMinor = 0;
-inline constexpr double kCurrentRevision = 0;
+// The library's own version, which published versions are compared against:
+// the project version, which also feeds the version resource of Update.dll.
+#if !defined(KORVANE_VERSION_MAJOR) || !defined(KORVANE_VERSION_MINOR) || \
+    !defined(KORVANE_VERSION_PATCH)
+#error "KORVANE_VERSION_MAJOR, _MINOR and _PATCH come from the project version in CMake"
+#endif
+inline constexpr double kCurrentMajor = KORVANE_VERSION_MAJOR;
+inline constexpr double kCurrentMinor = KORVANE_VERSION_MINOR;
+inline constexpr double kCurrentRevision = KORVANE_VERSION_PATCH;
 
 inline constexpr std::u16string_view kNotFoundReply = u"NO|未找到更新信息";
 

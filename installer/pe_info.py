@@ -1,0 +1,98 @@
+"""Reads what the release checks need from a Windows executable: its machine
+type and its version resource (the fixed numbers and the string table)."""
+
+import struct
+
+MACHINES = {0x8664: "x64", 0x14C: "x86"}
+RT_VERSION = 16
+
+
+def _sections(data, pe):
+    count = struct.unpack_from("<H", data, pe + 6)[0]
+    optional_size = struct.unpack_from("<H", data, pe + 20)[0]
+    table = pe + 24 + optional_size
+    for i in range(count):
+        _, vsize, vaddr, rsize, raw = struct.unpack_from("<8sIIII", data, table + 40 * i)
+        yield vaddr, max(vsize, rsize), raw
+
+
+def _rva_to_offset(data, pe, rva):
+    for vaddr, size, raw in _sections(data, pe):
+        if vaddr <= rva < vaddr + size:
+            return raw + rva - vaddr
+    raise ValueError(f"RVA {rva:#x} is in no section")
+
+
+def machine(data):
+    """ "x64", "x86" or the machine number as text."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[pe:pe + 4] != b"PE\0\0":
+        raise ValueError("not a PE file")
+    number = struct.unpack_from("<H", data, pe + 4)[0]
+    return MACHINES.get(number, hex(number))
+
+
+def _version_resource(data):
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    magic = struct.unpack_from("<H", data, pe + 24)[0]
+    directories = pe + 24 + (96 if magic == 0x10B else 112)
+    resource_rva = struct.unpack_from("<I", data, directories + 2 * 8)[0]
+    base = _rva_to_offset(data, pe, resource_rva)
+
+    def first_entry(offset, wanted_id=None):
+        named, ids = struct.unpack_from("<HH", data, offset + 12)
+        for i in range(named + ids):
+            name, target = struct.unpack_from("<II", data, offset + 16 + 8 * i)
+            if wanted_id is None or (not name & 0x80000000 and name == wanted_id):
+                return target
+        raise ValueError("no version resource")
+
+    level = first_entry(base, RT_VERSION)
+    level = first_entry(base + (level & 0x7FFFFFFF))
+    leaf = first_entry(base + (level & 0x7FFFFFFF))
+    rva, size = struct.unpack_from("<II", data, base + leaf)
+    start = _rva_to_offset(data, pe, rva)
+    return data[start:start + size]
+
+
+def _block(buf, offset):
+    """(key, value bytes, is text, children, end) of one version block."""
+    length, value_length, is_text = struct.unpack_from("<HHH", buf, offset)
+    end = offset + length
+    pos = offset + 6
+    key_end = pos
+    while buf[key_end:key_end + 2] != b"\0\0":
+        key_end += 2
+    key = buf[pos:key_end].decode("utf-16-le")
+    pos = (key_end + 2 + 3) & ~3
+    value_bytes = value_length * 2 if is_text else value_length
+    value = buf[pos:pos + value_bytes]
+    pos = (pos + value_bytes + 3) & ~3
+    children = []
+    while pos < end:
+        child = _block(buf, pos)
+        children.append(child)
+        pos = (child[4] + 3) & ~3
+    return key, value, is_text, children, end
+
+
+def version_info(data):
+    """{"FileVersion": "a.b.c.d", "ProductVersion": "a.b.c.d", "strings": {...}}:
+    the fixed numbers as text and every string of the string tables."""
+    buf = _version_resource(data)
+    key, fixed, _, children, _ = _block(buf, 0)
+    if key != "VS_VERSION_INFO" or struct.unpack_from("<I", fixed, 0)[0] != 0xFEEF04BD:
+        raise ValueError("malformed version resource")
+    file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<IIII", fixed, 8)
+
+    def text(ms, ls):
+        return f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
+
+    strings = {}
+    for child in children:
+        if child[0] == "StringFileInfo":
+            for table in child[3]:
+                for name, value, _, _, _ in table[3]:
+                    strings[name] = value.decode("utf-16-le").rstrip("\0")
+    return {"FileVersion": text(file_ms, file_ls),
+            "ProductVersion": text(product_ms, product_ls), "strings": strings}

@@ -208,6 +208,13 @@ public:
     }
     ~Bstr() { SysFreeString(bstr_); }
 
+    // Takes over a string the caller owns.
+    static Bstr attach(BSTR owned) noexcept {
+        Bstr owner;
+        owner.bstr_ = owned;
+        return owner;
+    }
+
     BSTR get() const noexcept { return bstr_; }
     // For out-parameters: frees the current string first.
     BSTR* put() noexcept {

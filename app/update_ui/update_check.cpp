@@ -29,6 +29,12 @@ std::wstring ExecutableFolder() {
     return slash == std::wstring::npos ? L"." : path.substr(0, slash);
 }
 
+bool ComIsInitialized() {
+    APTTYPE type{};
+    APTTYPEQUALIFIER qualifier{};
+    return CoGetApartmentType(&type, &qualifier) != CO_E_NOTINITIALIZED;
+}
+
 // Writes a notice into the dialog: the caption, Label1, then the button
 // caption or the Tag where the notice sets them.
 void Fill(FrmMsgbox& dialog, const Notice& notice) {
@@ -41,6 +47,11 @@ void Fill(FrmMsgbox& dialog, const Notice& notice) {
 }  // namespace
 
 UpdateCheck::~UpdateCheck() {
+    // After CoUninitialize, which a check that lives until static destruction
+    // may outlive, COM may already have unloaded a library it loaded itself:
+    // such an object is left alone. One activated here is released while
+    // library_ still holds its code.
+    if (!library_ && !ComIsInitialized()) UpdateDetector.detach();
     UpdateDetector.reset();
     library_.reset();
 }
@@ -55,8 +66,9 @@ void UpdateCheck::StartRegistration() {
     // Runs in the current folder, which it inherits; its outcome is not checked.
     if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                        &startup, &process)) {
-        UniqueKernelHandle(process.hThread);
-        UniqueKernelHandle(process.hProcess);
+        // Not waited for: the handles are closed at once.
+        const UniqueKernelHandle thread(process.hThread);
+        const UniqueKernelHandle child(process.hProcess);
     }
 }
 

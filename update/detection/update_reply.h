@@ -12,30 +12,11 @@
 
 namespace korvane::update {
 
-namespace detail {
-// Part `index` (0 major, 1 minor, 2 revision) of a "major.minor.revision" text.
-constexpr double VersionPart(std::string_view version, int index) {
-    double value = 0;
-    int part = 0;
-    for (char c : version) {
-        if (c == '.') {
-            if (part == index) return value;
-            ++part;
-            value = 0;
-        } else {
-            value = value * 10 + (c - '0');
-        }
-    }
-    return part == index ? value : 0;
-}
-}  // namespace detail
-
-// The library's own version, which published versions are compared against:
-// the project's version. Must agree with the version resource of Update.dll.
-inline constexpr double kCurrentMajor = detail::VersionPart(KORVANE_VERSION, 0);
-inline constexpr double kCurrentMinor = detail::VersionPart(KORVANE_VERSION, 1);
-inline constexpr double kCurrentRevision = detail::VersionPart(KORVANE_VERSION, 2);
-static_assert(detail::VersionPart("1.10.2", 1) == 10 && detail::VersionPart("1.10.2", 2) == 2);
+// The library's own version, which published versions are compared against.
+// Must agree with the version resource of Update.dll.
+inline constexpr double kCurrentMajor = 1;
+inline constexpr double kCurrentMinor = 0;
+inline constexpr double kCurrentRevision = 0;
 
 inline constexpr std::u16string_view kNotFoundReply = u"NO|未找到更新信息";
 

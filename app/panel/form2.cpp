@@ -419,8 +419,18 @@ void Form2::Form_Load() {
 }
 
 // Registration of the update library, creating its object and the check
-// at load come last, in this order.
-void Form2::RegisterAndCheckForUpdates() {}
+// at load come last, in this order. The check waits for the network while
+// messages are dispatched.
+void Form2::RegisterAndCheckForUpdates() {
+    update_check_.StartRegistration();
+    update_check_.CreateDetector();
+    update_check_.CheckAtLoad(Check1Value(), [this](const std::wstring& caption) {
+        SetWindowTextW(Control(kLabel9), caption.c_str());
+        LayOut();  // the link is sized to its text
+    });
+}
+
+void Form2::Label9_Click() { update_check_.CheckOnRequest(); }
 
 void Form2::Form_Unload(bool& cancel) {
     Apply(ApplyScope::kWithoutBackground);
@@ -542,6 +552,9 @@ void Form2::OnCommand(int id, int code) {
             break;
         case kLabel7:
             Label7_Click();
+            break;
+        case kLabel9:
+            Label9_Click();
             break;
         case kPicture1:
             Picture1_Click();

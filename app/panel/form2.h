@@ -16,6 +16,7 @@
 #include "panel_link.h"
 #include "panel_rules.h"
 #include "settings_file.h"
+#include "update_check.h"
 #include "win_handles.h"
 #include "window_base.h"
 
@@ -50,6 +51,7 @@ public:
     void Label7_Click();
     void Label7_MouseMove();
     void Label9_MouseMove();
+    void Label9_Click();
     void Picture1_Click();
     void Picture2_Click();
     void Picture3_Click();
@@ -105,7 +107,8 @@ private:
     COLORREF label9_colour_ = 0;
     UniqueFont font_;  // "宋体" 9 pt for every control but Label3
     UniqueFont sample_hfont_;
-    UniqueBrush page_brush_;  // the tab control's page, for the controls on it
+    UniqueBrush page_brush_;
+    UpdateCheck update_check_;  // holds UpdateDetector for the rest of the run  // the tab control's page, for the controls on it
 };
 
 }  // namespace korvane

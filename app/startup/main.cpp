@@ -2,9 +2,12 @@
 #include <windows.h>
 
 #include "module1.h"
+#include "win_handles.h"
 #include "window_base.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // COM on this, the user-interface thread, before anything calls the shell.
+    const korvane::ComApartment com;
     try {
         Module1::Main();
     } catch (...) {

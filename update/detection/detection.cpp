@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "detection_contract.h"
+#include "lock_count.h"
 #include "module.h"
 #include "update_reply.h"
 #include "code_page.h"
@@ -47,9 +49,9 @@ std::wstring_view BstrView(BSTR text) noexcept { return {text ? text : L"", SysS
 
 // The text of a fetch result; empty for anything but text.
 std::wstring FetchedText(VARIANT fetched) {
-    com::Variant owned(fetched);
-    if (owned.Get().vt != VT_BSTR) return {};
-    return std::wstring(BstrView(owned.Get().bstrVal));
+    Variant owned(fetched);
+    if (owned.get().vt != VT_BSTR) return {};
+    return std::wstring(BstrView(owned.get().bstrVal));
 }
 
 std::optional<double> ToNumber(std::u16string_view text) {
@@ -87,14 +89,14 @@ std::optional<DATE> FetchNetDate() {
 
 // Makes the error description available to the caller through GetErrorInfo.
 void SetCallError(const wchar_t* description) noexcept {
-    com::ComPtr<ICreateErrorInfo> create;
-    if (FAILED(CreateErrorInfo(create.Put()))) return;
-    create->SetGUID(IID__Detection);
+    ComPtr<ICreateErrorInfo> create;
+    if (FAILED(CreateErrorInfo(create.put()))) return;
+    create->SetGUID(detection::kIid);
     create->SetSource(const_cast<LPOLESTR>(kErrorSource));
     create->SetDescription(const_cast<LPOLESTR>(description));
-    com::ComPtr<IErrorInfo> info;
-    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, info.PutVoid()))) {
-        SetErrorInfo(0, info.Get());
+    ComPtr<IErrorInfo> info;
+    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, info.put_void()))) {
+        SetErrorInfo(0, info.get());
     }
 }
 
@@ -103,11 +105,11 @@ void SetCallError(const wchar_t* description) noexcept {
 HRESULT Detection::Create(REFIID iid, void** object) noexcept {
     if (!object) return E_POINTER;
     *object = nullptr;
-    com::ComPtr<ITypeLib> typeLib;
-    HRESULT hr = LoadModuleTypeLib(typeLib.Put());
+    ComPtr<ITypeLib> typeLib;
+    HRESULT hr = LoadModuleTypeLib(typeLib.put());
     if (FAILED(hr)) return hr;
-    com::ComPtr<ITypeInfo> typeInfo;
-    hr = typeLib->GetTypeInfoOfGuid(IID__Detection, typeInfo.Put());
+    ComPtr<ITypeInfo> typeInfo;
+    hr = typeLib->GetTypeInfoOfGuid(detection::kIid, typeInfo.put());
     if (FAILED(hr)) return hr;
     auto* detection = new (std::nothrow) Detection(std::move(typeLib), std::move(typeInfo));
     if (!detection) return E_OUTOFMEMORY;
@@ -116,7 +118,7 @@ HRESULT Detection::Create(REFIID iid, void** object) noexcept {
     return hr;
 }
 
-Detection::Detection(com::ComPtr<ITypeLib> typeLib, com::ComPtr<ITypeInfo> typeInfo) noexcept
+Detection::Detection(ComPtr<ITypeLib> typeLib, ComPtr<ITypeInfo> typeInfo) noexcept
     : typeLib_(std::move(typeLib)), typeInfo_(std::move(typeInfo)) {
     LockModule();
 }
@@ -125,7 +127,7 @@ Detection::~Detection() { UnlockModule(); }
 
 STDMETHODIMP Detection::QueryInterface(REFIID iid, void** object) noexcept {
     if (!object) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID__Detection) {
+    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == detection::kIid) {
         *object = static_cast<_Detection*>(this);
     } else if (iid == IID_IProvideClassInfo) {
         *object = static_cast<IProvideClassInfo*>(this);
@@ -158,14 +160,14 @@ STDMETHODIMP Detection::GetTypeInfo(UINT index, LCID, ITypeInfo** typeInfo) noex
     *typeInfo = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
     typeInfo_->AddRef();
-    *typeInfo = typeInfo_.Get();
+    *typeInfo = typeInfo_.get();
     return S_OK;
 }
 
 STDMETHODIMP Detection::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
                                       DISPID* dispIds) noexcept {
     if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-    return DispGetIDsOfNames(typeInfo_.Get(), names, count, dispIds);
+    return DispGetIDsOfNames(typeInfo_.get(), names, count, dispIds);
 }
 
 STDMETHODIMP Detection::Invoke(DISPID dispId, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
@@ -175,7 +177,7 @@ STDMETHODIMP Detection::Invoke(DISPID dispId, REFIID iid, LCID, WORD flags, DISP
     CallGuard guard(static_cast<_Detection*>(this));
     // A stale error object must not be reported for this call.
     SetErrorInfo(0, nullptr);
-    return DispInvoke(static_cast<_Detection*>(this), typeInfo_.Get(), dispId, flags, params,
+    return DispInvoke(static_cast<_Detection*>(this), typeInfo_.get(), dispId, flags, params,
                       result, exception, argumentError);
 }
 
@@ -218,11 +220,11 @@ STDMETHODIMP Detection::GetNetDate(DATE* date) noexcept {
 STDMETHODIMP Detection::GetClassInfo(ITypeInfo** typeInfo) noexcept {
     if (!typeInfo) return E_POINTER;
     *typeInfo = nullptr;
-    return typeLib_->GetTypeInfoOfGuid(CLSID_Detection, typeInfo);
+    return typeLib_->GetTypeInfoOfGuid(detection::kClsid, typeInfo);
 }
 
 STDMETHODIMP Detection::InterfaceSupportsErrorInfo(REFIID iid) noexcept {
-    return iid == IID__Detection ? S_OK : S_FALSE;
+    return iid == detection::kIid ? S_OK : S_FALSE;
 }
 
 }  // namespace korvane::update

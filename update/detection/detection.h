@@ -8,7 +8,7 @@
 
 #include <atomic>
 
-#include "com_ptr.h"
+#include "win_handles.h"
 #include "quorvel_h.h"
 
 namespace korvane::update {
@@ -43,12 +43,12 @@ public:
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID iid) noexcept override;
 
 private:
-    explicit Detection(com::ComPtr<ITypeLib> typeLib, com::ComPtr<ITypeInfo> typeInfo) noexcept;
+    explicit Detection(ComPtr<ITypeLib> typeLib, ComPtr<ITypeInfo> typeInfo) noexcept;
     ~Detection();
 
     std::atomic<ULONG> references_{1};
-    com::ComPtr<ITypeLib> typeLib_;
-    com::ComPtr<ITypeInfo> typeInfo_;
+    ComPtr<ITypeLib> typeLib_;
+    ComPtr<ITypeInfo> typeInfo_;
 };
 
 }  // namespace korvane::update

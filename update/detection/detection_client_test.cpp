@@ -20,19 +20,13 @@
 #include <string>
 #include <string_view>
 
+#include "detection_contract.h"
+#include "win_handles.h"
+
 namespace {
 
-template <typename T>
-struct Released {
-    T* ptr = nullptr;
-    Released() = default;
-    Released(const Released&) = delete;
-    Released& operator=(const Released&) = delete;
-    ~Released() {
-        if (ptr) ptr->Release();
-    }
-    T* operator->() const { return ptr; }
-};
+using korvane::ComPtr;
+namespace detection = korvane::detection;
 
 void Print(std::wstring_view text) {
     std::wstring line(text);
@@ -55,7 +49,7 @@ std::wstring Hex(HRESULT hr) {
 
 HRESULT CreateDetection(IDispatch** dispatch) {
     CLSID clsid;
-    HRESULT hr = CLSIDFromProgID(L"Quorvel.Detection", &clsid);
+    HRESULT hr = CLSIDFromProgID(detection::kProgId, &clsid);
     if (FAILED(hr)) return hr;
     return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                             reinterpret_cast<void**>(dispatch));
@@ -88,7 +82,8 @@ std::wstring CallUpdates(IDispatch* dispatch, const wchar_t* account, const wcha
     VARIANT result;
     VariantInit(&result);
     EXCEPINFO exception{};
-    HRESULT hr = CallByName(dispatch, L"Updates", {accountText, appText}, &result, &exception);
+    HRESULT hr = CallByName(dispatch, detection::kUpdatesMember, {accountText, appText}, &result,
+                            &exception);
     SysFreeString(accountText);
     SysFreeString(appText);
     std::wstring line;
@@ -116,7 +111,7 @@ int RunDate(IDispatch* dispatch) {
     VARIANT result;
     VariantInit(&result);
     EXCEPINFO exception{};
-    HRESULT hr = CallByName(dispatch, L"GetNetDate", {}, &result, &exception);
+    HRESULT hr = CallByName(dispatch, detection::kGetNetDateMember, {}, &result, &exception);
     if (FAILED(hr)) {
         if (exception.pfnDeferredFillIn) exception.pfnDeferredFillIn(&exception);
         auto text = [](BSTR b) { return std::wstring(b ? b : L"", SysStringLen(b)); };
@@ -193,8 +188,7 @@ int RunLifetime(const wchar_t* dllPath) {
         Print(L"ERROR exports");
         return 1;
     }
-    CLSID clsid;
-    CLSIDFromString(L"{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}", &clsid);
+    const CLSID clsid = detection::kClsid;
     auto state = [&](const wchar_t* step) {
         Print(std::wstring(step) + L" " + (canUnload() == S_OK ? L"unloadable" : L"busy"));
     };
@@ -224,12 +218,11 @@ int RunLifetime(const wchar_t* dllPath) {
             return 1;
         }
         state(L"object");
-        Released<IProvideClassInfo> classInfo;
-        Released<ITypeInfo> coclass;
+        ComPtr<IProvideClassInfo> classInfo;
+        ComPtr<ITypeInfo> coclass;
         BSTR name = nullptr;
-        if (SUCCEEDED(dispatch->QueryInterface(IID_IProvideClassInfo,
-                                               reinterpret_cast<void**>(&classInfo.ptr))) &&
-            SUCCEEDED(classInfo->GetClassInfo(&coclass.ptr)) &&
+        if (SUCCEEDED(dispatch->QueryInterface(IID_IProvideClassInfo, classInfo.put_void())) &&
+            SUCCEEDED(classInfo->GetClassInfo(coclass.put())) &&
             SUCCEEDED(coclass->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr))) {
             Print(L"class " + std::wstring(name, SysStringLen(name)));
             SysFreeString(name);
@@ -297,17 +290,17 @@ int wmain(int argc, wchar_t** argv) {
     } else if (command == L"classes-dacl" && argc <= 3) {
         status = RunClassesDacl(argc == 3 ? argv[2] : nullptr);
     } else {
-        Released<IDispatch> dispatch;
-        HRESULT hr = CreateDetection(&dispatch.ptr);
+        ComPtr<IDispatch> dispatch;
+        HRESULT hr = CreateDetection(dispatch.put());
         if (FAILED(hr)) {
             Print(L"ERROR create " + Hex(hr));
             status = 1;
         } else if (command == L"updates" && argc == 4) {
-            status = RunUpdates(dispatch.ptr, argv[2], argv[3]);
+            status = RunUpdates(dispatch.get(), argv[2], argv[3]);
         } else if (command == L"date" && argc == 2) {
-            status = RunDate(dispatch.ptr);
+            status = RunDate(dispatch.get());
         } else if (command == L"nested" && argc == 5) {
-            status = RunNested(dispatch.ptr, argv[2], argv[3], argv[4]);
+            status = RunNested(dispatch.get(), argv[2], argv[3], argv[4]);
         }
     }
     CoUninitialize();

@@ -34,6 +34,10 @@ add_custom_command(
   VERBATIM)
 
 add_library(Update SHARED
+  exports.cpp
+  class_factory.cpp
+  registration.cpp
+  lock_count.cpp
   module.cpp
   detection.cpp
   Update.rc
@@ -46,7 +50,7 @@ target_include_directories(Update PRIVATE ${CMAKE_CURRENT_BINARY_DIR} ${CMAKE_CU
 target_compile_definitions(Update PRIVATE
   "KORVANE_UPDATE_HOST=\"${KORVANE_UPDATE_HOST}\""
   "KORVANE_DATE_HOST=\"${KORVANE_DATE_HOST}\"")
-target_link_libraries(Update PRIVATE korvane_update_core korvane_http ole32 oleaut32 uuid)
+target_link_libraries(Update PRIVATE korvane_update_core korvane_http korvane_common ole32 oleaut32 uuid)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   # The .def names the exports without their stdcall decoration.
   target_link_options(Update PRIVATE -Wl,--enable-stdcall-fixup)
@@ -55,7 +59,7 @@ endif()
 # ---- Tests and benchmark under Wine ---------------------------------------
 
 add_executable(detection_client_test detection_client_test.cpp)
-target_link_libraries(detection_client_test PRIVATE ole32 oleaut32 uuid user32 advapi32)
+target_link_libraries(detection_client_test PRIVATE korvane_common ole32 oleaut32 uuid user32 advapi32)
 target_link_options(detection_client_test PRIVATE -municode)
 
 add_executable(detection_fetch_bench detection_fetch_bench.cpp)

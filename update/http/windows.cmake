@@ -1,7 +1,7 @@
 # Windows only: the system code page and the XMLHTTP fetches, and their test
 # under Wine against a local server.
 add_library(korvane_http STATIC code_page_win.cpp xmlhttp.cpp)
-target_link_libraries(korvane_http PUBLIC korvane_http_core ole32 oleaut32 uuid)
+target_link_libraries(korvane_http PUBLIC korvane_http_core korvane_common ole32 oleaut32 uuid)
 
 add_executable(xmlhttp_wine_test xmlhttp_wine_test.cpp)
 target_link_libraries(xmlhttp_wine_test PRIVATE korvane_http user32)

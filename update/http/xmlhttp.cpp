@@ -10,16 +10,12 @@
 
 #include "bytes_to_text.h"
 #include "code_page.h"
-#include "com_ptr.h"
+#include "win_handles.h"
 #include "xmlhttp_internal.h"
 
 namespace korvane::http {
 
 namespace {
-
-using com::Bstr;
-using com::ComPtr;
-using com::Variant;
 
 // MinGW's import libraries lack IID_IXMLHTTPRequest.
 constexpr IID kIidXmlHttpRequest = {
@@ -28,35 +24,6 @@ constexpr IID kIidXmlHttpRequest = {
 constexpr LONG kReadyStateComplete = 4;
 // Upper bound of one blocking wait, in case a state change is not signalled.
 constexpr DWORD kMaxSleepMs = 100;
-
-class Handle {
-public:
-    explicit Handle(HANDLE handle) : handle_(handle) {}
-    ~Handle() {
-        if (handle_) CloseHandle(handle_);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
-
-// Joins a single-threaded apartment for the call when the thread has none;
-// a thread already in an apartment keeps it.
-class ComApartment {
-public:
-    ComApartment() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~ComApartment() {
-        if (SUCCEEDED(result_)) CoUninitialize();
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-private:
-    HRESULT result_;
-};
 
 // The request's onreadystatechange handler: sets an event, which wakes the
 // wait at once instead of at its next poll.
@@ -102,7 +69,7 @@ public:
 private:
     ~ReadyStateSink() = default;
     LONG refs_ = 1;
-    Handle event_;
+    UniqueKernelHandle event_;
 };
 
 VARIANT EmptyText() noexcept {
@@ -168,10 +135,10 @@ bool WaitForCompletion(IXMLHTTPRequest& request, HANDLE wake, DWORD timeoutMs) {
 
 VARIANT DecodedBody(IXMLHTTPRequest& request) {
     Variant body;
-    if (FAILED(request.get_responseBody(body.Put())) || !IsByteArray(body.Get()))
+    if (FAILED(request.get_responseBody(body.put())) || !IsByteArray(body.get()))
         return EmptyText();
 
-    SAFEARRAY* array = body.Get().parray;
+    SAFEARRAY* array = body.get().parray;
     LONG lower = 0, upper = -1;
     if (FAILED(SafeArrayGetLBound(array, 1, &lower)) ||
         FAILED(SafeArrayGetUBound(array, 1, &upper))) {
@@ -205,10 +172,10 @@ VARIANT Result(IXMLHTTPRequest& request, int responseMode) {
         }
         case kResponseBytes: {
             Variant body;
-            if (FAILED(request.get_responseBody(body.Put())) || !IsByteArray(body.Get())) {
+            if (FAILED(request.get_responseBody(body.put())) || !IsByteArray(body.get())) {
                 return EmptyText();
             }
-            return body.Detach();
+            return body.detach();
         }
         case kResponseDecodedBytes:
             return DecodedBody(request);
@@ -228,36 +195,38 @@ std::size_t SentLength(const std::wstring& body) {
 
 VARIANT FetchOrThrow(const wchar_t* method, const std::wstring& address, const std::wstring* body,
                      int responseMode, DWORD timeoutMs) {
+    // Joins a single-threaded apartment for the call when the thread has none;
+    // a thread already in an apartment keeps it.
     ComApartment apartment;
 
     CLSID clsid;
     if (FAILED(CLSIDFromProgID(L"Microsoft.XMLHTTP", &clsid))) return EmptyText();
     ComPtr<IXMLHTTPRequest> request;
     if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kIidXmlHttpRequest,
-                                request.PutVoid()))) {
+                                request.put_void()))) {
         return EmptyText();
     }
 
     HANDLE wakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!wakeEvent) return EmptyText();
-    auto sink = ComPtr<ReadyStateSink>::Attach(new (std::nothrow) ReadyStateSink(wakeEvent));
+    auto sink = ComPtr<ReadyStateSink>::attach(new (std::nothrow) ReadyStateSink(wakeEvent));
     if (!sink) {
         CloseHandle(wakeEvent);
         return EmptyText();
     }
     // Without the handler the wait still polls every kMaxSleepMs.
-    const bool sinkAttached = SUCCEEDED(request->put_onreadystatechange(sink.Get()));
+    const bool sinkAttached = SUCCEEDED(request->put_onreadystatechange(sink.get()));
 
     Bstr methodText{std::wstring_view(method)};
     Bstr url(address);
-    if (!methodText.Get() || !url.Get()) return EmptyText();
+    if (!methodText.get() || !url.get()) return EmptyText();
     VARIANT async;
     VariantInit(&async);
     async.vt = VT_BOOL;
     async.boolVal = VARIANT_TRUE;
 
     bool completed = false;
-    if (SUCCEEDED(request->open(methodText.Get(), url.Get(), async, MissingArgument(),
+    if (SUCCEEDED(request->open(methodText.get(), url.get(), async, MissingArgument(),
                                 MissingArgument()))) {
         bool sent = false;
         if (body) {
@@ -266,22 +235,22 @@ VARIANT FetchOrThrow(const wchar_t* method, const std::wstring& address, const s
             Bstr typeName(L"CONTENT-TYPE");
             Bstr type(L"application/x-www-form-urlencoded");
             Variant content;
-            content.Put()->vt = VT_BSTR;
-            content.Get().bstrVal =
+            content.put()->vt = VT_BSTR;
+            content.get().bstrVal =
                 SysAllocStringLen(body->data(), static_cast<UINT>(body->size()));
-            sent = lengthName.Get() && length.Get() && typeName.Get() && type.Get() &&
-                   content.Get().bstrVal &&
-                   SUCCEEDED(request->setRequestHeader(lengthName.Get(), length.Get())) &&
-                   SUCCEEDED(request->setRequestHeader(typeName.Get(), type.Get())) &&
-                   SUCCEEDED(request->send(content.Get()));
+            sent = lengthName.get() && length.get() && typeName.get() && type.get() &&
+                   content.get().bstrVal &&
+                   SUCCEEDED(request->setRequestHeader(lengthName.get(), length.get())) &&
+                   SUCCEEDED(request->setRequestHeader(typeName.get(), type.get())) &&
+                   SUCCEEDED(request->send(content.get()));
         } else {
             sent = SUCCEEDED(request->send(MissingArgument()));
         }
-        completed = sent && WaitForCompletion(*request.Get(), wakeEvent, timeoutMs);
+        completed = sent && WaitForCompletion(*request.get(), wakeEvent, timeoutMs);
         if (!completed) request->abort();
     }
 
-    VARIANT result = completed ? Result(*request.Get(), responseMode) : EmptyText();
+    VARIANT result = completed ? Result(*request.get(), responseMode) : EmptyText();
     if (sinkAttached) request->put_onreadystatechange(nullptr);
     return result;
 }

@@ -1,0 +1,158 @@
+// Test driver for the update check: runs UpdateCheck and FrmMsgbox through
+// the steps given on its command line, in order, and prints what the user
+// would see, one line per fact in UTF-8, for update_ui_wine_test.py.
+//
+//   focus          shows a window "KorvaneFocus" and gives it the focus
+//   waitfile:PATH  dispatches messages until PATH exists
+//   register       UpdateCheck::StartRegistration
+//   create         UpdateCheck::CreateDetector
+//   load:N         UpdateCheck::CheckAtLoad with Check1 = N
+//   request        UpdateCheck::CheckOnRequest
+//   waitclosed     dispatches messages until the dialog is closed
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+#include "frm_msgbox.h"
+#include "update_check.h"
+#include "win_handles.h"
+
+namespace {
+
+using korvane::FrmMsgbox;
+
+constexpr DWORD kWaitLimitMs = 120000;
+
+void Print(std::wstring_view text) {
+    std::wstring line(text);
+    line += L'\n';
+    const int size = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), bytes.data(), size,
+                        nullptr, nullptr);
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
+              &written, nullptr);
+}
+
+// Line breaks written as \r and \n, so that a message stays on one line.
+std::wstring Escaped(std::wstring_view text) {
+    std::wstring out;
+    for (wchar_t c : text) {
+        if (c == L'\r') {
+            out += L"\\r";
+        } else if (c == L'\n') {
+            out += L"\\n";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// Dispatches messages until done() or the limit.
+template <class Done>
+bool PumpUntil(Done done) {
+    const ULONGLONG deadline = GetTickCount64() + kWaitLimitMs;
+    while (!done()) {
+        if (GetTickCount64() > deadline) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return true;
+}
+
+HWND g_focus_window = nullptr;
+
+void ShowFocusWindow() {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
+    wc.lpszClassName = L"KorvaneFocus";
+    RegisterClassW(&wc);
+    g_focus_window = CreateWindowExW(0, wc.lpszClassName, L"KorvaneFocus", WS_OVERLAPPEDWINDOW, 40,
+                                     40, 320, 200, nullptr, nullptr, wc.hInstance, nullptr);
+    ShowWindow(g_focus_window, SW_SHOW);
+    SetForegroundWindow(g_focus_window);
+    SetFocus(g_focus_window);
+    PumpUntil([] { return true; });
+    Print(L"FOCUS");
+}
+
+void PrintDialog() {
+    FrmMsgbox& dialog = FrmMsgbox::Instance();
+    if (!dialog.IsLoaded()) {
+        Print(L"DIALOG none");
+        return;
+    }
+    Print(L"DIALOG " + dialog.Caption());
+    Print(L"LABEL1 " + Escaped(dialog.Label1Caption()));
+    Print(L"BUTTON " + dialog.Command1Caption());
+    Print(L"TAG " + dialog.Label1Tag());
+    const RECT button = dialog.Command1ScreenRect();
+    Print(L"BUTTONAT " + std::to_wstring((button.left + button.right) / 2) + L" " +
+          std::to_wstring((button.top + button.bottom) / 2));
+    const HWND foreground = GetForegroundWindow();
+    Print(std::wstring(L"FOREGROUND ") + (foreground == dialog.hwnd()    ? L"dialog"
+                                          : foreground == g_focus_window ? L"focus"
+                                          : foreground                   ? L"other"
+                                                                         : L"none"));
+}
+
+int Run(korvane::UpdateCheck& check, int argc, wchar_t** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring_view step = argv[i];
+        if (step == L"focus") {
+            ShowFocusWindow();
+        } else if (step.starts_with(L"waitfile:")) {
+            const std::wstring path(step.substr(9));
+            if (!PumpUntil(
+                    [&] { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; })) {
+                Print(L"TIMEOUT");
+                return 1;
+            }
+            Print(L"GO");
+        } else if (step == L"register") {
+            check.StartRegistration();
+            Print(L"REGISTERING");
+        } else if (step == L"create") {
+            check.CreateDetector();
+            Print(L"CREATED");
+        } else if (step.starts_with(L"load:")) {
+            check.CheckAtLoad(std::stoi(std::wstring(step.substr(5))),
+                              [](const std::wstring& caption) { Print(L"LABEL9 " + caption); });
+            PrintDialog();
+        } else if (step == L"request") {
+            check.CheckOnRequest();
+            PrintDialog();
+        } else if (step == L"waitclosed") {
+            if (!PumpUntil([] { return !FrmMsgbox::Instance().IsLoaded(); })) {
+                Print(L"TIMEOUT");
+                return 1;
+            }
+            Print(L"CLOSED");
+        } else {
+            Print(L"UNKNOWN " + std::wstring(step));
+            return 2;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const korvane::ComApartment com;
+    korvane::UpdateCheck check;
+    const int status = Run(check, argc, argv);
+    Print(L"END");
+    return status;
+}

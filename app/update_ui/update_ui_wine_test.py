@@ -1,0 +1,306 @@
+#!/usr/bin/env python3
+"""The update check under Wine: UpdateCheck and FrmMsgbox driven by
+update_ui_driver.exe against the reference update service on loopback.
+
+Usage (through scripts/wine-env.sh):
+  update_ui_wine_test.py --service tools/update_service/update_service.py --account 10001
+"""
+
+import argparse
+import json
+import os
+import queue
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
+import wine_testkit as kit  # noqa: E402
+
+PORT = int(os.environ.get("KORVANE_UPDATE_HOST", "127.0.0.1:18080").rpartition(":")[2])
+DOWNLOAD = "http://127.0.0.1:%d/download/Korvane-1.0.1.zip" % PORT
+WAIT = 90  # seconds for any one step; the machine may be busy
+
+NEWER_AT_LOAD = r"       检测到版本有更新!\r\n\r\n当前版本：1.0.0\r\n最新版本：1.0.1"
+NEWER_ON_REQUEST = r"       检测到有新版本!\r\n\r\n当前版本：1.0.0\r\n最新版本：1.0.1"
+UP_TO_DATE = r"       已是最新版本!\r\n\r\n当前版本：1.0.0\r\n最新版本：1.0.0"
+NO_INFORMATION = r"       获取更新信息失败!\r\n\r\n当前版本：1.0.0"
+
+
+class Service:
+    """The reference service on 127.0.0.1:PORT, answering from an entries
+    file that a case may rewrite while it runs."""
+
+    def __init__(self, script, folder):
+        self.script = script
+        self.entries = os.path.join(folder, "entries.json")
+        self.stamp = time.time_ns()
+        self.process = None
+
+    def offer(self, account, entries):
+        with open(self.entries, "w", encoding="utf-8") as f:
+            json.dump({account: entries}, f, ensure_ascii=False)
+        # A new modification time every time, so that the service reads it again.
+        self.stamp += 10_000_000
+        os.utime(self.entries, ns=(self.stamp, self.stamp))
+
+    def __enter__(self):
+        self.process = subprocess.Popen(
+            [sys.executable, self.script, "--port", str(PORT), "--entries", self.entries],
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline:
+            line = self.process.stdout.readline()
+            if not line:
+                break
+            if "listening on" in line:
+                threading.Thread(target=self.process.stdout.read, daemon=True).start()
+                return self
+        self.process.kill()
+        raise RuntimeError("the update service did not start")
+
+    def __exit__(self, *exc):
+        self.process.terminate()
+        self.process.wait(timeout=10)
+
+
+class Driver:
+    """update_ui_driver.exe running its steps; its lines are read as they come."""
+
+    def __init__(self, exe, cwd, *steps):
+        self.process = subprocess.Popen(["wine", exe, *steps], cwd=cwd, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL)
+        self.lines = queue.Queue()
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for raw in self.process.stdout:
+            self.lines.put(raw.decode("utf-8", "replace").rstrip("\r\n"))
+        self.lines.put(None)
+
+    def line(self):
+        try:
+            line = self.lines.get(timeout=WAIT)
+        except queue.Empty:
+            raise AssertionError("the driver said nothing for %d s" % WAIT)
+        if line is None:
+            raise AssertionError("the driver ended early")
+        return line
+
+    def expect(self, expected):
+        line = self.line()
+        assert line == expected, "driver said %r, expected %r" % (line, expected)
+
+    def dialog(self):
+        """The dialog's state after a check: caption, Label1, button, Tag,
+        button centre and which window is in the foreground."""
+        first = self.line()
+        assert first.startswith("DIALOG "), "expected the dialog, got %r" % first
+        state = {"caption": first[len("DIALOG "):]}
+        if state["caption"] == "none":
+            return state
+        for key, prefix in (("label1", "LABEL1 "), ("button", "BUTTON "), ("tag", "TAG "),
+                            ("at", "BUTTONAT "), ("foreground", "FOREGROUND ")):
+            line = self.line()
+            assert line.startswith(prefix), "expected %s, got %r" % (prefix.strip(), line)
+            state[key] = line[len(prefix):]
+        return state
+
+
+def check_dialog(state, caption, label1, button, tag):
+    actual = (state.get("caption"), state.get("label1"), state.get("button"), state.get("tag"))
+    assert actual == (caption, label1, button, tag), "dialog %r, expected %r" % (
+        actual, (caption, label1, button, tag))
+
+
+def copy_to(folder, *files):
+    os.makedirs(folder, exist_ok=True)
+    for path in files:
+        shutil.copy(path, folder)
+
+
+def registered():
+    return kit.run("wine", "reg", "query", r"HKCR\Quorvel.Detection\CLSID").returncode == 0
+
+
+def unregister(dll):
+    kit.run("wine", "regsvr32", "/u", "/s", kit.wine_path(dll), timeout=120)
+    kit.kill_wine()
+    assert not registered(), "Quorvel.Detection is still registered"
+
+
+def use_url_logger(folder):
+    """Points the prefix's http handler at a logger in `folder`; returns its log."""
+    copy_to(folder, os.path.join(kit.TEST_BIN_DIR, "url_logger.exe"))
+    command = '"%s" "%%1"' % kit.wine_path(os.path.join(folder, "url_logger.exe"))
+    kit.run("wine", "reg", "add", r"HKCR\http\shell\open\command", "/ve", "/d", command, "/f",
+            check=True)
+    return os.path.join(folder, "opened-urls.txt")
+
+
+def logged(log, wait=3.0):
+    time.sleep(wait)
+    if not os.path.exists(log):
+        return []
+    with open(log) as f:
+        return f.read().split()
+
+
+def click(at):
+    x, y = at.split()
+    kit.run("xdotool", "mousemove", x, y)
+    time.sleep(0.3)
+    kit.run("xdotool", "click", "1")
+
+
+class Context:
+    def __init__(self, args, temp, service):
+        self.args = args
+        self.temp = temp
+        self.service = service
+        self.driver = os.path.join(kit.TEST_BIN_DIR, "update_ui_driver.exe")
+        self.dll = os.path.join(kit.BIN_DIR, "Update.dll")
+
+    def folder(self, name):
+        path = os.path.join(self.temp, name)
+        os.makedirs(path, exist_ok=True)
+        return path
+
+    def offer_newer(self, address=DOWNLOAD):
+        self.service.offer(self.args.account, [{"title": "Korvane 1.0.1", "imgsrc": address}])
+
+
+def case_registration_then_progid(ctx):
+    """regsvr32 started by the load step registers Update.dll; a program whose
+    folder has no Update.dll then gets the object by its ProgID."""
+    library = ctx.folder("registered")
+    program = ctx.folder("program")
+    copy_to(library, ctx.dll)
+    copy_to(program, ctx.driver)
+    unregister(ctx.dll)
+    ctx.offer_newer()
+    try:
+        driver = Driver(os.path.join(program, "update_ui_driver.exe"), library, "register")
+        driver.expect("REGISTERING")
+        driver.expect("END")
+        deadline = time.monotonic() + WAIT
+        while not registered():
+            assert time.monotonic() < deadline, "regsvr32 did not register Update.dll"
+            time.sleep(1)
+        driver = Driver(os.path.join(program, "update_ui_driver.exe"), program, "create",
+                        "request")
+        driver.expect("CREATED")
+        check_dialog(driver.dialog(), "新版本提示", NEWER_ON_REQUEST, "下载新版本", DOWNLOAD)
+        driver.expect("END")
+    finally:
+        kit.kill_wine()
+        unregister(ctx.dll)
+
+
+def case_unregistered_at_load(ctx):
+    """Never registered: the object comes from Update.dll beside the program.
+    The dialog at load (Check1 = 1) appears without taking the focus, and its
+    button opens the http address and closes the dialog."""
+    folder = ctx.folder("at-load")
+    copy_to(folder, ctx.driver, ctx.dll)
+    assert not registered(), "Quorvel.Detection is registered"
+    log = use_url_logger(ctx.folder("browser"))
+    go = os.path.join(folder, "go")
+    ctx.offer_newer()
+    driver = Driver(os.path.join(folder, "update_ui_driver.exe"), folder, "focus",
+                    "waitfile:" + kit.wine_path(go), "create", "load:1", "waitclosed")
+    driver.expect("FOCUS")
+    focus = kit.wait_for_window("KorvaneFocus")
+    assert focus, "no window KorvaneFocus"
+    kit.run("xdotool", "windowfocus", "--sync", focus)
+    focused = kit.run("xdotool", "getwindowfocus").stdout.strip()
+    assert focused == focus, "KorvaneFocus did not take the focus (%s)" % focused
+    open(go, "w").close()
+    driver.expect("GO")
+    driver.expect("CREATED")
+    driver.expect("LABEL9 下载新版")
+    state = driver.dialog()
+    check_dialog(state, "新版本提示", NEWER_AT_LOAD, "下载新版本", DOWNLOAD)
+    assert state["foreground"] == "focus", "foreground: %s" % state["foreground"]
+    dialog = kit.wait_for_window("新版本提示")
+    assert dialog, "no window 新版本提示"
+    focused = kit.run("xdotool", "getwindowfocus").stdout.strip()
+    assert focused == focus, "the focus moved to %s (dialog %s)" % (focused, dialog)
+    if ctx.args.screenshot:
+        x, y, w, h = kit.geometry(dialog)
+        kit.run("import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage",
+                ctx.args.screenshot)
+    click(state["at"])
+    driver.expect("CLOSED")
+    assert logged(log) == [DOWNLOAD], "opened %s" % logged(log, 0)
+
+
+def case_requests_and_file_address(ctx):
+    """Checks on request into the one open dialog: newer, up to date (the Tag
+    of the earlier notice stays), no information; then an address that is not
+    a web address: the button opens nothing and closes the dialog."""
+    folder = ctx.folder("on-request")
+    copy_to(folder, ctx.driver, ctx.dll)
+    log = use_url_logger(ctx.folder("browser-2"))
+    # A file: address of a program; opening it would run the logger there.
+    trap = ctx.folder("trap")
+    copy_to(trap, os.path.join(kit.TEST_BIN_DIR, "url_logger.exe"))
+    file_address = "file:///" + kit.wine_path(trap).replace("\\", "/") + "/url_logger.exe"
+    go = [os.path.join(folder, "go%d" % i) for i in range(3)]
+    ctx.offer_newer()
+    driver = Driver(os.path.join(folder, "update_ui_driver.exe"), folder, "create", "request",
+                    "waitfile:" + kit.wine_path(go[0]), "request",
+                    "waitfile:" + kit.wine_path(go[1]), "request",
+                    "waitfile:" + kit.wine_path(go[2]), "request", "waitclosed")
+    driver.expect("CREATED")
+    check_dialog(driver.dialog(), "新版本提示", NEWER_ON_REQUEST, "下载新版本", DOWNLOAD)
+
+    ctx.service.offer(ctx.args.account, [{"title": "Korvane 1.0.0", "imgsrc": "http://other/"}])
+    open(go[0], "w").close()
+    driver.expect("GO")
+    check_dialog(driver.dialog(), "版本信息", UP_TO_DATE, "确定", DOWNLOAD)
+
+    ctx.service.offer(ctx.args.account + "0", [])
+    open(go[1], "w").close()
+    driver.expect("GO")
+    check_dialog(driver.dialog(), "错误提示", NO_INFORMATION, "确定", DOWNLOAD)
+
+    ctx.offer_newer(file_address)
+    open(go[2], "w").close()
+    driver.expect("GO")
+    state = driver.dialog()
+    check_dialog(state, "新版本提示", NEWER_ON_REQUEST, "确定", file_address)
+    click(state["at"])
+    driver.expect("CLOSED")
+    assert not os.path.exists(os.path.join(trap, "opened-urls.txt")), "the file: address ran"
+    assert logged(log) == [], "opened %s" % logged(log, 0)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--service", required=True)
+    parser.add_argument("--account", required=True)
+    parser.add_argument("--screenshot", help="save the dialog at load as this PNG")
+    args = parser.parse_args()
+
+    kit.kill_wine()
+    cases = kit.Cases()
+    with tempfile.TemporaryDirectory(prefix="korvane-update-ui-") as temp:
+        service = Service(args.service, temp)
+        service.offer(args.account, [])
+        with service:
+            ctx = Context(args, temp, service)
+            cases.run("regsvr32 from the load step, then creation by ProgID",
+                      lambda: case_registration_then_progid(ctx))
+            cases.run("never registered: the dialog at load, no focus taken, http opened",
+                      lambda: case_unregistered_at_load(ctx))
+            cases.run("on request: newer, up to date, no information; file: opens nothing",
+                      lambda: case_requests_and_file_address(ctx))
+    return cases.exit_code()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

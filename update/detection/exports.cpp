@@ -1,0 +1,29 @@
+// The exports of Update.dll, the standard set of an in-process COM server.
+// Each one hands its work to the file that names it.
+
+#include <windows.h>
+
+#include "class_factory.h"
+#include "lock_count.h"
+#include "module.h"
+#include "registration.h"
+
+using namespace korvane::update;
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        SetModuleHandle(instance);
+        DisableThreadLibraryCalls(instance);
+    }
+    return TRUE;
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* object) {
+    return GetClassObject(clsid, iid, object);
+}
+
+STDAPI DllCanUnloadNow() { return ModuleIsUnused() ? S_OK : S_FALSE; }
+
+STDAPI DllRegisterServer() { return RegisterServer(); }
+
+STDAPI DllUnregisterServer() { return UnregisterServer(); }

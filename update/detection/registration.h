@@ -1,0 +1,15 @@
+#pragma once
+// Self-registration: what DllRegisterServer and DllUnregisterServer do.
+
+#include <windows.h>
+
+namespace korvane::update {
+
+// Records the ProgID, the CLSID with this file as its in-process server, and
+// the type library. S_OK or a SELFREG_E_ code; never throws.
+HRESULT RegisterServer() noexcept;
+
+// Removes what RegisterServer recorded, in both scopes. Never throws.
+HRESULT UnregisterServer() noexcept;
+
+}  // namespace korvane::update

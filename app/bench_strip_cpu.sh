@@ -31,6 +31,11 @@ cp "$build/bin/Korvane.exe" "$folder/"
 printf '[Check]\r\nCheck1=1\r\n' > "$folder/test.ini"   # no browser on start
 
 wineserver -k 2>/dev/null || true
+# No registered library: the panel's load makes no update check.
+for classes in 'HKLM\Software\Classes' 'HKCU\Software\Classes'; do
+  wine reg delete "$classes\Quorvel.Detection" /f >/dev/null 2>&1 || true
+  wine reg delete "$classes\CLSID\{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}" /f >/dev/null 2>&1 || true
+done
 (cd "$folder" && wine Korvane.exe >/dev/null 2>&1 &)
 
 for _ in $(seq 100); do
@@ -104,9 +109,21 @@ sleep 0.5
 xdotool mousemove $((X + $(px 3727))) $((Y + $(px 907))) click 1   # Slider1
 xdotool key End
 sleep 0.3
+speed=$(wine "$build/testbin/panel_probe.exe" value 113 2>/dev/null)
+[[ $speed == 100 ]] || { echo "bench_strip_cpu: the speed slider stands at ${speed:-?}, not 100" >&2; exit 1; }
 xdotool mousemove $((X + $(px 420))) $((Y + $(px 150))) click 1    # tab "文字设置"
 sleep 0.5
 xdotool mousemove $((X + $(px 6187))) $((Y + $(px 847))) click 1   # OK
 sleep 3  # the panel hides; let the strip settle at its new speed
 
 measure "at the fastest speed (slider 100, 2 ms)" 5
+
+# The floor: the same program with scrolling paused (Pause on the panel).
+eval "$(xdotool search --name '^Form1$' getwindowgeometry --shell)"
+xdotool mousemove $((X + WIDTH - 20)) $((Y + HEIGHT / 2)) click 3
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$panel")"
+xdotool mousemove $((X + $(px 7447))) $((Y + $(px 1147))) click 1   # Pause
+sleep 2
+
+measure "paused, for comparison" -

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds Korvane (x86_64) and runs it under Wine, with the reference update
-# service answering on loopback. With no display, it runs on a private Xvfb,
-# saves a screenshot after a few seconds and stops.
+# service answering on loopback and publishing a newer demo version: the
+# strip scrolls, and at the caption's first wrap (about 11 s) the control
+# panel loads and the update notice appears. With no display, it runs on a
+# private Xvfb, saves a screenshot once the notice is up and stops.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -32,7 +34,7 @@ service_pid=$!
 cd "$build/bin"
 if ((headless)); then
   "$root/scripts/wine-env.sh" wine Korvane.exe &
-  sleep 8
+  sleep 15
   import -window root "$shot"
   echo "No display: Korvane ran on a private X server. Screenshot: $shot"
 else

@@ -31,6 +31,17 @@ def wine_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+DETECTION_CLSID = "{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}"
+
+
+def forget_update_library():
+    """Removes the library's class registration from the prefix, so that the
+    panel's load finds no component and makes no update check."""
+    for root in (r"HKLM\Software\Classes", r"HKCU\Software\Classes"):
+        run("wine", "reg", "delete", root + r"\Quorvel.Detection", "/f")
+        run("wine", "reg", "delete", root + "\\CLSID\\" + DETECTION_CLSID, "/f")
+
+
 def make_case_folder(library="file", settings=False):
     """A folder with Korvane.exe; library: "file", "hidden", "system",
     "folder" or None."""

@@ -63,16 +63,35 @@ void Form1::Timer1_Timer() {
         if (!IsWindowVisible(hwnd()) || GetWindow(hwnd(), GW_HWNDPREV) != nullptr) meinit();
     }
     if (AdvanceCaption(scroll_) == TickResult::kWrapped) resetcolor();
-    // Repaint only when the caption lands on another pixel.
+    // Repaint only when the caption lands on another pixel, and at the
+    // fastest speeds at most once a frame: the next tick repaints the way
+    // from the last painted place.
+    if (timer_.interval_ms >= kFrameMs || now - last_repaint_ >= kFrameMs) RepaintMovedCaption();
+}
+
+void Form1::RepaintMovedCaption() {
     const int x = Px(scroll_.caption_left);
-    if (x != painted_caption_x_) {
-        // One request for the old and the new place together.
-        RECT area = CaptionRect();
-        painted_caption_x_ = x;
-        const RECT now = CaptionRect();
-        UnionRect(&area, &area, &now);
+    if (x == painted_caption_x_) return;
+    // The old and the new place together.
+    RECT area = CaptionRect();
+    painted_caption_x_ = x;
+    const RECT moved_to = CaptionRect();
+    UnionRect(&area, &area, &moved_to);
+    last_repaint_ = GetTickCount();
+    // Drawn at once from the buffer: a paint message would cost several more
+    // round trips to the window server on every tick.
+    RECT client{};
+    GetClientRect(hwnd(), &client);
+    if (!buffer_dc_ || buffer_size_.cx != client.right || buffer_size_.cy != client.bottom ||
+        !IsWindowVisible(hwnd())) {
         InvalidateRect(hwnd(), &area, FALSE);
+        return;
     }
+    IntersectRect(&area, &area, &client);
+    WindowDc dc(hwnd());
+    RenderBuffer(area);
+    BitBlt(dc.get(), area.left, area.top, area.right - area.left, area.bottom - area.top,
+           buffer_dc_.get(), area.left, area.top, SRCCOPY);
 }
 
 void Form1::Image1_MouseDown(std::int16_t button, std::int16_t, float, float) {
@@ -222,6 +241,7 @@ void Form1::ApplyWindowSize() {
 
 void Form1::ApplyTimer() {
     const bool run = timer_.Ticking();
+    if (!run) RepaintMovedCaption();  // a paused caption shows where it stands
     if (run) {
         SetTimer(hwnd(), kTimer1, timer_.interval_ms, nullptr);
     } else if (timer_running_) {
@@ -248,24 +268,29 @@ void Form1::Paint() {
         SelectObject(buffer_dc_.get(), buffer_bitmap_.get());
         buffer_size_ = SIZE{width, height};
     }
-    RenderBuffer(width, height);
     const RECT& area = paint.area();
+    RenderBuffer(area);
     BitBlt(paint.dc(), area.left, area.top, area.right - area.left, area.bottom - area.top,
            buffer_dc_.get(), area.left, area.top, SRCCOPY);
 }
 
-void Form1::RenderBuffer(int width, int height) {
+// Draws the part of the surface that needs painting; the rest of the
+// buffer still holds what it showed.
+void Form1::RenderBuffer(const RECT& area) {
     HDC dc = buffer_dc_.get();
-    const RECT surface{0, 0, width, height};
     SetBkColor(dc, ResolveColour(surface_colour_));
-    ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &surface, nullptr, 0, nullptr);  // fills, no brush
-    if (caption_text_.empty()) return;
-    SelectScope select(dc, font_.get());
+    ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &area, nullptr, 0, nullptr);  // fills, no brush
+    RECT caption = CaptionRect();
+    RECT overlap{};
+    if (caption_text_.empty() || !IntersectRect(&overlap, &caption, &area)) return;
+    const int saved = SaveDC(dc);
+    IntersectClipRect(dc, area.left, area.top, area.right, area.bottom);
+    SelectObject(dc, font_.get());
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, ResolveColour(caption_colour_));
-    RECT caption = CaptionRect();
     DrawTextW(dc, caption_text_.c_str(), static_cast<int>(caption_text_.size()), &caption,
               kCaptionFormat);
+    RestoreDC(dc, saved);
 }
 
 void Form1::OnMouse(UINT message, WPARAM wparam, LPARAM lparam) {

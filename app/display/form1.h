@@ -95,12 +95,13 @@ private:
     int Px(float twips) const { return TwipsToPixels(twips, dpi_); }
     RECT CaptionRect() const;
     void InvalidateCaption();
+    void RepaintMovedCaption();
     void RemeasureCaption();
     void RecreateFont();
     void ApplyWindowSize();
     void ApplyTimer();
     void Paint();
-    void RenderBuffer(int width, int height);
+    void RenderBuffer(const RECT& area);
     void OnMouse(UINT message, WPARAM wparam, LPARAM lparam);
     void OnDpiChanged(unsigned dpi, const RECT& suggested);
 
@@ -110,7 +111,9 @@ private:
     TimerSettings timer_;
     bool timer_running_ = false;
     static constexpr DWORD kTopCheckMs = 50;
+    static constexpr DWORD kFrameMs = 25;
     DWORD last_top_check_ = 0;
+    DWORD last_repaint_ = 0;
 
     std::wstring caption_text_ = L"欢迎使用!";
     CaptionFont caption_font_;

@@ -1,0 +1,126 @@
+"""The update check at the panel's load, end to end: Korvane.exe and
+Update.dll in a fresh folder, the reference update service on loopback.
+
+Usage: update_flow_wine_test.py SERVICE_SCRIPT ACCOUNT   (run through wine-env.sh)
+"""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
+import wine_testkit as kit  # noqa: E402
+
+SERVICE, ACCOUNT = sys.argv[1], sys.argv[2]
+PORT = int(os.environ.get("KORVANE_UPDATE_HOST", "127.0.0.1:18080").rpartition(":")[2])
+NOTICE = "新版本提示"
+LABEL9 = "121"
+WHITE = (255, 255, 255)
+
+
+def probe(*args):
+    exe = os.path.join(kit.TEST_BIN_DIR, "panel_probe.exe")
+    return kit.run("wine", exe, *args).stdout.strip()
+
+
+class Service:
+    def __init__(self, folder, version="1.0.1", delay=0.0):
+        entries = os.path.join(folder, "entries.json")
+        with open(entries, "w", encoding="utf-8") as f:
+            json.dump({ACCOUNT: [{"title": "Korvane " + version,
+                                  "imgsrc": "http://127.0.0.1/download/Korvane.zip"}]}, f)
+        self.process = subprocess.Popen(
+            [sys.executable, SERVICE, "--port", str(PORT), "--entries", entries,
+             "--delay", str(delay)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(1.0)
+
+    def stop(self):
+        self.process.kill()
+        self.process.wait()
+
+
+def start(check1):
+    folder = kit.make_case_folder(library=None, settings=False)
+    shutil.copy(os.path.join(kit.BIN_DIR, "Update.dll"), folder)
+    with open(os.path.join(folder, "test.ini"), "w") as f:
+        f.write("[Check]\r\nCheck1=%d\r\n" % check1)
+    kit.start_korvane(folder)
+    strip = kit.wait_for_window("Form1")
+    assert strip, "strip window Form1 not found"
+    return folder, strip
+
+
+def wait_loaded(timeout=40):
+    deadline = time.time() + timeout
+    while time.time() < deadline and probe("visible") == "none":
+        time.sleep(0.5)
+
+
+def check_notice_at_the_first_wrap():
+    folder = kit.make_case_folder(library=None)
+    service = Service(folder)
+    try:
+        _, strip = start(check1=1)
+        # The first wrap, on the 72nd tick, loads the panel and checks.
+        notice = kit.wait_for_window(NOTICE, timeout=40)
+        assert notice, "no new-version notice"
+        assert probe("visible") == "0", "the wrap showed the panel"
+        assert probe("text", LABEL9) == "下载新版"
+        assert kit.run("xdotool", "getwindowfocus").stdout.strip() != notice, "notice took the focus"
+        shot = os.path.join(os.environ.get("KORVANE_BUILD_DIR", "."), "update-notice.png")
+        kit.run("import", "-window", "root", shot)
+    finally:
+        service.stop()
+
+
+def check_no_notice_when_unticked():
+    folder = kit.make_case_folder(library=None)
+    service = Service(folder)
+    try:
+        start(check1=0)
+        wait_loaded()
+        assert probe("visible") == "0", "the panel did not load at the first wrap"
+        time.sleep(2)
+        assert kit.wait_for_window(NOTICE, timeout=0.5) is None, "notice shown with Check1 = 0"
+        assert probe("text", LABEL9) == "下载新版"
+    finally:
+        service.stop()
+
+
+def check_service_down_keeps_the_program_responsive():
+    # Nothing listens on the port: the check waits for its time-out.
+    _, strip = start(check1=1)
+    x, y, w, h = kit.geometry(strip)
+    kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "click", "3")
+    clicked = time.time()
+    time.sleep(3)
+    first = kit.ink_box(kit.grab(x, y, w, h), WHITE)
+    time.sleep(1.5)
+    second = kit.ink_box(kit.grab(x, y, w, h), WHITE)
+    assert first != second, "the strip stood still while the check waited"
+    assert probe("visible") in ("none", "0"), "panel shown before the check returned"
+    deadline = time.time() + 60
+    while time.time() < deadline and probe("visible") != "1":
+        time.sleep(0.5)
+    assert probe("visible") == "1", "the panel never showed"
+    print("   right-click to panel shown: %.1f s" % (time.time() - clicked), flush=True)
+    assert probe("text", LABEL9) == "检测更新"
+    assert kit.wait_for_window(NOTICE, timeout=0.5) is None, "notice shown without a reply"
+
+
+def main():
+    kit.kill_wine()
+    cases = kit.Cases()
+    cases.run("newer version at the first wrap: notice without focus, Label9 reads 下载新版",
+              check_notice_at_the_first_wrap)
+    cases.run("Check1 = 0: no notice, Label9 reads 下载新版", check_no_notice_when_unticked)
+    cases.run("service down: the strip scrolls, the panel shows after the check, no notice",
+              check_service_down_keeps_the_program_responsive)
+    return cases.exit_code()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -174,29 +174,6 @@ def test_version_resource(what, data, version):
 
 # ---- Install, run, uninstall -------------------------------------------------
 
-class Service:
-    """The reference service on 127.0.0.1:PORT for the length of a with-block."""
-
-    def __init__(self, script, entries_file):
-        self.command = [sys.executable, script, "--port", str(PORT), "--entries", entries_file]
-
-    def __enter__(self):
-        self.process = subprocess.Popen(self.command, stdout=subprocess.PIPE,
-                                        stderr=subprocess.STDOUT, text=True)
-        deadline = time.monotonic() + 20
-        while time.monotonic() < deadline:
-            line = self.process.stdout.readline()
-            if not line:
-                break
-            if "listening on" in line:
-                return self
-        self.process.kill()
-        raise RuntimeError("the update service did not start")
-
-    def __exit__(self, *exc):
-        self.process.terminate()
-        self.process.wait(timeout=10)
-
 
 def updates(args, account):
     code, out = wine(args.client, "updates", account, "Korvane")
@@ -263,7 +240,7 @@ def test_install(args, work, installer, version):
         json.dump({"10001": [{"title": f"Korvane {newer}", "imgsrc": DOWNLOAD.format(newer)}],
                    "10002": [{"title": f"Korvane {version}", "imgsrc": DOWNLOAD.format(version)}]},
                   f)
-    with Service(args.service, entries):
+    with kit.UpdateService(entries, script=args.service):
         reply = updates(args, "10001")
         check(reply == f"REPLY OK|True|{newer}|" + DOWNLOAD.format(newer),
               "Updates reports the next version as newer", reply)

@@ -9,7 +9,9 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
+import threading
 import time
 
 BIN_DIR = os.environ.get("KORVANE_BIN_DIR", "")
@@ -29,6 +31,42 @@ def kill_wine():
 
 def wine_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+# The loopback port the build talks to, and the reference service's script.
+UPDATE_PORT = int(os.environ.get("KORVANE_UPDATE_HOST", "127.0.0.1:18080").rpartition(":")[2])
+UPDATE_SERVICE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools",
+                              "update_service", "update_service.py")
+
+
+class UpdateService:
+    """The reference update service on 127.0.0.1:UPDATE_PORT for the length
+    of a with-block, answering from `entries_file`; `extra` are further
+    options such as "--delay", "3"."""
+
+    def __init__(self, entries_file, *extra, script=UPDATE_SERVICE, port=UPDATE_PORT):
+        self.command = [sys.executable, script, "--port", str(port), "--entries", entries_file,
+                        *extra]
+        self.process = None
+
+    def __enter__(self):
+        self.process = subprocess.Popen(self.command, stdout=subprocess.PIPE,
+                                        stderr=subprocess.STDOUT, text=True)
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline:
+            line = self.process.stdout.readline()
+            if not line:
+                break
+            if "listening on" in line:
+                # Keep reading, so that a full pipe never stalls the service.
+                threading.Thread(target=self.process.stdout.read, daemon=True).start()
+                return self
+        self.process.kill()
+        raise RuntimeError("the update service did not start")
+
+    def __exit__(self, *exc):
+        self.process.terminate()
+        self.process.wait(timeout=10)
 
 
 DETECTION_CLSID = "{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}"

@@ -197,19 +197,24 @@ void Form1::InvalidateCaption() {
     InvalidateRect(hwnd(), &rect, FALSE);
 }
 
-void Form1::RecreateFont() {
+LOGFONTW CaptionLogFont(const CaptionFont& font, unsigned dpi) {
     LOGFONTW lf{};
-    lf.lfHeight = FontHeightForPoints(caption_font_.points, dpi_);
-    lf.lfWeight = caption_font_.bold ? FW_BOLD : FW_NORMAL;
-    lf.lfItalic = caption_font_.italic;
-    lf.lfUnderline = caption_font_.underline;
-    lf.lfStrikeOut = caption_font_.strikethrough;
-    lf.lfCharSet = caption_font_.charset;
+    lf.lfHeight = FontHeightForPoints(font.points, dpi);
+    lf.lfWeight = font.bold ? FW_BOLD : FW_NORMAL;
+    lf.lfItalic = font.italic;
+    lf.lfUnderline = font.underline;
+    lf.lfStrikeOut = font.strikethrough;
+    lf.lfCharSet = font.charset;
     lf.lfOutPrecision = OUT_DEFAULT_PRECIS;
     lf.lfClipPrecision = CLIP_DEFAULT_PRECIS;
     lf.lfQuality = DEFAULT_QUALITY;
     lf.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
-    lstrcpynW(lf.lfFaceName, caption_font_.name.c_str(), LF_FACESIZE);
+    lstrcpynW(lf.lfFaceName, font.name.c_str(), LF_FACESIZE);
+    return lf;
+}
+
+void Form1::RecreateFont() {
+    const LOGFONTW lf = CaptionLogFont(caption_font_, dpi_);
     UniqueFont font(CreateFontIndirectW(&lf));
     if (font) font_ = std::move(font);
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "caption_font.h"
 #include "panel_link.h"
 #include "scroll_engine.h"
 #include "twips.h"
@@ -23,15 +24,8 @@ inline constexpr std::uint32_t kSystemButtonTextColour = 0x80000012;  // COLOR_B
 
 COLORREF ResolveColour(std::uint32_t colour);
 
-struct CaptionFont {
-    std::wstring name = L"宋体";
-    float points = 14.25f;
-    bool bold = false;
-    bool italic = false;
-    bool underline = false;
-    bool strikethrough = false;
-    BYTE charset = 134;  // GB2312
-};
+// The LOGFONT of a caption font at a DPI.
+LOGFONTW CaptionLogFont(const CaptionFont& font, unsigned dpi);
 
 class Form1 final : public WindowBase, public StripPosition {
 public:

@@ -46,36 +46,13 @@ std::wstring WindowText(HWND hwnd) {
     return text;
 }
 
-LOGFONTW LogFontFor(const PanelFont& font, unsigned dpi) {
-    LOGFONTW lf{};
-    lf.lfHeight = FontHeightForPoints(font.points, dpi);
-    lf.lfWeight = font.bold ? FW_BOLD : FW_NORMAL;
-    lf.lfItalic = font.italic;
-    lf.lfUnderline = font.underline;
-    lf.lfStrikeOut = font.strikethrough;
-    lf.lfCharSet = font.charset;
-    lf.lfQuality = DEFAULT_QUALITY;
-    lstrcpynW(lf.lfFaceName, font.name.c_str(), LF_FACESIZE);
-    return lf;
-}
-
 // Sets the strip's state for the apply step.
 class StripAdapter final : public StripControl {
 public:
     explicit StripAdapter(Form1& strip) : strip_(strip) {}
     void SetCaptionText(const std::wstring& text) override { strip_.SetCaptionText(text); }
     void SetCaptionLeft(float twips) override { strip_.SetCaptionLeft(twips); }
-    void SetCaptionFont(const PanelFont& font) override {
-        CaptionFont caption;
-        caption.name = font.name;
-        caption.bold = font.bold;
-        caption.italic = font.italic;
-        caption.points = font.points;
-        caption.strikethrough = font.strikethrough;
-        caption.underline = font.underline;
-        caption.charset = font.charset;
-        strip_.SetCaptionFont(caption);
-    }
+    void SetCaptionFont(const CaptionFont& font) override { strip_.SetCaptionFont(font); }
     void SetCaptionColour(std::uint32_t colour) override { strip_.SetCaptionColour(colour); }
     void SetTimerInterval(std::uint32_t ms) override { strip_.SetTimerInterval(ms); }
     void SetTimerEnabled(bool enabled) override { strip_.SetTimerEnabled(enabled); }
@@ -253,11 +230,11 @@ void Form2::CreateControl(const ControlSpec& spec) {
 // --- Fonts, layout and pages ----------------------------------------------
 
 void Form2::RecreateFonts() {
-    PanelFont panel_font;
+    CaptionFont panel_font;
     panel_font.points = kDefaultFontPoints;
-    LOGFONTW lf = LogFontFor(panel_font, dpi_);
+    LOGFONTW lf = CaptionLogFont(panel_font, dpi_);
     font_.reset(CreateFontIndirectW(&lf));
-    lf = LogFontFor(sample_font_, dpi_);
+    lf = CaptionLogFont(sample_font_, dpi_);
     sample_hfont_.reset(CreateFontIndirectW(&lf));
     for (const ControlSpec& spec : kPanelLayout) {
         const HFONT font = spec.id == kLabel3 ? sample_hfont_.get() : font_.get();
@@ -490,7 +467,7 @@ void Form2::Command5_Click() { SetPlayback(kPaused); }
 void Form2::Command6_Click() { ExitProcess(0); }
 
 void Form2::Label3_Click() {
-    const LOGFONTW initial = LogFontFor(sample_font_, dpi_);
+    const LOGFONTW initial = CaptionLogFont(sample_font_, dpi_);
     if (const auto choice = ChooseFontDialog(hwnd(), initial, dpi_)) {
         sample_font_.name = choice->font.lfFaceName;
         sample_font_.points = choice->points;

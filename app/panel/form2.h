@@ -101,14 +101,15 @@ private:
     float top_twips_ = kPanelLaidOutTop;
 
     std::array<HWND, kPanelLayout.size()> controls_{};
-    std::array<ColourSwatch, 4> swatches_;  // Picture1 to Picture4
-    PanelFont sample_font_;                 // Label3's font
-    COLORREF label7_colour_ = 0;            // the load sets the link colour
+    std::array<ColourSwatch, 4> swatches_;          // Picture1 to Picture4
+    CaptionFont sample_font_ = kSampleLaidOutFont;  // Label3's font
+    COLORREF label7_colour_ = 0;                    // the load sets the link colour
     COLORREF label9_colour_ = 0;
     UniqueFont font_;  // "宋体" 9 pt for every control but Label3
     UniqueFont sample_hfont_;
     UniqueBrush page_brush_;
-    UpdateCheck update_check_;  // holds UpdateDetector for the rest of the run  // the tab control's page, for the controls on it
+    UpdateCheck update_check_;  // holds UpdateDetector for the rest of the run  // the tab
+                                // control's page, for the controls on it
 };
 
 }  // namespace korvane

@@ -6,18 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "caption_font.h"
+
 namespace korvane {
 
-// A font as the sample label holds it and the caption receives it.
-struct PanelFont {
-    std::wstring name = L"宋体";
-    float points = 12.0f;
-    bool bold = false;
-    bool italic = false;
-    bool underline = false;
-    bool strikethrough = false;
-    std::uint8_t charset = 134;  // GB2312
-};
+// The sample label's font as laid out: "宋体" 12 pt, regular.
+inline const CaptionFont kSampleLaidOutFont{L"宋体", 12.0f};
 
 // The state of the strip that the panel sets.
 class StripControl {
@@ -25,7 +19,7 @@ public:
     virtual ~StripControl() = default;
     virtual void SetCaptionText(const std::wstring& text) = 0;
     virtual void SetCaptionLeft(float twips) = 0;
-    virtual void SetCaptionFont(const PanelFont& font) = 0;
+    virtual void SetCaptionFont(const CaptionFont& font) = 0;
     virtual void SetCaptionColour(std::uint32_t colour) = 0;
     virtual void SetTimerInterval(std::uint32_t milliseconds) = 0;
     virtual void SetTimerEnabled(bool enabled) = 0;
@@ -34,11 +28,11 @@ public:
 
 // What the apply step reads from the panel's controls.
 struct PanelChoices {
-    std::wstring text;                    // Text1
-    PanelFont sample_font;                // Label3
-    std::uint32_t first_colour = 0;       // Picture1
-    std::uint32_t background = 0xFFFFFF;  // Picture4
-    int speed = 50;                       // Slider1
+    std::wstring text;                             // Text1
+    CaptionFont sample_font = kSampleLaidOutFont;  // Label3
+    std::uint32_t first_colour = 0;                // Picture1
+    std::uint32_t background = 0xFFFFFF;           // Picture4
+    int speed = 50;                                // Slider1
 };
 
 inline constexpr int kSpeedMin = 20;

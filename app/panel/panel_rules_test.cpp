@@ -14,13 +14,13 @@ public:
     std::vector<std::string> calls;
     std::wstring text;
     float left = 0;
-    PanelFont font;
+    CaptionFont font;
     std::uint32_t colour = 0, interval = 0, surface = 0;
     bool enabled = false;
 
     void SetCaptionText(const std::wstring& t) override { text = t, calls.push_back("text"); }
     void SetCaptionLeft(float twips) override { left = twips, calls.push_back("left"); }
-    void SetCaptionFont(const PanelFont& f) override { font = f, calls.push_back("font"); }
+    void SetCaptionFont(const CaptionFont& f) override { font = f, calls.push_back("font"); }
     void SetCaptionColour(std::uint32_t c) override { colour = c, calls.push_back("colour"); }
     void SetTimerInterval(std::uint32_t ms) override { interval = ms, calls.push_back("interval"); }
     void SetTimerEnabled(bool on) override { enabled = on, calls.push_back("enabled"); }

@@ -2,6 +2,7 @@
 
 #include "detection_contract.h"
 #include "frm_msgbox.h"
+#include "program_folder.h"
 #include "update_notice.h"
 
 namespace korvane {
@@ -12,22 +13,6 @@ constexpr wchar_t kAccount[] = L"" KORVANE_ACCOUNT;
 
 // Two blanks: the command line exactly as the program has always run it.
 constexpr wchar_t kRegistrationCommand[] = L"regsvr32  Update.dll /S";
-
-std::wstring ExecutableFolder() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return L".";
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    const auto slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? L"." : path.substr(0, slash);
-}
 
 bool ComIsInitialized() {
     APTTYPE type{};
@@ -89,7 +74,7 @@ void UpdateCheck::CreateDetector() {
 // the library's own class factory.
 void UpdateCheck::ActivateWithoutRegistration() {
     if (!library_) {
-        const std::wstring path = ExecutableFolder() + L"\\Update.dll";
+        const std::wstring path = ProgramFolder() + L"\\Update.dll";
         library_.reset(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
         if (!library_) return;
     }

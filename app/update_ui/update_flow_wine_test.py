@@ -7,7 +7,6 @@ Usage: update_flow_wine_test.py SERVICE_SCRIPT ACCOUNT   (run through wine-env.s
 import json
 import os
 import shutil
-import subprocess
 import sys
 import time
 
@@ -15,7 +14,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import wine_testkit as kit  # noqa: E402
 
 SERVICE, ACCOUNT = sys.argv[1], sys.argv[2]
-PORT = int(os.environ.get("KORVANE_UPDATE_HOST", "127.0.0.1:18080").rpartition(":")[2])
 NOTICE = "新版本提示"
 LABEL9 = "121"
 WHITE = (255, 255, 255)
@@ -26,20 +24,13 @@ def probe(*args):
     return kit.run("wine", exe, *args).stdout.strip()
 
 
-class Service:
-    def __init__(self, folder, version="1.0.1", delay=0.0):
-        entries = os.path.join(folder, "entries.json")
-        with open(entries, "w", encoding="utf-8") as f:
-            json.dump({ACCOUNT: [{"title": "Korvane " + version,
-                                  "imgsrc": "http://127.0.0.1/download/Korvane.zip"}]}, f)
-        self.process = subprocess.Popen(
-            [sys.executable, SERVICE, "--port", str(PORT), "--entries", entries,
-             "--delay", str(delay)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        time.sleep(1.0)
-
-    def stop(self):
-        self.process.kill()
-        self.process.wait()
+def offering(folder, version="1.0.1"):
+    """The reference service publishing `version` of Korvane to ACCOUNT."""
+    entries = os.path.join(folder, "entries.json")
+    with open(entries, "w", encoding="utf-8") as f:
+        json.dump({ACCOUNT: [{"title": "Korvane " + version,
+                              "imgsrc": "http://127.0.0.1/download/Korvane.zip"}]}, f)
+    return kit.UpdateService(entries, script=SERVICE)
 
 
 def start(check1):
@@ -60,10 +51,8 @@ def wait_loaded(timeout=40):
 
 
 def check_notice_at_the_first_wrap():
-    folder = kit.make_case_folder(library=None)
-    service = Service(folder)
-    try:
-        _, strip = start(check1=1)
+    with offering(kit.make_case_folder(library=None)):
+        start(check1=1)
         # The first wrap, on the 72nd tick, loads the panel and checks.
         notice = kit.wait_for_window(NOTICE, timeout=40)
         assert notice, "no new-version notice"
@@ -72,22 +61,16 @@ def check_notice_at_the_first_wrap():
         assert kit.run("xdotool", "getwindowfocus").stdout.strip() != notice, "notice took the focus"
         shot = os.path.join(os.environ.get("KORVANE_BUILD_DIR", "."), "update-notice.png")
         kit.run("import", "-window", "root", shot)
-    finally:
-        service.stop()
 
 
 def check_no_notice_when_unticked():
-    folder = kit.make_case_folder(library=None)
-    service = Service(folder)
-    try:
+    with offering(kit.make_case_folder(library=None)):
         start(check1=0)
         wait_loaded()
         assert probe("visible") == "0", "the panel did not load at the first wrap"
         time.sleep(2)
         assert kit.wait_for_window(NOTICE, timeout=0.5) is None, "notice shown with Check1 = 0"
         assert probe("text", LABEL9) == "下载新版"
-    finally:
-        service.stop()
 
 
 def check_service_down_keeps_the_program_responsive():

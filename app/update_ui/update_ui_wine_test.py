@@ -30,15 +30,14 @@ UP_TO_DATE = r"       已是最新版本!\r\n\r\n当前版本：1.0.0\r\n最新�
 NO_INFORMATION = r"       获取更新信息失败!\r\n\r\n当前版本：1.0.0"
 
 
-class Service:
-    """The reference service on 127.0.0.1:PORT, answering from an entries
-    file that a case may rewrite while it runs."""
+class Service(kit.UpdateService):
+    """The reference service, answering from an entries file that a case may
+    rewrite while it runs."""
 
     def __init__(self, script, folder):
-        self.script = script
         self.entries = os.path.join(folder, "entries.json")
         self.stamp = time.time_ns()
-        self.process = None
+        super().__init__(self.entries, script=script)
 
     def offer(self, account, entries):
         with open(self.entries, "w", encoding="utf-8") as f:
@@ -46,25 +45,6 @@ class Service:
         # A new modification time every time, so that the service reads it again.
         self.stamp += 10_000_000
         os.utime(self.entries, ns=(self.stamp, self.stamp))
-
-    def __enter__(self):
-        self.process = subprocess.Popen(
-            [sys.executable, self.script, "--port", str(PORT), "--entries", self.entries],
-            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        deadline = time.monotonic() + 30
-        while time.monotonic() < deadline:
-            line = self.process.stdout.readline()
-            if not line:
-                break
-            if "listening on" in line:
-                threading.Thread(target=self.process.stdout.read, daemon=True).start()
-                return self
-        self.process.kill()
-        raise RuntimeError("the update service did not start")
-
-    def __exit__(self, *exc):
-        self.process.terminate()
-        self.process.wait(timeout=10)
 
 
 class Driver:

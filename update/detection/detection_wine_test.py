@@ -19,6 +19,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
+import wine_testkit as kit  # noqa: E402
+
 # The loopback port the build talks to.
 PORT = int(os.environ.get("KORVANE_UPDATE_HOST", "127.0.0.1:18080").rpartition(":")[2])
 CLSID = "{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}"
@@ -80,35 +83,6 @@ def client(args, *command):
     return [line.rstrip("\r") for line in lines]
 
 
-class Service:
-    """The reference service on 127.0.0.1:PORT for the length of a with-block."""
-
-    def __init__(self, script, entries_file, *extra):
-        self.command = [sys.executable, script, "--port", str(PORT),
-                        "--entries", entries_file, *extra]
-        self.process = None
-
-    def __enter__(self):
-        self.process = subprocess.Popen(self.command, stdout=subprocess.PIPE,
-                                        stderr=subprocess.STDOUT, text=True)
-        deadline = time.monotonic() + 20
-        while time.monotonic() < deadline:
-            line = self.process.stdout.readline()
-            if not line:
-                break
-            if "listening on" in line:
-                return self
-        self.process.kill()
-        raise RuntimeError("the update service did not start: " + " ".join(self.command))
-
-    def __exit__(self, *exc):
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-
 
 def port_is_free():
     with socket.socket() as probe:
@@ -152,7 +126,7 @@ def test_lifetime(args, dll_windows_path):
 
 
 def test_updates(args, entries_file):
-    with Service(args.service, entries_file, "--date", DATE_TEXT):
+    with kit.UpdateService(entries_file, "--date", DATE_TEXT, script=args.service, port=PORT):
         reply = updates(args, "10001")
         check(reply == "REPLY OK|True|1.0.1|" + DOWNLOAD.format("1.0.1"),
               "a newer version is reported", reply)
@@ -170,13 +144,13 @@ def test_updates(args, entries_file):
               " / ".join(lines))
 
     # Without --date the service shows today's date.
-    with Service(args.service, entries_file):
+    with kit.UpdateService(entries_file, script=args.service, port=PORT):
         lines = client(args, "date")
     today = datetime.date.today().strftime("DATE %Y-%m-%d 00:00:00")
     check(lines[:1] == [today], "GetNetDate reads today's date", " / ".join(lines))
 
     # A date text without "日" does not convert.
-    with Service(args.service, entries_file, "--date", "五月八号"):
+    with kit.UpdateService(entries_file, "--date", "五月八号", script=args.service, port=PORT):
         lines = client(args, "date")
     check(bool(lines) and lines[0].startswith("ERROR") and DISP_E_TYPEMISMATCH in lines[0],
           "GetNetDate fails on a date text without 日", " / ".join(lines))
@@ -193,7 +167,7 @@ def test_updates(args, entries_file):
 
 def test_nested(args, entries_file):
     # The first call waits a second; a timer makes the second call meanwhile.
-    with Service(args.service, entries_file, "--delay", "1"):
+    with kit.UpdateService(entries_file, "--delay", "1", script=args.service, port=PORT):
         lines = client(args, "nested", "10001", "10002", "Korvane")
     check(len(lines) == 3, "nested call output", " / ".join(lines))
     if len(lines) == 3:

@@ -27,7 +27,9 @@ COLORREF ResolveColour(std::uint32_t colour) {
 Form1::Form1(PanelLink& panel) : panel_(panel) {}
 
 void Form1::Create() {
-    RegisterClassOnce(kClassName);
+    // A DC of its own: the caption is drawn on every step, and a shared DC
+    // would be set up anew each time.
+    RegisterClassOnce(kClassName, nullptr, CS_OWNDC);
     const unsigned system_dpi = SystemDpi();
     CreateWindowFor(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClassName, L"Form1", WS_POPUP,
                     TwipsToPixels(left_twips_, system_dpi), TwipsToPixels(top_twips_, system_dpi),

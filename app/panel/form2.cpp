@@ -661,6 +661,18 @@ LRESULT Form2::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_DPICHANGED:
             OnDpiChanged(LOWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
             return 0;
+        case WM_ACTIVATE:
+            // Like a dialog: the focus returns to the control that had it, or
+            // goes to the first in the keyboard order.
+            if (LOWORD(wparam) == WA_INACTIVE) {
+                const HWND focus = GetFocus();
+                if (focus && IsChild(hwnd(), focus)) last_focus_ = focus;
+            } else if (!HIWORD(wparam)) {
+                const bool usable =
+                    last_focus_ && IsWindowVisible(last_focus_) && IsWindowEnabled(last_focus_);
+                SetFocus(usable ? last_focus_ : Control(kSSTab1));
+            }
+            return 0;
         default:
             return WindowBase::HandleMessage(message, wparam, lparam);
     }

@@ -108,8 +108,9 @@ private:
     UniqueFont font_;  // "宋体" 9 pt for every control but Label3
     UniqueFont sample_hfont_;
     UniqueBrush page_brush_;
-    UpdateCheck update_check_;  // holds UpdateDetector for the rest of the run  // the tab
-                                // control's page, for the controls on it
+    HWND last_focus_ = nullptr;  // the control to refocus on activation
+    UpdateCheck update_check_;   // holds UpdateDetector for the rest of the run  // the tab
+                                 // control's page, for the controls on it
 };
 
 }  // namespace korvane

@@ -3,6 +3,7 @@
 //   panel_probe visible        1 shown, 0 hidden, none when not created
 //   panel_probe text ID        a control's text
 //   panel_probe value ID       a check box's state or a slider's position
+//   panel_probe focus          the id of the panel's control that has the focus
 #include <windows.h>
 #include <commctrl.h>
 
@@ -32,7 +33,15 @@ int main(int argc, char** argv) {
         std::printf("%s", !panel ? "none" : IsWindowVisible(panel) ? "1" : "0");
         return 0;
     }
-    if (!panel || argc < 3) return 1;
+    if (!panel) return 1;
+    if (what == "focus") {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        GetGUIThreadInfo(GetWindowThreadProcessId(panel, nullptr), &info);
+        std::printf("%d", info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0);
+        return 0;
+    }
+    if (argc < 3) return 1;
     const HWND control = GetDlgItem(panel, std::atoi(argv[2]));
     if (!control) return 1;
     if (what == "text") {

@@ -76,15 +76,6 @@ def open_panel(strip):
     return Panel(wid)
 
 
-def wait_for_change(read, old, timeout=6.0):
-    deadline = time.time() + timeout
-    value = read()
-    while value == old and time.time() < deadline:
-        time.sleep(0.1)
-        value = read()
-    return value
-
-
 def wait_for(read, done, timeout=6.0):
     deadline = time.time() + timeout
     value = read()
@@ -113,6 +104,14 @@ def check_right_clicks_place_the_panel():
     panel = open_panel(strip)
     assert probe("visible") == "1"
     assert probe("text", str(TEXT1)) == "欢迎使用!", "Text1 after the load"
+    # Tab follows the panel's order over the controls that show and are
+    # enabled: the tab control, Text1, OK, Import, Pause, Exit (Play is off).
+    kit.run("xdotool", "windowfocus", "--sync", panel.wid)
+    seen = []
+    for key in ["Tab"] * 6 + ["shift+Tab"] * 2:
+        kit.run("xdotool", "key", key)
+        seen.append(int(probe("focus")))
+    assert seen == [101, 102, 103, 117, 118, 100, 118, 117], "Tab order %s" % seen
     assert probe("value", str(SLIDER2)) == "5895", "Slider2 stands at the strip's width"
     px, py, pw, ph = kit.geometry(panel.wid)
     # The outer bottom edge sits 4000 twips above the strip; the client area
@@ -155,7 +154,7 @@ def check_closing_writes_the_setting_and_a_stored_0_is_read():
     panel = open_panel(strip)
     kit.run("xdotool", "windowfocus", "--sync", panel.wid)
     kit.run("xdotool", "key", "alt+F4")
-    written = wait_for_change(lambda: read_file(ini), None)
+    written = wait_for(lambda: read_file(ini), lambda data: data and b"Check1" in data)
     assert probe("visible") == "0", "closing left the panel shown"
     assert written and written.replace(b"\r\n", b"\n") == b"[Check]\nCheck1=1\n", written
     kit.kill_wine()

@@ -29,12 +29,14 @@ protected:
     }
 
     // Registers (once) a class that uses the thunk below.
-    static void RegisterClassOnce(const wchar_t* class_name, HICON icon = nullptr) {
+    static void RegisterClassOnce(const wchar_t* class_name, HICON icon = nullptr,
+                                  UINT class_style = 0) {
         WNDCLASSEXW wc{};
         HINSTANCE instance = GetModuleHandleW(nullptr);
         if (GetClassInfoExW(instance, class_name, &wc)) return;
         wc = {};
         wc.cbSize = sizeof wc;
+        wc.style = class_style;
         wc.lpfnWndProc = &WindowBase::Thunk;
         wc.hInstance = instance;
         wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);

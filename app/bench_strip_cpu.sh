@@ -85,7 +85,9 @@ measure() {  # measure LABEL TARGET
     printf "measured %.1f s %s\n", wall, label
     printf "  Korvane.exe  %5.2f %% of one core\n", kp
     printf "  wineserver   %5.2f %% of one core\n", sp
-    printf "  together     %5.2f %% of one core (target <= %s %%)\n", kp + sp, target
+    printf "  together     %5.2f %% of one core", kp + sp
+    if (target != "") printf " (target <= %s %%)", target
+    printf "\n"
   }'
 }
 
@@ -126,4 +128,4 @@ eval "$(xdotool getwindowgeometry --shell "$panel")"
 xdotool mousemove $((X + $(px 7447))) $((Y + $(px 1147))) click 1   # Pause
 sleep 2
 
-measure "paused, for comparison" -
+measure "paused, for comparison" ""

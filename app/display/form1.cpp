@@ -58,7 +58,7 @@ void Form1::resetcolor() {
 void Form1::Timer1_Timer() {
     // Re-assert the top placement unless nothing is above the visible strip,
     // where the call would change nothing but still costs a server round trip.
-    // At the fastest speeds the look happens at most every 50 ms.
+    // At faster speeds the look happens as often as at the laid-out 150 ms.
     const DWORD now = GetTickCount();
     if (now - last_top_check_ >= kTopCheckMs || timer_.interval_ms >= kTopCheckMs) {
         last_top_check_ = now;

@@ -104,7 +104,7 @@ private:
     ScrollState scroll_{120.0f, 0.0f, 5895.0f};
     TimerSettings timer_;
     bool timer_running_ = false;
-    static constexpr DWORD kTopCheckMs = 50;
+    static constexpr DWORD kTopCheckMs = 150;
     static constexpr DWORD kFrameMs = 25;
     DWORD last_top_check_ = 0;
     DWORD last_repaint_ = 0;

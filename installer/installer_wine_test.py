@@ -42,15 +42,7 @@ UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Korva
 ZIP_FILES = ["Korvane.exe", "Update.dll", "README.txt"]
 DOWNLOAD = "http://127.0.0.1/download/Korvane-{}.exe"
 
-failures = []
-started = time.monotonic()
-
-
-def check(condition, what, detail=""):
-    print(f"{time.monotonic() - started:6.1f}s " + ("ok   " if condition else "FAIL ") + what
-          + (f": {detail}" if detail else ""), flush=True)
-    if not condition:
-        failures.append(what)
+check = kit.Checks()
 
 
 def wine(*args, cwd=None, timeout=180):
@@ -312,8 +304,7 @@ def main():
     finally:
         kit.kill_wine()
 
-    print(f"{len(failures)} failed" if failures else "all passed")
-    return 1 if failures else 0
+    return check.exit_code()
 
 
 if __name__ == "__main__":

@@ -208,6 +208,30 @@ def ink_box(rows, background):
     return min(xs), min(ys), max(xs) + 1, max(ys) + 1
 
 
+class Checks:
+    """Prints each check with the seconds since start and remembers the
+    failed ones; exit_code() ends the script."""
+
+    def __init__(self):
+        self.failures = []
+        self.started = time.monotonic()
+
+    def __call__(self, condition, what, detail=""):
+        print(f"{time.monotonic() - self.started:6.1f}s " + ("ok   " if condition else "FAIL ")
+              + what + (f": {detail}" if detail else ""), flush=True)
+        if not condition:
+            self.failures.append(what)
+
+    def exit_code(self):
+        print(f"{len(self.failures)} failed" if self.failures else "all passed")
+        return 1 if self.failures else 0
+
+
+def panel_probe(*args):
+    """What panel_probe.exe reads from the running panel (see its usage)."""
+    return run("wine", os.path.join(TEST_BIN_DIR, "panel_probe.exe"), *args).stdout.strip()
+
+
 class Cases:
     """Runs named cases, ends Wine after each, and reports the outcome."""
 

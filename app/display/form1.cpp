@@ -91,9 +91,7 @@ void Form1::RepaintMovedCaption() {
     }
     IntersectRect(&area, &area, &client);
     WindowDc dc(hwnd());
-    RenderBuffer(area);
-    BitBlt(dc.get(), area.left, area.top, area.right - area.left, area.bottom - area.top,
-           buffer_dc_.get(), area.left, area.top, SRCCOPY);
+    DrawThroughBuffer(dc.get(), area);
 }
 
 void Form1::Image1_MouseDown(std::int16_t button, std::int16_t, float, float) {
@@ -275,29 +273,29 @@ void Form1::Paint() {
         SelectObject(buffer_dc_.get(), buffer_bitmap_.get());
         buffer_size_ = SIZE{width, height};
     }
-    const RECT& area = paint.area();
-    RenderBuffer(area);
-    BitBlt(paint.dc(), area.left, area.top, area.right - area.left, area.bottom - area.top,
-           buffer_dc_.get(), area.left, area.top, SRCCOPY);
+    DrawThroughBuffer(paint.dc(), paint.area());
 }
 
-// Draws the part of the surface that needs painting; the rest of the
-// buffer still holds what it showed.
-void Form1::RenderBuffer(const RECT& area) {
+// Draws the part of the surface that needs painting into the buffer, whose
+// rest still holds what it showed, then copies that part to `target`.
+void Form1::DrawThroughBuffer(HDC target, const RECT& area) {
     HDC dc = buffer_dc_.get();
     SetBkColor(dc, ResolveColour(surface_colour_));
     ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &area, nullptr, 0, nullptr);  // fills, no brush
     RECT caption = CaptionRect();
     RECT overlap{};
-    if (caption_text_.empty() || !IntersectRect(&overlap, &caption, &area)) return;
-    const int saved = SaveDC(dc);
-    IntersectClipRect(dc, area.left, area.top, area.right, area.bottom);
-    SelectObject(dc, font_.get());
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, ResolveColour(caption_colour_));
-    DrawTextW(dc, caption_text_.c_str(), static_cast<int>(caption_text_.size()), &caption,
-              kCaptionFormat);
-    RestoreDC(dc, saved);
+    if (!caption_text_.empty() && IntersectRect(&overlap, &caption, &area)) {
+        const int saved = SaveDC(dc);
+        IntersectClipRect(dc, area.left, area.top, area.right, area.bottom);
+        SelectObject(dc, font_.get());
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, ResolveColour(caption_colour_));
+        DrawTextW(dc, caption_text_.c_str(), static_cast<int>(caption_text_.size()), &caption,
+                  kCaptionFormat);
+        RestoreDC(dc, saved);
+    }
+    BitBlt(target, area.left, area.top, area.right - area.left, area.bottom - area.top, dc,
+           area.left, area.top, SRCCOPY);
 }
 
 void Form1::OnMouse(UINT message, WPARAM wparam, LPARAM lparam) {

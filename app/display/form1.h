@@ -95,7 +95,7 @@ private:
     void ApplyWindowSize();
     void ApplyTimer();
     void Paint();
-    void RenderBuffer(const RECT& area);
+    void DrawThroughBuffer(HDC target, const RECT& area);
     void OnMouse(UINT message, WPARAM wparam, LPARAM lparam);
     void OnDpiChanged(unsigned dpi, const RECT& suggested);
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -144,7 +145,7 @@ void Form2::CreateWindowAndControls() {
                    GetSystemMetrics(SM_CYSMICON), LR_SHARED));
     SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon));
 
-    for (const ControlSpec& spec : kPanelLayout) CreateControl(spec);
+    for (const ControlRow& row : kPanelLayout) CreateControl(row);
     // The tab control lies beneath the controls of its pages.
     SetWindowPos(Control(kSSTab1), HWND_BOTTOM, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -176,17 +177,17 @@ void Form2::CreateWindowAndControls() {
     ShowPage(0);
 }
 
-void Form2::CreateControl(const ControlSpec& spec) {
+void Form2::CreateControl(const ControlRow& row) {
     const HWND parent = hwnd();
-    const HMENU id = reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id));
+    const HMENU id = reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id));
     const HINSTANCE instance = GetModuleHandleW(nullptr);
-    const wchar_t* caption = spec.caption ? spec.caption : L"";
+    const wchar_t* caption = row.caption ? row.caption : L"";
     auto make = [&](DWORD ex_style, const wchar_t* cls, DWORD style) {
         return CreateWindowExW(ex_style, cls, caption, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0,
                                parent, id, instance, nullptr);
     };
     HWND control = nullptr;
-    switch (spec.kind) {
+    switch (row.kind) {
         case ControlKind::kTabs:
             control = make(0, WC_TABCONTROLW, WS_TABSTOP | WS_CLIPSIBLINGS);
             break;
@@ -204,7 +205,7 @@ void Form2::CreateControl(const ControlSpec& spec) {
             break;
         case ControlKind::kLabel:
             control =
-                make(0, WC_STATICW, SS_NOTIFY | SS_NOPREFIX | (spec.id == kLabel3 ? WS_BORDER : 0));
+                make(0, WC_STATICW, SS_NOTIFY | SS_NOPREFIX | (row.id == kLabel3 ? WS_BORDER : 0));
             break;
         case ControlKind::kLinkLabel:
             control = make(0, WC_STATICW, SS_NOTIFY | SS_NOPREFIX);
@@ -214,17 +215,17 @@ void Form2::CreateControl(const ControlSpec& spec) {
                 make(0, TRACKBAR_CLASSW, WS_TABSTOP | TBS_HORZ | TBS_AUTOTICKS | TBS_FIXEDLENGTH);
             break;
         case ControlKind::kSwatch: {
-            ColourSwatch& swatch = swatches_[spec.id == kPicture1   ? 0
-                                             : spec.id == kPicture2 ? 1
-                                             : spec.id == kPicture3 ? 2
-                                                                    : 3];
-            swatch.Create(parent, spec.id, 0x000000);
+            ColourSwatch& swatch = swatches_[row.id == kPicture1   ? 0
+                                             : row.id == kPicture2 ? 1
+                                             : row.id == kPicture3 ? 2
+                                                                   : 3];
+            swatch.Create(parent, row.id, 0x000000);
             control = swatch.hwnd();
             break;
         }
     }
     if (!control) FailFatally(L"无法创建窗口。");
-    controls_[spec.id - kSSTab1] = control;
+    controls_[row.id - kSSTab1] = control;
 }
 
 // --- Fonts, layout and pages ----------------------------------------------
@@ -236,9 +237,9 @@ void Form2::RecreateFonts() {
     font_.reset(CreateFontIndirectW(&lf));
     lf = CaptionLogFont(sample_font_, dpi_);
     sample_hfont_.reset(CreateFontIndirectW(&lf));
-    for (const ControlSpec& spec : kPanelLayout) {
-        const HFONT font = spec.id == kLabel3 ? sample_hfont_.get() : font_.get();
-        SendMessageW(Control(spec.id), WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    for (const ControlRow& row : kPanelLayout) {
+        const HFONT font = row.id == kLabel3 ? sample_hfont_.get() : font_.get();
+        SendMessageW(Control(row.id), WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     }
 }
 
@@ -249,17 +250,17 @@ void Form2::LayOut() {
     SetWindowPos(hwnd(), nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
-    for (const ControlSpec& spec : kPanelLayout) {
-        const HWND control = Control(spec.id);
-        float left = spec.left, top = spec.top;
-        if (spec.page != Page::kPanel) left += kTabsLeft, top += kTabsTop;
+    for (const ControlRow& row : kPanelLayout) {
+        const HWND control = Control(row.id);
+        float left = row.left, top = row.top;
+        if (row.page != Page::kPanel) left += kTabsLeft, top += kTabsTop;
         const int x = Px(left), y = Px(top);
-        int width = Px(left + spec.width) - x;
-        int height = Px(top + spec.height) - y;
-        if (spec.sized_to_text) {
+        int width = Px(left + row.width) - x;
+        int height = Px(top + row.height) - y;
+        if (row.sized_to_text) {
             const std::wstring text = WindowText(control);
             WindowDc dc(control);
-            SelectScope select(dc.get(), spec.id == kLabel3 ? sample_hfont_.get() : font_.get());
+            SelectScope select(dc.get(), row.id == kLabel3 ? sample_hfont_.get() : font_.get());
             RECT extent{0, 0, 0, 0};
             DrawTextW(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent,
                       DT_CALCRECT | DT_NOPREFIX | DT_SINGLELINE);
@@ -267,7 +268,7 @@ void Form2::LayOut() {
             width = extent.right + border;
             height = extent.bottom + border;
         }
-        if (spec.kind == ControlKind::kCheckBox) {
+        if (row.kind == ControlKind::kCheckBox) {
             // The box's laid-out height is a pixel short of its text.
             TEXTMETRICW metrics{};
             WindowDc dc(control);
@@ -276,7 +277,7 @@ void Form2::LayOut() {
             height = std::max(height, static_cast<int>(metrics.tmHeight) + 4);
         }
         SetWindowPos(control, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-        if (spec.kind == ControlKind::kSlider) {
+        if (row.kind == ControlKind::kSlider) {
             // A shorter thumb leaves room for the ticks under it.
             SendMessageW(control, TBM_SETTHUMBLENGTH, height * 3 / 5, 0);
         }
@@ -287,9 +288,9 @@ void Form2::LayOut() {
 
 void Form2::ShowPage(int page) {
     TabCtrl_SetCurSel(Control(kSSTab1), page);
-    for (const ControlSpec& spec : kPanelLayout) {
-        if (spec.page == Page::kPanel) continue;
-        ShowWindow(Control(spec.id), static_cast<int>(spec.page) == page ? SW_SHOW : SW_HIDE);
+    for (const ControlRow& row : kPanelLayout) {
+        if (row.page == Page::kPanel) continue;
+        ShowWindow(Control(row.id), static_cast<int>(row.page) == page ? SW_SHOW : SW_HIDE);
     }
 }
 
@@ -554,13 +555,12 @@ void Form2::OnCommand(int id, int code) {
 }
 
 void Form2::MoveFocus(bool backwards) {
-    std::vector<const ControlSpec*> order;
-    for (const ControlSpec& spec : kPanelLayout) {
-        if (spec.tab_index >= 0) order.push_back(&spec);
+    std::vector<const ControlRow*> order;
+    for (const ControlRow& row : kPanelLayout) {
+        if (row.tab_index >= 0) order.push_back(&row);
     }
-    std::sort(order.begin(), order.end(), [](const ControlSpec* a, const ControlSpec* b) {
-        return a->tab_index < b->tab_index;
-    });
+    std::sort(order.begin(), order.end(),
+              [](const ControlRow* a, const ControlRow* b) { return a->tab_index < b->tab_index; });
     const int count = static_cast<int>(order.size());
     int current = -1;
     const HWND focus = GetFocus();

@@ -70,7 +70,7 @@ private:
 
     void EnsureLoaded();
     void CreateWindowAndControls();
-    void CreateControl(const ControlSpec& spec);
+    void CreateControl(const ControlRow& row);
     void RecreateFonts();
     void LayOut();
     void ShowPage(int page);

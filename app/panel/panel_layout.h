@@ -47,7 +47,7 @@ enum ControlId : int {
     kLabel8,
 };
 
-struct ControlSpec {
+struct ControlRow {
     ControlId id;
     ControlKind kind;
     Page page;
@@ -69,7 +69,7 @@ inline constexpr float kTabsTop = 120.0f;
 inline constexpr const wchar_t* kTabCaptions[] = {L"文字设置", L"字体设置", L"显示属性"};
 
 // clang-format off
-inline constexpr std::array<ControlSpec, 23> kPanelLayout{{
+inline constexpr std::array<ControlRow, 23> kPanelLayout{{
     {kSSTab1,   ControlKind::kTabs,      Page::kPanel,    120,  120, 6735, 2055, nullptr,                  false, 0},
     {kText1,    ControlKind::kTextBox,   Page::kText,     120,  360, 5295, 1575, L"",                      false, 1},
     {kCommand1, ControlKind::kButton,    Page::kText,    5520,  480, 1095,  495, L"确定",                  false, 2},

@@ -46,9 +46,7 @@ class Panel:
         self.click(5520, 480, 1095, 495)
 
 
-def probe(*args):
-    exe = os.path.join(kit.TEST_BIN_DIR, "panel_probe.exe")
-    return kit.run("wine", exe, *args).stdout.strip()
+probe = kit.panel_probe
 
 
 def start(settings=True, ini=None):

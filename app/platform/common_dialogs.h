@@ -16,8 +16,8 @@ struct FontChoice {
     LOGFONTW font;  // face, weight, italic, underline, charset
     float points;   // the size the user picked
 };
-// Font dialog listing the screen fonts, opened on `initial` at `points`.
-// `dpi` converts the LOGFONT heights.
+// Font dialog listing the screen fonts, opened on `initial`, a LOGFONT made
+// at `dpi`.
 std::optional<FontChoice> ChooseFontDialog(HWND owner, const LOGFONTW& initial, unsigned dpi);
 
 // Open-file dialog; `filter` uses the "name|pattern" form, e.g.

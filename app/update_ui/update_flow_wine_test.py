@@ -19,9 +19,7 @@ LABEL9 = "121"
 WHITE = (255, 255, 255)
 
 
-def probe(*args):
-    exe = os.path.join(kit.TEST_BIN_DIR, "panel_probe.exe")
-    return kit.run("wine", exe, *args).stdout.strip()
+probe = kit.panel_probe
 
 
 def offering(folder, version="1.0.1"):

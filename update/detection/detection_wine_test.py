@@ -41,15 +41,7 @@ ENTRIES = {
 }
 DATE_TEXT = "2013年5月8日 星期三"
 
-failures = []
-started = time.monotonic()
-
-
-def check(condition, what, detail=""):
-    print(f"{time.monotonic() - started:6.1f}s " + ("ok   " if condition else "FAIL ") + what
-          + (f": {detail}" if detail else ""), flush=True)
-    if not condition:
-        failures.append(what)
+check = kit.Checks()
 
 
 def wine(*args, cwd=None, timeout=120):
@@ -260,8 +252,7 @@ def main():
             test_unregistration(args, dll_dir)
         test_per_user(args, dll_dir, dll_windows_path)
 
-    print(f"{len(failures)} failed" if failures else "all passed")
-    return 1 if failures else 0
+    return check.exit_code()
 
 
 if __name__ == "__main__":

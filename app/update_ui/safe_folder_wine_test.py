@@ -86,11 +86,12 @@ def check_registered_to_another_copy():
     program = program_folder()
     older = tempfile.mkdtemp(prefix="korvane-older-")
     plant_decoy(older)
-    classes = r"HKCU\Software\Classes"
-    for key, value in ((r"\Quorvel.Detection\CLSID", kit.DETECTION_CLSID),
-                       (CLSID_KEY + r"\InprocServer32",
-                        kit.wine_path(os.path.join(older, "Update.dll")))):
-        kit.run("wine", "reg", "add", classes + key, "/ve", "/d", value, "/f", check=True)
+    # Machine-wide (Wine's HKCR) and per user (which Windows puts first).
+    for classes in (r"HKLM\Software\Classes", r"HKCU\Software\Classes"):
+        for key, value in ((r"\Quorvel.Detection\CLSID", kit.DETECTION_CLSID),
+                           (CLSID_KEY + r"\InprocServer32",
+                            kit.wine_path(os.path.join(older, "Update.dll")))):
+            kit.run("wine", "reg", "add", classes + key, "/ve", "/d", value, "/f", check=True)
     try:
         with kit.offering(older, ACCOUNT):
             kit.start_korvane(program)

@@ -34,4 +34,10 @@ inline constexpr wchar_t kUpdatesMember[] = L"Updates";
 // GetNetDate() As Date.
 inline constexpr wchar_t kGetNetDateMember[] = L"GetNetDate";
 
+// While a call waits for the network it dispatches the thread's messages
+// itself; it first passes each one to CallMsgFilterW with this code, so that
+// a WH_MSGFILTER hook of the caller can handle it (a dialog's keys) and
+// return nonzero. Without a hook nothing changes.
+inline constexpr int kWaitMessageFilter = MSGF_USER + 0x51;
+
 }  // namespace korvane::detection

@@ -80,6 +80,12 @@ struct LibraryTraits {
     static void Close(Handle h) noexcept { FreeLibrary(h); }
 };
 
+struct HookTraits {
+    using Handle = HHOOK;
+    static Handle Null() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { UnhookWindowsHookEx(h); }
+};
+
 using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
 using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
@@ -88,6 +94,7 @@ using UniqueBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
 using UniqueLibrary = UniqueHandle<LibraryTraits>;
+using UniqueHook = UniqueHandle<HookTraits>;
 
 // A window's DC from GetDC, released with ReleaseDC.
 class WindowDc {

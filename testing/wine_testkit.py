@@ -5,6 +5,7 @@ locale, a display). Each case runs Korvane.exe from a fresh folder of its
 own and ends every Wine process of the prefix afterwards.
 """
 
+import json
 import os
 import re
 import shutil
@@ -69,6 +70,16 @@ class UpdateService:
         self.process.wait(timeout=10)
 
 
+def offering(folder, account, version="1.0.1", *extra):
+    """The reference service publishing `version` of Korvane to `account`,
+    its entries file written into `folder`; `extra` as for UpdateService."""
+    entries = os.path.join(folder, "entries.json")
+    with open(entries, "w", encoding="utf-8") as f:
+        json.dump({account: [{"title": "Korvane " + version,
+                              "imgsrc": "http://127.0.0.1/download/Korvane.zip"}]}, f)
+    return UpdateService(entries, *extra)
+
+
 DETECTION_CLSID = "{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}"
 
 
@@ -100,8 +111,9 @@ def make_case_folder(library="file", settings=False):
     return folder
 
 
-def start_korvane(folder):
-    return subprocess.Popen(["wine", os.path.join(folder, "Korvane.exe")], cwd=folder,
+def start_korvane(folder, cwd=None):
+    """Korvane.exe of `folder`, started in `cwd` (default: that folder)."""
+    return subprocess.Popen(["wine", os.path.join(folder, "Korvane.exe")], cwd=cwd or folder,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 

@@ -14,6 +14,9 @@ constexpr wchar_t kAccount[] = L"" KORVANE_ACCOUNT;
 // Two blanks: the command line exactly as the program has always run it.
 constexpr wchar_t kRegistrationCommand[] = L"regsvr32  Update.dll /S";
 
+// Checks beyond this many running nested inside each other do nothing.
+constexpr int kMaxNestedChecks = 8;
+
 bool ComIsInitialized() {
     APTTYPE type{};
     APTTYPEQUALIFIER qualifier{};
@@ -29,6 +32,59 @@ void Fill(FrmMsgbox& dialog, const Notice& notice) {
     if (notice.tag) dialog.SetLabel1Tag(*notice.tag);
 }
 
+// Update.dll beside the executable.
+std::wstring OwnLibraryPath() { return ProgramFolder() + L"\\Update.dll"; }
+
+// The file registered as the class's in-process server, or empty.
+std::wstring RegisteredServer(const CLSID& clsid) {
+    wchar_t clsid_text[40] = {};
+    if (!StringFromGUID2(clsid, clsid_text, 40)) return {};
+    const std::wstring key = std::wstring(L"CLSID\\") + clsid_text + L"\\InprocServer32";
+    constexpr DWORD kFlags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ;
+    DWORD bytes = 0;
+    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, kFlags, nullptr, nullptr, &bytes) !=
+            ERROR_SUCCESS ||
+        bytes < sizeof(wchar_t)) {
+        return {};
+    }
+    std::wstring path(bytes / sizeof(wchar_t), L'\0');
+    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, kFlags, nullptr, path.data(),
+                     &bytes) != ERROR_SUCCESS) {
+        return {};
+    }
+    path.resize(wcsnlen(path.c_str(), path.size()));
+    return path;
+}
+
+// Whether two paths name the same existing file (volume and file index), so
+// that case, short names and other spellings do not matter.
+bool SameFile(const std::wstring& a, const std::wstring& b) {
+    BY_HANDLE_FILE_INFORMATION info[2] = {};
+    const std::wstring* paths[2] = {&a, &b};
+    for (int i = 0; i < 2; ++i) {
+        const UniqueKernelHandle file(CreateFileW(
+            paths[i]->c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.get() == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file.get(), &info[i]))
+            return false;
+    }
+    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+           info[0].nFileIndexHigh == info[1].nFileIndexHigh &&
+           info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
+// Counts a check for as long as it runs.
+class RunningCheck {
+public:
+    explicit RunningCheck(int& running) : running_(++running) {}
+    RunningCheck(const RunningCheck&) = delete;
+    RunningCheck& operator=(const RunningCheck&) = delete;
+    ~RunningCheck() { --running_; }
+
+private:
+    int& running_;
+};
+
 }  // namespace
 
 UpdateCheck::~UpdateCheck() {
@@ -42,15 +98,25 @@ UpdateCheck::~UpdateCheck() {
 }
 
 void UpdateCheck::StartRegistration() {
+    // The system's own tool by its full path (in a 32-bit process on 64-bit
+    // Windows the folder maps to the 32-bit tool), run in the program's
+    // folder: neither a regsvr32.exe nor an Update.dll of the current folder
+    // is ever used.
+    std::wstring tool(MAX_PATH, L'\0');
+    const UINT length = GetSystemDirectoryW(tool.data(), static_cast<UINT>(tool.size()));
+    if (length == 0 || length >= tool.size()) return;
+    tool.resize(length);
+    tool += L"\\regsvr32.exe";
+    const std::wstring folder = ProgramFolder();
     std::wstring command = kRegistrationCommand;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWMINIMIZED;
     PROCESS_INFORMATION process{};
-    // Runs in the current folder, which it inherits; its outcome is not checked.
-    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                       &startup, &process)) {
+    // Its outcome is not checked.
+    if (CreateProcessW(tool.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       folder.c_str(), &startup, &process)) {
         // Not waited for: the handles are closed at once.
         const UniqueKernelHandle thread(process.hThread);
         const UniqueKernelHandle child(process.hProcess);
@@ -60,22 +126,32 @@ void UpdateCheck::StartRegistration() {
 void UpdateCheck::CreateDetector() {
     UpdateDetector.reset();
     CLSID clsid{};
-    if (SUCCEEDED(CLSIDFromProgID(detection::kProgId, &clsid)) &&
-        SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                   UpdateDetector.put_void()))) {
+    const bool registered = SUCCEEDED(CLSIDFromProgID(detection::kProgId, &clsid));
+    // A class registered to another Update.dll (an older install, another
+    // copy) would compare against its own version: the library beside the
+    // executable is used instead, without registration, as on a first start,
+    // when the registration started a moment ago may not have finished.
+    if (registered && SameFile(RegisteredServer(clsid), OwnLibraryPath()) &&
+        CreateRegistered(clsid))
         return;
-    }
-    // On a first start the registration started a moment ago may not have
-    // finished, or may not be allowed at all.
     ActivateWithoutRegistration();
+    // Only when there is none beside the executable does another one serve.
+    if (!UpdateDetector && registered) CreateRegistered(clsid);
+}
+
+bool UpdateCheck::CreateRegistered(const CLSID& clsid) {
+    return SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                      UpdateDetector.put_void()));
 }
 
 // Loads Update.dll from the executable's folder and creates the class through
 // the library's own class factory.
 void UpdateCheck::ActivateWithoutRegistration() {
     if (!library_) {
-        const std::wstring path = ProgramFolder() + L"\\Update.dll";
-        library_.reset(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+        // Its own dependencies come from its folder and the system folder only.
+        library_.reset(
+            LoadLibraryExW(OwnLibraryPath().c_str(), nullptr,
+                           LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
         if (!library_) return;
     }
     using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
@@ -92,6 +168,8 @@ void UpdateCheck::ActivateWithoutRegistration() {
 
 void UpdateCheck::CheckAtLoad(int check1,
                               const std::function<void(const std::wstring&)>& set_label9_caption) {
+    if (checks_running_ >= kMaxNestedChecks) return;
+    const RunningCheck running(checks_running_);
     const NoticeAtLoad result = ReplyAtLoad(Updates(), check1);
     if (!result.newer) return;
     if (result.notice) {
@@ -105,6 +183,10 @@ void UpdateCheck::CheckAtLoad(int check1,
 }
 
 void UpdateCheck::CheckOnRequest() {
+    // Each click during a check's wait nests one more check; past the bound
+    // a click does nothing.
+    if (checks_running_ >= kMaxNestedChecks) return;
+    const RunningCheck running(checks_running_);
     const std::wstring reply = Updates();
     FrmMsgbox& dialog = FrmMsgbox::Instance();
     dialog.Show();

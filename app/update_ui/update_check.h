@@ -19,28 +19,34 @@ public:
     UpdateCheck& operator=(const UpdateCheck&) = delete;
     ~UpdateCheck();
 
-    // Load step 5: starts "regsvr32  Update.dll /S" minimised, not waited for.
+    // Load step 5: starts "regsvr32  Update.dll /S" minimised, not waited for:
+    // the system folder's regsvr32.exe, in the executable's folder.
     void StartRegistration();
-    // Load step 6: creates "Quorvel.Detection" (or activates Update.dll from the
-    // executable's folder without registration) and keeps it as UpdateDetector.
+    // Load step 6: creates "Quorvel.Detection" when it is registered to the
+    // Update.dll in the executable's folder, else activates that library
+    // without registration; keeps the object as UpdateDetector.
     void CreateDetector();
     // Load step 7. check1 is the panel's Check1 value (0, 1 or 2).
     // set_label9_caption is called with L"下载新版" when a newer version exists,
     // at the point the algorithm sets Label9's caption.
     void CheckAtLoad(int check1,
                      const std::function<void(const std::wstring&)>& set_label9_caption);
-    // Label9_Click: the check on request.
+    // Label9_Click: the check on request. At most 8 checks run nested inside
+    // each other's waits; a click beyond that does nothing.
     void CheckOnRequest();
 
 private:
     // The update reply, or an empty text when there is no object or the call
     // fails.
     std::wstring Updates();
+    bool CreateRegistered(const CLSID& clsid);
     void ActivateWithoutRegistration();
 
     // Declared first, so that it is freed after UpdateDetector is released.
     UniqueLibrary library_;
     ComPtr<IDispatch> UpdateDetector;
+    // Checks now waiting for their reply, nested inside each other.
+    int checks_running_ = 0;
 };
 
 }  // namespace korvane

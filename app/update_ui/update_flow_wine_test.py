@@ -4,7 +4,6 @@ Update.dll in a fresh folder, the reference update service on loopback.
 Usage: update_flow_wine_test.py SERVICE_SCRIPT ACCOUNT   (run through wine-env.sh)
 """
 
-import json
 import os
 import shutil
 import sys
@@ -22,13 +21,8 @@ WHITE = (255, 255, 255)
 probe = kit.panel_probe
 
 
-def offering(folder, version="1.0.1"):
-    """The reference service publishing `version` of Korvane to ACCOUNT."""
-    entries = os.path.join(folder, "entries.json")
-    with open(entries, "w", encoding="utf-8") as f:
-        json.dump({ACCOUNT: [{"title": "Korvane " + version,
-                              "imgsrc": "http://127.0.0.1/download/Korvane.zip"}]}, f)
-    return kit.UpdateService(entries, script=SERVICE)
+def offering(folder):
+    return kit.offering(folder, ACCOUNT)
 
 
 def start(check1):

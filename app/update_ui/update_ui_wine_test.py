@@ -154,16 +154,17 @@ class Context:
 
 
 def case_registration_then_progid(ctx):
-    """regsvr32 started by the load step registers Update.dll; a program whose
-    folder has no Update.dll then gets the object by its ProgID."""
+    """regsvr32 started by the load step registers the Update.dll beside the
+    program; a program whose folder has no Update.dll then gets the object by
+    its ProgID."""
     library = ctx.folder("registered")
     program = ctx.folder("program")
-    copy_to(library, ctx.dll)
+    copy_to(library, ctx.dll, ctx.driver)
     copy_to(program, ctx.driver)
     unregister(ctx.dll)
     ctx.offer_newer()
     try:
-        driver = Driver(os.path.join(program, "update_ui_driver.exe"), library, "register")
+        driver = Driver(os.path.join(library, "update_ui_driver.exe"), program, "register")
         driver.expect("REGISTERING")
         driver.expect("END")
         deadline = time.monotonic() + WAIT

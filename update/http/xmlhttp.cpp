@@ -10,6 +10,7 @@
 
 #include "bytes_to_text.h"
 #include "code_page.h"
+#include "detection_contract.h"
 #include "win_handles.h"
 #include "xmlhttp_internal.h"
 
@@ -102,11 +103,80 @@ bool IsByteArray(const VARIANT& value) {
     return value.vt == (VT_ARRAY | VT_UI1) && value.parray && SafeArrayGetDim(value.parray) == 1;
 }
 
+// Longest run of dispatching between two tests of the ready state and the
+// deadline: a handler slower than its own timer keeps a WM_TIMER pending for
+// ever, so the queue may never run empty.
+constexpr DWORD kDispatchSliceMs = 50;
+
+// The mouse belongs to a loop outside the wait when the wait begins inside
+// the system's move or size loop or while a window holds the capture: that
+// loop ends on the button release, so the wait leaves mouse input queued for
+// it as long as that state lasts.
+class OutsideMouseOwner {
+public:
+    OutsideMouseOwner() {
+        const GUITHREADINFO info = Current();
+        capture_ = info.hwndCapture;
+        move_size_ = (info.flags & GUI_INMOVESIZE) != 0;
+    }
+    bool Holds() const {
+        if (!capture_ && !move_size_) return false;
+        const GUITHREADINFO info = Current();
+        return (move_size_ && (info.flags & GUI_INMOVESIZE)) ||
+               (capture_ && info.hwndCapture == capture_);
+    }
+
+private:
+    static GUITHREADINFO Current() {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        if (!GetGUIThreadInfo(GetCurrentThreadId(), &info)) info = {};
+        return info;
+    }
+    HWND capture_ = nullptr;
+    bool move_size_ = false;
+};
+
+// The next queued message, leaving the mouse's (client and non-client) in
+// the queue when leaveMouse is set.
+bool NextMessage(MSG& message, bool leaveMouse) {
+    if (!leaveMouse) return PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) != FALSE;
+    constexpr UINT kRanges[][2] = {{0, WM_NCMOUSEMOVE - 1},
+                                   {WM_NCXBUTTONDBLCLK + 1, WM_MOUSEFIRST - 1},
+                                   {WM_MOUSELAST + 1, 0xFFFFFFFF}};
+    for (const auto& range : kRanges) {
+        if (PeekMessageW(&message, nullptr, range[0], range[1], PM_REMOVE)) return true;
+    }
+    return false;
+}
+
+// One pass over the queue: dispatches for at most kDispatchSliceMs. Each
+// message goes to the thread's WH_MSGFILTER hooks first, which may handle it
+// (dialog keys of a modeless dialog). False on WM_QUIT.
+bool DispatchPass(bool leaveMouse) {
+    const ULONGLONG sliceEnd = GetTickCount64() + kDispatchSliceMs;
+    MSG message;
+    while (NextMessage(message, leaveMouse)) {
+        if (message.message == WM_QUIT) {
+            // Leave it for the thread's own message loop.
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return false;
+        }
+        if (!CallMsgFilterW(&message, detection::kWaitMessageFilter)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (GetTickCount64() >= sliceEnd) break;
+    }
+    return true;
+}
+
 // Waits until the request completes, dispatching the thread's window
 // messages meanwhile; handlers may start nested fetches. Blocks between
 // tests of the ready state. False on time-out, failure or WM_QUIT.
 bool WaitForCompletion(IXMLHTTPRequest& request, HANDLE wake, DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    const OutsideMouseOwner mouseOwner;
     for (;;) {
         LONG state = 0;
         if (FAILED(request.get_readyState(&state))) return false;
@@ -114,22 +184,14 @@ bool WaitForCompletion(IXMLHTTPRequest& request, HANDLE wake, DWORD timeoutMs) {
 
         const ULONGLONG now = GetTickCount64();
         if (now >= deadline) return false;
+        const bool leaveMouse = mouseOwner.Holds();
         const DWORD sleepMs = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, kMaxSleepMs));
-        if (MsgWaitForMultipleObjectsEx(1, &wake, sleepMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE) ==
+        const DWORD wakeMask = leaveMouse ? QS_ALLINPUT & ~QS_MOUSE : QS_ALLINPUT;
+        if (MsgWaitForMultipleObjectsEx(1, &wake, sleepMs, wakeMask, MWMO_INPUTAVAILABLE) ==
             WAIT_FAILED) {
             return false;
         }
-
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                // Leave it for the thread's own message loop.
-                PostQuitMessage(static_cast<int>(message.wParam));
-                return false;
-            }
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
+        if (!DispatchPass(leaveMouse)) return false;
     }
 }
 

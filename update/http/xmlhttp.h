@@ -25,7 +25,10 @@ enum ResponseMode : int {
 // The HTTP status is not examined: an error page's body is a result too.
 // While waiting, the calling thread's window messages are dispatched, so
 // handlers (and nested fetches) run inside the call; a WM_QUIT ends the wait
-// with empty text and is posted again for the thread's own loop.
+// with empty text and is posted again for the thread's own loop. Each message
+// goes to CallMsgFilterW (detection::kWaitMessageFilter) before it is
+// dispatched. Mouse input stays queued while a move loop or the capture that
+// was there when the wait began still owns it.
 // HttpPost sends "Content-Length" and "CONTENT-TYPE:
 // application/x-www-form-urlencoded" and the body as given, not encoded.
 VARIANT HttpGet(const std::wstring& address, int responseMode) noexcept;

@@ -138,12 +138,15 @@ struct NestedState {
     bool nestedRanWhileOuterWaited = false;
     std::wstring nestedResult;
     int ticks = 0;
+    // Until then each tick takes longer than the timer's interval.
+    ULONGLONG slowTicksUntil = 0;
 };
 NestedState nested;
 
 LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_TIMER) {
         ++nested.ticks;
+        if (GetTickCount64() < nested.slowTicksUntil) Sleep(20);
         return 0;
     }
     if (message == WM_APP) {
@@ -192,6 +195,19 @@ void TestMessagesAreDispatchedWhileWaiting() {
         (ticks(kernelAfter) - ticks(kernelBefore) + ticks(userAfter) - ticks(userBefore)) / 10000;
     std::printf("  thread CPU during a %llu ms wait: %llu ms\n", elapsed, cpuMs);
     Check(cpuMs * 4 < elapsed, "the wait does not spin");
+
+    // A 10 ms timer whose ticks take 20 ms keeps a WM_TIMER pending at every
+    // look at the queue; the wait still tests its limit. (The ticks turn fast
+    // after 15 s, so that a wait that never looks ends anyway.)
+    nested.slowTicksUntil = GetTickCount64() + 15000;
+    SetTimer(window, 1, 10, nullptr);
+    const ULONGLONG slowStart = GetTickCount64();
+    VARIANT slow = internal::Fetch(L"get", deadServer + L"/echo", nullptr, kResponseText, 2000);
+    const ULONGLONG slowElapsed = GetTickCount64() - slowStart;
+    KillTimer(window, 1);
+    VariantClear(&slow);
+    std::printf("  server down with slow ticks, 2 s limit: %llu ms\n", slowElapsed);
+    Check(slowElapsed < 2500, "slow ticks do not hold the wait past its limit");
 
     DestroyWindow(window);
 }

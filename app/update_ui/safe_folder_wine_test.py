@@ -1,0 +1,120 @@
+"""What Korvane runs and loads when the panel loads: never a regsvr32.exe or
+an Update.dll of its own or the current folder by name, and never another
+copy of the library that the class happens to be registered to.
+
+Usage: safe_folder_wine_test.py ACCOUNT   (run through wine-env.sh)
+"""
+
+import os
+import shutil
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
+import wine_testkit as kit  # noqa: E402
+
+ACCOUNT = sys.argv[1]
+NOTICE = "新版本提示"
+CLSID_KEY = "\\CLSID\\" + kit.DETECTION_CLSID
+
+
+def program_folder():
+    """Korvane.exe, its Update.dll, test.ini with Check1 = 1, and a planted
+    regsvr32.exe that logs its arguments to opened-urls.txt."""
+    folder = kit.make_case_folder(library=None, settings=True)
+    shutil.copy(os.path.join(kit.BIN_DIR, "Update.dll"), folder)
+    plant_regsvr32(folder)
+    return folder
+
+
+def plant_regsvr32(folder):
+    shutil.copy(os.path.join(kit.TEST_BIN_DIR, "url_logger.exe"),
+                os.path.join(folder, "regsvr32.exe"))
+
+
+def plant_decoy(folder):
+    """A stranger's Update.dll that leaves Update.dll.loaded when loaded."""
+    shutil.copy(os.path.join(kit.TEST_BIN_DIR, "decoy_update.dll"),
+                os.path.join(folder, "Update.dll"))
+
+
+def open_panel():
+    strip = kit.wait_for_window("Form1")
+    assert strip, "strip window Form1 not found"
+    x, y, w, h = kit.geometry(strip)
+    kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "click", "3")
+
+
+def registered_server():
+    out = kit.run("wine", "reg", "query", "HKCR" + CLSID_KEY + "\\InprocServer32", "/ve").stdout
+    for line in out.splitlines():
+        if "REG_" in line:
+            return line.split("REG_SZ", 1)[-1].split("REG_EXPAND_SZ", 1)[-1].strip()
+    return None
+
+
+def traces(*folders):
+    """Files left by a planted program or a decoy library."""
+    names = ("opened-urls.txt", "Update.dll.loaded", "Update.dll.registered")
+    return [os.path.join(f, n) for f in folders for n in names
+            if os.path.exists(os.path.join(f, n))]
+
+
+def check_started_from_another_folder():
+    kit.forget_update_library()
+    program = program_folder()
+    elsewhere = tempfile.mkdtemp(prefix="korvane-cwd-")
+    plant_regsvr32(elsewhere)
+    plant_decoy(elsewhere)
+    with kit.offering(elsewhere, ACCOUNT):
+        kit.start_korvane(program, cwd=elsewhere)
+        open_panel()
+        own = kit.wine_path(os.path.join(program, "Update.dll")).lower()
+        deadline = time.time() + 60
+        while time.time() < deadline and (registered_server() or "").lower() != own:
+            time.sleep(1)
+        assert (registered_server() or "").lower() == own, \
+            "class registered to %r, not %r" % (registered_server(), own)
+        assert kit.wait_for_window(NOTICE, timeout=30), "no new-version notice"
+    assert not traces(program, elsewhere), "planted files were run or loaded: %s" % traces(
+        program, elsewhere)
+
+
+def check_registered_to_another_copy():
+    kit.forget_update_library()
+    program = program_folder()
+    older = tempfile.mkdtemp(prefix="korvane-older-")
+    plant_decoy(older)
+    # Machine-wide (Wine's HKCR) and per user (which Windows puts first).
+    for classes in (r"HKLM\Software\Classes", r"HKCU\Software\Classes"):
+        for key, value in ((r"\Quorvel.Detection\CLSID", kit.DETECTION_CLSID),
+                           (CLSID_KEY + r"\InprocServer32",
+                            kit.wine_path(os.path.join(older, "Update.dll")))):
+            kit.run("wine", "reg", "add", classes + key, "/ve", "/d", value, "/f", check=True)
+    try:
+        with kit.offering(older, ACCOUNT):
+            kit.start_korvane(program)
+            open_panel()
+            # The notice comes from the library beside the program, which
+            # knows its version is older than 1.0.1.
+            assert kit.wait_for_window(NOTICE, timeout=30), "no new-version notice"
+        assert not traces(older), "the other copy was loaded: %s" % traces(older)
+    finally:
+        kit.kill_wine()
+        kit.forget_update_library()
+
+
+def main():
+    kit.kill_wine()
+    cases = kit.Cases()
+    cases.run("started from another folder: no planted regsvr32.exe runs, the folder's "
+              "Update.dll is never loaded, the class is registered to the program's library",
+              check_started_from_another_folder)
+    cases.run("class registered to another copy: the check uses the library beside the program",
+              check_registered_to_another_copy)
+    return cases.exit_code()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -297,7 +297,7 @@ def test_install(args, target, installer, older, version):
     check(installed == ["Korvane.exe", "Uninstall.exe", "Update.dll"],
           "the install folder holds the program, the library and the uninstaller",
           " ".join(installed))
-    check(target.same_files(older), f"the files are the {target.arch} build's")
+    check(target.same_files(older), f"the files are the older {target.arch} build's")
 
     entry = reg_values(UNINSTALL_KEY) or {}
     uninstaller = target.folder_windows + r"\Uninstall.exe"

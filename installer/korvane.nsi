@@ -125,7 +125,7 @@ Function ${UN}EndRunningKorvane
       ${If} $7 <> 0
       ${AndIf} $6 == "$INSTDIR\Korvane.exe"
         StrCpy $WasRunning 1
-        DetailPrint "Korvane ($3)"
+        DetailPrint "关闭正在运行的 Korvane ($3)"
         System::Call 'user32::PostMessageW(p r2, i r5, p 0, p 0)'
         System::Call 'kernel32::WaitForSingleObject(p r4, i 5000) i .r7'
         ${If} $7 <> 0

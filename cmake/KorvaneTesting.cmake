@@ -62,8 +62,14 @@ function(korvane_add_wine_test name)
   endif()
   cmake_parse_arguments(ARG "" "" "COMMAND" ${ARGN})
   add_test(NAME ${name} COMMAND ${KORVANE_ROOT}/scripts/wine-env.sh ${ARG_COMMAND})
+  # A 32-bit build runs in a 32-bit prefix, as on 32-bit Windows.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(arch win32)
+  else()
+    set(arch win64)
+  endif()
   set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "KORVANE_BUILD_DIR=${CMAKE_BINARY_DIR};KORVANE_BIN_DIR=${CMAKE_BINARY_DIR}/bin;KORVANE_TEST_BIN_DIR=${KORVANE_TEST_BIN_DIR};KORVANE_UPDATE_HOST=${KORVANE_UPDATE_HOST}"
+    ENVIRONMENT "KORVANE_BUILD_DIR=${CMAKE_BINARY_DIR};KORVANE_BIN_DIR=${CMAKE_BINARY_DIR}/bin;KORVANE_TEST_BIN_DIR=${KORVANE_TEST_BIN_DIR};KORVANE_UPDATE_HOST=${KORVANE_UPDATE_HOST};WINEARCH=${arch}"
     RUN_SERIAL TRUE
     TIMEOUT 600)
 endfunction()

@@ -2,17 +2,28 @@
 """The release files, made from a 64-bit and a 32-bit build, and the installer
 under Wine.
 
+- The release files are signed with a throwaway certificate: the installer,
+  the zips' executables and libraries and the uninstaller that an install
+  writes verify against it.
 - The zips hold exactly the two files of their architecture and the readme;
   SHA256SUMS matches the three release files.
-- The version resources of the built files carry the project version, and the
-  library compares against that same version.
-- In a fresh 64-bit prefix, a silent install puts the 64-bit files, the
-  Start-menu shortcut and the uninstall entry in place; the class can be
-  created late-bound and answers Updates; the program started from the
-  shortcut's folder shows its strip. A silent uninstall removes all of it.
+- The version resources and the manifest of the built files carry the
+  project version, and the library compares against that same version.
+- In a fresh prefix, one scenario:
+  1. a silent install of an older build puts the files, the Start-menu
+     shortcut and the uninstall entry in place, no Run value; the class can
+     be created late-bound and answers Updates;
+  2. the installed Korvane, started as the Run key starts it (another working
+     folder), shows its strip, reads its test.ini and registers the class from
+     the install folder when its panel loads;
+  3. a silent install of the new build with /AUTOSTART=1 while it runs ends
+     that Korvane when asked, puts the new files in place, keeps test.ini,
+     writes the Run value and starts Korvane again;
+  4. a silent uninstall ends it and removes everything, the Run value too.
 
-The installer run here is the release script built for amd64-unicode: the
-release installer itself is 32-bit code.
+With --arch x64 (the default) the installer run is the release script built
+for amd64-unicode, in a 64-bit prefix; with --arch x86 it is the shipped
+32-bit installer in a 32-bit prefix, installing the 32-bit files.
 
 Runs inside the project's Wine environment (scripts/wine-env.sh); the build
 must talk to 127.0.0.1:PORT for both hosts.
@@ -39,6 +50,9 @@ import pe_info  # noqa: E402
 PORT = int(os.environ.get("KORVANE_UPDATE_HOST", "127.0.0.1:18080").rpartition(":")[2])
 CLSID = "{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}"
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Korvane"
+RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
+CHECK1 = 110  # the panel's "有新版本提示" box
+SETTINGS = b"[Check]\r\nCheck1=0\r\n"
 ZIP_FILES = ["Korvane.exe", "Update.dll", "README.txt"]
 DOWNLOAD = "http://127.0.0.1/download/Korvane-{}.exe"
 
@@ -54,8 +68,8 @@ def wine(*args, cwd=None, timeout=180):
         return result.returncode, out.read()
 
 
-def wait_wineserver():
-    subprocess.run(["wineserver", "-w"], timeout=300)
+def wait_wineserver(timeout=300):
+    subprocess.run(["wineserver", "-w"], timeout=timeout)
 
 
 def unix_path(windows_path):
@@ -117,9 +131,66 @@ def next_version(version):
     return f"{major}.{minor}.{patch + 1}"
 
 
+# ---- Signing -----------------------------------------------------------------
+
+PASSWORD = "korvane-test"
+
+
+def make_certificate(folder):
+    """A throwaway self-signed code-signing certificate: (PKCS#12 file, PEM)."""
+    os.makedirs(folder)
+    key, pem, p12 = (os.path.join(folder, n) for n in ("key.pem", "cert.pem", "cert.p12"))
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=Korvane test signing", "-addext",
+                    "extendedKeyUsage=codeSigning", "-keyout", key, "-out", pem],
+                   check=True, capture_output=True)
+    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", key, "-in", pem, "-out", p12,
+                    "-passout", "pass:" + PASSWORD], check=True, capture_output=True)
+    return p12, pem
+
+
+def check_signed(what, data_or_path, certificate):
+    if isinstance(data_or_path, bytes):
+        with tempfile.NamedTemporaryFile(suffix=".exe", delete=False) as f:
+            f.write(data_or_path)
+        path = f.name
+    else:
+        path = data_or_path
+    try:
+        result = subprocess.run(["osslsigncode", "verify", "-CAfile", certificate, "-in", path],
+                                capture_output=True, text=True)
+    finally:
+        if path is not data_or_path:
+            os.unlink(path)
+    said = (result.stdout + result.stderr).strip().splitlines()
+    check(result.returncode == 0, f"{what} is signed with the test certificate",
+          said[-1] if said else "")
+
+
+def package(args, x64, x86, out, test_installer, certificate=None):
+    command = [os.path.join(HERE, "package.sh"), x64, x86, out, "--test-installer",
+               test_installer]
+    if certificate:
+        command += ["--sign-pkcs12", certificate]
+    result = subprocess.run(command, env=dict(os.environ, KORVANE_SIGN_PASSWORD=PASSWORD))
+    return result.returncode == 0
+
+
+def older_build(build, folder):
+    """A copy of a build's two files that differ from it (an older build):
+    a few bytes after the image, which the loader ignores."""
+    os.makedirs(os.path.join(folder, "bin"))
+    shutil.copy(os.path.join(build, "CMakeCache.txt"), folder)
+    for binary in ("Korvane.exe", "Update.dll"):
+        data = open(os.path.join(build, "bin", binary), "rb").read()
+        with open(os.path.join(folder, "bin", binary), "wb") as f:
+            f.write(data + b"older build\0")
+    return folder
+
+
 # ---- Release files -----------------------------------------------------------
 
-def test_release_files(args, dist, version):
+def test_release_files(args, dist, version, certificate):
     setup = f"Korvane-{version}-setup.exe"
     zips = {arch: f"Korvane-{version}-{arch}.zip" for arch in ("x64", "x86")}
     names = sorted(os.listdir(dist))
@@ -143,9 +214,14 @@ def test_release_files(args, dist, version):
             for binary in ZIP_FILES[:2]:
                 data = z.read(binary)
                 built = open(os.path.join(builds[arch], "bin", binary), "rb").read()
-                check(data == built and pe_info.machine(data) == arch,
+                check(pe_info.content_digest(data) == pe_info.content_digest(built)
+                      and pe_info.machine(data) == arch,
                       f"{name}: {binary} is the {arch} build's", pe_info.machine(data))
+                check_signed(f"{name}: {binary}", data, certificate)
                 test_version_resource(f"{arch} {binary}", data, version)
+            manifest = pe_info.manifest(z.read("Korvane.exe"))
+            check(f'name="Korvane" version="{version}.0"' in manifest,
+                  f"{arch} Korvane.exe: the manifest states {version}.0")
             readme = z.read("README.txt").decode("utf-8")
             check(f"Korvane {version} ({arch})" in readme and "regsvr32" in readme,
                   f"{name}: the readme names the version and the registration")
@@ -154,6 +230,7 @@ def test_release_files(args, dist, version):
     check(info["ProductVersion"] == version + ".0"
           and info["strings"].get("ProductVersion") == version,
           "the installer carries the version", str(info))
+    check_signed("the installer", os.path.join(dist, setup), certificate)
 
 
 def test_version_resource(what, data, version):
@@ -164,45 +241,72 @@ def test_version_resource(what, data, version):
           f"{what}: version resource is {version}", str(info))
 
 
-# ---- Install, run, uninstall -------------------------------------------------
+# ---- Install, run, upgrade, uninstall ------------------------------------------
 
 
-def updates(args, account):
-    code, out = wine(args.client, "updates", account, "Korvane")
+class Target:
+    """What an install puts where, and the tools that run in the prefix."""
+
+    def __init__(self, args):
+        self.arch = args.arch
+        self.build = args.x64_build if args.arch == "x64" else args.x86_build
+        self.testbin = os.path.join(self.build, "testbin")
+        self.client = (args.client if args.arch == "x64"
+                       else os.path.join(self.testbin, "detection_client_test.exe"))
+        local_appdata = shell_folder("LOCALAPPDATA")
+        self.programs = unix_path(local_appdata + r"\Programs")
+        self.folder_windows = local_appdata + r"\Programs\Korvane"
+        self.folder = unix_path(self.folder_windows)
+        self.exe_windows = self.folder_windows + r"\Korvane.exe"
+        self.shortcut = os.path.join(unix_path(shell_folder("APPDATA")), "Microsoft", "Windows",
+                                     "Start Menu", "Programs", "Korvane.lnk")
+
+    def same_files(self, build):
+        """True when the installed two files are `build`'s (signed or not)."""
+        for binary in ("Korvane.exe", "Update.dll"):
+            path = os.path.join(self.folder, binary)
+            if not os.path.exists(path) or pe_info.content_digest(open(path, "rb").read()) != \
+                    pe_info.content_digest(open(os.path.join(build, "bin", binary), "rb").read()):
+                return False
+        return True
+
+
+def updates(target, account):
+    code, out = wine(target.client, "updates", account, "Korvane")
     lines = out.decode("utf-8", "replace").splitlines()
     return lines[0].rstrip("\r") if lines else f"<no output, exit {code}>"
 
 
-def test_install(args, work, installer, version):
-    local_appdata = shell_folder("LOCALAPPDATA")
-    programs = unix_path(local_appdata + r"\Programs")
-    check(not os.path.exists(programs), "a fresh prefix has no Programs folder")
+def registered_library():
+    clsid = reg_values(rf"HKCR\CLSID\{CLSID}\InprocServer32") or {}
+    return clsid.get("(默认)", clsid.get("(Default)", ""))
+
+
+def run_value():
+    return (reg_values(RUN_KEY) or {}).get("Korvane")
+
+
+def test_install(args, target, installer, older, version):
+    check(not os.path.exists(target.programs), "a fresh prefix has no Programs folder")
 
     code, _ = wine(installer, "/S")
     wait_wineserver()
     check(code == 0, "silent install succeeds", f"exit {code}")
 
-    folder_windows = local_appdata + r"\Programs\Korvane"
-    folder = unix_path(folder_windows)
-    installed = sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+    installed = sorted(os.listdir(target.folder)) if os.path.isdir(target.folder) else []
     check(installed == ["Korvane.exe", "Uninstall.exe", "Update.dll"],
           "the install folder holds the program, the library and the uninstaller",
           " ".join(installed))
-    for binary in ("Korvane.exe", "Update.dll"):
-        path = os.path.join(folder, binary)
-        same = os.path.exists(path) and \
-            open(path, "rb").read() == open(os.path.join(args.x64_build, "bin", binary),
-                                            "rb").read()
-        check(same, f"{binary} is the 64-bit build's")
+    check(target.same_files(older), f"the files are the older {target.arch} build's")
 
     entry = reg_values(UNINSTALL_KEY) or {}
-    uninstaller = folder_windows + r"\Uninstall.exe"
+    uninstaller = target.folder_windows + r"\Uninstall.exe"
     expected = {
         "DisplayName": "Korvane",
         "DisplayVersion": version,
         "Publisher": "Korvane",
-        "DisplayIcon": folder_windows + r"\Korvane.exe,0",
-        "InstallLocation": folder_windows,
+        "DisplayIcon": target.exe_windows + ",0",
+        "InstallLocation": target.folder_windows,
         "UninstallString": f'"{uninstaller}"',
         "QuietUninstallString": f'"{uninstaller}" /S',
     }
@@ -211,59 +315,106 @@ def test_install(args, work, installer, version):
               entry.get(name, "<missing>"))
     size = int(entry.get("EstimatedSize", "0"), 0)
     check(300 < size < 10000, "uninstall entry EstimatedSize is in KiB", str(size))
+    check(run_value() is None, "no start at sign-in unless asked")
 
-    shortcut = os.path.join(unix_path(shell_folder("APPDATA")),
-                            "Microsoft", "Windows", "Start Menu", "Programs", "Korvane.lnk")
-    target, workdir = link_info(shortcut) if os.path.exists(shortcut) else ("", "")
-    check(target.lower() == (folder_windows + r"\Korvane.exe").lower(),
-          "the Start-menu shortcut starts the installed program", target)
-    check(workdir.lower() == folder_windows.lower(),
+    link_target, workdir = (link_info(target.shortcut) if os.path.exists(target.shortcut)
+                            else ("", ""))
+    check(link_target.lower() == target.exe_windows.lower(),
+          "the Start-menu shortcut starts the installed program", link_target)
+    check(workdir.lower() == target.folder_windows.lower(),
           "the shortcut's working folder is the install folder", workdir)
 
-    clsid = reg_values(rf"HKCR\CLSID\{CLSID}\InprocServer32") or {}
-    check(clsid.get("(默认)", clsid.get("(Default)", "")).lower()
-          == (folder_windows + r"\Update.dll").lower(),
-          "the class is registered from the install folder", str(clsid))
+    check(registered_library().lower() == (target.folder_windows + r"\Update.dll").lower(),
+          "the class is registered from the install folder", registered_library())
 
     # The library compares against the project version.
-    entries = os.path.join(work, "entries.json")
+    entries = os.path.join(args.work, "entries.json")
     newer = next_version(version)
     with open(entries, "w") as f:
         json.dump({"10001": [{"title": f"Korvane {newer}", "imgsrc": DOWNLOAD.format(newer)}],
                    "10002": [{"title": f"Korvane {version}", "imgsrc": DOWNLOAD.format(version)}]},
                   f)
     with kit.UpdateService(entries, script=args.service):
-        reply = updates(args, "10001")
+        reply = updates(target, "10001")
         check(reply == f"REPLY OK|True|{newer}|" + DOWNLOAD.format(newer),
               "Updates reports the next version as newer", reply)
-        reply = updates(args, "10002")
+        reply = updates(target, "10002")
         check(reply == f"REPLY OK|False|{version}|" + DOWNLOAD.format(version),
               "Updates compares against the project version", reply)
 
-    # Run as the shortcut does; a settings file keeps the first-run page shut.
-    workdir_unix = unix_path(workdir) if workdir else folder
-    with open(os.path.join(workdir_unix, "test.ini"), "w") as f:
-        f.write("[Check]\r\nCheck1=1\r\n")
-    process = subprocess.Popen(["wine", os.path.join(workdir_unix, "Korvane.exe")],
-                               cwd=workdir_unix, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
+
+def test_start_as_run_key(args, target):
+    """Starts the installed Korvane as the Run key does, in another working
+    folder, with the class not registered; returns its process."""
+    with open(os.path.join(target.folder, "test.ini"), "wb") as f:
+        f.write(SETTINGS)
+    kit.forget_update_library()
+    elsewhere = os.path.join(args.work, "elsewhere")
+    os.makedirs(elsewhere, exist_ok=True)
+    process = subprocess.Popen(["wine", target.exe_windows], cwd=elsewhere,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    strip = kit.wait_for_window("Form1", timeout=60)
+    check(strip is not None, "started from another folder, Korvane finds its library and "
+          "shows its strip")
+    if strip is None:
+        return process
+    time.sleep(0.5)
+    x, y, w, h = kit.geometry(strip)
+    kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "click", "3")
+    probe = os.path.join(target.testbin, "panel_probe.exe")
+    value = ""
+    deadline = time.time() + 20
+    while time.time() < deadline and value not in ("0", "1"):
+        value = kit.run("wine", probe, "value", str(CHECK1)).stdout.strip()
+        time.sleep(0.3)
+    check(value == "0", "its panel reads the install folder's test.ini", value)
+    wanted = (target.folder_windows + r"\Update.dll").lower()
+    deadline = time.time() + 20
+    while time.time() < deadline and registered_library().lower() != wanted:
+        time.sleep(0.5)
+    check(registered_library().lower() == wanted,
+          "its panel registers the class from the install folder", registered_library())
+    return process
+
+
+def test_upgrade(target, installer, old_process):
+    code, _ = wine(installer, "/S", "/AUTOSTART=1")
+    check(code == 0, "silent upgrade over the running Korvane succeeds", f"exit {code}")
+    try:
+        old_code = old_process.wait(timeout=15)
+    except subprocess.TimeoutExpired:
+        old_code = None
+    check(old_code == 0, "the running Korvane ended when asked, as Exit ends it",
+          f"exit {old_code}")
+    check(target.same_files(target.build), "the files are the new build's")
+    settings = os.path.join(target.folder, "test.ini")
+    check(os.path.exists(settings) and open(settings, "rb").read() == SETTINGS,
+          "the upgrade keeps test.ini")
+    check((run_value() or "").lower() == f'"{target.exe_windows}"'.lower(),
+          "/AUTOSTART=1 writes the Run value, the quoted program path", str(run_value()))
     check(kit.wait_for_window("Form1", timeout=60) is not None,
-          "the installed program shows its strip")
-    kit.kill_wine()
-    process.wait(timeout=30)
-    return folder, folder_windows, programs, shortcut
+          "the installer starts Korvane again")
 
 
-def test_uninstall(folder, folder_windows, programs, shortcut):
-    # The uninstaller copies itself to a temporary folder and returns at once.
-    code, _ = wine(folder_windows + r"\Uninstall.exe", "/S")
-    wait_wineserver()
+def test_uninstall(target, certificate):
+    check_signed("the uninstaller that the install wrote",
+                 os.path.join(target.folder, "Uninstall.exe"), certificate)
+    # The uninstaller copies itself to a temporary folder and returns at once;
+    # Wine's processes all end once it has ended the running Korvane.
+    code, _ = wine(target.folder_windows + r"\Uninstall.exe", "/S")
+    try:
+        wait_wineserver(timeout=120)
+        ended = True
+    except subprocess.TimeoutExpired:
+        ended = False
     check(code == 0, "silent uninstall starts", f"exit {code}")
-    check(not os.path.exists(folder), "the install folder is gone, test.ini included",
-          " ".join(os.listdir(folder)) if os.path.isdir(folder) else "")
-    check(not os.path.exists(programs), "no empty Programs folder is left")
-    check(not os.path.exists(shortcut), "the shortcut is gone")
+    check(ended, "the uninstaller ends the running Korvane and starts none")
+    check(not os.path.exists(target.folder), "the install folder is gone, test.ini included",
+          " ".join(os.listdir(target.folder)) if os.path.isdir(target.folder) else "")
+    check(not os.path.exists(target.programs), "no empty Programs folder is left")
+    check(not os.path.exists(target.shortcut), "the shortcut is gone")
     check(reg_values(UNINSTALL_KEY) is None, "the uninstall entry is gone")
+    check(run_value() is None, "the Run value is gone")
     check(reg_values(r"HKCR\Quorvel.Detection") is None
           and reg_values(rf"HKCR\CLSID\{CLSID}") is None, "the class registration is gone")
 
@@ -272,9 +423,11 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--x64-build", required=True)
     parser.add_argument("--x86-build", required=True)
-    parser.add_argument("--client", required=True, help="detection_client_test.exe")
+    parser.add_argument("--client", required=True, help="the 64-bit detection_client_test.exe")
     parser.add_argument("--service", required=True, help="update_service.py")
     parser.add_argument("--work", required=True, help="scratch folder, emptied first")
+    parser.add_argument("--arch", choices=("x64", "x86"), default="x64",
+                        help="x86: the shipped 32-bit installer in a 32-bit prefix")
     args = parser.parse_args()
     if not os.path.exists(os.path.join(args.x86_build, "bin", "Update.dll")):
         print(f"SKIP: no 32-bit build in {args.x86_build}")
@@ -282,25 +435,39 @@ def main():
 
     shutil.rmtree(args.work, ignore_errors=True)
     os.makedirs(args.work)
+    p12, certificate = make_certificate(os.path.join(args.work, "certificate"))
     dist = os.path.join(args.work, "dist")
     installer = os.path.join(args.work, "Korvane-setup-amd64.exe")
-    package = subprocess.run([os.path.join(HERE, "package.sh"), args.x64_build, args.x86_build,
-                              dist, "--test-installer", installer])
-    check(package.returncode == 0, "package.sh makes the release files")
-    if package.returncode != 0:
+    check(package(args, args.x64_build, args.x86_build, dist, installer, p12),
+          "package.sh makes the signed release files")
+    old = os.path.join(args.work, "older")
+    old_dist = os.path.join(old, "dist")
+    old_installer = os.path.join(old, "Korvane-setup-amd64.exe")
+    olders = {"x64": older_build(args.x64_build, os.path.join(old, "x64")),
+              "x86": older_build(args.x86_build, os.path.join(old, "x86"))}
+    check(package(args, olders["x64"], olders["x86"], old_dist, old_installer),
+          "package.sh makes the older build's release files")
+    if check.failures:
         return 1
     cache = open(os.path.join(args.x64_build, "CMakeCache.txt")).read()
     version = re.search(r"^CMAKE_PROJECT_VERSION:\w+=(.*)$", cache, re.M).group(1)
-    test_release_files(args, dist, version)
+    test_release_files(args, dist, version, certificate)
+    if args.arch == "x86":
+        installer = os.path.join(dist, f"Korvane-{version}-setup.exe")
+        old_installer = os.path.join(old_dist, f"Korvane-{version}-setup.exe")
 
     # A fresh prefix of its own: the install must find nothing there before.
     os.environ["WINEPREFIX"] = os.path.join(args.work, "prefix")
+    os.environ["WINEARCH"] = "win64" if args.arch == "x64" else "win32"
     subprocess.run(["wineboot", "-i"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                    timeout=300)
     wait_wineserver()
     try:
-        installed = test_install(args, args.work, installer, version)
-        test_uninstall(*installed)
+        target = Target(args)
+        test_install(args, target, old_installer, olders[args.arch], version)
+        running = test_start_as_run_key(args, target)
+        test_upgrade(target, installer, running)
+        test_uninstall(target, certificate)
     finally:
         kit.kill_wine()
 

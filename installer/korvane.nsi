@@ -4,7 +4,15 @@
 ;
 ; makensis -INPUTCHARSET UTF8 -DVERSION=1.0.0 -DX64_DIR=... -DX86_DIR=...
 ;          -DICON=.../korvane.ico -DOUTFILE=... [-DPUBLISHER_URL=...]
-;          [-DKORVANE_INSTALLER_TARGET=amd64-unicode] korvane.nsi
+;          [-DKORVANE_INSTALLER_TARGET=amd64-unicode] [-DSIGN_COMMAND=...]
+;          korvane.nsi
+;
+; SIGN_COMMAND FILE signs a file in place; with it, the uninstaller and the
+; installer are signed as they are written.
+;
+; Command line (also with /S): /AUTOSTART=1 starts Korvane at sign-in,
+; /AUTOSTART=0 no longer does. Without it, a first install leaves it off and
+; an upgrade keeps what was chosen before.
 ;
 ; The release installer is x86-unicode, which runs on 32- and 64-bit Windows
 ; and holds the files of both architectures. An amd64-unicode build (for
@@ -19,6 +27,7 @@
 !include LogicLib.nsh
 !include x64.nsh
 !include FileFunc.nsh
+!include Sections.nsh
 
 !macro Require NAME
   !ifndef ${NAME}
@@ -38,6 +47,15 @@
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Korvane"
 !define UNINSTALLER "Uninstall.exe"
 !define SHORTCUT "$SMPROGRAMS\Korvane.lnk"
+!define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+; How a running Korvane is found and asked to end (app/display/end_request.h).
+!define STRIP_CLASS "KorvaneStrip"
+!define END_REQUEST_MESSAGE "KorvaneEndRequest"
+
+!ifdef SIGN_COMMAND
+  !uninstfinalize '"${SIGN_COMMAND}" "%1"' = 0
+  !finalize '"${SIGN_COMMAND}" "%1"' = 0
+!endif
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -51,6 +69,7 @@ UninstallIcon "${ICON}"
 ShowInstDetails show
 ShowUninstDetails show
 
+Page components
 Page directory
 Page instfiles
 UninstPage uninstConfirm
@@ -81,15 +100,56 @@ VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "LegalCopyright" "${PUBLISHER}"
   !endif
 !macroend
 
-Function .onInit
-  SetShellVarContext current
-FunctionEnd
+; 1 when a Korvane from the install folder was running before the files
+; were replaced: it is started again at the end.
+Var WasRunning
 
-Function un.onInit
-  SetShellVarContext current
+; Ends every Korvane that runs from $INSTDIR: posts the end request to its
+; strip, waits up to 5 s for the process to end, then ends it. Sets
+; $WasRunning to 1 when one was running.
+!macro EndRunningKorvane UN
+Function ${UN}EndRunningKorvane
+  System::Call 'user32::RegisterWindowMessageW(w "${END_REQUEST_MESSAGE}") i .r5'
+  StrCpy $1 0
+  ${Do}
+    System::Call 'user32::FindWindowExW(p 0, p r1, w "${STRIP_CLASS}", p 0) p .r2'
+    ${If} $2 P= 0
+      ${Break}
+    ${EndIf}
+    StrCpy $1 $2
+    System::Call 'user32::GetWindowThreadProcessId(p r2, *i .r3)'
+    ; PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE
+    System::Call 'kernel32::OpenProcess(i 0x101001, i 0, i r3) p .r4'
+    ${If} $4 P<> 0
+      System::Call 'kernel32::QueryFullProcessImageNameW(p r4, i 0, w .r6, *i ${NSIS_MAX_STRLEN}) i .r7'
+      ${If} $7 <> 0
+      ${AndIf} $6 == "$INSTDIR\Korvane.exe"
+        StrCpy $WasRunning 1
+        DetailPrint "关闭正在运行的 Korvane ($3)"
+        System::Call 'user32::PostMessageW(p r2, i r5, p 0, p 0)'
+        System::Call 'kernel32::WaitForSingleObject(p r4, i 5000) i .r7'
+        ${If} $7 <> 0
+          System::Call 'kernel32::TerminateProcess(p r4, i 1)'
+          System::Call 'kernel32::WaitForSingleObject(p r4, i 5000) i .r7'
+        ${EndIf}
+        ; Its strip is gone: search again from the first window.
+        ${If} $7 = 0
+          StrCpy $1 0
+        ${EndIf}
+      ${EndIf}
+      System::Call 'kernel32::CloseHandle(p r4)'
+    ${EndIf}
+  ${Loop}
 FunctionEnd
+!macroend
+!insertmacro EndRunningKorvane ""
+!insertmacro EndRunningKorvane "un."
 
-Section "Korvane"
+Section "Korvane" SecProgram
+  SectionIn RO
+  StrCpy $WasRunning 0
+  Call EndRunningKorvane
+
   SetOutPath "$INSTDIR"
   !if ${NSIS_PTR_SIZE} > 4
     File "${X64_DIR}\Korvane.exe"
@@ -133,7 +193,44 @@ Section "Korvane"
   !endif
 SectionEnd
 
+Section /o "登录时启动 Korvane" SecAutostart
+  WriteRegStr HKCU "${RUN_KEY}" "Korvane" '"$INSTDIR\Korvane.exe"'
+SectionEnd
+
+Section "-Finish"
+  ${IfNot} ${SectionIsSelected} ${SecAutostart}
+    DeleteRegValue HKCU "${RUN_KEY}" "Korvane"
+  ${EndIf}
+  ${If} $WasRunning = 1
+    SetOutPath "$INSTDIR"
+    Exec '"$INSTDIR\Korvane.exe"'
+  ${EndIf}
+SectionEnd
+
+Function .onInit
+  SetShellVarContext current
+  ReadRegStr $0 HKCU "${RUN_KEY}" "Korvane"
+  ${If} $0 != ""
+    !insertmacro SelectSection ${SecAutostart}
+  ${EndIf}
+  ${GetParameters} $1
+  ClearErrors
+  ${GetOptions} $1 "/AUTOSTART=" $2
+  ${IfNot} ${Errors}
+    ${If} $2 == "1"
+      !insertmacro SelectSection ${SecAutostart}
+    ${Else}
+      !insertmacro UnselectSection ${SecAutostart}
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+Function un.onInit
+  SetShellVarContext current
+FunctionEnd
+
 Section "Uninstall"
+  Call un.EndRunningKorvane
   !insertmacro RegistrationTool
   ${If} ${FileExists} "$INSTDIR\Update.dll"
     ExecWait '"$0" /u /s "$INSTDIR\Update.dll"' $1
@@ -144,6 +241,7 @@ Section "Uninstall"
   Delete "$INSTDIR\test.ini"
   Delete "$INSTDIR\${UNINSTALLER}"
   Delete "${SHORTCUT}"
+  DeleteRegValue HKCU "${RUN_KEY}" "Korvane"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
 
   ; Only empty folders go: files the user put there stay.

@@ -6,22 +6,45 @@
 #   SHA256SUMS                    checksums of the three
 # The version is the project version recorded in the build folders.
 # Usage: package.sh X64_BUILD X86_BUILD OUT_DIR [--test-installer FILE]
+#                   [--sign-pkcs12 FILE [--timestamp-url URL]]
 #   --test-installer also builds the same installer for amd64-unicode (a
 #   64-bit installer holding the 64-bit files only), for tests.
+#   --sign-pkcs12 signs Korvane.exe and Update.dll of both architectures
+#   before they are packed, then the uninstaller and the installers, with
+#   the certificate in FILE and the password in KORVANE_SIGN_PASSWORD
+#   (see sign.sh); --timestamp-url adds an RFC 3161 time stamp.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
-(($# == 3 || $# == 5)) || { sed -n '2,11p' "$0" >&2; exit 2; }
+usage() { sed -n '2,14p' "$0" >&2; exit 2; }
+(($# >= 3)) || usage
 x64_build=$(cd "$1" && pwd)
 x86_build=$(cd "$2" && pwd)
 mkdir -p "$3"
 out=$(cd "$3" && pwd)
-test_installer=
-if (($# == 5)); then
-  [[ $4 == --test-installer ]] || { echo "package.sh: unknown option $4" >&2; exit 2; }
-  mkdir -p "$(dirname "$5")"
-  test_installer=$(cd "$(dirname "$5")" && pwd)/$(basename "$5")
+shift 3
+absolute() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
+test_installer= sign_pkcs12= timestamp_url=
+while (($#)); do
+  (($# >= 2)) || usage
+  case $1 in
+    --test-installer) mkdir -p "$(dirname "$2")"; test_installer=$(absolute "$2") ;;
+    --sign-pkcs12)    [[ -f $2 ]] || { echo "package.sh: no file $2" >&2; exit 2; }
+                      sign_pkcs12=$(absolute "$2") ;;
+    --timestamp-url)  timestamp_url=$2 ;;
+    *) usage ;;
+  esac
+  shift 2
+done
+if [[ -n "$timestamp_url" && -z "$sign_pkcs12" ]]; then
+  echo "package.sh: --timestamp-url needs --sign-pkcs12" >&2
+  exit 2
+fi
+if [[ -n "$sign_pkcs12" ]]; then
+  [[ -n "${KORVANE_SIGN_PASSWORD+set}" ]] || {
+    echo "package.sh: set KORVANE_SIGN_PASSWORD to the certificate's password" >&2; exit 2; }
+  export KORVANE_SIGN_PKCS12=$sign_pkcs12 KORVANE_SIGN_TIMESTAMP_URL=$timestamp_url
 fi
 
 cache_value() {  # cache_value BUILD NAME
@@ -60,11 +83,21 @@ sys.stdout.buffer.write(text.replace("\n", "\r\n").encode("utf-8"))
 PY
 }
 
-# make_zip ARCH BUILD
-make_zip() {
+# stage_files ARCH BUILD: the two files of an architecture as they ship,
+# signed when asked, in $stage/ARCH.
+stage_files() {
   local dir=$stage/$1
   mkdir -p "$dir"
   cp "$2/bin/Korvane.exe" "$2/bin/Update.dll" "$dir/"
+  if [[ -n "$sign_pkcs12" ]]; then
+    "$here/sign.sh" "$dir/Korvane.exe"
+    "$here/sign.sh" "$dir/Update.dll"
+  fi
+}
+
+# make_zip ARCH
+make_zip() {
+  local dir=$stage/$1
   readme_for "$1" >"$dir/README.txt"
   python3 - "$out/Korvane-$version-$1.zip" "$dir" <<'PY'
 import os, sys, zipfile
@@ -78,14 +111,17 @@ PY
 # make_installer OUTFILE [makensis options...]
 make_installer() {
   local outfile=$1; shift
-  makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DX64_DIR="$x64_build/bin" \
-    -DX86_DIR="$x86_build/bin" -DICON="$root/app/startup/korvane.ico" \
+  [[ -n "$sign_pkcs12" ]] && set -- "$@" -DSIGN_COMMAND="$here/sign.sh"
+  makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DX64_DIR="$stage/x64" \
+    -DX86_DIR="$stage/x86" -DICON="$root/app/startup/korvane.ico" \
     -DPUBLISHER_URL="$publisher_url" -DOUTFILE="$outfile" "$@" "$here/korvane.nsi" >/dev/null
 }
 
 setup=Korvane-$version-setup.exe
-make_zip x64 "$x64_build"
-make_zip x86 "$x86_build"
+stage_files x64 "$x64_build"
+stage_files x86 "$x86_build"
+make_zip x64
+make_zip x86
 make_installer "$out/$setup"
 (cd "$out" && sha256sum "$setup" "Korvane-$version-x64.zip" "Korvane-$version-x86.zip" >SHA256SUMS)
 if [[ -n "$test_installer" ]]; then

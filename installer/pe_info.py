@@ -1,10 +1,13 @@
 """Reads what the release checks need from a Windows executable: its machine
-type and its version resource (the fixed numbers and the string table)."""
+type, its version resource (the fixed numbers and the string table), its
+manifest, and a digest of its content that ignores an Authenticode signature."""
 
+import hashlib
 import struct
 
 MACHINES = {0x8664: "x64", 0x14C: "x86"}
 RT_VERSION = 16
+RT_MANIFEST = 24
 
 
 def _sections(data, pe):
@@ -32,10 +35,29 @@ def machine(data):
     return MACHINES.get(number, hex(number))
 
 
-def _version_resource(data):
+def _directories(data):
+    """(PE header offset, offset of the data directories)."""
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     magic = struct.unpack_from("<H", data, pe + 24)[0]
-    directories = pe + 24 + (96 if magic == 0x10B else 112)
+    return pe, pe + 24 + (96 if magic == 0x10B else 112)
+
+
+def content_digest(data):
+    """SHA-256 of the file without its signature: the checksum field, the
+    certificate table's directory entry, the table itself and the zero padding
+    before it left out, so a signed copy gives the digest of its unsigned build."""
+    pe, directories = _directories(data)
+    checksum = pe + 24 + 64
+    security = directories + 4 * 8
+    table, size = struct.unpack_from("<II", data, security)
+    body = bytearray(data[:table] if size else data)
+    body[checksum:checksum + 4] = bytes(4)
+    body[security:security + 8] = bytes(8)
+    return hashlib.sha256(bytes(body).rstrip(b"\0")).hexdigest()
+
+
+def _resource(data, type_id, what):
+    pe, directories = _directories(data)
     resource_rva = struct.unpack_from("<I", data, directories + 2 * 8)[0]
     base = _rva_to_offset(data, pe, resource_rva)
 
@@ -45,9 +67,9 @@ def _version_resource(data):
             name, target = struct.unpack_from("<II", data, offset + 16 + 8 * i)
             if wanted_id is None or (not name & 0x80000000 and name == wanted_id):
                 return target
-        raise ValueError("no version resource")
+        raise ValueError(f"no {what} resource")
 
-    level = first_entry(base, RT_VERSION)
+    level = first_entry(base, type_id)
     level = first_entry(base + (level & 0x7FFFFFFF))
     leaf = first_entry(base + (level & 0x7FFFFFFF))
     rva, size = struct.unpack_from("<II", data, base + leaf)
@@ -79,7 +101,7 @@ def _block(buf, offset):
 def version_info(data):
     """{"FileVersion": "a.b.c.d", "ProductVersion": "a.b.c.d", "strings": {...}}:
     the fixed numbers as text and every string of the string tables."""
-    buf = _version_resource(data)
+    buf = _resource(data, RT_VERSION, "version")
     key, fixed, _, children, _ = _block(buf, 0)
     if key != "VS_VERSION_INFO" or struct.unpack_from("<I", fixed, 0)[0] != 0xFEEF04BD:
         raise ValueError("malformed version resource")
@@ -96,3 +118,8 @@ def version_info(data):
                     strings[name] = value.decode("utf-16-le").rstrip("\0")
     return {"FileVersion": text(file_ms, file_ls),
             "ProductVersion": text(product_ms, product_ls), "strings": strings}
+
+
+def manifest(data):
+    """The text of the first manifest resource."""
+    return _resource(data, RT_MANIFEST, "manifest").decode("utf-8")

@@ -5,16 +5,20 @@
 #   Korvane-<version>-x86.zip and SHA256SUMS.
 # Usage: release.sh [--update-host HOST[:PORT]] [--date-host HOST[:PORT]]
 #                   [--publisher-url URL] [--account NUMBER] [--out DIR]
+#                   [--sign-pkcs12 FILE [--timestamp-url URL]]
 # An option left out takes the default of its CMake cache variable
 # (KORVANE_UPDATE_HOST, KORVANE_DATE_HOST, KORVANE_PUBLISHER_URL,
 # KORVANE_ACCOUNT), not a value from an earlier release build.
+# --sign-pkcs12 signs every shipped executable with the certificate in FILE;
+# its password comes from the environment variable KORVANE_SIGN_PASSWORD.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-usage() { sed -n '2,10p' "$0" >&2; exit 2; }
+usage() { sed -n '2,13p' "$0" >&2; exit 2; }
 
 declare -A values=()
 out=$root/dist
+sign=()
 while (($#)); do
   (($# >= 2)) || usage
   case $1 in
@@ -23,12 +27,18 @@ while (($#)); do
     --publisher-url) values[KORVANE_PUBLISHER_URL]=$2 ;;
     --account)       values[KORVANE_ACCOUNT]=$2 ;;
     --out)           out=$2 ;;
+    --sign-pkcs12 | --timestamp-url) sign+=("$1" "$2") ;;
     *) usage ;;
   esac
   shift 2
 done
 if [[ -n "${values[KORVANE_ACCOUNT]:-}" && ! ${values[KORVANE_ACCOUNT]} =~ ^[0-9]+$ ]]; then
   echo "release.sh: --account takes a decimal number" >&2
+  exit 2
+fi
+
+if ((${#sign[@]})) && [[ -z "${KORVANE_SIGN_PASSWORD+set}" ]]; then
+  echo "release.sh: set KORVANE_SIGN_PASSWORD to the certificate's password" >&2
   exit 2
 fi
 
@@ -52,4 +62,5 @@ build() {  # build FOLDER TOOLCHAIN
 build release-win64 toolchain-x86_64-w64-mingw32.cmake
 build release-win32 toolchain-i686-w64-mingw32.cmake
 
-"$root/installer/package.sh" "$root/build/release-win64" "$root/build/release-win32" "$out"
+"$root/installer/package.sh" "$root/build/release-win64" "$root/build/release-win32" "$out" \
+  "${sign[@]}"

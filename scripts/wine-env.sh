@@ -14,7 +14,7 @@ KORVANE_BUILD_DIR=${KORVANE_BUILD_DIR:-$root/build/win64}
 mkdir -p "$KORVANE_BUILD_DIR"
 export KORVANE_BUILD_DIR=$(cd "$KORVANE_BUILD_DIR" && pwd)
 export WINEPREFIX=${WINEPREFIX:-$KORVANE_BUILD_DIR/wineprefix}
-export WINEARCH=win64
+export WINEARCH=${WINEARCH:-win64}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 # (bash warns that the glibc locale is missing; Wine does not need it)

@@ -6,6 +6,7 @@
 
 #include "colorstep.h"
 #include "dpi.h"
+#include "end_request.h"
 
 namespace korvane {
 namespace {
@@ -332,6 +333,8 @@ void Form1::OnDpiChanged(unsigned dpi, const RECT& suggested) {
 }
 
 LRESULT Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+    // Asked to end, or the session ends: end as the panel's Exit does.
+    if (message == EndRequestMessage() || (message == WM_ENDSESSION && wparam)) ExitProcess(0);
     switch (message) {
         case WM_ERASEBKGND:
             return 1;  // the buffer covers everything

@@ -207,6 +207,13 @@ void Form2::MoveFocus(bool backwards) {
 
 bool Form2::TranslateDialogMessage(MSG& message) {
     if (!hwnd() || (message.hwnd != hwnd() && !IsChild(hwnd(), message.hwnd))) return false;
+    // Esc neither closes the panel nor applies anything. Dialog navigation
+    // would send it as IDCANCEL, and the multi-line Text1 turns it into a
+    // WM_CLOSE of the panel, which is the close button's apply and hide.
+    if ((message.message == WM_KEYDOWN || message.message == WM_CHAR) &&
+        message.wParam == VK_ESCAPE) {
+        return true;
+    }
     if (message.message == WM_KEYDOWN && message.wParam == VK_TAB && GetKeyState(VK_CONTROL) >= 0 &&
         GetKeyState(VK_MENU) >= 0) {
         MoveFocus(GetKeyState(VK_SHIFT) < 0);

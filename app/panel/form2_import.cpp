@@ -39,8 +39,11 @@ void Form2::Command2_Click() {
 }
 
 std::wstring Form2::LoadFile(const std::wstring& path) {
-    UniqueKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Shared for everything: an editor or a logger may hold the file open
+    // for writing, and the import only takes a copy.
+    UniqueKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) {
         file.release();
         throw std::runtime_error("cannot open");
@@ -52,10 +55,10 @@ std::wstring Form2::LoadFile(const std::wstring& path) {
     std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
     DWORD read = 0;
     if (!bytes.empty() &&
-        (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
-         read != bytes.size())) {
+        !ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) {
         throw std::runtime_error("cannot read");
     }
+    bytes.resize(read);  // a writer may have shortened it meanwhile
     const std::u16string text = ImportedText(bytes, &AnsiToText);
     return std::wstring(text.begin(), text.end());
 }

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "dpi.h"
 #include "form2_parts.h"
@@ -20,17 +21,20 @@ using namespace form2_parts;
 
 int Form2::Px(float twips) const { return TwipsToPixels(twips, dpi_); }
 
+// The controls take the new fonts before the old ones are deleted.
 void Form2::RecreateFonts() {
     CaptionFont panel_font;
     panel_font.points = kDefaultFontPoints;
     LOGFONTW lf = CaptionLogFont(panel_font, dpi_);
-    font_.reset(CreateFontIndirectW(&lf));
+    UniqueFont font(CreateFontIndirectW(&lf));
     lf = CaptionLogFont(sample_font_, dpi_);
-    sample_hfont_.reset(CreateFontIndirectW(&lf));
+    UniqueFont sample_font(CreateFontIndirectW(&lf));
     for (const ControlRow& row : kPanelLayout) {
-        const HFONT font = row.id == kLabel3 ? sample_hfont_.get() : font_.get();
-        SendMessageW(Control(row.id), WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        const HFONT font_of_row = row.id == kLabel3 ? sample_font.get() : font.get();
+        SendMessageW(Control(row.id), WM_SETFONT, reinterpret_cast<WPARAM>(font_of_row), FALSE);
     }
+    font_ = std::move(font);
+    sample_hfont_ = std::move(sample_font);
 }
 
 void Form2::LayOut() {

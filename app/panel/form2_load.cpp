@@ -7,7 +7,7 @@
 #include <cmath>
 
 #include "form2_parts.h"
-#include "twips.h"
+#include "dpi.h"
 
 namespace korvane {
 
@@ -43,11 +43,13 @@ std::uint32_t Form2::SwatchColour(int index) {
     return swatches_[index - 1].Colour();
 }
 
+// Positions and the outer height are screen twips: the strip reads and the
+// panel places with the same mapping, whatever their monitors' DPIs.
 float Form2::OuterHeight() {
     EnsureLoaded();
     RECT rect{};
     GetWindowRect(hwnd(), &rect);
-    return PixelsToTwips(rect.bottom - rect.top, dpi_);
+    return Screen().FromPixels(rect.bottom - rect.top);
 }
 
 void Form2::SetLeft(float twips) {
@@ -55,7 +57,7 @@ void Form2::SetLeft(float twips) {
     left_twips_ = twips;
     RECT rect{};
     GetWindowRect(hwnd(), &rect);
-    SetWindowPos(hwnd(), nullptr, Px(twips), rect.top, 0, 0,
+    SetWindowPos(hwnd(), nullptr, Screen().ToPixels(twips), rect.top, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -64,7 +66,7 @@ void Form2::SetTop(float twips) {
     top_twips_ = twips;
     RECT rect{};
     GetWindowRect(hwnd(), &rect);
-    SetWindowPos(hwnd(), nullptr, rect.left, Px(twips), 0, 0,
+    SetWindowPos(hwnd(), nullptr, rect.left, Screen().ToPixels(twips), 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 

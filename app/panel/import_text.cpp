@@ -25,15 +25,16 @@ void AppendCodePoint(std::u16string& out, std::uint32_t cp) {
 // Each invalid sequence becomes one U+FFFD: a lead byte with the longest
 // run of continuation bytes that could still have made a character, or else
 // a single byte. This is how Windows' and the WHATWG decoders count them.
-// Returns whether the input was valid throughout.
-bool DecodeUtf8(std::string_view bytes, std::u16string& out) {
-    out.reserve(out.size() + bytes.size());
+// Returns whether the input was valid throughout; without `out` it only
+// checks, and stops at the first invalid sequence.
+bool DecodeUtf8(std::string_view bytes, std::u16string* out) {
+    if (out) out->reserve(out->size() + bytes.size());
     bool valid = true;
     std::size_t i = 0;
     while (i < bytes.size()) {
         const auto lead = static_cast<unsigned char>(bytes[i]);
         if (lead < 0x80) {
-            out.push_back(lead);
+            if (out) out->push_back(lead);
             ++i;
             continue;
         }
@@ -61,19 +62,16 @@ bool DecodeUtf8(std::string_view bytes, std::u16string& out) {
             ++taken;
         }
         if (taken == length) {
-            AppendCodePoint(out, cp);
-        } else {
-            out.push_back(kReplacement);
+            if (out) AppendCodePoint(*out, cp);
+        } else if (out) {
+            out->push_back(kReplacement);
             valid = false;
+        } else {
+            return false;
         }
         i += taken;
     }
     return valid;
-}
-
-bool IsValidUtf8(std::string_view bytes) {
-    std::u16string ignored;
-    return DecodeUtf8(bytes, ignored);
 }
 
 std::u16string DecodeUtf16(std::string_view bytes, bool big_endian) {
@@ -111,7 +109,7 @@ DetectedEncoding DetectEncoding(std::string_view bytes) {
     if (StartsWith(bytes, "\xEF\xBB\xBF")) return {TextEncoding::kUtf8, 3};
     if (StartsWith(bytes, "\xFF\xFE")) return {TextEncoding::kUtf16LittleEndian, 2};
     if (StartsWith(bytes, "\xFE\xFF")) return {TextEncoding::kUtf16BigEndian, 2};
-    if (HasNonAscii(bytes) && IsValidUtf8(bytes)) return {TextEncoding::kUtf8, 0};
+    if (HasNonAscii(bytes) && DecodeUtf8(bytes, nullptr)) return {TextEncoding::kUtf8, 0};
     return {TextEncoding::kAnsi, 0};
 }
 
@@ -122,7 +120,7 @@ std::u16string DecodeFileText(std::string_view bytes, AnsiDecoder ansi) {
         case TextEncoding::kUtf8: {
             // A BOM-marked file with broken bytes still reads.
             std::u16string text;
-            DecodeUtf8(body, text);
+            DecodeUtf8(body, &text);
             return text;
         }
         case TextEncoding::kUtf16LittleEndian:

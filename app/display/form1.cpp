@@ -96,12 +96,28 @@ void Form1::RepaintMovedCaption() {
 }
 
 void Form1::Image1_MouseDown(std::int16_t button, std::int16_t, float, float) {
-    // Only the left button drags: the move loop ends on a left release, so a
-    // right press would glue the strip to the pointer and swallow the right
-    // release that opens the panel.
-    if (button != kLeftButton) return;
-    ReleaseCapture();
-    SendMessageA(hwnd(), WM_SYSCOMMAND, kMoveByCaption, 0);
+    // The left and middle buttons drag; the right button's release opens the
+    // panel, and a move started by its press would swallow that release.
+    if (button == kLeftButton) {
+        ReleaseCapture();
+        SendMessageA(hwnd(), WM_SYSCOMMAND, kMoveByCaption, 0);
+    } else if (button == kMiddleButton) {
+        // The system's move loop ends only on a left release, so the middle
+        // button moves the window itself while it holds the capture.
+        POINT cursor{};
+        RECT rect{};
+        GetCursorPos(&cursor);
+        GetWindowRect(hwnd(), &rect);
+        middle_drag_grip_ = POINT{cursor.x - rect.left, cursor.y - rect.top};
+        SetCapture(hwnd());
+    }
+}
+
+void Form1::FollowMiddleDrag() {
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    SetWindowPos(hwnd(), nullptr, cursor.x - middle_drag_grip_->x, cursor.y - middle_drag_grip_->y,
+                 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void Form1::Image1_MouseUp(std::int16_t button, std::int16_t, float, float) {
@@ -113,22 +129,26 @@ void Form1::Label1_MouseUp(std::int16_t button, std::int16_t, float, float) {
 }
 
 float Form1::Left() const {
+    const ScreenTwips screen = Screen();
     RECT rect;
-    if (!GetWindowRect(hwnd(), &rect) || rect.left == Px(left_twips_)) return left_twips_;
-    return PixelsToTwips(rect.left, dpi_);
+    if (!GetWindowRect(hwnd(), &rect) || rect.left == screen.ToPixels(left_twips_)) {
+        return left_twips_;
+    }
+    return screen.FromPixels(rect.left);
 }
 
 float Form1::Top() const {
+    const ScreenTwips screen = Screen();
     RECT rect;
-    if (!GetWindowRect(hwnd(), &rect) || rect.top == Px(top_twips_)) return top_twips_;
-    return PixelsToTwips(rect.top, dpi_);
+    if (!GetWindowRect(hwnd(), &rect) || rect.top == screen.ToPixels(top_twips_)) return top_twips_;
+    return screen.FromPixels(rect.top);
 }
 
 void Form1::SetLeft(float twips) {
     RECT rect{};
     GetWindowRect(hwnd(), &rect);
     left_twips_ = twips;
-    SetWindowPos(hwnd(), nullptr, Px(twips), rect.top, 0, 0,
+    SetWindowPos(hwnd(), nullptr, Screen().ToPixels(twips), rect.top, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -136,7 +156,7 @@ void Form1::SetTop(float twips) {
     RECT rect{};
     GetWindowRect(hwnd(), &rect);
     top_twips_ = twips;
-    SetWindowPos(hwnd(), nullptr, rect.left, Px(twips), 0, 0,
+    SetWindowPos(hwnd(), nullptr, rect.left, Screen().ToPixels(twips), 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -313,6 +333,7 @@ void Form1::OnMouse(UINT message, WPARAM wparam, LPARAM lparam) {
     const bool on_caption = PtInRect(&caption, point) != FALSE;
     const bool down =
         message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN;
+    if (message == WM_MBUTTONUP && middle_drag_grip_) ReleaseCapture();  // ends the drag
     if (down) {
         if (!on_caption) Image1_MouseDown(button, shift, x, y);  // the caption never drags
     } else if (on_caption) {
@@ -351,6 +372,12 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_RBUTTONUP:
         case WM_MBUTTONUP:
             OnMouse(message, wparam, lparam);
+            return 0;
+        case WM_MOUSEMOVE:
+            if (middle_drag_grip_) FollowMiddleDrag();
+            return 0;
+        case WM_CAPTURECHANGED:
+            middle_drag_grip_.reset();
             return 0;
         case WM_DPICHANGED:
             OnDpiChanged(LOWORD(wparam), *reinterpret_cast<const RECT*>(lparam));

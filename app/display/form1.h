@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "caption_font.h"
@@ -97,6 +98,7 @@ private:
     void Paint();
     void DrawThroughBuffer(HDC target, const RECT& area);
     void OnMouse(UINT message, WPARAM wparam, LPARAM lparam);
+    void FollowMiddleDrag();
     void OnDpiChanged(unsigned dpi, const RECT& suggested);
 
     PanelLink& panel_;
@@ -122,6 +124,10 @@ private:
     // pixel mapping, so half twips survive a read back.
     float left_twips_ = 6465.0f;
     float top_twips_ = 5970.0f;
+
+    // While the middle button drags: the pointer's offset from the window's
+    // top left corner.
+    std::optional<POINT> middle_drag_grip_;
 
     // Off-screen buffer: the whole surface is drawn here, then copied.
     // The bitmap is declared first so that it outlives the DC that selects it.

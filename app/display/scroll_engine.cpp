@@ -29,17 +29,21 @@ std::optional<std::uint32_t> NextCaptionColour(std::int16_t& colorstep, PanelLin
     return colour;
 }
 
+// The panel's height is read first: that loads the panel, and the strip can
+// be dragged meanwhile. The panel is placed while hidden, then shown.
 void OpenPanelFromCaption(std::int16_t button, const StripPosition& strip, PanelLink& panel) {
     if (button != kRightButton) return;
-    panel.Show();
+    const float height = panel.OuterHeight();
     panel.SetLeft(strip.Left());
-    panel.SetTop(static_cast<float>(strip.Top() - panel.OuterHeight() - 2600.0f));
+    panel.SetTop(static_cast<float>(strip.Top() - height - 2600.0f));
+    panel.Show();
 }
 
 void OpenPanelFromStrip(std::int16_t button, const StripPosition& strip, PanelLink& panel) {
     if (button != kRightButton) return;
+    const float height = panel.OuterHeight();
+    panel.SetTop(static_cast<float>(strip.Top() - height - 4000.0f));
     panel.Show();
-    panel.SetTop(static_cast<float>(strip.Top() - panel.OuterHeight() - 4000.0f));
 }
 
 }  // namespace korvane

@@ -12,6 +12,7 @@ namespace korvane {
 inline constexpr float kScrollStepTwips = 20.0f;
 inline constexpr std::int16_t kLeftButton = 1;
 inline constexpr std::int16_t kRightButton = 2;
+inline constexpr std::int16_t kMiddleButton = 4;
 
 struct ScrollState {
     float caption_left = 120.0f;    // Label1.Left
@@ -40,8 +41,9 @@ public:
 
 // Right button released over the caption: panel left-aligned with the
 // strip, its bottom 2600 twips above the strip. Other buttons do nothing.
-// The strip's position is read after the panel shows: showing may load the
-// panel, and the strip can be dragged meanwhile.
+// The panel is placed before it shows, with the strip's position read after
+// the panel has loaded: loading may dispatch messages while the strip is
+// dragged.
 void OpenPanelFromCaption(std::int16_t button, const StripPosition& strip, PanelLink& panel);
 // Right button released elsewhere on the strip: bottom 4000 twips above,
 // left edge unchanged.

@@ -101,17 +101,15 @@ public:
     float left = 6360.0f;
     float top = 7470.0f;
     std::vector<std::string> calls;
-    std::function<void()> on_show = [] {};
+    std::function<void()> on_load = [] {};  // the first use loads the panel
 
     std::uint32_t SwatchColour(int index) override {
         calls.push_back("swatch" + std::to_string(index));
         return swatches[index - 1];
     }
-    void Show() override {
-        calls.push_back("show");
-        on_show();
-    }
+    void Show() override { calls.push_back("show"); }
     float OuterHeight() override {
+        if (calls.empty()) on_load();
         calls.push_back("height");
         return outer_height;
     }
@@ -165,10 +163,11 @@ struct FakeStrip final : StripPosition {
 TEST(PanelOpening, FromCaptionAlignsLeftAndSits2600Above) {
     FakePanel panel;
     FakeStrip strip;
-    // Showing loads the panel, during which the strip is dragged here.
-    panel.on_show = [&] { strip.left = 6652.5f, strip.top = 10925.0f; };
+    // The panel loads, during which the strip is dragged here; it is placed
+    // and only then shown.
+    panel.on_load = [&] { strip.left = 6652.5f, strip.top = 10925.0f; };
     OpenPanelFromCaption(kRightButton, strip, panel);
-    EXPECT_EQ(panel.calls, (std::vector<std::string>{"show", "left", "height", "top"}));
+    EXPECT_EQ(panel.calls, (std::vector<std::string>{"height", "left", "top", "show"}));
     EXPECT_EQ(panel.left, 6652.5f);
     EXPECT_EQ(panel.top, 10925.0f - 3000.0f - 2600.0f);
 }
@@ -178,9 +177,34 @@ TEST(PanelOpening, FromStripKeepsLeftAndSits4000AboveEvenOffScreen) {
     FakeStrip strip;
     strip.top = 500.0f;
     OpenPanelFromStrip(kRightButton, strip, panel);
-    EXPECT_EQ(panel.calls, (std::vector<std::string>{"show", "height", "top"}));
+    EXPECT_EQ(panel.calls, (std::vector<std::string>{"height", "top", "show"}));
     EXPECT_EQ(panel.left, 6360.0f);
     EXPECT_EQ(panel.top, 500.0f - 3000.0f - 4000.0f);
+}
+
+// The strip on a 144-DPI monitor, the panel on a 96-DPI one, and a system
+// DPI of 96 or 144: both map screen positions with the system DPI, so the
+// panel lands on the strip's pixels whatever the monitors' scales.
+TEST(PanelOpening, ScreenPixelsRoundTripAcrossMonitorsOfDifferentDpi) {
+    for (unsigned system_dpi : {96u, 144u}) {
+        const ScreenTwips screen{system_dpi};
+        for (int x = -3840; x <= 7680; x += 7) {
+            struct : StripPosition {
+                ScreenTwips screen{96};
+                int x = 0, y = 0;
+                float Left() const override { return screen.FromPixels(x); }
+                float Top() const override { return screen.FromPixels(y); }
+            } strip;
+            strip.screen = screen, strip.x = x, strip.y = 1400 + x / 8;
+            FakePanel panel;
+            const int panel_height = 259;  // outer pixels at the panel's own DPI
+            panel.outer_height = screen.FromPixels(panel_height);
+            OpenPanelFromCaption(kRightButton, strip, panel);
+            ASSERT_EQ(screen.ToPixels(panel.left), x) << system_dpi;
+            const int gap = strip.y - (screen.ToPixels(panel.top) + panel_height);
+            ASSERT_EQ(gap, screen.ToPixels(2600.0f)) << system_dpi << " at x " << x;
+        }
+    }
 }
 
 TEST(PanelOpening, OtherButtonsDoNothing) {

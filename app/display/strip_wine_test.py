@@ -65,14 +65,14 @@ def check_caption_reenters_from_the_right():
     raise AssertionError("the caption never wrapped (seen gone: %s)" % seen_left)
 
 
-def drag(from_x, from_y, dx, dy):
+def drag(from_x, from_y, dx, dy, button="1"):
     kit.run("xdotool", "mousemove", str(from_x), str(from_y))
-    kit.run("xdotool", "mousedown", "1")
+    kit.run("xdotool", "mousedown", button)
     time.sleep(0.3)
     for step in range(1, 6):
         kit.run("xdotool", "mousemove", str(from_x + dx * step // 5), str(from_y + dy * step // 5))
         time.sleep(0.1)
-    kit.run("xdotool", "mouseup", "1")
+    kit.run("xdotool", "mouseup", button)
     time.sleep(0.5)
 
 
@@ -96,6 +96,12 @@ def check_drag_from_surface_not_from_caption():
     drag(x + w - 20, y + h // 2, -120, -200)
     moved_to = kit.geometry(strip)[:2]
     assert moved_to == (x - 120, y - 200), "strip at %s after a drag from %s" % (moved_to, (x, y))
+    # The middle button drags too, and the strip stays once it is released.
+    drag(x - 120 + w - 20, y - 200 + h // 2, 100, 150, button="2")
+    kit.run("xdotool", "mousemove", str(x + w), str(y))
+    time.sleep(0.5)
+    moved_to = kit.geometry(strip)[:2]
+    assert moved_to == (x - 20, y - 50), "strip at %s after a middle drag" % (moved_to,)
 
 
 def main():
@@ -104,7 +110,8 @@ def main():
     cases.run("the caption scrolls left at 20 twips a tick", check_caption_scrolls)
     cases.run("the caption wraps and re-enters from the right edge",
               check_caption_reenters_from_the_right)
-    cases.run("a left press on the surface drags the strip; the caption and right clicks do not",
+    cases.run("left and middle presses on the surface drag the strip; the caption and right"
+              " clicks do not",
               check_drag_from_surface_not_from_caption)
     return cases.exit_code()
 

@@ -1,18 +1,16 @@
+// Form2's window: creating it and its controls, message routing and the
+// keyboard order.
 #include "form2.h"
 
 #include <windowsx.h>
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
-#include <stdexcept>
 #include <vector>
 
-#include "common_dialogs.h"
 #include "dpi.h"
-#include "import_text.h"
+#include "form2_parts.h"
 #include "twips.h"
 
 namespace korvane {
@@ -20,111 +18,14 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"KorvanePanel";
 constexpr wchar_t kTitle[] = L"Korvanev1.0";
-constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
-constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-constexpr COLORREF kLinkColour = 0x00C00000;
-constexpr COLORREF kLinkHoverColour = 0x000000FF;
-constexpr float kDefaultFontPoints = 9.0f;
-constexpr wchar_t kImportFilter[] = L"txt file(*.txt)|*.txt";
-// Larger files are not imported: the text box could not show them usefully.
-constexpr LONGLONG kLargestImport = 64ll << 20;
 
 std::wstring Widen(const char* ascii) { return std::wstring(ascii, ascii + strlen(ascii)); }
 
-std::u16string AnsiToText(std::string_view bytes) {
-    if (bytes.empty()) return {};
-    const int size = static_cast<int>(bytes.size());
-    const int length = MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, nullptr, 0);
-    std::u16string text(length, u'\0');
-    MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, reinterpret_cast<wchar_t*>(text.data()),
-                        length);
-    return text;
-}
-
-std::wstring WindowText(HWND hwnd) {
-    std::wstring text(GetWindowTextLengthW(hwnd) + 1, L'\0');
-    text.resize(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size())));
-    return text;
-}
-
-// Sets the strip's state for the apply step.
-class StripAdapter final : public StripControl {
-public:
-    explicit StripAdapter(Form1& strip) : strip_(strip) {}
-    void SetCaptionText(const std::wstring& text) override { strip_.SetCaptionText(text); }
-    void SetCaptionLeft(float twips) override { strip_.SetCaptionLeft(twips); }
-    void SetCaptionFont(const CaptionFont& font) override { strip_.SetCaptionFont(font); }
-    void SetCaptionColour(std::uint32_t colour) override { strip_.SetCaptionColour(colour); }
-    void SetTimerInterval(std::uint32_t ms) override { strip_.SetTimerInterval(ms); }
-    void SetTimerEnabled(bool enabled) override { strip_.SetTimerEnabled(enabled); }
-    void SetSurfaceColour(std::uint32_t colour) override { strip_.SetSurfaceColour(colour); }
-
-private:
-    Form1& strip_;
-};
-
 }  // namespace
 
+using namespace form2_parts;
+
 Form2::Form2(Form1& strip) : strip_(strip) {}
-
-// --- Creation and the load states ---------------------------------------
-
-// The load may wait for the network while messages are dispatched, so the
-// strip can reach the panel again meanwhile: such a use finds the state
-// kLoading and never starts a second load.
-void Form2::EnsureLoaded() {
-    if (state_ != LoadState::kNotCreated) return;
-    state_ = LoadState::kLoading;
-    CreateWindowAndControls();
-    Form_Load();
-    state_ = LoadState::kLoaded;
-    if (show_pending_) ShowNow();
-}
-
-void Form2::Show() {
-    show_pending_ = true;
-    EnsureLoaded();
-    // While loading, the end of the load shows the panel.
-    if (state_ == LoadState::kLoaded && show_pending_) ShowNow();
-}
-
-void Form2::ShowNow() {
-    show_pending_ = false;
-    ShowWindow(hwnd(), SW_SHOW);
-    SetForegroundWindow(hwnd());
-}
-
-std::uint32_t Form2::SwatchColour(int index) {
-    EnsureLoaded();
-    return swatches_[index - 1].Colour();
-}
-
-float Form2::OuterHeight() {
-    EnsureLoaded();
-    RECT rect{};
-    GetWindowRect(hwnd(), &rect);
-    return PixelsToTwips(rect.bottom - rect.top, dpi_);
-}
-
-void Form2::SetLeft(float twips) {
-    EnsureLoaded();
-    left_twips_ = twips;
-    RECT rect{};
-    GetWindowRect(hwnd(), &rect);
-    SetWindowPos(hwnd(), nullptr, Px(twips), rect.top, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-void Form2::SetTop(float twips) {
-    EnsureLoaded();
-    top_twips_ = twips;
-    RECT rect{};
-    GetWindowRect(hwnd(), &rect);
-    SetWindowPos(hwnd(), nullptr, rect.left, Px(twips), 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-int Form2::Px(float twips) const { return TwipsToPixels(twips, dpi_); }
 
 void Form2::CreateWindowAndControls() {
     static bool common_controls = [] {
@@ -228,282 +129,6 @@ void Form2::CreateControl(const ControlRow& row) {
     controls_[row.id - kSSTab1] = control;
 }
 
-// --- Fonts, layout and pages ----------------------------------------------
-
-void Form2::RecreateFonts() {
-    CaptionFont panel_font;
-    panel_font.points = kDefaultFontPoints;
-    LOGFONTW lf = CaptionLogFont(panel_font, dpi_);
-    font_.reset(CreateFontIndirectW(&lf));
-    lf = CaptionLogFont(sample_font_, dpi_);
-    sample_hfont_.reset(CreateFontIndirectW(&lf));
-    for (const ControlRow& row : kPanelLayout) {
-        const HFONT font = row.id == kLabel3 ? sample_hfont_.get() : font_.get();
-        SendMessageW(Control(row.id), WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    }
-}
-
-void Form2::LayOut() {
-    // The window: a fixed client area.
-    RECT client{0, 0, Px(kPanelClientWidth), Px(kPanelClientHeight)};
-    const RECT outer = OuterRectForClient(client, kStyle, kExStyle, dpi_);
-    SetWindowPos(hwnd(), nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-
-    for (const ControlRow& row : kPanelLayout) {
-        const HWND control = Control(row.id);
-        float left = row.left, top = row.top;
-        if (row.page != Page::kPanel) left += kTabsLeft, top += kTabsTop;
-        const int x = Px(left), y = Px(top);
-        int width = Px(left + row.width) - x;
-        int height = Px(top + row.height) - y;
-        if (row.sized_to_text) {
-            const std::wstring text = WindowText(control);
-            WindowDc dc(control);
-            SelectScope select(dc.get(), row.id == kLabel3 ? sample_hfont_.get() : font_.get());
-            RECT extent{0, 0, 0, 0};
-            DrawTextW(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent,
-                      DT_CALCRECT | DT_NOPREFIX | DT_SINGLELINE);
-            const int border = (GetWindowLongW(control, GWL_STYLE) & WS_BORDER) ? 2 : 0;
-            width = extent.right + border;
-            height = extent.bottom + border;
-        }
-        if (row.kind == ControlKind::kCheckBox) {
-            // The box's laid-out height is a pixel short of its text.
-            TEXTMETRICW metrics{};
-            WindowDc dc(control);
-            SelectScope select(dc.get(), font_.get());
-            GetTextMetricsW(dc.get(), &metrics);
-            height = std::max(height, static_cast<int>(metrics.tmHeight) + 4);
-        }
-        SetWindowPos(control, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-        if (row.kind == ControlKind::kSlider) {
-            // A shorter thumb leaves room for the ticks under it.
-            SendMessageW(control, TBM_SETTHUMBLENGTH, height * 3 / 5, 0);
-        }
-    }
-    page_brush_.reset();  // the page is drawn anew at the new size
-    InvalidateRect(hwnd(), nullptr, TRUE);
-}
-
-void Form2::ShowPage(int page) {
-    TabCtrl_SetCurSel(Control(kSSTab1), page);
-    for (const ControlRow& row : kPanelLayout) {
-        if (row.page == Page::kPanel) continue;
-        ShowWindow(Control(row.id), static_cast<int>(row.page) == page ? SW_SHOW : SW_HIDE);
-    }
-}
-
-// Controls on a page paint their background with the tab control's own
-// page, which themes draw in another colour than the panel's surface.
-HBRUSH Form2::PageBackground(HWND control, HDC dc) {
-    const HWND tabs = Control(kSSTab1);
-    if (!control || control == tabs || GetParent(control) != hwnd()) return nullptr;
-    const int id = GetDlgCtrlID(control);
-    if (id < kSSTab1 || id >= kSSTab1 + static_cast<int>(kPanelLayout.size())) return nullptr;
-    if (kPanelLayout[id - kSSTab1].page == Page::kPanel) return nullptr;
-    RECT tabs_rect{};
-    GetWindowRect(tabs, &tabs_rect);
-    if (!page_brush_) {
-        const int width = tabs_rect.right - tabs_rect.left;
-        const int height = tabs_rect.bottom - tabs_rect.top;
-        WindowDc screen(tabs);
-        UniqueBitmap bitmap(CreateCompatibleBitmap(screen.get(), width, height));
-        UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
-        if (!bitmap || !memory) return nullptr;
-        {
-            SelectScope select(memory.get(), bitmap.get());
-            const RECT all{0, 0, width, height};
-            FillRect(memory.get(), &all, GetSysColorBrush(COLOR_BTNFACE));
-            SendMessageW(tabs, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory.get()),
-                         PRF_CLIENT | PRF_ERASEBKGND);
-        }
-        page_brush_.reset(CreatePatternBrush(bitmap.get()));
-    }
-    RECT control_rect{};
-    GetWindowRect(control, &control_rect);
-    SetBrushOrgEx(dc, tabs_rect.left - control_rect.left, tabs_rect.top - control_rect.top,
-                  nullptr);
-    SetBkMode(dc, TRANSPARENT);
-    return page_brush_.get();
-}
-
-void Form2::OnDpiChanged(unsigned dpi, const RECT& suggested) {
-    dpi_ = dpi ? dpi : kDefaultDpi;
-    SetWindowPos(hwnd(), nullptr, suggested.left, suggested.top, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    RecreateFonts();
-    LayOut();
-}
-
-// --- Control state ----------------------------------------------------------
-
-int Form2::Check1Value() const {
-    return static_cast<int>(SendMessageW(Control(kCheck1), BM_GETCHECK, 0, 0));
-}
-
-void Form2::SetCheck1Value(int value) {
-    SendMessageW(Control(kCheck1), BM_SETCHECK, static_cast<WPARAM>(value), 0);
-}
-
-int Form2::SliderValue(ControlId id) const {
-    return static_cast<int>(SendMessageW(Control(id), TBM_GETPOS, 0, 0));
-}
-
-void Form2::SetPlayback(const PlaybackState& state) {
-    strip_.SetTimerEnabled(state.timer_enabled);
-    EnableWindow(Control(kCommand3), state.play_enabled);
-    EnableWindow(Control(kCommand5), state.pause_enabled);
-}
-
-void Form2::SetLinkColour(ControlId id, COLORREF colour) {
-    COLORREF& current = id == kLabel7 ? label7_colour_ : label9_colour_;
-    if (current == colour) return;  // no repaint, so no flicker on every move
-    current = colour;
-    InvalidateRect(Control(id), nullptr, TRUE);
-}
-
-PanelChoices Form2::Choices() const {
-    PanelChoices choices;
-    choices.text = WindowText(Control(kText1));
-    choices.sample_font = sample_font_;
-    choices.first_colour = swatches_[0].Colour();
-    choices.background = swatches_[3].Colour();
-    choices.speed = SliderValue(kSlider1);
-    return choices;
-}
-
-void Form2::Apply(ApplyScope scope) {
-    StripAdapter strip(strip_);
-    ApplyToStrip(Choices(), scope, strip);
-}
-
-bool Form2::ChooseSwatchColour(ColourSwatch& swatch) {
-    const auto colour = ChooseColourDialog(hwnd(), swatch.Colour());
-    if (!colour) return false;
-    swatch.SetColour(*colour);
-    return true;
-}
-
-// --- Handlers ---------------------------------------------------------------
-
-void Form2::Form_Load() {
-    SetWindowTextW(Control(kText1), L"欢迎使用!");
-    SetLinkColour(kLabel7, kLinkColour);
-    SetLinkColour(kLabel9, kLinkColour);
-    SendMessageW(Control(kSlider2), TBM_SETPOS, TRUE, std::lround(strip_.SurfaceWidth()));
-    SetCheck1Value(settings_.ReadCheck1(Check1Value()));
-    RegisterAndCheckForUpdates();
-}
-
-// Registration of the update library, creating its object and the check
-// at load come last, in this order. The check waits for the network while
-// messages are dispatched.
-void Form2::RegisterAndCheckForUpdates() {
-    update_check_.StartRegistration();
-    update_check_.CreateDetector();
-    update_check_.CheckAtLoad(Check1Value(), [this](const std::wstring& caption) {
-        SetWindowTextW(Control(kLabel9), caption.c_str());
-        LayOut();  // the link is sized to its text
-    });
-}
-
-void Form2::Label9_Click() { update_check_.CheckOnRequest(); }
-
-void Form2::Form_Unload(bool& cancel) {
-    Apply(ApplyScope::kWithoutBackground);
-    cancel = true;
-    ShowWindow(hwnd(), SW_HIDE);
-    settings_.WriteCheck1(Check1Value());
-}
-
-void Form2::Form_MouseMove() {
-    SetLinkColour(kLabel7, kLinkColour);
-    SetLinkColour(kLabel9, kLinkColour);
-}
-
-void Form2::Command1_Click() {
-    Apply(ApplyScope::kWithBackground);
-    ShowWindow(hwnd(), SW_HIDE);
-}
-
-void Form2::Command2_Click() {
-    const auto path = OpenFileDialog(hwnd(), kImportFilter);
-    if (!path) return;
-    std::wstring text;
-    try {
-        text = LoadFile(*path);
-    } catch (...) {
-        return;  // import fails silently and leaves the box as it was
-    }
-    SetWindowTextW(Control(kText1), text.c_str());
-}
-
-std::wstring Form2::LoadFile(const std::wstring& path) {
-    UniqueKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) {
-        file.release();
-        throw std::runtime_error("cannot open");
-    }
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > kLargestImport) {
-        throw std::runtime_error("cannot read");
-    }
-    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    if (!bytes.empty() &&
-        (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
-         read != bytes.size())) {
-        throw std::runtime_error("cannot read");
-    }
-    const std::u16string text = ImportedText(bytes, &AnsiToText);
-    return std::wstring(text.begin(), text.end());
-}
-
-void Form2::Command3_Click() { SetPlayback(kPlaying); }
-
-void Form2::Command5_Click() { SetPlayback(kPaused); }
-
-void Form2::Command6_Click() { ExitProcess(0); }
-
-void Form2::Label3_Click() {
-    const LOGFONTW initial = CaptionLogFont(sample_font_, dpi_);
-    if (const auto choice = ChooseFontDialog(hwnd(), initial, dpi_)) {
-        sample_font_.name = choice->font.lfFaceName;
-        sample_font_.points = choice->points;
-        sample_font_.italic = choice->font.lfItalic != 0;
-        sample_font_.bold = choice->font.lfWeight >= FW_SEMIBOLD;
-        sample_font_.underline = choice->font.lfUnderline != 0;
-        sample_font_.charset = choice->font.lfCharSet;
-        RecreateFonts();
-        LayOut();
-    }
-    Apply(ApplyScope::kWithBackground);
-}
-
-void Form2::Label7_Click() {
-    ShellExecuteA(hwnd(), "open", KORVANE_PUBLISHER_URL, "", "", SW_SHOWNORMAL);
-}
-
-void Form2::Label7_MouseMove() { SetLinkColour(kLabel7, kLinkHoverColour); }
-
-void Form2::Label9_MouseMove() { SetLinkColour(kLabel9, kLinkHoverColour); }
-
-void Form2::Picture1_Click() { ChooseSwatchColour(swatches_[0]); }
-
-void Form2::Picture2_Click() { ChooseSwatchColour(swatches_[1]); }
-
-void Form2::Picture3_Click() { ChooseSwatchColour(swatches_[2]); }
-
-void Form2::Picture4_Click() {
-    if (ChooseSwatchColour(swatches_[3])) strip_.SetSurfaceColour(swatches_[3].Colour());
-}
-
-void Form2::Slider1_Scroll() { strip_.SetTimerInterval(IntervalForSpeed(SliderValue(kSlider1))); }
-
-void Form2::Slider2_Scroll() { strip_.SetSurfaceWidth(static_cast<float>(SliderValue(kSlider2))); }
-
 // --- Message routing --------------------------------------------------------
 
 void Form2::OnCommand(int id, int code) {
@@ -582,6 +207,13 @@ void Form2::MoveFocus(bool backwards) {
 
 bool Form2::TranslateDialogMessage(MSG& message) {
     if (!hwnd() || (message.hwnd != hwnd() && !IsChild(hwnd(), message.hwnd))) return false;
+    // Esc neither closes the panel nor applies anything. Dialog navigation
+    // would send it as IDCANCEL, and the multi-line Text1 turns it into a
+    // WM_CLOSE of the panel, which is the close button's apply and hide.
+    if ((message.message == WM_KEYDOWN || message.message == WM_CHAR) &&
+        message.wParam == VK_ESCAPE) {
+        return true;
+    }
     if (message.message == WM_KEYDOWN && message.wParam == VK_TAB && GetKeyState(VK_CONTROL) >= 0 &&
         GetKeyState(VK_MENU) >= 0) {
         MoveFocus(GetKeyState(VK_SHIFT) < 0);

@@ -107,10 +107,9 @@ private:
     COLORREF label9_colour_ = 0;
     UniqueFont font_;  // "宋体" 9 pt for every control but Label3
     UniqueFont sample_hfont_;
-    UniqueBrush page_brush_;
+    UniqueBrush page_brush_;     // the tab control's page, for the controls on it
     HWND last_focus_ = nullptr;  // the control to refocus on activation
-    UpdateCheck update_check_;   // holds UpdateDetector for the rest of the run  // the tab
-                                 // control's page, for the controls on it
+    UpdateCheck update_check_;   // holds UpdateDetector for the rest of the run
 };
 
 }  // namespace korvane

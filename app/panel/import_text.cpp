@@ -1,7 +1,6 @@
 #include "import_text.h"
 
 #include <cstdint>
-#include <optional>
 
 namespace korvane {
 namespace {
@@ -23,40 +22,56 @@ void AppendCodePoint(std::u16string& out, std::uint32_t cp) {
 }
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
-// Returns nothing for invalid input.
-std::optional<std::u16string> DecodeUtf8(std::string_view bytes) {
-    std::u16string out;
-    out.reserve(bytes.size());
+// Each invalid sequence becomes one U+FFFD: a lead byte with the longest
+// run of continuation bytes that could still have made a character, or else
+// a single byte. This is how Windows' and the WHATWG decoders count them.
+// Returns whether the input was valid throughout; without `out` it only
+// checks, and stops at the first invalid sequence.
+bool DecodeUtf8(std::string_view bytes, std::u16string* out) {
+    if (out) out->reserve(out->size() + bytes.size());
+    bool valid = true;
     std::size_t i = 0;
     while (i < bytes.size()) {
         const auto lead = static_cast<unsigned char>(bytes[i]);
         if (lead < 0x80) {
-            out.push_back(lead);
+            if (out) out->push_back(lead);
             ++i;
             continue;
         }
-        int length;
-        std::uint32_t cp, minimum;
-        if ((lead & 0xE0) == 0xC0) {
-            length = 2, cp = lead & 0x1F, minimum = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3, cp = lead & 0x0F, minimum = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4, cp = lead & 0x07, minimum = 0x10000;
-        } else {
-            return std::nullopt;
+        std::size_t length = 0;
+        std::uint32_t cp = 0;
+        // The range of the second byte; the lead's limits narrow it.
+        unsigned char low = 0x80, high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2, cp = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3, cp = lead & 0x0F;
+            if (lead == 0xE0) low = 0xA0;   // overlong
+            if (lead == 0xED) high = 0x9F;  // surrogates
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4, cp = lead & 0x07;
+            if (lead == 0xF0) low = 0x90;   // overlong
+            if (lead == 0xF4) high = 0x8F;  // past U+10FFFF
         }
-        if (bytes.size() - i < static_cast<std::size_t>(length)) return std::nullopt;
-        for (int k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(bytes[i + k]);
-            if ((next & 0xC0) != 0x80) return std::nullopt;
+        std::size_t taken = 1;
+        while (taken < length && i + taken < bytes.size()) {
+            const auto next = static_cast<unsigned char>(bytes[i + taken]);
+            if (next < low || next > high) break;
             cp = (cp << 6) | (next & 0x3F);
+            low = 0x80, high = 0xBF;
+            ++taken;
         }
-        if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
-        AppendCodePoint(out, cp);
-        i += length;
+        if (taken == length) {
+            if (out) AppendCodePoint(*out, cp);
+        } else if (out) {
+            out->push_back(kReplacement);
+            valid = false;
+        } else {
+            return false;
+        }
+        i += taken;
     }
-    return out;
+    return valid;
 }
 
 std::u16string DecodeUtf16(std::string_view bytes, bool big_endian) {
@@ -94,7 +109,7 @@ DetectedEncoding DetectEncoding(std::string_view bytes) {
     if (StartsWith(bytes, "\xEF\xBB\xBF")) return {TextEncoding::kUtf8, 3};
     if (StartsWith(bytes, "\xFF\xFE")) return {TextEncoding::kUtf16LittleEndian, 2};
     if (StartsWith(bytes, "\xFE\xFF")) return {TextEncoding::kUtf16BigEndian, 2};
-    if (HasNonAscii(bytes) && DecodeUtf8(bytes)) return {TextEncoding::kUtf8, 0};
+    if (HasNonAscii(bytes) && DecodeUtf8(bytes, nullptr)) return {TextEncoding::kUtf8, 0};
     return {TextEncoding::kAnsi, 0};
 }
 
@@ -102,17 +117,12 @@ std::u16string DecodeFileText(std::string_view bytes, AnsiDecoder ansi) {
     const DetectedEncoding detected = DetectEncoding(bytes);
     const std::string_view body = bytes.substr(detected.bom_size);
     switch (detected.encoding) {
-        case TextEncoding::kUtf8:
-            // A BOM-marked file with broken bytes still reads, with U+FFFD.
-            if (auto text = DecodeUtf8(body)) return *std::move(text);
-            {
-                std::u16string out;
-                for (const char c : body) {
-                    const auto b = static_cast<unsigned char>(c);
-                    out.push_back(b < 0x80 ? b : kReplacement);
-                }
-                return out;
-            }
+        case TextEncoding::kUtf8: {
+            // A BOM-marked file with broken bytes still reads.
+            std::u16string text;
+            DecodeUtf8(body, &text);
+            return text;
+        }
         case TextEncoding::kUtf16LittleEndian:
             return DecodeUtf16(body, false);
         case TextEncoding::kUtf16BigEndian:

@@ -21,8 +21,9 @@ struct DetectedEncoding {
 // ANSI, so GBK files read as they always did.
 DetectedEncoding DetectEncoding(std::string_view bytes);
 
-// The whole file as text, in the detected encoding. Invalid UTF-16 (an odd
-// last byte, an unpaired surrogate) gives U+FFFD.
+// The whole file as text, in the detected encoding. In a file marked as
+// UTF-8 each invalid sequence gives one U+FFFD and the rest reads as it is;
+// invalid UTF-16 (an odd last byte, an unpaired surrogate) gives U+FFFD.
 std::u16string DecodeFileText(std::string_view bytes, AnsiDecoder ansi);
 
 // Joins the lines end to end. A line ends at CR or at CR LF; the end marks

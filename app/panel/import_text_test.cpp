@@ -55,6 +55,21 @@ TEST(ImportEncoding, Utf8WithAndWithoutMark) {
     EXPECT_EQ(DetectEncoding("\xED\xA0\x80").encoding, TextEncoding::kAnsi);
 }
 
+TEST(ImportEncoding, MarkedUtf8ReplacesEachInvalidSequenceOnly) {
+    // One stray byte between two ideographs.
+    EXPECT_EQ(Import("\xEF\xBB\xBF\xE6\xAC\xA2\xFF\xE8\xBF\x8E"), u"欢\uFFFD迎");
+    // A sequence cut short is one; a byte that cannot follow its lead
+    // (overlong, surrogate, past U+10FFFF) ends it, and a lone
+    // continuation byte is one each.
+    EXPECT_EQ(Import("\xEF\xBB\xBF"
+                     "A\xE6\xAC"
+                     "B\xF0\x9F\x98"),
+              u"A\uFFFDB\uFFFD");
+    EXPECT_EQ(Import("\xEF\xBB\xBF\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80"),
+              std::u16string(9, u'\uFFFD'));
+    EXPECT_EQ(Import("\xEF\xBB\xBF\xE0\xA0\x80\xF4\x8F\xBF\xBF"), u"\u0800\U0010FFFF");
+}
+
 TEST(ImportEncoding, Utf16BothByteOrders) {
     using namespace std::string_literals;
     EXPECT_EQ(Import("\xFF\xFE\x22\x6B\x0D\x00\x0A\x00\x41\x00"s), u"欢A");

@@ -4,6 +4,8 @@
 //   panel_probe text ID        a control's text
 //   panel_probe value ID       a check box's state or a slider's position
 //   panel_probe focus          the id of the panel's control that has the focus
+//   panel_probe hold PATH      holds PATH open for writing, as an editor or a
+//                              logger does, until stdin closes
 #include <windows.h>
 #include <commctrl.h>
 
@@ -27,6 +29,17 @@ void PrintUtf8(const std::wstring& text) {
 
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
+    if (argc == 3 && std::strcmp(argv[1], "hold") == 0) {
+        const HANDLE file = CreateFileA(argv[2], GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return 1;
+        std::printf("held\n");
+        std::fflush(stdout);
+        std::getchar();
+        CloseHandle(file);
+        return 0;
+    }
     const HWND panel = FindWindowW(L"KorvanePanel", nullptr);
     const std::string what = argv[1];
     if (what == "visible") {

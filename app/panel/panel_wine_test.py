@@ -1,13 +1,18 @@
 """The control panel under Wine, driven through its real windows: where a
-right-click opens it, what OK applies, the settings file on closing and on
-Exit, the panel created hidden by the first wrap, import through the open
-dialog, and the width slider.
+right-click opens it (shown only once in place), what OK applies, Esc, the
+settings file on closing and on Exit (in a folder the ANSI code page cannot
+spell), the panel created hidden by the first wrap, import through the open
+dialog of a file another program holds open, and the width slider.
 
 Usage: panel_wine_test.py   (run through wine-env.sh)
 """
 
+import contextlib
 import os
+import re
+import subprocess
 import sys
+import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
@@ -49,8 +54,11 @@ class Panel:
 probe = kit.panel_probe
 
 
-def start(settings=True, ini=None):
+def start(settings=True, ini=None, suffix=""):
     folder = kit.make_case_folder(library="file", settings=settings)
+    if suffix:
+        os.rename(folder, folder + suffix)
+        folder += suffix
     if ini is not None:
         with open(os.path.join(folder, "test.ini"), "wb") as f:
             f.write(ini)
@@ -96,10 +104,48 @@ def caption_box(strip):
     return kit.ink_box(kit.grab(x, y, w, h), WHITE)
 
 
+class MappedPlaces:
+    """Records, from the X server's side, every place a top-level window
+    stands while it is shown (xev on the root window)."""
+
+    def __enter__(self):
+        self.xev = subprocess.Popen(["stdbuf", "-oL", "xev", "-root", "-event", "substructure"],
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        time.sleep(0.5)
+        return self
+
+    def __exit__(self, *exc):
+        self.xev.terminate()
+        self.output = self.xev.communicate(timeout=10)[0]
+
+    def of(self, wid):
+        window = "window 0x%x" % int(wid)
+        place, mapped, places = None, False, []
+        for event in self.output.split("\n\n"):
+            if (", " + window + ",") not in event.replace("\n", " "):
+                continue
+            at = re.search(r"\((-?\d+),(-?\d+)\)", event)
+            if at and ("ConfigureNotify" in event or "CreateNotify" in event):
+                place = (int(at.group(1)), int(at.group(2)))
+                if mapped:
+                    places.append(place)
+            elif event.startswith("MapNotify"):
+                mapped = True
+                places.append(place)
+            elif event.startswith("UnmapNotify"):
+                mapped = False
+        return places
+
+
 def check_right_clicks_place_the_panel():
     _, _, strip = start()
     sx, sy, _, _ = kit.geometry(strip)
-    panel = open_panel(strip)
+    with MappedPlaces() as shown:
+        panel = open_panel(strip)
+        time.sleep(0.5)
+    place = tuple(kit.geometry(panel.wid)[:2])
+    assert set(shown.of(panel.wid)) == {place}, "shown at %s, then at %s" % (
+        shown.of(panel.wid), place)
     assert probe("visible") == "1"
     assert probe("text", str(TEXT1)) == "欢迎使用!", "Text1 after the load"
     # Tab follows the panel's order over the controls that show and are
@@ -146,11 +192,45 @@ def check_right_clicks_place_the_panel():
     assert probe("visible") == "0", "OK left the panel shown"
 
 
+# Thai is outside code page 936: the folder has no ANSI spelling.
+OUTSIDE_CP936 = "-ไทย"
+
+
+@contextlib.contextmanager
+def utf8_file_names():
+    """Wine spells Unix file names in the glibc locale's character set, while
+    the code page comes from LC_ALL alone; where zh_CN.UTF-8 is not generated,
+    no name outside ASCII is reachable. Builds that locale privately and
+    points glibc at it (LOCPATH) for the Wine processes started next."""
+    folder = tempfile.mkdtemp(prefix="korvane-locale-")
+    kit.run("localedef", "-i", "zh_CN", "-f", "UTF-8", os.path.join(folder, "zh_CN.UTF-8"),
+            timeout=120)
+    assert os.path.isdir(os.path.join(folder, "zh_CN.UTF-8")), "localedef made no zh_CN.UTF-8"
+    kit.kill_wine()
+    os.environ["LOCPATH"] = folder
+    try:
+        yield
+    finally:
+        kit.kill_wine()
+        del os.environ["LOCPATH"]
+
+
+def outside_cp936(case):
+    with utf8_file_names():
+        case()
+
+
 def check_closing_writes_the_setting_and_a_stored_0_is_read():
-    folder, _, strip = start(settings=False)
+    folder, _, strip = start(settings=False, suffix=OUTSIDE_CP936)
     ini = os.path.join(folder, "test.ini")
     panel = open_panel(strip)
-    kit.run("xdotool", "windowfocus", "--sync", panel.wid)
+    # Esc in a half-typed Text1 neither closes the panel nor applies.
+    panel.click(120, 360, 5295, 1575)
+    kit.run("xdotool", "type", "abc")
+    kit.run("xdotool", "key", "Escape")
+    time.sleep(1.0)
+    assert probe("visible") == "1", "Esc closed the panel"
+    assert read_file(ini) is None, "Esc wrote test.ini"
     kit.run("xdotool", "key", "alt+F4")
     written = wait_for(lambda: read_file(ini), lambda data: data and b"Check1" in data)
     assert probe("visible") == "0", "closing left the panel shown"
@@ -158,7 +238,7 @@ def check_closing_writes_the_setting_and_a_stored_0_is_read():
     kit.kill_wine()
 
     stored = b"[Check]\r\nCheck1=0\r\n"
-    folder, process, strip = start(ini=stored)
+    folder, process, strip = start(ini=stored, suffix=OUTSIDE_CP936)
     panel = open_panel(strip)
     assert probe("value", str(CHECK1)) == "0", "a stored 0 did not clear the box"
     # Exit after changing the box writes nothing.
@@ -186,6 +266,11 @@ def check_import_and_width():
     text_file = os.path.join(folder, "import.txt")
     with open(text_file, "wb") as f:  # Notepad's UTF-8 with a byte-order mark
         f.write("\ufeff导入测试\r\nABCDEFGHIJKLMNOPQRST\r\n".encode("utf-8"))
+    # Held open for writing by another program, as a logger would.
+    holder = subprocess.Popen(["wine", os.path.join(kit.TEST_BIN_DIR, "panel_probe.exe"), "hold",
+                               kit.wine_path(text_file)], stdin=subprocess.PIPE,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    assert holder.stdout.readline().strip() == "held", "the file could not be held open"
     panel = open_panel(strip)
     panel.click(5520, 1320, 1095, 495)
     dialog = kit.wait_for_window("打开")
@@ -196,6 +281,7 @@ def check_import_and_width():
     kit.run("xdotool", "key", "Return")
     time.sleep(1.5)
     assert probe("text", str(TEXT1)) == "导入测试ABCDEFGHIJKLMNOPQRST"
+    holder.communicate("\n", timeout=30)
     panel.ok()
     # Four ideographs and twenty half-width letters at 12 pt: about 224 px,
     # against 72 px for the welcome text.
@@ -219,13 +305,14 @@ def main():
     # The library in each case folder is a stand-in: no update check runs.
     kit.forget_update_library()
     cases = kit.Cases()
-    cases.run("right-clicks place the panel; OK applies the laid-out state",
+    cases.run("right-clicks place the panel, shown only in place; OK applies the laid-out state",
               check_right_clicks_place_the_panel)
-    cases.run("closing writes Check1; a stored 0 clears the box; Exit writes nothing",
-              check_closing_writes_the_setting_and_a_stored_0_is_read)
+    cases.run("Esc does nothing; closing writes Check1 and a stored 0 clears the box in a folder"
+              " outside code page 936; Exit writes nothing",
+              lambda: outside_cp936(check_closing_writes_the_setting_and_a_stored_0_is_read))
     cases.run("the first wrap creates the panel without showing it",
               check_first_wrap_creates_the_panel_hidden)
-    cases.run("import through the open dialog; the width slider at its minimum",
+    cases.run("import of a file held open for writing; the width slider at its minimum",
               check_import_and_width)
     return cases.exit_code()
 

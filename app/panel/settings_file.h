@@ -18,7 +18,9 @@ public:
     void WriteCheck1(int value) const;
 
 private:
-    std::string path_;  // in the ANSI code page, for the profile calls
+    // Wide, so that any folder name works; the profile calls still write
+    // the file in the ANSI code page.
+    std::wstring path_;
 };
 
 }  // namespace korvane

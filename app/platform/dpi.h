@@ -6,6 +6,8 @@
 
 #include <cmath>
 
+#include "twips.h"
+
 namespace korvane {
 
 inline constexpr unsigned kDefaultDpi = 96;
@@ -33,6 +35,9 @@ inline unsigned SystemDpi() {
     const unsigned dpi = get_dpi_for_system ? get_dpi_for_system() : 0;
     return dpi ? dpi : dpi_detail::ScreenDcDpi();
 }
+
+// The one mapping of screen positions (twips.h).
+inline ScreenTwips Screen() { return ScreenTwips{SystemDpi()}; }
 
 // DPI of the monitor a per-monitor aware window is on.
 inline unsigned WindowDpi(HWND hwnd) {

@@ -18,4 +18,14 @@ inline float PixelsToTwips(int pixels, unsigned dpi) {
     return static_cast<float>(static_cast<double>(pixels) * kTwipsPerInch / dpi);
 }
 
+// Screen positions. Every window maps them with the system DPI, whatever
+// the DPI of its monitor, so that a position read from one window places
+// another on the same physical pixel. Sizes and what a window draws map
+// with the window's own DPI.
+struct ScreenTwips {
+    unsigned system_dpi;
+    float FromPixels(int pixels) const { return PixelsToTwips(pixels, system_dpi); }
+    int ToPixels(float twips) const { return TwipsToPixels(twips, system_dpi); }
+};
+
 }  // namespace korvane

@@ -24,6 +24,7 @@ constexpr float kClientHeight = 2160.0f;
 constexpr RECT kLabel1Twips{360, 240, 360 + 3015, 240 + 1095};
 constexpr RECT kCommand1Twips{960, 1560, 960 + 1935, 1560 + 375};
 constexpr float kFontPoints = 9.0f;
+constexpr wchar_t kDownloadCaption[] = L"下载新版本";  // Command1's designed caption
 
 std::wstring WindowText(HWND hwnd) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
@@ -100,7 +101,10 @@ void FrmMsgbox::Unload() {
 void FrmMsgbox::Command1_Click() {
     // A copy: opening may dispatch messages that refill the dialog.
     const std::wstring address = Label1Tag();
-    if (!address.empty() && IsOpenableAddress(address)) {
+    // Only the download button opens: a dialog still open from a new-version
+    // notice keeps its Tag when a later check turns the button into "确定".
+    const bool download = Command1Caption() == kDownloadCaption;
+    if (download && !address.empty() && IsOpenableAddress(address)) {
         ShellExecuteW(hwnd(), L"open", address.c_str(), L"", L"", SW_SHOWNORMAL);
     }
     Unload();
@@ -133,7 +137,7 @@ void FrmMsgbox::EnsureLoaded() {
     label1_ =
         CreateWindowExW(0, L"STATIC", L"Label1", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0,
                         0, 0, 0, hwnd(), reinterpret_cast<HMENU>(kLabel1Id), instance, nullptr);
-    command1_ = CreateWindowExW(0, L"BUTTON", L"下载新版本",
+    command1_ = CreateWindowExW(0, L"BUTTON", kDownloadCaption,
                                 WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0,
                                 hwnd(), reinterpret_cast<HMENU>(kCommand1Id), instance, nullptr);
     if (!label1_ || !command1_) FailFatally(L"无法创建窗口。");
@@ -152,8 +156,9 @@ void FrmMsgbox::ApplyLayout() {
     lf.lfWeight = FW_NORMAL;
     lf.lfCharSet = GB2312_CHARSET;
     lstrcpynW(lf.lfFaceName, L"宋体", LF_FACESIZE);
+    // The controls take the new font before the old one is deleted.
     UniqueFont font(CreateFontIndirectW(&lf));
-    if (font) font_ = std::move(font);
+    const HFONT shown = font ? font.get() : font_.get();
 
     // The designed client area plus the frame the window has now.
     RECT outer{};
@@ -165,16 +170,17 @@ void FrmMsgbox::ApplyLayout() {
         TwipsToPixels(kClientHeight, dpi_) + (outer.bottom - outer.top) - client.bottom;
     SetWindowPos(hwnd(), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
-    auto place = [this](HWND control, const RECT& twips) {
+    auto place = [this, shown](HWND control, const RECT& twips) {
         const int left = TwipsToPixels(static_cast<float>(twips.left), dpi_);
         const int top = TwipsToPixels(static_cast<float>(twips.top), dpi_);
         const int right = TwipsToPixels(static_cast<float>(twips.right), dpi_);
         const int bottom = TwipsToPixels(static_cast<float>(twips.bottom), dpi_);
         MoveWindow(control, left, top, right - left, bottom - top, TRUE);
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(shown), TRUE);
     };
     place(label1_, kLabel1Twips);
     place(command1_, kCommand1Twips);
+    if (font) font_ = std::move(font);
 }
 
 void FrmMsgbox::OnDpiChanged(unsigned dpi, const RECT& suggested) {

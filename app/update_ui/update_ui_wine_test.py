@@ -221,8 +221,9 @@ def case_unregistered_at_load(ctx):
 
 def case_requests_and_file_address(ctx):
     """Checks on request into the one open dialog: newer, up to date (the Tag
-    of the earlier notice stays), no information; then an address that is not
-    a web address: the button opens nothing and closes the dialog."""
+    of the earlier notice stays), no information, whose "确定" opens nothing;
+    then a fresh dialog with an address that is not a web address: the
+    download button opens nothing either and closes the dialog."""
     folder = ctx.folder("on-request")
     copy_to(folder, ctx.driver, ctx.dll)
     log = use_url_logger(ctx.folder("browser-2"))
@@ -234,7 +235,7 @@ def case_requests_and_file_address(ctx):
     ctx.offer_newer()
     driver = Driver(os.path.join(folder, "update_ui_driver.exe"), folder, "create", "request",
                     "waitfile:" + kit.wine_path(go[0]), "request",
-                    "waitfile:" + kit.wine_path(go[1]), "request",
+                    "waitfile:" + kit.wine_path(go[1]), "request", "waitclosed",
                     "waitfile:" + kit.wine_path(go[2]), "request", "waitclosed")
     driver.expect("CREATED")
     check_dialog(driver.dialog(), "新版本提示", NEWER_ON_REQUEST, "下载新版本", DOWNLOAD)
@@ -247,13 +248,17 @@ def case_requests_and_file_address(ctx):
     ctx.service.offer(ctx.args.account + "0", [])
     open(go[1], "w").close()
     driver.expect("GO")
-    check_dialog(driver.dialog(), "错误提示", NO_INFORMATION, "确定", DOWNLOAD)
+    state = driver.dialog()
+    check_dialog(state, "错误提示", NO_INFORMATION, "确定", DOWNLOAD)
+    click(state["at"])
+    driver.expect("CLOSED")
+    assert logged(log) == [], "确定 opened %s" % logged(log, 0)
 
     ctx.offer_newer(file_address)
     open(go[2], "w").close()
     driver.expect("GO")
     state = driver.dialog()
-    check_dialog(state, "新版本提示", NEWER_ON_REQUEST, "确定", file_address)
+    check_dialog(state, "新版本提示", NEWER_ON_REQUEST, "下载新版本", file_address)
     click(state["at"])
     driver.expect("CLOSED")
     assert not os.path.exists(os.path.join(trap, "opened-urls.txt")), "the file: address ran"
@@ -278,7 +283,8 @@ def main():
                       lambda: case_registration_then_progid(ctx))
             cases.run("never registered: the dialog at load, no focus taken, http opened",
                       lambda: case_unregistered_at_load(ctx))
-            cases.run("on request: newer, up to date, no information; file: opens nothing",
+            cases.run("on request: newer, up to date, no information (确定 opens nothing);"
+                      " file: opens nothing",
                       lambda: case_requests_and_file_address(ctx))
     return cases.exit_code()
 

@@ -1,0 +1,47 @@
+// Form2's font tab: the sample font, the colour swatches and "有新版本提示".
+#include "common_dialogs.h"
+#include "form2.h"
+
+namespace korvane {
+
+int Form2::Check1Value() const {
+    return static_cast<int>(SendMessageW(Control(kCheck1), BM_GETCHECK, 0, 0));
+}
+
+void Form2::SetCheck1Value(int value) {
+    SendMessageW(Control(kCheck1), BM_SETCHECK, static_cast<WPARAM>(value), 0);
+}
+
+bool Form2::ChooseSwatchColour(ColourSwatch& swatch) {
+    const auto colour = ChooseColourDialog(hwnd(), swatch.Colour());
+    if (!colour) return false;
+    swatch.SetColour(*colour);
+    return true;
+}
+
+void Form2::Label3_Click() {
+    const LOGFONTW initial = CaptionLogFont(sample_font_, dpi_);
+    if (const auto choice = ChooseFontDialog(hwnd(), initial, dpi_)) {
+        sample_font_.name = choice->font.lfFaceName;
+        sample_font_.points = choice->points;
+        sample_font_.italic = choice->font.lfItalic != 0;
+        sample_font_.bold = choice->font.lfWeight >= FW_SEMIBOLD;
+        sample_font_.underline = choice->font.lfUnderline != 0;
+        sample_font_.charset = choice->font.lfCharSet;
+        RecreateFonts();
+        LayOut();
+    }
+    Apply(ApplyScope::kWithBackground);
+}
+
+void Form2::Picture1_Click() { ChooseSwatchColour(swatches_[0]); }
+
+void Form2::Picture2_Click() { ChooseSwatchColour(swatches_[1]); }
+
+void Form2::Picture3_Click() { ChooseSwatchColour(swatches_[2]); }
+
+void Form2::Picture4_Click() {
+    if (ChooseSwatchColour(swatches_[3])) strip_.SetSurfaceColour(swatches_[3].Colour());
+}
+
+}  // namespace korvane

@@ -9,14 +9,15 @@ std::int16_t colorstep = 0;
 namespace korvane {
 
 TickResult AdvanceCaption(ScrollState& state) {
-    // Single precision, as the state is held; the cast forces rounding where
-    // the compiler would keep excess precision (x87).
-    const float right_edge = static_cast<float>(state.caption_width + state.caption_left);
-    if (right_edge < 0.0f) {
+    // Positions are whole or half twips far below 2^53, so the sum and the
+    // step are exact in double precision, with or without x87 excess
+    // precision, and the sign test is the one single precision made.
+    const double right_edge = state.caption_width + state.caption_left;
+    if (right_edge < 0.0) {
         state.caption_left = state.surface_width;
         return TickResult::kWrapped;
     }
-    state.caption_left = static_cast<float>(state.caption_left - kScrollStepTwips);
+    state.caption_left -= kScrollStepTwips;
     return TickResult::kStepped;
 }
 

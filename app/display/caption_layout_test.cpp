@@ -48,7 +48,7 @@ TEST(CaptionSlice, GlyphsCutByEitherEdgeAreDrawnWholeForAsciiAndCjk) {
     const std::wstring ascii = L"ABCDEFGHIJ";  // 8 px each
     const CaptionLayout a = LayOut(ascii);
     ExpectSlice(a, ascii, 0, 80, {0, 10, 0});
-    ExpectSlice(a, ascii, 12, 30, {1, 3, 8});  // B cut on the left, D on the right
+    ExpectSlice(a, ascii, 12, 30, {1, 3, 8});   // B cut on the left, D on the right
     ExpectSlice(a, ascii, 16, 32, {2, 2, 16});  // edges exactly between glyphs
     ExpectSlice(a, ascii, -50, 1, {0, 1, 0});
 

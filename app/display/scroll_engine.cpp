@@ -9,9 +9,10 @@ std::int16_t colorstep = 0;
 namespace korvane {
 
 TickResult AdvanceCaption(ScrollState& state) {
-    // Positions are whole or half twips far below 2^53, so the sum and the
-    // step are exact in double precision, with or without x87 excess
-    // precision, and the sign test is the one single precision made.
+    // Every position a caption reaches lies far below 2^53 twips, so the
+    // 20-twip step is exact in double precision, with or without x87 excess
+    // precision; the right edge has the sign of the exact sum, as it had in
+    // single precision.
     const double right_edge = state.caption_width + state.caption_left;
     if (right_edge < 0.0) {
         state.caption_left = state.surface_width;

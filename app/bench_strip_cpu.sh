@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
-# CPU cost of the scrolling strip: runs Korvane.exe under Wine (and a
-# private Xvfb when DISPLAY is unset) and prints the CPU time of the Korvane
-# process and of the prefix's wineserver as a percentage of one core, first
-# at the laid-out 150 ms interval, then at the fastest speed (the panel's
-# speed slider at 100: 2 ms, raised by the platform to its timer minimum).
-# Targets: at most 1 % together at 150 ms, at most 5 % at the fastest.
+# CPU cost of the scrolling strip under Wine (and a private Xvfb when
+# DISPLAY is unset): the CPU time of the measured process and of the
+# prefix's wineserver, as a percentage of one core, for
+#   (a) the floor: a minimal window of the strip's size whose 150 ms timer
+#       blits its whole area (strip_bench floor),
+#   (b) the strip with the welcome text at 150 ms, (c) with 1 MiB of text,
+#   (d) the fastest speed (2 ms, raised by the platform to its timer
+#       minimum) with the welcome text, (e) with 1 MiB of text
+#       (b to e: the strip alone, as OK leaves it, strip_bench run),
+#   (f) the apply steps with a 1 MiB text (strip_bench apply),
+# then the ratios against their goals, and Korvane.exe itself at 150 ms and
+# at the fastest speed (slider 100), with its paused cost beside them.
 #
 # Usage: app/bench_strip_cpu.sh BUILD_DIR [SECONDS]
 #   BUILD_DIR  a win64 build folder (holds bin/Korvane.exe and the prefix)
@@ -12,7 +18,7 @@
 set -euo pipefail
 
 if [[ $# -lt 1 ]]; then
-  sed -n '2,10p' "$0" >&2
+  sed -n '2,17p' "$0" >&2
   exit 2
 fi
 build=$(cd "$1" && pwd)
@@ -26,73 +32,118 @@ fi
 
 folder=$(mktemp -d /tmp/korvane-bench-XXXXXX)
 trap 'wineserver -k 2>/dev/null || true; rm -rf "$folder"' EXIT
-cp "$build/bin/Korvane.exe" "$folder/"
+cp "$build/bin/Korvane.exe" "$build/testbin/strip_bench.exe" "$folder/"
 : > "$folder/Update.dll"
 printf '[Check]\r\nCheck1=1\r\n' > "$folder/test.ini"   # no browser on start
 
 wineserver -k 2>/dev/null || true
+# One wineserver for every measurement: it stays when a measured program ends.
+wineserver -p
 # No registered library: the panel's load makes no update check.
 for classes in 'HKLM\Software\Classes' 'HKCU\Software\Classes'; do
   wine reg delete "$classes\Quorvel.Detection" /f >/dev/null 2>&1 || true
   wine reg delete "$classes\CLSID\{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}" /f >/dev/null 2>&1 || true
 done
-(cd "$folder" && wine Korvane.exe >/dev/null 2>&1 &)
 
-for _ in $(seq 100); do
-  xdotool search --name '^Form1$' >/dev/null 2>&1 && break
-  sleep 0.2
-done
-sleep 2  # let start-up settle
-
-# The Korvane process of this prefix.
-korvane_pid=
-for p in /proc/[0-9]*; do
-  [[ $(cat "$p/comm" 2>/dev/null) == Korvane.exe ]] || continue
-  if tr '\0' '\n' < "$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
-    korvane_pid=${p#/proc/}
-    break
-  fi
-done
+# A process of this prefix by its name.
+prefix_pid() {
+  local p
+  for p in /proc/[0-9]*; do
+    [[ $(cat "$p/comm" 2>/dev/null) == "$1" ]] || continue
+    if tr '\0' '\n' < "$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+      echo "${p#/proc/}"
+      return
+    fi
+  done
+}
 # This prefix's wineserver works in /tmp/.wine-UID/server-DEV-INODE of the prefix.
 server_dir=$(printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
-server_pid=
-for p in /proc/[0-9]*; do
-  [[ $(cat "$p/comm" 2>/dev/null) == wineserver* ]] || continue
-  if [[ $(readlink "$p/cwd" 2>/dev/null) == */$server_dir ]]; then
-    server_pid=${p#/proc/}
-    break
-  fi
-done
-if [[ -z "$korvane_pid" || -z "$server_pid" ]]; then
-  echo "bench_strip_cpu: Korvane (${korvane_pid:-?}) or wineserver (${server_pid:-?}) not found" >&2
-  exit 1
-fi
-
-ticks() {  # utime + stime of a process, in clock ticks
-  awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$1/stat"
+server_pid() {
+  local p
+  for p in /proc/[0-9]*; do
+    [[ $(cat "$p/comm" 2>/dev/null) == wineserver* ]] || continue
+    if [[ $(readlink "$p/cwd" 2>/dev/null) == */$server_dir ]]; then
+      echo "${p#/proc/}"
+      return
+    fi
+  done
 }
-hz=$(getconf CLK_TCK)
 
-measure() {  # measure LABEL TARGET
-  local k0 s0 t0 k1 s1 t1
-  k0=$(ticks "$korvane_pid"); s0=$(ticks "$server_pid"); t0=$(date +%s.%N)
+cpu_ns() {  # CPU time of a process's live threads, in nanoseconds (finer than clock ticks)
+  cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ sum += $1 } END { printf "%.0f", sum }'
+}
+hz=1000000000
+declare -A figure
+
+measure() {  # measure KEY PROCESS_PID LABEL [TARGET]: prints and keeps figure[KEY]
+  local server k0 s0 t0 k1 s1 t1
+  server=$(server_pid)
+  [[ -n "$2" && -n "$server" ]] || { echo "bench_strip_cpu: process or wineserver not found" >&2; exit 1; }
+  k0=$(cpu_ns "$2"); s0=$(cpu_ns "$server"); t0=$(date +%s.%N)
   sleep "$seconds"
-  k1=$(ticks "$korvane_pid"); s1=$(ticks "$server_pid"); t1=$(date +%s.%N)
+  k1=$(cpu_ns "$2"); s1=$(cpu_ns "$server"); t1=$(date +%s.%N)
+  figure[$1]=$(awk -v k=$((k1 - k0)) -v s=$((s1 - s0)) -v hz="$hz" -v t0="$t0" -v t1="$t1" \
+                   'BEGIN { printf "%.2f", 100 * (k + s) / hz / (t1 - t0) }')
   awk -v k=$((k1 - k0)) -v s=$((s1 - s0)) -v hz="$hz" -v t0="$t0" -v t1="$t1" \
-      -v label="$1" -v target="$2" 'BEGIN {
+      -v label="$3" -v target="${4:-}" 'BEGIN {
     wall = t1 - t0
     kp = 100 * k / hz / wall; sp = 100 * s / hz / wall
     printf "measured %.1f s %s\n", wall, label
-    printf "  Korvane.exe  %5.2f %% of one core\n", kp
-    printf "  wineserver   %5.2f %% of one core\n", sp
-    printf "  together     %5.2f %% of one core", kp + sp
+    printf "  process %5.2f %%, wineserver %5.2f %%, together %5.2f %% of one core", kp, sp, kp + sp
     if (target != "") printf " (target <= %s %%)", target
     printf "\n"
   }'
 }
 
-measure "at the laid-out 150 ms interval" 1
+# strip_bench in the background; waits for its window, then measures it.
+bench_window() {  # bench_window KEY LABEL TARGET ARGS...
+  local key=$1 label=$2 target=$3 pid rss
+  shift 3
+  (cd "$folder" && wine strip_bench.exe "$@" >/dev/null 2>&1 &)
+  for _ in $(seq 300); do
+    pid=$(prefix_pid strip_bench.exe)
+    [[ -n $pid ]] && break
+    sleep 0.2
+  done
+  sleep 3  # let it settle
+  measure "$key" "$pid" "$label" "$target"
+  rss=$(awk '/^VmRSS/ { print $2 }' "/proc/$pid/status")
+  echo "  resident $((rss / 1024)) MiB"
+  kill "$pid" 2>/dev/null
+  while [[ -d /proc/$pid ]]; do sleep 0.1; done
+}
 
+bench_window a "(a) the floor: a 393 x 33 px window blitting its area every 150 ms" "" floor
+bench_window b "(b) the strip, welcome text, 150 ms" "" run short 150
+bench_window c "(c) the strip, 1 MiB of text, 150 ms" "" run mib 150
+bench_window d "(d) the strip, welcome text, fastest (2 ms)" 5 run short 2
+bench_window e "(e) the strip, 1 MiB of text, fastest (2 ms)" 5 run mib 2
+echo "(f) the apply steps"
+apply=$(wine "$folder/strip_bench.exe" apply 2>/dev/null | tr -d '\r')
+echo "$apply" | sed 's/^/  /'
+f=$(echo "$apply" | awk '/slowest apply step/ { print $NF }')
+
+awk -v a="${figure[a]}" -v b="${figure[b]}" -v c="${figure[c]}" -v d="${figure[d]}" \
+    -v e="${figure[e]}" -v f="$f" 'function judge(ok) { return ok ? "met" : "NOT met" }
+BEGIN {
+  print "ratios"
+  printf "  b/a = %.2f (goal <= 1.3, %s)\n", b / a, judge(b / a <= 1.3)
+  printf "  c/b = %.2f (goal <= 1.1, %s)\n", c / b, judge(c / b <= 1.1)
+  printf "  e/d = %.2f (goal <= 1.1, %s)\n", e / d, judge(e / d <= 1.1)
+  printf "  f   = %.3f s, the slowest apply step (goal <= 0.3 s, %s)\n", f, judge(f <= 0.3)
+  printf "  fastest = %.2f %% and %.2f %% (goal <= 5 %%, %s)\n", d, e, judge(d <= 5 && e <= 5)
+}'
+
+# Korvane.exe itself, driven through its panel.
+(cd "$folder" && wine Korvane.exe >/dev/null 2>&1 &)
+for _ in $(seq 100); do
+  xdotool search --name '^Form1$' >/dev/null 2>&1 && break
+  sleep 0.2
+done
+sleep 2  # let start-up settle
+korvane_pid=$(prefix_pid Korvane.exe)
+
+measure k150 "$korvane_pid" "Korvane.exe at the laid-out 150 ms interval"
 # The fastest speed: open the panel from the strip, then on its third tab
 # put the speed slider at its end and press OK.
 eval "$(xdotool search --name '^Form1$' getwindowgeometry --shell)"
@@ -118,7 +169,7 @@ sleep 0.5
 xdotool mousemove $((X + $(px 6187))) $((Y + $(px 847))) click 1   # OK
 sleep 3  # the panel hides; let the strip settle at its new speed
 
-measure "at the fastest speed (slider 100, 2 ms)" 5
+measure kfast "$korvane_pid" "Korvane.exe at the fastest speed (slider 100, 2 ms)" 5
 
 # The floor: the same program with scrolling paused (Pause on the panel).
 eval "$(xdotool search --name '^Form1$' getwindowgeometry --shell)"
@@ -128,4 +179,4 @@ eval "$(xdotool getwindowgeometry --shell "$panel")"
 xdotool mousemove $((X + $(px 7447))) $((Y + $(px 1147))) click 1   # Pause
 sleep 2
 
-measure "paused, for comparison" ""
+measure kpaused "$korvane_pid" "Korvane.exe paused, for comparison"

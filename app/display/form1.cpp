@@ -2,6 +2,7 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "colorstep.h"
@@ -13,10 +14,12 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"KorvaneStrip";
 constexpr UINT_PTR kTimer1 = 1;
-constexpr UINT kCaptionFormat = DT_NOPREFIX | DT_NOCLIP | DT_LEFT | DT_TOP;
 // Flags of meinit: SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW.
 constexpr UINT kMeinitFlags = 0x53;
 constexpr WPARAM kMoveByCaption = 0xF012;  // SC_MOVE | HTCAPTION
+// Lines below the strip's height are never seen; the caption's rectangle
+// stops here so that it fits a RECT.
+constexpr std::int64_t kMaxCaptionBand = 1 << 20;
 
 }  // namespace
 
@@ -41,7 +44,7 @@ void Form1::Create() {
     RecreateFont();
     RemeasureCaption();
     ApplyWindowSize();
-    painted_caption_x_ = Px(scroll_.caption_left);
+    painted_caption_x_ = CaptionPixels(scroll_.caption_left, dpi_);
     ApplyTimer();
 }
 
@@ -73,7 +76,7 @@ void Form1::Timer1_Timer() {
 }
 
 void Form1::RepaintMovedCaption() {
-    const int x = Px(scroll_.caption_left);
+    const std::int64_t x = CaptionPixels(scroll_.caption_left, dpi_);
     if (x == painted_caption_x_) return;
     // The old and the new place together.
     RECT area = CaptionRect();
@@ -167,10 +170,10 @@ void Form1::SetCaptionText(std::wstring text) {
     InvalidateCaption();
 }
 
-void Form1::SetCaptionLeft(float twips) {
+void Form1::SetCaptionLeft(double twips) {
     scroll_.caption_left = twips;
     InvalidateCaption();
-    painted_caption_x_ = Px(twips);
+    painted_caption_x_ = CaptionPixels(twips, dpi_);
     InvalidateCaption();
 }
 
@@ -208,9 +211,13 @@ void Form1::SetTimerEnabled(bool enabled) {
 }
 
 RECT Form1::CaptionRect() const {
-    const int x = painted_caption_x_;
+    const std::int64_t low = -slice_margin_;
+    const std::int64_t high = static_cast<std::int64_t>(Px(scroll_.surface_width)) + slice_margin_;
+    const auto clip = [&](std::int64_t v) { return static_cast<LONG>(std::clamp(v, low, high)); };
+    const std::int64_t x = painted_caption_x_;
     const int y = Px(kCaptionTopTwips);
-    return RECT{x, y, x + caption_pixels_.cx, y + caption_pixels_.cy};
+    const std::int64_t height = std::min<std::int64_t>(layout_.Height(), kMaxCaptionBand);
+    return RECT{clip(x), y, clip(x + layout_.Width()), y + static_cast<LONG>(height)};
 }
 
 void Form1::InvalidateCaption() {
@@ -240,22 +247,24 @@ void Form1::RecreateFont() {
     if (font) font_ = std::move(font);
 }
 
-// The caption is always as large as its text in its font.
+// The caption is always as large as its text in its font: its lines, one
+// font height apart, and the advance of every character, measured once per
+// change of text or font.
 void Form1::RemeasureCaption() {
     WindowDc dc(hwnd());
     SelectScope select(dc.get(), font_.get());
-    RECT rect{0, 0, 0, 0};
-    if (!caption_text_.empty()) {
-        DrawTextW(dc.get(), caption_text_.c_str(), static_cast<int>(caption_text_.size()), &rect,
-                  kCaptionFormat | DT_CALCRECT);
-    } else {
-        TEXTMETRICW metrics{};
-        GetTextMetricsW(dc.get(), &metrics);
-        rect.bottom = metrics.tmHeight;
-    }
-    caption_pixels_ = SIZE{rect.right - rect.left, rect.bottom - rect.top};
-    scroll_.caption_width = PixelsToTwips(caption_pixels_.cx, dpi_);
-    caption_height_twips_ = PixelsToTwips(caption_pixels_.cy, dpi_);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc.get(), &metrics);
+    layout_.Build(caption_text_, metrics.tmHeight, [&](const wchar_t* units, int count, int* ends) {
+        SIZE size{};
+        if (!GetTextExtentExPointW(dc.get(), units, count, 0, nullptr, ends, &size)) {
+            std::fill(ends, ends + count, 0);
+        }
+    });
+    slice_margin_ = metrics.tmMaxCharWidth + metrics.tmOverhang;
+    scroll_.caption_width = CaptionWidthTwips(layout_.Width(), dpi_);
+    caption_height_twips_ =
+        static_cast<float>(static_cast<double>(layout_.Height()) * kTwipsPerInch / dpi_);
 }
 
 // Window, surface and drag area share the width.
@@ -303,7 +312,7 @@ void Form1::DrawThroughBuffer(HDC target, const RECT& area) {
     HDC dc = buffer_dc_.get();
     SetBkColor(dc, ResolveColour(surface_colour_));
     ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &area, nullptr, 0, nullptr);  // fills, no brush
-    RECT caption = CaptionRect();
+    const RECT caption = CaptionRect();
     RECT overlap{};
     if (!caption_text_.empty() && IntersectRect(&overlap, &caption, &area)) {
         const int saved = SaveDC(dc);
@@ -311,12 +320,30 @@ void Form1::DrawThroughBuffer(HDC target, const RECT& area) {
         SelectObject(dc, font_.get());
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, ResolveColour(caption_colour_));
-        DrawTextW(dc, caption_text_.c_str(), static_cast<int>(caption_text_.size()), &caption,
-                  kCaptionFormat);
+        DrawCaption(dc, area);
         RestoreDC(dc, saved);
     }
     BitBlt(target, area.left, area.top, area.right - area.left, area.bottom - area.top, dc,
            area.left, area.top, SRCCOPY);
+}
+
+// Draws, line by line, only the characters that meet `area` (and the
+// margin beside it), each where drawing the whole caption puts it.
+void Form1::DrawCaption(HDC dc, const RECT& area) const {
+    const std::int64_t x = painted_caption_x_;
+    const int top = Px(kCaptionTopTwips);
+    const int height = layout_.LineHeight();
+    for (std::size_t line = 0; line < layout_.LineCount(); ++line) {
+        const std::int64_t y = top + static_cast<std::int64_t>(line) * height;
+        if (y >= area.bottom || height <= 0) break;
+        if (y + height <= area.top) continue;
+        const CaptionSlice slice = layout_.Visible(
+            caption_text_, line, area.left - slice_margin_ - x, area.right + slice_margin_ - x);
+        if (slice.count == 0) continue;
+        ExtTextOutW(dc, static_cast<int>(x + slice.offset), static_cast<int>(y), 0, nullptr,
+                    caption_text_.data() + layout_.Line(line).start + slice.first,
+                    static_cast<UINT>(slice.count), nullptr);
+    }
 }
 
 void Form1::OnMouse(UINT message, WPARAM wparam, LPARAM lparam) {
@@ -347,7 +374,7 @@ void Form1::OnDpiChanged(unsigned dpi, const RECT& suggested) {
     dpi_ = dpi ? dpi : kDefaultDpi;
     RecreateFont();
     RemeasureCaption();
-    painted_caption_x_ = Px(scroll_.caption_left);
+    painted_caption_x_ = CaptionPixels(scroll_.caption_left, dpi_);
     SetWindowPos(hwnd(), nullptr, suggested.left, suggested.top, Px(scroll_.surface_width),
                  Px(kHeightTwips), SWP_NOZORDER | SWP_NOACTIVATE);
     InvalidateRect(hwnd(), nullptr, FALSE);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "caption_font.h"
+#include "caption_layout.h"
 #include "panel_link.h"
 #include "scroll_engine.h"
 #include "twips.h"
@@ -50,7 +51,7 @@ public:
     float Top() const override;
     void SetLeft(float twips);
     void SetTop(float twips);
-    float Width() const { return scroll_.surface_width; }
+    float Width() const { return static_cast<float>(scroll_.surface_width); }
     float Height() const { return kHeightTwips; }
     // DPI the window maps its twips with.
     unsigned Dpi() const { return dpi_; }
@@ -58,9 +59,9 @@ public:
     // Label1.
     const std::wstring& CaptionText() const { return caption_text_; }
     void SetCaptionText(std::wstring text);
-    float CaptionLeft() const { return scroll_.caption_left; }
-    void SetCaptionLeft(float twips);
-    float CaptionWidth() const { return scroll_.caption_width; }
+    double CaptionLeft() const { return scroll_.caption_left; }
+    void SetCaptionLeft(double twips);
+    double CaptionWidth() const { return scroll_.caption_width; }
     float CaptionHeight() const { return caption_height_twips_; }
     const CaptionFont& CaptionFontSettings() const { return caption_font_; }
     void SetCaptionFont(const CaptionFont& font);
@@ -71,7 +72,7 @@ public:
     // drag area's width together.
     std::uint32_t SurfaceColour() const { return surface_colour_; }
     void SetSurfaceColour(std::uint32_t colour);
-    float SurfaceWidth() const { return scroll_.surface_width; }
+    float SurfaceWidth() const { return static_cast<float>(scroll_.surface_width); }
     void SetSurfaceWidth(float twips);
 
     // Timer1.
@@ -88,6 +89,8 @@ private:
     static constexpr float kCaptionTopTwips = 105.0f;
 
     int Px(float twips) const { return TwipsToPixels(twips, dpi_); }
+    // The caption's laid-out rectangle, clipped to the strip widened by the
+    // slice margin on either side.
     RECT CaptionRect() const;
     void InvalidateCaption();
     void RepaintMovedCaption();
@@ -97,13 +100,14 @@ private:
     void ApplyTimer();
     void Paint();
     void DrawThroughBuffer(HDC target, const RECT& area);
+    void DrawCaption(HDC dc, const RECT& area) const;
     void OnMouse(UINT message, WPARAM wparam, LPARAM lparam);
     void FollowMiddleDrag();
     void OnDpiChanged(unsigned dpi, const RECT& suggested);
 
     PanelLink& panel_;
     unsigned dpi_ = 96;
-    ScrollState scroll_{120.0f, 0.0f, 5895.0f};
+    ScrollState scroll_{120.0, 0.0, 5895.0};
     TimerSettings timer_;
     bool timer_running_ = false;
     static constexpr DWORD kTopCheckMs = 150;
@@ -116,8 +120,11 @@ private:
     std::uint32_t caption_colour_ = kSystemButtonTextColour;
     std::uint32_t surface_colour_ = kSystemWindowColour;
     float caption_height_twips_ = 0.0f;
-    SIZE caption_pixels_{};
-    int painted_caption_x_ = 0;
+    CaptionLayout layout_;
+    // Glyphs may reach beyond their advance (italics, overhangs): the slice
+    // drawn reaches this far past the area on either side.
+    int slice_margin_ = 0;
+    std::int64_t painted_caption_x_ = 0;
     UniqueFont font_;
 
     // Screen position last set in twips; kept while the window stays at its

@@ -9,14 +9,16 @@ std::int16_t colorstep = 0;
 namespace korvane {
 
 TickResult AdvanceCaption(ScrollState& state) {
-    // Single precision, as the state is held; the cast forces rounding where
-    // the compiler would keep excess precision (x87).
-    const float right_edge = static_cast<float>(state.caption_width + state.caption_left);
-    if (right_edge < 0.0f) {
+    // Every position a caption reaches lies far below 2^53 twips, so the
+    // 20-twip step is exact in double precision, with or without x87 excess
+    // precision; the right edge has the sign of the exact sum, as it had in
+    // single precision.
+    const double right_edge = state.caption_width + state.caption_left;
+    if (right_edge < 0.0) {
         state.caption_left = state.surface_width;
         return TickResult::kWrapped;
     }
-    state.caption_left = static_cast<float>(state.caption_left - kScrollStepTwips);
+    state.caption_left -= kScrollStepTwips;
     return TickResult::kStepped;
 }
 

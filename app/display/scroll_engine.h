@@ -1,7 +1,11 @@
 // The strip's portable rules: the scroll tick, the colour cycle, where the
-// panel opens, and when the timer ticks. All positions are twips as floats.
+// panel opens, and when the timer ticks. The caption's position and width
+// are twips in double precision: every 20-twip step stays exact however
+// long the caption is, and below 2^24 twips the values are the ones single
+// precision gives.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 
@@ -9,16 +13,30 @@
 
 namespace korvane {
 
-inline constexpr float kScrollStepTwips = 20.0f;
+inline constexpr double kScrollStepTwips = 20.0;
 inline constexpr std::int16_t kLeftButton = 1;
 inline constexpr std::int16_t kRightButton = 2;
 inline constexpr std::int16_t kMiddleButton = 4;
 
 struct ScrollState {
-    float caption_left = 120.0f;    // Label1.Left
-    float caption_width = 0.0f;     // Label1.Width
-    float surface_width = 5895.0f;  // Picture1.Width
+    double caption_left = 120.0;    // Label1.Left
+    double caption_width = 0.0;     // Label1.Width
+    double surface_width = 5895.0;  // Picture1.Width
 };
+
+// A caption width in twips from its width in pixels. Below 2^24 twips the
+// value is rounded to single precision, as the width was always held, so
+// that every such caption wraps on the same tick as before.
+inline double CaptionWidthTwips(std::int64_t pixels, unsigned dpi) {
+    const double twips = static_cast<double>(pixels) * 1440.0 / dpi;
+    return twips < 16777216.0 ? static_cast<double>(static_cast<float>(twips)) : twips;
+}
+
+// Nearest pixel of a caption position, as TwipsToPixels rounds, in 64 bits:
+// a caption of the longest importable text lies billions of pixels wide.
+inline std::int64_t CaptionPixels(double twips, unsigned dpi) {
+    return static_cast<std::int64_t>(std::floor(twips * dpi / 1440.0 + 0.5));
+}
 
 enum class TickResult { kStepped, kWrapped };
 

@@ -16,7 +16,7 @@ constexpr float kLaidOutWidth = 1290.0f;
 
 // Ticks until the caption wraps; the wrap tick counts.
 int TicksUntilWrap(ScrollState& state) {
-    for (int tick = 1; tick < 100000; ++tick) {
+    for (int tick = 1; tick < (1 << 27); ++tick) {
         if (AdvanceCaption(state) == TickResult::kWrapped) return tick;
     }
     return -1;
@@ -92,6 +92,27 @@ TEST(ScrollTick, StepsStayExactInSinglePrecisionFarFromZero) {
         AdvanceCaption(state);
         EXPECT_EQ(state.caption_left, 2947.5f - 20.0f * static_cast<float>(i));
     }
+}
+
+TEST(ScrollTick, StepsAndWrapStayExactBeyondSinglePrecision) {
+    // Captions of 2^24 + 1 and 2^30 + 7 twips, the second about what a 64 MiB
+    // import lays out: each tick moves exactly 20 twips, where single
+    // precision would round 2^24 + 1 - 20 or not move at all at 2^30.
+    for (const double width : {16777217.0, 1073741831.0}) {
+        ScrollState state{-width + 95.0, width, 5895.0};
+        for (int tick = 1; tick <= 5; ++tick) {
+            ASSERT_EQ(AdvanceCaption(state), TickResult::kStepped);
+            EXPECT_EQ(state.caption_left, -width + 95.0 - 20.0 * tick);
+        }
+        // Right edge at -5: the sixth tick wraps to the strip's width.
+        EXPECT_EQ(AdvanceCaption(state), TickResult::kWrapped);
+        EXPECT_EQ(state.caption_left, 5895.0);
+        // A whole pass: floor((W + w) / 20) + 2 ticks.
+        EXPECT_EQ(TicksUntilWrap(state), static_cast<int>((5895.0 + width) / 20.0) + 2);
+    }
+    // Widths keep today's single-precision value below 2^24 twips only.
+    EXPECT_EQ(CaptionWidthTwips(1, 110), static_cast<double>(1440.0f / 110.0f));
+    EXPECT_EQ(CaptionWidthTwips(71582789, 96), 1073741835.0);
 }
 
 class FakePanel : public PanelLink {

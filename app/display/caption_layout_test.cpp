@@ -1,0 +1,118 @@
+#include "caption_layout.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace korvane {
+namespace {
+
+// U+1F600 in UTF-16, as Windows holds it whatever the size of wchar_t here.
+const std::wstring kPair{static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00)};
+
+// Advances as a CJK font gives them: 8 px for ASCII, 16 for ideographs,
+// 7 for each half of a surrogate pair.
+int Advance(wchar_t unit) {
+    if (unit < 0x80) return 8;
+    if (unit >= 0xD800 && unit <= 0xDFFF) return 7;
+    return 16;
+}
+
+CaptionLayout LayOut(const std::wstring& text, int* calls = nullptr) {
+    CaptionLayout layout;
+    layout.Build(text, 24, [&](const wchar_t* units, int count, int* ends) {
+        EXPECT_LE(count, CaptionLayout::kMeasureChunk);
+        int sum = 0;
+        for (int i = 0; i < count; ++i) ends[i] = sum += Advance(units[i]);
+        if (calls) ++*calls;
+    });
+    return layout;
+}
+
+struct Expected {
+    std::size_t first, count;
+    std::int64_t offset;
+};
+
+void ExpectSlice(const CaptionLayout& layout, const std::wstring& text, std::int64_t left,
+                 std::int64_t right, Expected expected) {
+    const CaptionSlice slice = layout.Visible(text, 0, left, right);
+    EXPECT_EQ(slice.first, expected.first) << left << ".." << right;
+    EXPECT_EQ(slice.count, expected.count) << left << ".." << right;
+    if (slice.count) {
+        EXPECT_EQ(slice.offset, expected.offset) << left << ".." << right;
+    }
+}
+
+TEST(CaptionSlice, GlyphsCutByEitherEdgeAreDrawnWholeForAsciiAndCjk) {
+    const std::wstring ascii = L"ABCDEFGHIJ";  // 8 px each
+    const CaptionLayout a = LayOut(ascii);
+    ExpectSlice(a, ascii, 0, 80, {0, 10, 0});
+    ExpectSlice(a, ascii, 12, 30, {1, 3, 8});   // B cut on the left, D on the right
+    ExpectSlice(a, ascii, 16, 32, {2, 2, 16});  // edges exactly between glyphs
+    ExpectSlice(a, ascii, -50, 1, {0, 1, 0});
+
+    const std::wstring mixed = L"欢迎A使用!";  // 16 16 8 16 16 8
+    const CaptionLayout m = LayOut(mixed);
+    ExpectSlice(m, mixed, 20, 40, {1, 2, 16});  // 迎 cut on the left, A whole, 使 not reached
+    ExpectSlice(m, mixed, 39, 40, {2, 1, 32});
+    ExpectSlice(m, mixed, 40, 41, {3, 1, 40});
+}
+
+TEST(CaptionSlice, NeverSplitsASurrogatePair) {
+    const std::wstring text = L"a" + kPair + L"b";  // a 8, pair 7 + 7, b 8
+    const CaptionLayout layout = LayOut(text);
+    // Left edge inside the low half: the slice starts at the high half.
+    ExpectSlice(layout, text, 17, 30, {1, 3, 8});
+    // Right edge inside the high half: the low half comes along.
+    ExpectSlice(layout, text, 0, 10, {0, 3, 0});
+}
+
+TEST(CaptionSlice, EmptyWhileTheCaptionIsOutOfTheStrip) {
+    const std::wstring text = L"欢迎使用!";
+    const CaptionLayout layout = LayOut(text);
+    EXPECT_EQ(layout.Width(), 72);
+    // Waiting at the right edge after a wrap: the strip lies left of it.
+    EXPECT_EQ(layout.Visible(text, 0, -393, 0).count, 0u);
+    // Gone on the left.
+    EXPECT_EQ(layout.Visible(text, 0, 72, 465).count, 0u);
+    const std::wstring empty;
+    const CaptionLayout none = LayOut(empty);
+    EXPECT_EQ(none.LineCount(), 1u);
+    EXPECT_EQ(none.Width(), 0);
+    EXPECT_EQ(none.Visible(empty, 0, -10, 10).count, 0u);
+}
+
+TEST(CaptionLayout, BreaksLinesAsDrawTextAndMeasuresLongLinesInChunks) {
+    const std::wstring text = L"ab\r\ncdef\rg\n\nh";
+    const CaptionLayout layout = LayOut(text);
+    ASSERT_EQ(layout.LineCount(), 5u);
+    EXPECT_EQ(layout.Line(1).start, 4u);
+    EXPECT_EQ(layout.Line(1).length, 4u);
+    EXPECT_EQ(layout.Line(3).length, 0u);
+    EXPECT_EQ(layout.Width(), 32);
+    EXPECT_EQ(layout.Height(), 5 * 24);
+    ExpectSlice(layout, text, 0, 80, {0, 2, 0});
+    const CaptionSlice second = layout.Visible(text, 1, 9, 17);
+    EXPECT_EQ(second.first, 1u);
+    EXPECT_EQ(second.count, 2u);
+    EXPECT_EQ(second.offset, 8);
+
+    // A long line with a surrogate pair across a chunk boundary: the pair
+    // is measured whole and the widths add up over the chunks.
+    std::wstring line(CaptionLayout::kMeasureChunk - 1, L'x');
+    line += kPair;
+    line += std::wstring(5000, L'欢');
+    int calls = 0;
+    const CaptionLayout long_layout = LayOut(line, &calls);
+    EXPECT_EQ(calls, 6);
+    const std::int64_t pair_at = 8 * (CaptionLayout::kMeasureChunk - 1);
+    EXPECT_EQ(long_layout.Width(), pair_at + 14 + 5000 * 16);
+    ExpectSlice(long_layout, line, pair_at + 8, pair_at + 9,
+                {CaptionLayout::kMeasureChunk - 1, 2, pair_at});
+    ExpectSlice(long_layout, line, pair_at + 14 + 16 * 4000 + 3, pair_at + 14 + 16 * 4002,
+                {CaptionLayout::kMeasureChunk + 1 + 4000, 2, pair_at + 14 + 16 * 4000});
+}
+
+}  // namespace
+}  // namespace korvane

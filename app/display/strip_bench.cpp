@@ -1,0 +1,206 @@
+// Benchmarks of the strip under Wine, run by app/bench_strip_cpu.sh.
+//
+//   strip_bench floor   a minimal window of the strip's size with a 150 ms
+//                       timer that blits its whole area on every tick: the
+//                       floor that the strip's CPU use is compared with.
+//   strip_bench run short|mib MS
+//                       the strip alone, as the panel's OK leaves it, with
+//                       the welcome text or 1 MiB of ideographs, ticking
+//                       every MS milliseconds.
+//   strip_bench apply   the strip's apply steps (OK, closing the panel, a
+//                       font choice) with 1 MiB texts, and the work of one
+//                       tick with a short and a 1 MiB caption.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "dpi.h"
+#include "form1.h"
+#include "panel_rules.h"
+#include "twips.h"
+#include "win_handles.h"
+
+namespace korvane {
+namespace {
+
+constexpr UINT_PTR kTimer = 1;
+
+LRESULT CALLBACK FloorProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+    static HDC memory = nullptr;
+    static SIZE size{};
+    switch (message) {
+        case WM_CREATE: {
+            RECT client{};
+            GetClientRect(hwnd, &client);
+            size = SIZE{client.right, client.bottom};
+            HDC dc = GetDC(hwnd);
+            memory = CreateCompatibleDC(dc);
+            SelectObject(memory, CreateCompatibleBitmap(dc, size.cx, size.cy));
+            PatBlt(memory, 0, 0, size.cx, size.cy, WHITENESS);
+            TextOutW(memory, 8, 7, L"欢迎使用!", 5);
+            ReleaseDC(hwnd, dc);
+            SetTimer(hwnd, kTimer, 150, nullptr);
+            return 0;
+        }
+        case WM_TIMER: {
+            HDC dc = GetDC(hwnd);
+            BitBlt(dc, 0, 0, size.cx, size.cy, memory, 0, 0, SRCCOPY);
+            ReleaseDC(hwnd, dc);
+            return 0;
+        }
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_PAINT: {
+            PaintScope paint(hwnd);
+            BitBlt(paint.dc(), 0, 0, size.cx, size.cy, memory, 0, 0, SRCCOPY);
+            return 0;
+        }
+        default:
+            return DefWindowProcW(hwnd, message, wparam, lparam);
+    }
+}
+
+int RunFloor() {
+    WNDCLASSW wc{};
+    wc.style = CS_OWNDC;
+    wc.lpfnWndProc = FloorProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"KorvaneStripFloor";
+    RegisterClassW(&wc);
+    const unsigned dpi = SystemDpi();
+    HWND hwnd =
+        CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, wc.lpszClassName, L"StripFloor",
+                        WS_POPUP | WS_VISIBLE, 0, 0, TwipsToPixels(5895.0f, dpi),
+                        TwipsToPixels(495.0f, dpi), nullptr, nullptr, wc.hInstance, nullptr);
+    if (!hwnd) return 1;
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+    return 0;
+}
+
+class NoPanel final : public PanelLink {
+public:
+    std::uint32_t SwatchColour(int) override { return 0; }
+    void Show() override {}
+    float OuterHeight() override { return 0.0f; }
+    void SetLeft(float) override {}
+    void SetTop(float) override {}
+};
+
+class Strip final : public StripControl {
+public:
+    explicit Strip(Form1& form) : form_(form) {}
+    void SetCaptionText(const std::wstring& text) override { form_.SetCaptionText(text); }
+    void SetCaptionLeft(float twips) override { form_.SetCaptionLeft(twips); }
+    void SetCaptionFont(const CaptionFont& font) override { form_.SetCaptionFont(font); }
+    void SetCaptionColour(std::uint32_t colour) override { form_.SetCaptionColour(colour); }
+    void SetTimerInterval(std::uint32_t ms) override { form_.SetTimerInterval(ms); }
+    void SetTimerEnabled(bool enabled) override { form_.SetTimerEnabled(enabled); }
+    void SetSurfaceColour(std::uint32_t colour) override { form_.SetSurfaceColour(colour); }
+
+private:
+    Form1& form_;
+};
+
+double Now() {
+    LARGE_INTEGER frequency, counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// 1 MiB of UTF-8: ideographs (3 bytes each) or ASCII words.
+std::wstring MiBOfText(bool cjk) {
+    std::wstring text;
+    if (cjk) {
+        for (int i = 0; i < (1 << 20) / 3; ++i)
+            text += static_cast<wchar_t>(0x4E00 + (i * 37) % 3000);
+    } else {
+        for (int i = 0; i < (1 << 20); ++i)
+            text += (i % 7 == 6) ? L' ' : static_cast<wchar_t>(L'a' + i % 26);
+    }
+    return text;
+}
+
+// Seconds for `step`, with the repaint it caused.
+template <class Step>
+double Timed(Form1& strip, Step step) {
+    const double start = Now();
+    step();
+    UpdateWindow(strip.hwnd());
+    return Now() - start;
+}
+
+double MicrosecondsPerTick(Form1& strip, int ticks) {
+    const double start = Now();
+    for (int i = 0; i < ticks; ++i) strip.Timer1_Timer();
+    return (Now() - start) * 1e6 / ticks;
+}
+
+int RunStrip(bool mib, std::uint32_t interval_ms) {
+    NoPanel panel;
+    Form1 form(panel);
+    form.Create();
+    form.Show();
+    Strip strip(form);
+    PanelChoices choices;
+    choices.text = mib ? MiBOfText(true) : L"欢迎使用!";
+    ApplyToStrip(choices, ApplyScope::kWithBackground, strip);
+    form.SetTimerInterval(interval_ms);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+    return 0;
+}
+
+int RunApply() {
+    NoPanel panel;
+    Form1 form(panel);
+    form.Create();
+    form.Show();
+    form.SetTimerEnabled(false);  // ticks are driven below
+    Strip strip(form);
+    PanelChoices choices;
+    choices.speed = 100;
+    const double ticks_short = MicrosecondsPerTick(form, 2000);
+    double slowest = 0.0;
+    for (const bool cjk : {true, false}) {
+        choices.text = MiBOfText(cjk);
+        choices.sample_font = kSampleLaidOutFont;
+        const double ok =
+            Timed(form, [&] { ApplyToStrip(choices, ApplyScope::kWithBackground, strip); });
+        const double close =
+            Timed(form, [&] { ApplyToStrip(choices, ApplyScope::kWithoutBackground, strip); });
+        choices.sample_font = CaptionFont{L"宋体", 16.0f, true};
+        const double font =
+            Timed(form, [&] { ApplyToStrip(choices, ApplyScope::kWithBackground, strip); });
+        form.SetTimerInterval(150);  // every tick repaints
+        form.SetTimerEnabled(false);
+        slowest = std::max({slowest, ok, close, font});
+        const double ticks_long = MicrosecondsPerTick(form, 2000);
+        std::printf("1 MiB of %s (%zu characters, %.0f px wide)\n", cjk ? "ideographs" : "ASCII",
+                    choices.text.size(), form.CaptionWidth() * form.Dpi() / 1440.0);
+        std::printf("  apply: OK %.3f s, closing %.3f s, font choice %.3f s (target <= 0.3 s)\n",
+                    ok, close, font);
+        std::printf("  one tick: %.1f us with the short caption, %.1f us with this one\n",
+                    ticks_short, ticks_long);
+    }
+    std::printf("slowest apply step %.3f\n", slowest);
+    return 0;
+}
+
+}  // namespace
+}  // namespace korvane
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc == 2 && std::wcscmp(argv[1], L"floor") == 0) return korvane::RunFloor();
+    if (argc == 2 && std::wcscmp(argv[1], L"apply") == 0) return korvane::RunApply();
+    if (argc == 4 && std::wcscmp(argv[1], L"run") == 0) {
+        return korvane::RunStrip(std::wcscmp(argv[2], L"mib") == 0,
+                                 static_cast<std::uint32_t>(_wtoi(argv[3])));
+    }
+    std::fputs("usage: strip_bench floor | run short|mib MS | apply\n", stderr);
+    return 2;
+}

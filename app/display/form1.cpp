@@ -78,6 +78,7 @@ void Form1::Timer1_Timer() {
 void Form1::RepaintMovedCaption() {
     const std::int64_t x = CaptionPixels(scroll_.caption_left, dpi_);
     if (x == painted_caption_x_) return;
+    const std::int64_t shift = x - painted_caption_x_;
     // The old and the new place together.
     RECT area = CaptionRect();
     painted_caption_x_ = x;
@@ -95,7 +96,30 @@ void Form1::RepaintMovedCaption() {
     }
     IntersectRect(&area, &area, &client);
     WindowDc dc(hwnd());
+    if (ScrollBuffer(area, shift)) {
+        BitBlt(dc.get(), area.left, area.top, area.right - area.left, area.bottom - area.top,
+               buffer_dc_.get(), area.left, area.top, SRCCOPY);
+        return;
+    }
     DrawThroughBuffer(dc.get(), area);
+}
+
+// A caption that spans most of the strip moves by a pixel or two a tick:
+// the buffer already holds its picture, so the area is shifted left in the
+// buffer and only the columns that come in on the right are drawn. Text
+// drawn at whole pixels is the same wherever it stands, so the picture is
+// the one a full redraw gives. False when the area must be drawn anew.
+bool Form1::ScrollBuffer(const RECT& area, std::int64_t shift) {
+    const LONG width = area.right - area.left;
+    if (shift >= 0 || -shift >= width || width < buffer_size_.cx / 2) return false;
+    // A pending paint means the buffer may not hold what the window shows.
+    if (GetUpdateRect(hwnd(), nullptr, FALSE)) return false;
+    const int step = static_cast<int>(-shift);
+    HDC dc = buffer_dc_.get();
+    BitBlt(dc, area.left, area.top, width - step, area.bottom - area.top, dc, area.left + step,
+           area.top, SRCCOPY);
+    DrawIntoBuffer(RECT{area.right - step, area.top, area.right, area.bottom});
+    return true;
 }
 
 void Form1::Image1_MouseDown(std::int16_t button, std::int16_t, float, float) {
@@ -309,6 +333,13 @@ void Form1::Paint() {
 // Draws the part of the surface that needs painting into the buffer, whose
 // rest still holds what it showed, then copies that part to `target`.
 void Form1::DrawThroughBuffer(HDC target, const RECT& area) {
+    DrawIntoBuffer(area);
+    BitBlt(target, area.left, area.top, area.right - area.left, area.bottom - area.top,
+           buffer_dc_.get(), area.left, area.top, SRCCOPY);
+}
+
+// Fills `area` of the buffer with the surface and draws the caption over it.
+void Form1::DrawIntoBuffer(const RECT& area) {
     HDC dc = buffer_dc_.get();
     SetBkColor(dc, ResolveColour(surface_colour_));
     ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &area, nullptr, 0, nullptr);  // fills, no brush
@@ -323,8 +354,6 @@ void Form1::DrawThroughBuffer(HDC target, const RECT& area) {
         DrawCaption(dc, area);
         RestoreDC(dc, saved);
     }
-    BitBlt(target, area.left, area.top, area.right - area.left, area.bottom - area.top, dc,
-           area.left, area.top, SRCCOPY);
 }
 
 // Draws, line by line, only the characters that meet `area` (and the

@@ -100,6 +100,8 @@ private:
     void ApplyTimer();
     void Paint();
     void DrawThroughBuffer(HDC target, const RECT& area);
+    void DrawIntoBuffer(const RECT& area);
+    bool ScrollBuffer(const RECT& area, std::int64_t shift);
     void DrawCaption(HDC dc, const RECT& area) const;
     void OnMouse(UINT message, WPARAM wparam, LPARAM lparam);
     void FollowMiddleDrag();

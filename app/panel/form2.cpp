@@ -205,6 +205,19 @@ void Form2::MoveFocus(bool backwards) {
     }
 }
 
+// Hides the panel. A control under the pointer (a themed button, for its hot
+// look) may be tracking the mouse; that tracking is cancelled first, since
+// Wine keeps polling the pointer for a hidden window until the mouse moves.
+void Form2::Hide() {
+    TRACKMOUSEEVENT tracking{sizeof tracking, TME_QUERY, nullptr, 0};
+    if (TrackMouseEvent(&tracking) && tracking.hwndTrack &&
+        (tracking.hwndTrack == hwnd() || IsChild(hwnd(), tracking.hwndTrack))) {
+        tracking.dwFlags = (tracking.dwFlags & ~TME_QUERY) | TME_CANCEL;
+        TrackMouseEvent(&tracking);
+    }
+    ShowWindow(hwnd(), SW_HIDE);
+}
+
 bool Form2::TranslateDialogMessage(MSG& message) {
     if (!hwnd() || (message.hwnd != hwnd() && !IsChild(hwnd(), message.hwnd))) return false;
     // Esc neither closes the panel nor applies anything. Dialog navigation

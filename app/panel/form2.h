@@ -75,6 +75,7 @@ private:
     void LayOut();
     void ShowPage(int page);
     void ShowNow();
+    void Hide();
     void RegisterAndCheckForUpdates();
 
     HWND Control(ControlId id) const { return controls_[id - kSSTab1]; }

@@ -25,7 +25,7 @@ void Form2::Command6_Click() { ExitProcess(0); }
 void Form2::Form_Unload(bool& cancel) {
     Apply(ApplyScope::kWithoutBackground);
     cancel = true;
-    ShowWindow(hwnd(), SW_HIDE);
+    Hide();
     settings_.WriteCheck1(Check1Value());
 }
 

@@ -43,7 +43,7 @@ void Form2::Apply(ApplyScope scope) {
 
 void Form2::Command1_Click() {
     Apply(ApplyScope::kWithBackground);
-    ShowWindow(hwnd(), SW_HIDE);
+    Hide();
 }
 
 }  // namespace korvane

@@ -138,6 +138,16 @@ def wait_for_window(name, timeout=20.0):
     return None
 
 
+def choose_in_open_dialog(path):
+    """Types `path` into the open dialog ("打开") and confirms it."""
+    dialog = wait_for_window("打开")
+    assert dialog, "no open dialog"
+    run("xdotool", "windowfocus", "--sync", dialog)
+    time.sleep(0.5)
+    run("xdotool", "type", "--delay", "20", wine_path(path))
+    run("xdotool", "key", "Return")
+
+
 def geometry(wid):
     out = run("xdotool", "getwindowgeometry", wid).stdout
     x, y = map(int, re.search(r"Position: (-?\d+),(-?\d+)", out).groups())

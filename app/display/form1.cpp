@@ -95,13 +95,9 @@ void Form1::RepaintMovedCaption() {
         return;
     }
     IntersectRect(&area, &area, &client);
+    if (!ScrollBuffer(area, shift)) DrawIntoBuffer(area);
     WindowDc dc(hwnd());
-    if (ScrollBuffer(area, shift)) {
-        BitBlt(dc.get(), area.left, area.top, area.right - area.left, area.bottom - area.top,
-               buffer_dc_.get(), area.left, area.top, SRCCOPY);
-        return;
-    }
-    DrawThroughBuffer(dc.get(), area);
+    CopyFromBuffer(dc.get(), area);
 }
 
 // A caption that spans most of the strip moves by a pixel or two a tick:
@@ -334,6 +330,10 @@ void Form1::Paint() {
 // rest still holds what it showed, then copies that part to `target`.
 void Form1::DrawThroughBuffer(HDC target, const RECT& area) {
     DrawIntoBuffer(area);
+    CopyFromBuffer(target, area);
+}
+
+void Form1::CopyFromBuffer(HDC target, const RECT& area) {
     BitBlt(target, area.left, area.top, area.right - area.left, area.bottom - area.top,
            buffer_dc_.get(), area.left, area.top, SRCCOPY);
 }

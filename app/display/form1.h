@@ -101,6 +101,7 @@ private:
     void Paint();
     void DrawThroughBuffer(HDC target, const RECT& area);
     void DrawIntoBuffer(const RECT& area);
+    void CopyFromBuffer(HDC target, const RECT& area);
     bool ScrollBuffer(const RECT& area, std::int64_t shift);
     void DrawCaption(HDC dc, const RECT& area) const;
     void OnMouse(UINT message, WPARAM wparam, LPARAM lparam);

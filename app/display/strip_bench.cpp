@@ -20,6 +20,7 @@
 #include "dpi.h"
 #include "form1.h"
 #include "panel_rules.h"
+#include "strip_adapter.h"
 #include "twips.h"
 #include "win_handles.h"
 
@@ -90,21 +91,6 @@ public:
     void SetTop(float) override {}
 };
 
-class Strip final : public StripControl {
-public:
-    explicit Strip(Form1& form) : form_(form) {}
-    void SetCaptionText(const std::wstring& text) override { form_.SetCaptionText(text); }
-    void SetCaptionLeft(float twips) override { form_.SetCaptionLeft(twips); }
-    void SetCaptionFont(const CaptionFont& font) override { form_.SetCaptionFont(font); }
-    void SetCaptionColour(std::uint32_t colour) override { form_.SetCaptionColour(colour); }
-    void SetTimerInterval(std::uint32_t ms) override { form_.SetTimerInterval(ms); }
-    void SetTimerEnabled(bool enabled) override { form_.SetTimerEnabled(enabled); }
-    void SetSurfaceColour(std::uint32_t colour) override { form_.SetSurfaceColour(colour); }
-
-private:
-    Form1& form_;
-};
-
 double Now() {
     LARGE_INTEGER frequency, counter;
     QueryPerformanceFrequency(&frequency);
@@ -145,7 +131,7 @@ int RunStrip(bool mib, std::uint32_t interval_ms) {
     Form1 form(panel);
     form.Create();
     form.Show();
-    Strip strip(form);
+    StripAdapter strip(form);
     PanelChoices choices;
     choices.text = mib ? MiBOfText(true) : L"欢迎使用!";
     ApplyToStrip(choices, ApplyScope::kWithBackground, strip);
@@ -161,7 +147,7 @@ int RunApply() {
     form.Create();
     form.Show();
     form.SetTimerEnabled(false);  // ticks are driven below
-    Strip strip(form);
+    StripAdapter strip(form);
     PanelChoices choices;
     choices.speed = 100;
     const double ticks_short = MicrosecondsPerTick(form, 2000);

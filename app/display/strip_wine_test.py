@@ -149,12 +149,7 @@ def check_long_import_scrolls_as_drawn_whole():
     assert panel, "no panel after a right-click"
     time.sleep(0.8)
     panel_click(panel, 5520, 1320, 1095, 495)  # Import
-    dialog = kit.wait_for_window("打开")
-    assert dialog, "no open dialog"
-    kit.run("xdotool", "windowfocus", "--sync", dialog)
-    time.sleep(0.5)
-    kit.run("xdotool", "type", "--delay", "20", kit.wine_path(text_file))
-    kit.run("xdotool", "key", "Return")
+    kit.choose_in_open_dialog(text_file)
     # Reading Text1 waits until the panel has taken the file in.
     probe = os.path.join(kit.TEST_BIN_DIR, "panel_probe.exe")
     started = time.time()

@@ -273,12 +273,7 @@ def check_import_and_width():
     assert holder.stdout.readline().strip() == "held", "the file could not be held open"
     panel = open_panel(strip)
     panel.click(5520, 1320, 1095, 495)
-    dialog = kit.wait_for_window("打开")
-    assert dialog, "no open dialog"
-    kit.run("xdotool", "windowfocus", "--sync", dialog)
-    time.sleep(0.5)
-    kit.run("xdotool", "type", "--delay", "20", kit.wine_path(text_file))
-    kit.run("xdotool", "key", "Return")
+    kit.choose_in_open_dialog(text_file)
     time.sleep(1.5)
     assert probe("text", str(TEXT1)) == "导入测试ABCDEFGHIJKLMNOPQRST"
     holder.communicate("\n", timeout=30)

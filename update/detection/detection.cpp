@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "call_no_throw.h"
 #include "detection_contract.h"
 #include "lock_count.h"
 #include "module.h"
@@ -185,36 +186,33 @@ STDMETHODIMP Detection::Updates(BSTR MyQQ, BSTR AppName, BSTR* reply) noexcept {
     if (!reply) return E_POINTER;
     *reply = nullptr;
     CallGuard guard(static_cast<_Detection*>(this));
-    // The caller always gets one of the two reply forms, whatever fails.
-    std::wstring_view text = AsWide(kNotFoundReply);
-    std::u16string built;
-    try {
-        built = FetchUpdateReply(BstrView(MyQQ), BstrView(AppName));
-        text = AsWide(built);
-    } catch (...) {
-    }
-    *reply = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    return *reply ? S_OK : E_OUTOFMEMORY;
+    return CallNoThrow([&] {
+        // The caller always gets one of the two reply forms, whatever fails.
+        std::wstring_view text = AsWide(kNotFoundReply);
+        std::u16string built;
+        try {
+            built = FetchUpdateReply(BstrView(MyQQ), BstrView(AppName));
+            text = AsWide(built);
+        } catch (...) {
+        }
+        *reply = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        return *reply ? S_OK : E_OUTOFMEMORY;
+    });
 }
 
 STDMETHODIMP Detection::GetNetDate(DATE* date) noexcept {
     if (!date) return E_POINTER;
     *date = 0;
     CallGuard guard(static_cast<_Detection*>(this));
-    std::optional<DATE> fetched;
-    try {
-        fetched = FetchNetDate();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-    if (!fetched) {
-        SetCallError(kTypeMismatchText);
-        return DISP_E_TYPEMISMATCH;
-    }
-    *date = *fetched;
-    return S_OK;
+    return CallNoThrow([&] {
+        const std::optional<DATE> fetched = FetchNetDate();
+        if (!fetched) {
+            SetCallError(kTypeMismatchText);
+            return DISP_E_TYPEMISMATCH;
+        }
+        *date = *fetched;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP Detection::GetClassInfo(ITypeInfo** typeInfo) noexcept {

@@ -2,7 +2,7 @@
 
 #include <oleauto.h>
 
-#include <new>
+#include "call_no_throw.h"
 
 namespace korvane::update {
 namespace {
@@ -29,15 +29,11 @@ std::wstring ModulePath() {
 HRESULT LoadModuleTypeLib(ITypeLib** typeLib) noexcept {
     if (!typeLib) return E_POINTER;
     *typeLib = nullptr;
-    try {
+    return CallNoThrow([&] {
         std::wstring path = ModulePath();
         if (path.empty()) return HRESULT_FROM_WIN32(GetLastError());
         return LoadTypeLibEx(path.c_str(), REGKIND_NONE, typeLib);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 }  // namespace korvane::update

@@ -6,7 +6,6 @@
 #include <olectl.h>
 #include <oleauto.h>
 
-#include <new>
 #include <string>
 #include <string_view>
 
@@ -135,7 +134,9 @@ bool IsAccessDeniedResult(HRESULT hr) noexcept {
            hr == HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
 }
 
-HRESULT RegisterServerOrThrow() {
+}  // namespace
+
+HRESULT RegisterServer() {
     std::wstring modulePath = ModulePath();
     if (modulePath.empty()) return SELFREG_E_CLASS;
     ComPtr<ITypeLib> typeLib;
@@ -170,7 +171,7 @@ HRESULT RegisterServerOrThrow() {
     return S_OK;
 }
 
-HRESULT UnregisterServerOrThrow() {
+HRESULT UnregisterServer() {
     // The user's keys first: where the user's Classes key is a view of the
     // machine's, the machine check then finds nothing left.
     bool complete = RemoveEntries(Scope::kUser) == ERROR_SUCCESS;
@@ -190,28 +191,6 @@ HRESULT UnregisterServerOrThrow() {
     UnRegisterTypeLib(libId, major, minor, lcid, sysKind);
     UnRegisterTypeLibForUser(libId, major, minor, lcid, sysKind);
     return complete ? S_OK : SELFREG_E_CLASS;
-}
-
-}  // namespace
-
-HRESULT RegisterServer() noexcept {
-    try {
-        return RegisterServerOrThrow();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-}
-
-HRESULT UnregisterServer() noexcept {
-    try {
-        return UnregisterServerOrThrow();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
 }
 
 }  // namespace korvane::update

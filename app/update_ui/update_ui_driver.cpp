@@ -17,6 +17,7 @@
 
 #include "frm_msgbox.h"
 #include "update_check.h"
+#include "utf8_output.h"
 #include "win_handles.h"
 
 namespace {
@@ -25,18 +26,7 @@ using korvane::FrmMsgbox;
 
 constexpr DWORD kWaitLimitMs = 120000;
 
-void Print(std::wstring_view text) {
-    std::wstring line(text);
-    line += L'\n';
-    const int size = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), bytes.data(), size,
-                        nullptr, nullptr);
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
-              &written, nullptr);
-}
+using korvane::testing::PrintLine;
 
 // Line breaks written as \r and \n, so that a message stays on one line.
 std::wstring Escaped(std::wstring_view text) {
@@ -84,27 +74,27 @@ void ShowFocusWindow() {
     SetForegroundWindow(g_focus_window);
     SetFocus(g_focus_window);
     PumpUntil([] { return true; });
-    Print(L"FOCUS");
+    PrintLine(L"FOCUS");
 }
 
 void PrintDialog() {
     FrmMsgbox& dialog = FrmMsgbox::Instance();
     if (!dialog.IsLoaded()) {
-        Print(L"DIALOG none");
+        PrintLine(L"DIALOG none");
         return;
     }
-    Print(L"DIALOG " + dialog.Caption());
-    Print(L"LABEL1 " + Escaped(dialog.Label1Caption()));
-    Print(L"BUTTON " + dialog.Command1Caption());
-    Print(L"TAG " + dialog.Label1Tag());
+    PrintLine(L"DIALOG " + dialog.Caption());
+    PrintLine(L"LABEL1 " + Escaped(dialog.Label1Caption()));
+    PrintLine(L"BUTTON " + dialog.Command1Caption());
+    PrintLine(L"TAG " + dialog.Label1Tag());
     const RECT button = dialog.Command1ScreenRect();
-    Print(L"BUTTONAT " + std::to_wstring((button.left + button.right) / 2) + L" " +
-          std::to_wstring((button.top + button.bottom) / 2));
+    PrintLine(L"BUTTONAT " + std::to_wstring((button.left + button.right) / 2) + L" " +
+              std::to_wstring((button.top + button.bottom) / 2));
     const HWND foreground = GetForegroundWindow();
-    Print(std::wstring(L"FOREGROUND ") + (foreground == dialog.hwnd()    ? L"dialog"
-                                          : foreground == g_focus_window ? L"focus"
-                                          : foreground                   ? L"other"
-                                                                         : L"none"));
+    PrintLine(std::wstring(L"FOREGROUND ") + (foreground == dialog.hwnd()    ? L"dialog"
+                                              : foreground == g_focus_window ? L"focus"
+                                              : foreground                   ? L"other"
+                                                                             : L"none"));
 }
 
 int Run(korvane::UpdateCheck& check, int argc, wchar_t** argv) {
@@ -116,31 +106,31 @@ int Run(korvane::UpdateCheck& check, int argc, wchar_t** argv) {
             const std::wstring path(step.substr(9));
             if (!PumpUntil(
                     [&] { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; })) {
-                Print(L"TIMEOUT");
+                PrintLine(L"TIMEOUT");
                 return 1;
             }
-            Print(L"GO");
+            PrintLine(L"GO");
         } else if (step == L"register") {
             check.StartRegistration();
-            Print(L"REGISTERING");
+            PrintLine(L"REGISTERING");
         } else if (step == L"create") {
             check.CreateDetector();
-            Print(L"CREATED");
+            PrintLine(L"CREATED");
         } else if (step.starts_with(L"load:")) {
             check.CheckAtLoad(std::stoi(std::wstring(step.substr(5))),
-                              [](const std::wstring& caption) { Print(L"LABEL9 " + caption); });
+                              [](const std::wstring& caption) { PrintLine(L"LABEL9 " + caption); });
             PrintDialog();
         } else if (step == L"request") {
             check.CheckOnRequest();
             PrintDialog();
         } else if (step == L"waitclosed") {
             if (!PumpUntil([] { return !FrmMsgbox::Instance().IsLoaded(); })) {
-                Print(L"TIMEOUT");
+                PrintLine(L"TIMEOUT");
                 return 1;
             }
-            Print(L"CLOSED");
+            PrintLine(L"CLOSED");
         } else {
-            Print(L"UNKNOWN " + std::wstring(step));
+            PrintLine(L"UNKNOWN " + std::wstring(step));
             return 2;
         }
     }
@@ -153,6 +143,6 @@ int wmain(int argc, wchar_t** argv) {
     const korvane::ComApartment com;
     korvane::UpdateCheck check;
     const int status = Run(check, argc, argv);
-    Print(L"END");
+    PrintLine(L"END");
     return status;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "utf8_output.h"
 #include "xmlhttp.h"
 #include "xmlhttp_internal.h"
 
@@ -20,15 +21,6 @@ std::wstring deadServer;
 void Check(bool ok, const char* what) {
     std::printf("%s %s\n", ok ? "ok  " : "FAIL", what);
     if (!ok) ++failures;
-}
-
-std::string Narrow(const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
 }
 
 // A fetch result as text; "<not text>" when it is no VT_BSTR.
@@ -73,7 +65,7 @@ int CountLinesStarting(const std::wstring& text, const std::wstring& prefix) {
 void TestPostSendsHeadersAndBodyAsGiven() {
     const std::wstring body = L"uin=12345&name=a+b%20c";
     const std::wstring echo = TextOf(HttpPost(server + L"/echo", body, kResponseText));
-    std::printf("  echo of POST:\n%s\n", Narrow(echo).c_str());
+    std::printf("  echo of POST:\n%s\n", korvane::testing::Utf8(echo).c_str());
     Check(echo.rfind(L"POST /echo\n", 0) == 0, "POST uses the POST method");
     Check(Contains(echo, L"\nContent-Length: 22\n"), "Content-Length is the body's length");
     Check(CountLinesStarting(echo, L"Content-Length:") == 1, "Content-Length is sent once");

@@ -16,7 +16,7 @@ WHITE = (255, 255, 255)  # COLOR_WINDOW in Wine's default scheme
 TICK_SECONDS = 0.150
 PIXELS_PER_TICK = 20 / 15  # at 96 DPI
 # The long import's size. Text1 takes minutes to lay out 1 MiB under Wine's
-# edit control today; the strip's own 1 MiB figures come from strip_bench.
+# edit control; the strip's own 1 MiB figures come from strip_bench.
 IMPORT_BYTES = 1 << 16
 
 

@@ -47,9 +47,9 @@ HRESULT CreateDetection(IDispatch** dispatch) {
 // Calls a member by name; args are in call order.
 HRESULT CallByName(IDispatch* dispatch, const wchar_t* name, std::initializer_list<BSTR> args,
                    VARIANT* result, EXCEPINFO* exception) {
-    DISPID dispId = 0;
+    DISPID disp_id = 0;
     LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    HRESULT hr = dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &dispId);
+    HRESULT hr = dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &disp_id);
     if (FAILED(hr)) return hr;
     VARIANT reversed[4];
     UINT count = 0;
@@ -59,22 +59,22 @@ HRESULT CallByName(IDispatch* dispatch, const wchar_t* name, std::initializer_li
         reversed[count].bstrVal = *it;
     }
     DISPPARAMS params{count ? reversed : nullptr, nullptr, count, 0};
-    UINT argumentError = 0;
-    return dispatch->Invoke(dispId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result,
-                            exception, &argumentError);
+    UINT argument_error = 0;
+    return dispatch->Invoke(disp_id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                            result, exception, &argument_error);
 }
 
 // "REPLY <text>" or "ERROR <hr>".
-std::wstring CallUpdates(IDispatch* dispatch, const wchar_t* account, const wchar_t* appName) {
-    BSTR accountText = SysAllocString(account);
-    BSTR appText = SysAllocString(appName);
+std::wstring CallUpdates(IDispatch* dispatch, const wchar_t* account, const wchar_t* app_name) {
+    BSTR account_text = SysAllocString(account);
+    BSTR app_text = SysAllocString(app_name);
     VARIANT result;
     VariantInit(&result);
     EXCEPINFO exception{};
-    HRESULT hr = CallByName(dispatch, detection::kUpdatesMember, {accountText, appText}, &result,
+    HRESULT hr = CallByName(dispatch, detection::kUpdatesMember, {account_text, app_text}, &result,
                             &exception);
-    SysFreeString(accountText);
-    SysFreeString(appText);
+    SysFreeString(account_text);
+    SysFreeString(app_text);
     std::wstring line;
     if (FAILED(hr)) {
         line = L"ERROR " + Hex(hr);
@@ -90,8 +90,8 @@ std::wstring CallUpdates(IDispatch* dispatch, const wchar_t* account, const wcha
     return line;
 }
 
-int RunUpdates(IDispatch* dispatch, const wchar_t* account, const wchar_t* appName) {
-    PrintLine(CallUpdates(dispatch, account, appName));
+int RunUpdates(IDispatch* dispatch, const wchar_t* account, const wchar_t* app_name) {
+    PrintLine(CallUpdates(dispatch, account, app_name));
     return 0;
 }
 
@@ -127,64 +127,64 @@ int RunDate(IDispatch* dispatch) {
 struct NestedCall {
     IDispatch* dispatch = nullptr;
     const wchar_t* account = nullptr;
-    const wchar_t* appName = nullptr;
-    bool outerRunning = false;
-    bool ranInsideOuter = false;
+    const wchar_t* app_name = nullptr;
+    bool outer_running = false;
+    bool ran_inside_outer = false;
     std::wstring reply;
 };
 NestedCall g_nested;
 
-void CALLBACK NestedTimerProc(HWND, UINT, UINT_PTR timerId, DWORD) {
-    KillTimer(nullptr, timerId);
-    g_nested.ranInsideOuter = g_nested.outerRunning;
-    g_nested.reply = CallUpdates(g_nested.dispatch, g_nested.account, g_nested.appName);
+void CALLBACK NestedTimerProc(HWND, UINT, UINT_PTR timer_id, DWORD) {
+    KillTimer(nullptr, timer_id);
+    g_nested.ran_inside_outer = g_nested.outer_running;
+    g_nested.reply = CallUpdates(g_nested.dispatch, g_nested.account, g_nested.app_name);
 }
 
-int RunNested(IDispatch* dispatch, const wchar_t* outerAccount, const wchar_t* innerAccount,
-              const wchar_t* appName) {
+int RunNested(IDispatch* dispatch, const wchar_t* outer_account, const wchar_t* inner_account,
+              const wchar_t* app_name) {
     g_nested = NestedCall{};
     g_nested.dispatch = dispatch;
-    g_nested.account = innerAccount;
-    g_nested.appName = appName;
+    g_nested.account = inner_account;
+    g_nested.app_name = app_name;
     if (!SetTimer(nullptr, 0, 100, NestedTimerProc)) {
         PrintLine(L"ERROR SetTimer");
         return 1;
     }
-    g_nested.outerRunning = true;
-    std::wstring outer = CallUpdates(dispatch, outerAccount, appName);
-    g_nested.outerRunning = false;
+    g_nested.outer_running = true;
+    std::wstring outer = CallUpdates(dispatch, outer_account, app_name);
+    g_nested.outer_running = false;
     PrintLine(L"OUTER " + outer);
     PrintLine(L"INNER " + g_nested.reply);
-    PrintLine(g_nested.ranInsideOuter ? L"NESTED yes" : L"NESTED no");
+    PrintLine(g_nested.ran_inside_outer ? L"NESTED yes" : L"NESTED no");
     return 0;
 }
 
 // Loads the DLL directly and follows DllCanUnloadNow through the life of a
 // class factory, a server lock and an object.
-int RunLifetime(const wchar_t* dllPath) {
-    HMODULE module = LoadLibraryW(dllPath);
+int RunLifetime(const wchar_t* dll_path) {
+    HMODULE module = LoadLibraryW(dll_path);
     if (!module) {
         PrintLine(L"ERROR LoadLibrary");
         return 1;
     }
     using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
     using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
-    auto getClassObject = reinterpret_cast<GetClassObjectFn>(
+    auto get_class_object = reinterpret_cast<GetClassObjectFn>(
         reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
-    auto canUnload = reinterpret_cast<CanUnloadFn>(
+    auto can_unload = reinterpret_cast<CanUnloadFn>(
         reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
-    if (!getClassObject || !canUnload) {
+    if (!get_class_object || !can_unload) {
         PrintLine(L"ERROR exports");
         return 1;
     }
     const CLSID clsid = detection::kClsid;
     auto state = [&](const wchar_t* step) {
-        PrintLine(std::wstring(step) + L" " + (canUnload() == S_OK ? L"unloadable" : L"busy"));
+        PrintLine(std::wstring(step) + L" " + (can_unload() == S_OK ? L"unloadable" : L"busy"));
     };
     state(L"start");
     {
         IClassFactory* factory = nullptr;
-        HRESULT hr = getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+        HRESULT hr = get_class_object(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
         if (FAILED(hr)) {
             PrintLine(L"ERROR DllGetClassObject " + Hex(hr));
             return 1;
@@ -193,7 +193,7 @@ int RunLifetime(const wchar_t* dllPath) {
         factory->LockServer(TRUE);
         factory->Release();
         state(L"locked");
-        getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+        get_class_object(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
         factory->LockServer(FALSE);
         IUnknown* outer = reinterpret_cast<IUnknown*>(factory);
         IUnknown* aggregated = nullptr;
@@ -208,11 +208,11 @@ int RunLifetime(const wchar_t* dllPath) {
             return 1;
         }
         state(L"object");
-        ComPtr<IProvideClassInfo> classInfo;
+        ComPtr<IProvideClassInfo> class_info;
         ComPtr<ITypeInfo> coclass;
         BSTR name = nullptr;
-        if (SUCCEEDED(dispatch->QueryInterface(IID_IProvideClassInfo, classInfo.put_void())) &&
-            SUCCEEDED(classInfo->GetClassInfo(coclass.put())) &&
+        if (SUCCEEDED(dispatch->QueryInterface(IID_IProvideClassInfo, class_info.put_void())) &&
+            SUCCEEDED(class_info->GetClassInfo(coclass.put())) &&
             SUCCEEDED(coclass->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr))) {
             PrintLine(L"class " + std::wstring(name, SysStringLen(name)));
             SysFreeString(name);

@@ -26,13 +26,13 @@ std::wstring ModulePath() {
     }
 }
 
-HRESULT LoadModuleTypeLib(ITypeLib** typeLib) noexcept {
-    if (!typeLib) return E_POINTER;
-    *typeLib = nullptr;
+HRESULT LoadModuleTypeLib(ITypeLib** type_lib) noexcept {
+    if (!type_lib) return E_POINTER;
+    *type_lib = nullptr;
     return CallNoThrow([&] {
         std::wstring path = ModulePath();
         if (path.empty()) return HRESULT_FROM_WIN32(GetLastError());
-        return LoadTypeLibEx(path.c_str(), REGKIND_NONE, typeLib);
+        return LoadTypeLibEx(path.c_str(), REGKIND_NONE, type_lib);
     });
 }
 

@@ -62,7 +62,7 @@ check = kit.Checks()
 def wine(*args, cwd=None, timeout=180):
     # Output through files: a wineserver started here would hold a pipe open.
     with tempfile.TemporaryFile() as out:
-        result = subprocess.run(["wine", *args], cwd=cwd, stdout=out,
+        result = subprocess.run([kit.wine_loader(), *args], cwd=cwd, stdout=out,
                                 stderr=subprocess.DEVNULL, timeout=timeout)
         out.seek(0)
         return result.returncode, out.read()

@@ -103,22 +103,13 @@ def copy_to(folder, *files):
 
 
 def registered():
-    return kit.run("wine", "reg", "query", r"HKCR\Quorvel.Detection\CLSID").returncode == 0
+    return kit.reg_value(r"HKCR\Quorvel.Detection\CLSID") is not None
 
 
 def unregister(dll):
-    kit.run("wine", "regsvr32", "/u", "/s", kit.wine_path(dll), timeout=120)
+    kit.wine_tool("regsvr32", "/u", "/s", kit.wine_path(dll))
     kit.kill_wine()
     assert not registered(), "Quorvel.Detection is still registered"
-
-
-def use_url_logger(folder):
-    """Points the prefix's http handler at a logger in `folder`; returns its log."""
-    copy_to(folder, os.path.join(kit.TEST_BIN_DIR, "url_logger.exe"))
-    command = '"%s" "%%1"' % kit.wine_path(os.path.join(folder, "url_logger.exe"))
-    kit.run("wine", "reg", "add", r"HKCR\http\shell\open\command", "/ve", "/d", command, "/f",
-            check=True)
-    return os.path.join(folder, "opened-urls.txt")
 
 
 def logged(log, wait=3.0):
@@ -188,7 +179,7 @@ def case_unregistered_at_load(ctx):
     folder = ctx.folder("at-load")
     copy_to(folder, ctx.driver, ctx.dll)
     assert not registered(), "Quorvel.Detection is registered"
-    log = use_url_logger(ctx.folder("browser"))
+    log = kit.use_url_logger(ctx.folder("browser"))
     go = os.path.join(folder, "go")
     ctx.offer_newer()
     driver = Driver(os.path.join(folder, "update_ui_driver.exe"), folder, "focus",
@@ -226,7 +217,7 @@ def case_requests_and_file_address(ctx):
     download button opens nothing either and closes the dialog."""
     folder = ctx.folder("on-request")
     copy_to(folder, ctx.driver, ctx.dll)
-    log = use_url_logger(ctx.folder("browser-2"))
+    log = kit.use_url_logger(ctx.folder("browser-2"))
     # A file: address of a program; opening it would run the logger there.
     trap = ctx.folder("trap")
     copy_to(trap, os.path.join(kit.TEST_BIN_DIR, "url_logger.exe"))

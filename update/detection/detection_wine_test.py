@@ -48,7 +48,7 @@ def wine(*args, cwd=None, timeout=120):
     # Output goes through files: a wineserver started by this call inherits
     # the handles and would hold a pipe open for seconds after wine exits.
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        result = subprocess.run(["wine", *args], cwd=cwd, stdout=out, stderr=err,
+        result = subprocess.run([kit.wine_loader(), *args], cwd=cwd, stdout=out, stderr=err,
                                 timeout=timeout)
         out.seek(0)
         err.seek(0)

@@ -98,6 +98,30 @@ def reg_delete(key, name=None):
         raise SetupFailed(f"{key} {name or ''} is still there")
 
 
+class windows_version:
+    """For a with-block, the Windows version that Wine reports in the prefix
+    ("win7", "win10"); the setting before it is put back afterwards."""
+
+    KEY = r"HKCU\Software\Wine"
+
+    def __init__(self, version):
+        self.version = version
+        self.saved = None
+
+    def __enter__(self):
+        self.saved = reg_value(self.KEY, "Version")
+        kill_wine()
+        reg_set(self.KEY, "Version", self.version)
+        return self
+
+    def __exit__(self, *exc):
+        kill_wine()
+        if self.saved:
+            reg_set(self.KEY, "Version", self.saved[1])
+        else:
+            reg_delete(self.KEY, "Version")
+
+
 def kill_wine():
     run("wineserver", "-k")
     run("wineserver", "-w")

@@ -59,7 +59,7 @@ run_ctest win64 -LE wine32
 
 if why=$("$root/scripts/setup.sh" --wine32); then
   fresh_prefix win32 win32
-  run_ctest win32 -R '^(startup_wine_test|strip_wine_test|detection_wine|xmlhttp_wine_test)$'
+  run_ctest win32 -R '^(import_check|startup_wine_test|strip_wine_test|detection_wine|xmlhttp_wine_test)$'
   run_ctest win64 -L wine32
 else
   echo "32-bit Wine tests skipped: $why"

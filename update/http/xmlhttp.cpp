@@ -186,7 +186,8 @@ bool WaitForCompletion(IXMLHTTPRequest& request, HANDLE wake, DWORD timeoutMs) {
         if (now >= deadline) return false;
         const bool leaveMouse = mouseOwner.Holds();
         const DWORD sleepMs = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, kMaxSleepMs));
-        const DWORD wakeMask = leaveMouse ? QS_ALLINPUT & ~QS_MOUSE : QS_ALLINPUT;
+        const DWORD wakeMask =
+            leaveMouse ? internal::kWaitWakeMask & ~QS_MOUSE : internal::kWaitWakeMask;
         if (MsgWaitForMultipleObjectsEx(1, &wake, sleepMs, wakeMask, MWMO_INPUTAVAILABLE) ==
             WAIT_FAILED) {
             return false;

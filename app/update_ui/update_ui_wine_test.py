@@ -50,9 +50,10 @@ class Service(kit.UpdateService):
 class Driver:
     """update_ui_driver.exe running its steps; its lines are read as they come."""
 
-    def __init__(self, exe, cwd, *steps):
+    def __init__(self, exe, cwd, *steps, env=None):
         self.process = subprocess.Popen(["wine", exe, *steps], cwd=cwd, stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL)
+                                        stderr=subprocess.DEVNULL,
+                                        env=dict(os.environ, **(env or {})))
         self.lines = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
 
@@ -172,6 +173,38 @@ def case_registration_then_progid(ctx):
         unregister(ctx.dll)
 
 
+def case_registered_beside_program(ctx):
+    """The class registered to the library beside the program, by a plain
+    path and by one with an environment variable, is created through its
+    registration, with Wine reporting Windows 7 and Windows 10."""
+    folder = ctx.folder("registered-beside")
+    copy_to(folder, ctx.dll, ctx.driver)
+    dll = kit.wine_path(os.path.join(folder, "Update.dll"))
+    server_key = r"HKCR\CLSID\%s\InprocServer32" % kit.DETECTION_CLSID
+    ctx.offer_newer()
+    try:
+        kit.wine_tool("regsvr32", "/s", dll)
+        if kit.reg_value(server_key) != ("REG_SZ", dll):
+            raise kit.SetupFailed("regsvr32 did not register %s: %s" % (
+                dll, kit.reg_value(server_key)))
+        for version, reported in (("win7", "6.1"), ("win10", "10.0")):
+            with kit.windows_version(version):
+                for kind, path in (("REG_SZ", dll), ("REG_EXPAND_SZ", r"%KORVANE_CASE%\Update.dll")):
+                    kit.reg_set(server_key, None, path, kind)
+                    driver = Driver(os.path.join(folder, "update_ui_driver.exe"), folder,
+                                    "windows", "create", "source", "request",
+                                    env={"KORVANE_CASE": kit.wine_path(folder)})
+                    driver.expect("WINDOWS " + reported)
+                    driver.expect("CREATED")
+                    driver.expect("SOURCE registration")
+                    check_dialog(driver.dialog(), "新版本提示", NEWER_ON_REQUEST, "下载新版本",
+                                 DOWNLOAD)
+                    driver.expect("END")
+    finally:
+        kit.kill_wine()
+        unregister(ctx.dll)
+
+
 def case_unregistered_at_load(ctx):
     """Never registered: the object comes from Update.dll beside the program.
     The dialog at load (Check1 = 1) appears without taking the focus, and its
@@ -272,6 +305,9 @@ def main():
             ctx = Context(args, temp, service)
             cases.run("regsvr32 from the load step, then creation by ProgID",
                       lambda: case_registration_then_progid(ctx))
+            cases.run("registered beside the program: created through the registration,"
+                      " plain and expandable path, Windows 7 and 10",
+                      lambda: case_registered_beside_program(ctx))
             cases.run("never registered: the dialog at load, no focus taken, http opened",
                       lambda: case_unregistered_at_load(ctx))
             cases.run("on request: newer, up to date, no information (确定 opens nothing);"

@@ -29,13 +29,14 @@ run_ctest() {
   local total fails
   total=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
   fails=$(sed -n 's/.*, \([0-9]*\) tests failed out of.*/\1/p' "$log" | tail -n 1)
+  # No tests found counts as a failure: a selection that matches nothing
+  # would otherwise pass without testing anything.
   if [[ -z "$total" ]]; then
-    total=0 fails=0
-    if grep -q 'No tests were found' "$log"; then :; else fails=1; fi
+    total=0 fails=1
   fi
   passed=$((passed + total - fails))
   failed=$((failed + fails))
-  ((rc == 0)) || status=1
+  ((rc == 0 && fails == 0)) || status=1
   rm -f "$log"
 }
 

@@ -32,7 +32,8 @@ run_ctest() {
   # No tests found counts as a failure: a selection that matches nothing
   # would otherwise pass without testing anything.
   if [[ -z "$total" ]]; then
-    total=0 fails=1
+    echo "no tests found in build/$dir"
+    total=1 fails=1
   fi
   passed=$((passed + total - fails))
   failed=$((failed + fails))

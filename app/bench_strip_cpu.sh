@@ -41,8 +41,8 @@ wineserver -k 2>/dev/null || true
 wineserver -p
 # No registered library: the panel's load makes no update check.
 for classes in 'HKLM\Software\Classes' 'HKCU\Software\Classes'; do
-  wine reg delete "$classes\Quorvel.Detection" /f >/dev/null 2>&1 || true
-  wine reg delete "$classes\CLSID\{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}" /f >/dev/null 2>&1 || true
+  "$KORVANE_WINE" reg delete "$classes\Quorvel.Detection" /f >/dev/null 2>&1 || true
+  "$KORVANE_WINE" reg delete "$classes\CLSID\{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}" /f >/dev/null 2>&1 || true
 done
 
 # A process of this prefix by its name.

@@ -18,7 +18,8 @@ under Wine.
      the install folder when its panel loads;
   3. a silent install of the new build with /AUTOSTART=1 while it runs ends
      that Korvane when asked, puts the new files in place, keeps test.ini,
-     writes the Run value and starts Korvane again;
+     writes the Run value and starts Korvane again; with --arch x64 the
+     install folder has a long name, and the upgrade is given its short one;
   4. a silent uninstall ends it and removes everything, the Run value too.
 
 With --arch x64 (the default) the installer run is the release script built
@@ -218,7 +219,13 @@ class Target:
                        else os.path.join(self.testbin, "detection_client_driver.exe"))
         local_appdata = kit.shell_folder("LOCALAPPDATA")
         self.programs = kit.unix_path(local_appdata + r"\Programs")
+        # The x64 run installs into a folder whose name is no short (8.3)
+        # name, the x86 run into the default one.
         self.folder_windows = local_appdata + r"\Programs\Korvane"
+        self.install_args = []
+        if args.arch == "x64":
+            self.folder_windows += "Signboard"
+            self.install_args = ["/D=" + self.folder_windows]
         self.folder = kit.unix_path(self.folder_windows)
         self.exe_windows = self.folder_windows + r"\Korvane.exe"
         self.shortcut = os.path.join(kit.unix_path(kit.shell_folder("APPDATA")), "Microsoft",
@@ -252,7 +259,7 @@ def run_value():
 def test_install(args, target, installer, older, version):
     check(not os.path.exists(target.programs), "a fresh prefix has no Programs folder")
 
-    code = kit.wine(installer, "/S").returncode
+    code = kit.wine(installer, "/S", *target.install_args).returncode
     kit.wait_wineserver()
     check(code == 0, "silent install succeeds", f"exit {code}")
 
@@ -340,8 +347,28 @@ def test_start_as_run_key(args, target):
     return process
 
 
+def short_name(path):
+    """The short (8.3) form of an existing folder's path, or None."""
+    parent, name = path.rsplit("\\", 1)
+    out = kit.wine("cmd", "/c", "dir", "/x", parent).stdout
+    for line in out.decode("gbk", "replace").splitlines():
+        match = re.match(r".*<DIR>\s+(\S+)\s+(\S+)\s*$", line)
+        if match and match.group(2).lower() == name.lower():
+            return parent + "\\" + match.group(1)
+    return None
+
+
 def test_upgrade(target, installer, old_process):
-    code = kit.wine(installer, "/S", "/AUTOSTART=1").returncode
+    folder_args = target.install_args
+    if folder_args:
+        short = short_name(target.folder_windows)
+        took = bool(short) and short.lower() != target.folder_windows.lower() and \
+            kit.unix_path(short) == target.folder
+        check(took, "the upgrade is given the install folder by its short name", str(short))
+        if not took:
+            return
+        folder_args = ["/D=" + short]
+    code = kit.wine(installer, "/S", "/AUTOSTART=1", *folder_args).returncode
     check(code == 0, "silent upgrade over the running Korvane succeeds", f"exit {code}")
     try:
         old_code = old_process.wait(timeout=15)

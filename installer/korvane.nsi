@@ -100,6 +100,46 @@ VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "LegalCopyright" "${PUBLISHER}"
   !endif
 !macroend
 
+; $R0 = 1 when the paths $R1 and $R2 name one existing file (the same volume
+; and file index), however they spell it: a short (8.3) name, a subst drive
+; or a junction all match the file itself.
+!macro SameFile UN
+Function ${UN}SameFile
+  StrCpy $R0 0
+  ; Two BY_HANDLE_FILE_INFORMATION records of 13 DWORDs each.
+  System::Call '*(&i52, &i52) p .R5'
+  IntPtrOp $R6 $R5 + 52
+  StrCpy $R7 0
+  StrCpy $R8 0
+  ; No access asked, every sharing mode (7), OPEN_EXISTING (3): a running
+  ; program's file opens too.
+  System::Call 'kernel32::CreateFileW(w R1, i 0, i 7, p 0, i 3, i 0, p 0) p .R3'
+  ${If} $R3 P<> -1
+    System::Call 'kernel32::GetFileInformationByHandle(p R3, p R5) i .R7'
+    System::Call 'kernel32::CloseHandle(p R3)'
+  ${EndIf}
+  System::Call 'kernel32::CreateFileW(w R2, i 0, i 7, p 0, i 3, i 0, p 0) p .R4'
+  ${If} $R4 P<> -1
+    System::Call 'kernel32::GetFileInformationByHandle(p R4, p R6) i .R8'
+    System::Call 'kernel32::CloseHandle(p R4)'
+  ${EndIf}
+  ${If} $R7 <> 0
+  ${AndIf} $R8 <> 0
+    ; Fields 7, 11 and 12: volume serial number, file index high and low.
+    System::Call '*$R5(i, i, i, i, i, i, i, i .R7, i, i, i, i .R8, i .R9)'
+    System::Call '*$R6(i, i, i, i, i, i, i, i .R1, i, i, i, i .R2, i .R3)'
+    ${If} $R7 = $R1
+    ${AndIf} $R8 = $R2
+    ${AndIf} $R9 = $R3
+      StrCpy $R0 1
+    ${EndIf}
+  ${EndIf}
+  System::Free $R5
+FunctionEnd
+!macroend
+!insertmacro SameFile ""
+!insertmacro SameFile "un."
+
 ; 1 when a Korvane from the install folder was running before the files
 ; were replaced: it is started again at the end.
 Var WasRunning
@@ -122,8 +162,13 @@ Function ${UN}EndRunningKorvane
     System::Call 'kernel32::OpenProcess(i 0x101001, i 0, i r3) p .r4'
     ${If} $4 P<> 0
       System::Call 'kernel32::QueryFullProcessImageNameW(p r4, i 0, w .r6, *i ${NSIS_MAX_STRLEN}) i .r7'
+      StrCpy $R0 0
       ${If} $7 <> 0
-      ${AndIf} $6 == "$INSTDIR\Korvane.exe"
+        StrCpy $R1 $6
+        StrCpy $R2 "$INSTDIR\Korvane.exe"
+        Call ${UN}SameFile
+      ${EndIf}
+      ${If} $R0 = 1
         StrCpy $WasRunning 1
         DetailPrint "关闭正在运行的 Korvane ($3)"
         System::Call 'user32::PostMessageW(p r2, i r5, p 0, p 0)'
@@ -147,6 +192,13 @@ FunctionEnd
 
 Section "Korvane" SecProgram
   SectionIn RO
+  ; An existing install folder given by its short (8.3) name is written
+  ; everywhere by its long one.
+  System::Call 'kernel32::GetLongPathNameW(w "$INSTDIR", w .r0, i ${NSIS_MAX_STRLEN}) i .r1'
+  ${If} $1 > 0
+  ${AndIf} $1 < ${NSIS_MAX_STRLEN}
+    StrCpy $INSTDIR $0
+  ${EndIf}
   StrCpy $WasRunning 0
   Call EndRunningKorvane
 

@@ -123,3 +123,37 @@ def version_info(data):
 def manifest(data):
     """The text of the first manifest resource."""
     return _resource(data, RT_MANIFEST, "manifest").decode("utf-8")
+
+
+def _c_string(data, offset):
+    return data[offset:data.index(b"\0", offset)].decode("ascii")
+
+
+def imports(data):
+    """Sorted "dll!function" (dll in lower case) of every function imported
+    by name; an import by ordinal appears as "dll!#ordinal"."""
+    pe, directories = _directories(data)
+    wide = struct.unpack_from("<H", data, pe + 24)[0] != 0x10B
+    entry_size, ordinal_flag = (8, 1 << 63) if wide else (4, 1 << 31)
+    table_rva, size = struct.unpack_from("<II", data, directories + 1 * 8)
+    found = set()
+    if not size:
+        return []
+    descriptor = _rva_to_offset(data, pe, table_rva)
+    while True:
+        lookup, _, _, name_rva, address = struct.unpack_from("<IIIII", data, descriptor)
+        if not name_rva:
+            break
+        dll = _c_string(data, _rva_to_offset(data, pe, name_rva)).lower()
+        entry = _rva_to_offset(data, pe, lookup or address)
+        while True:
+            value = struct.unpack_from("<Q" if wide else "<I", data, entry)[0]
+            if not value:
+                break
+            if value & ordinal_flag:
+                found.add(f"{dll}!#{value & 0xFFFF}")
+            else:
+                found.add(f"{dll}!" + _c_string(data, _rva_to_offset(data, pe, value & 0x7FFFFFFF) + 2))
+            entry += entry_size
+        descriptor += 20
+    return sorted(found)

@@ -17,6 +17,18 @@ export KORVANE_BUILD_DIR=$(cd "$KORVANE_BUILD_DIR" && pwd)
 export WINEPREFIX=${WINEPREFIX:-$KORVANE_BUILD_DIR/wineprefix}
 export WINEARCH=${WINEARCH:-win64}
 export WINEDEBUG=${WINEDEBUG:--all}
+# Wine's own tools named without a path (reg, regedit, regsvr32, cmd,
+# cscript, rundll32) start as the 32-bit builds wherever Wine's 32-bit half
+# is installed, even in a 64-bit prefix, and see the 32-bit registry view.
+# KORVANE_WINE starts them in the prefix's architecture: in a 64-bit prefix
+# the 64-bit loader, which plain wine is where there is no 32-bit half.
+if [[ $WINEARCH == win64 && -x /usr/lib/wine/wine64 ]]; then
+  export KORVANE_WINE=/usr/lib/wine/wine64
+elif [[ $WINEARCH == win64 ]] && command -v wine64 >/dev/null; then
+  export KORVANE_WINE=wine64
+else
+  export KORVANE_WINE=wine
+fi
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 # (bash warns that the glibc locale is missing; Wine does not need it)
 export LC_ALL=zh_CN.UTF-8 2>/dev/null
@@ -57,7 +69,7 @@ prepare_prefix() {
   fi
   if ! font_mapping | cmp -s - "$reg"; then
     font_mapping > "$reg.new"
-    wine regedit /S "$reg.new" >/dev/null 2>&1
+    "$KORVANE_WINE" regedit /S "$reg.new" >/dev/null 2>&1
     wineserver -w
     mv "$reg.new" "$reg"
   fi

@@ -29,6 +29,107 @@ def run(*args, check=False, timeout=60):
                           encoding="utf-8", errors="replace", check=check, timeout=timeout)
 
 
+# Wine's own tools named without a path (reg, regsvr32, cmd, cscript,
+# rundll32) start as the 32-bit builds from syswow64 wherever Wine's 32-bit
+# half is installed, even in a 64-bit prefix, and the 32-bit reg reads and
+# writes the 32-bit registry view.
+
+
+def wine_loader():
+    """The Wine loader that starts those tools in the prefix's own
+    architecture, the one the program under test runs in (wine-env.sh finds
+    it for a 64-bit prefix)."""
+    if os.environ.get("WINEARCH") == "win32":
+        return "wine"
+    return os.environ.get("KORVANE_WINE") or "wine"
+
+
+class SetupFailed(Exception):
+    """A case's preparation did not take: the case fails, never passes
+    without testing what it meant to."""
+
+
+def wine_tool(*args, timeout=120):
+    """Runs one of Wine's own tools; (exit code, output decoded from the
+    console's code page, GBK)."""
+    # Output through a file: a wineserver started by this call would hold a
+    # pipe open for seconds after the tool exits.
+    with tempfile.TemporaryFile() as out:
+        result = subprocess.run([wine_loader(), *args], stdout=out, stderr=subprocess.DEVNULL,
+                                timeout=timeout)
+        out.seek(0)
+        return result.returncode, out.read().decode("gbk", "replace")
+
+
+# One value in the output of "reg query": name, type, data.
+_REG_LINE = re.compile(r"\s+(\S.*?)\s+(REG_\w+)\s*(.*)$")
+
+
+def _value_switch(name):
+    return ["/ve"] if name is None else ["/v", name]
+
+
+def reg_value(key, name=None):
+    """(type, data) of a registry value as the program sees it (None for the
+    key's default value), or None when it is missing."""
+    code, out = wine_tool("reg", "query", key, *_value_switch(name))
+    if code != 0:
+        return None
+    for line in out.splitlines():
+        match = _REG_LINE.match(line)
+        if match:
+            return match.group(2), match.group(3).strip()
+    return None
+
+
+def reg_key_exists(key):
+    return wine_tool("reg", "query", key)[0] == 0
+
+
+def reg_set(key, name, data, kind="REG_SZ"):
+    """Writes a value where the program looks, then reads it back."""
+    wine_tool("reg", "add", key, *_value_switch(name), "/t", kind, "/d", str(data), "/f")
+    found = reg_value(key, name)
+    if kind == "REG_DWORD":
+        took = found is not None and int(found[1], 16) == int(data)
+    else:
+        took = found == (kind, str(data))
+    if not took:
+        raise SetupFailed(f"{key} {name or '(default)'} reads {found}, not {kind} {data}")
+
+
+def reg_delete(key, name=None):
+    """Removes a value (or with name None the whole key) and checks it is gone."""
+    wine_tool("reg", "delete", key, *([] if name is None else ["/v", name]), "/f")
+    gone = reg_value(key, name) is None if name is not None else not reg_key_exists(key)
+    if not gone:
+        raise SetupFailed(f"{key} {name or ''} is still there")
+
+
+class windows_version:
+    """For a with-block, the Windows version that Wine reports in the prefix
+    ("win7", "win10"); the setting before it is put back afterwards."""
+
+    KEY = r"HKCU\Software\Wine"
+
+    def __init__(self, version):
+        self.version = version
+        self.saved = None
+
+    def __enter__(self):
+        self.saved = reg_value(self.KEY, "Version")
+        kill_wine()
+        reg_set(self.KEY, "Version", self.version)
+        return self
+
+    def __exit__(self, *exc):
+        kill_wine()
+        if self.saved:
+            reg_set(self.KEY, "Version", self.saved[1])
+        else:
+            reg_delete(self.KEY, "Version")
+
+
 def kill_wine():
     run("wineserver", "-k")
     run("wineserver", "-w")
@@ -44,7 +145,7 @@ def wine(*args, cwd=None, timeout=180):
     Output goes through files: a wineserver started by this call inherits
     the handles and would hold a pipe open for seconds after wine exits."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        result = subprocess.run(["wine", *args], cwd=cwd, stdout=out, stderr=err,
+        result = subprocess.run([wine_loader(), *args], cwd=cwd, stdout=out, stderr=err,
                                 timeout=timeout)
         out.seek(0)
         err.seek(0)
@@ -68,21 +169,16 @@ def windows_path(path):
 
 def shell_folder(name):
     """The value of an environment variable of the prefix, e.g. LOCALAPPDATA."""
-    return wine("cmd", "/c", "echo", f"%{name}%").stdout.decode("gbk", "replace").strip()
+    return wine_tool("cmd", "/c", "echo", f"%{name}%")[1].strip()
 
 
 def reg_values(key):
-    """{name: text} of a registry key's values, or None when the key is missing.
-    reg prints in the console code page."""
-    result = wine("reg", "query", key)
-    if result.returncode != 0:
+    """{name: text} of a registry key's values, or None when the key is missing."""
+    code, out = wine_tool("reg", "query", key)
+    if code != 0:
         return None
-    values = {}
-    for line in result.stdout.decode("gbk", "replace").splitlines():
-        match = re.match(r"\s+(\S.*?)\s+(REG_\w+)\s*(.*)$", line)
-        if match:
-            values[match.group(1)] = match.group(3).strip()
-    return values
+    matches = (_REG_LINE.match(line) for line in out.splitlines())
+    return {match.group(1): match.group(3).strip() for match in matches if match}
 
 
 # The loopback port the build talks to, and the reference service's script.
@@ -138,8 +234,18 @@ def forget_update_library():
     """Removes the library's class registration from the prefix, so that the
     panel's load finds no component and makes no update check."""
     for root in (r"HKLM\Software\Classes", r"HKCU\Software\Classes"):
-        run("wine", "reg", "delete", root + r"\Quorvel.Detection", "/f")
-        run("wine", "reg", "delete", root + "\\CLSID\\" + DETECTION_CLSID, "/f")
+        reg_delete(root + r"\Quorvel.Detection")
+        reg_delete(root + "\\CLSID\\" + DETECTION_CLSID)
+
+
+def use_url_logger(folder):
+    """Points the prefix's http handler at a logger copied into `folder`,
+    which appends each URL it is given to the returned log file."""
+    logger = os.path.join(folder, "url_logger.exe")
+    os.makedirs(folder, exist_ok=True)
+    shutil.copy(os.path.join(TEST_BIN_DIR, "url_logger.exe"), logger)
+    reg_set(r"HKCR\http\shell\open\command", None, '"%s" "%%1"' % wine_path(logger))
+    return os.path.join(folder, "opened-urls.txt")
 
 
 def make_case_folder(library="file", settings=False):
@@ -153,7 +259,8 @@ def make_case_folder(library="file", settings=False):
             f.write(b"MZ")
         if library != "file":
             flag = "+h" if library == "hidden" else "+s"
-            run("wine", "cmd", "/c", "attrib", flag, wine_path(dll), check=True)
+            if wine_tool("cmd", "/c", "attrib", flag, wine_path(dll))[0] != 0:
+                raise SetupFailed("attrib %s %s failed" % (flag, dll))
     elif library == "folder":
         os.mkdir(dll)
     if settings:
@@ -213,9 +320,8 @@ def screen_size():
 
 def logpixels(key):
     """The LogPixels value under a registry key, or None."""
-    out = run("wine", "reg", "query", key, "/v", "LogPixels").stdout
-    m = re.search(r"LogPixels\s+REG_DWORD\s+0x([0-9a-fA-F]+)", out)
-    return int(m.group(1), 16) if m else None
+    found = reg_value(key, "LogPixels")
+    return int(found[1], 16) if found and found[0] == "REG_DWORD" else None
 
 
 def prefix_dpi():

@@ -3,11 +3,23 @@
 // registered message to it before they replace or remove the files.
 #pragma once
 
-#include <windows.h>
-
 namespace korvane {
 
 inline constexpr wchar_t kEndRequestMessageName[] = L"KorvaneEndRequest";
+
+// RegisterWindowMessageW hands out 0xC000 to 0xFFFF, and 0 when it fails:
+// then nothing is the end request, least of all WM_NULL, which other programs
+// send to see whether a window responds.
+constexpr bool IsEndRequest(unsigned message, unsigned registered) {
+    return registered >= 0xC000 && registered <= 0xFFFF && message == registered;
+}
+
+}  // namespace korvane
+
+#ifdef _WIN32
+#include <windows.h>
+
+namespace korvane {
 
 inline UINT EndRequestMessage() {
     static const UINT message = RegisterWindowMessageW(kEndRequestMessageName);
@@ -15,3 +27,4 @@ inline UINT EndRequestMessage() {
 }
 
 }  // namespace korvane
+#endif

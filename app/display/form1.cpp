@@ -411,7 +411,9 @@ void Form1::OnDpiChanged(unsigned dpi, const RECT& suggested) {
 
 LRESULT Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     // Asked to end, or the session ends: end as the panel's Exit does.
-    if (message == EndRequestMessage() || (message == WM_ENDSESSION && wparam)) ExitProcess(0);
+    if (IsEndRequest(message, EndRequestMessage()) || (message == WM_ENDSESSION && wparam)) {
+        ExitProcess(0);
+    }
     switch (message) {
         case WM_ERASEBKGND:
             return 1;  // the buffer covers everything

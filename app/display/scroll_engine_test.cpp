@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "colorstep.h"
+#include "end_request.h"
 #include "twips.h"
 
 namespace korvane {
@@ -258,6 +259,14 @@ TEST(TwipMapping, FifteenTwipsPerPixelAt96AndScaledAtOtherDpis) {
     EXPECT_EQ(TwipsToPixels(-7.5f, 96), 0);
     EXPECT_EQ(PixelsToTwips(86, 96), 1290.0f);
     EXPECT_EQ(PixelsToTwips(129, 144), 1290.0f);
+}
+
+TEST(EndRequest, OnlyARegisteredMessageEndsTheProgram) {
+    EXPECT_TRUE(IsEndRequest(0xC123, 0xC123));
+    EXPECT_FALSE(IsEndRequest(0xC124, 0xC123));
+    // Registration failed: WM_NULL (0) and every other message go on.
+    EXPECT_FALSE(IsEndRequest(0, 0));
+    EXPECT_FALSE(IsEndRequest(0x0010, 0x0010));
 }
 
 }  // namespace

@@ -6,13 +6,12 @@
 #include <memory>
 #include <string>
 
+#include "dpi.h"
 #include "program_folder.h"
-#include "twips.h"
+#include "strip_placement.h"
 
 namespace Module1 {
 namespace {
-
-constexpr float kGapAboveScreenBottom = 580.0f;
 
 // Only an ordinary file counts: not a folder, not hidden, not system.
 bool IsOrdinaryFile(const std::wstring& path) {
@@ -58,12 +57,11 @@ void Main() {
     strip.Show();
     strip.meinit();
 
-    // The whole screen in twips, at the DPI the strip maps its own twips with.
-    const unsigned dpi = strip.Dpi();
-    const float screen_width = korvane::PixelsToTwips(GetSystemMetrics(SM_CXSCREEN), dpi);
-    const float screen_height = korvane::PixelsToTwips(GetSystemMetrics(SM_CYSCREEN), dpi);
-    strip.SetTop(static_cast<float>(screen_height - strip.Height() - kGapAboveScreenBottom));
-    strip.SetLeft(static_cast<float>(screen_width / 2.0f - strip.Width() / 2.0f));
+    const korvane::StripPlacement place = korvane::PlaceStrip(
+        GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), strip.Width(),
+        strip.Height(), strip.Dpi(), korvane::SystemDpi());
+    strip.SetTop(place.top);
+    strip.SetLeft(place.left);
 }
 
 }  // namespace Module1

@@ -16,16 +16,6 @@ PUBLISHER_URL = sys.argv[1]
 ALERT_TITLE = "温馨提示"
 
 
-def use_url_logger(folder):
-    """Makes the http handler of the prefix log into folder/opened-urls.txt."""
-    logger = os.path.join(folder, "url_logger.exe")
-    shutil.copy(os.path.join(kit.TEST_BIN_DIR, "url_logger.exe"), logger)
-    command = '"%s" "%%1"' % kit.wine_path(logger)
-    kit.run("wine", "reg", "add", r"HKCR\http\shell\open\command", "/ve", "/d", command, "/f",
-            check=True)
-    return os.path.join(folder, "opened-urls.txt")
-
-
 def opened_urls(log, wait):
     deadline = time.time() + wait
     while time.time() < deadline:
@@ -41,7 +31,7 @@ def opened_urls(log, wait):
 
 def check_refuses_to_start(library):
     folder = kit.make_case_folder(library=library, settings=False)
-    log = use_url_logger(folder)
+    log = kit.use_url_logger(folder)
     process = kit.start_korvane(folder)
     alert = kit.wait_for_window(ALERT_TITLE)
     kit.require(alert, "no message box titled %s" % ALERT_TITLE)
@@ -73,7 +63,7 @@ def expected_strip_rectangle():
 
 def check_starts(settings):
     folder = kit.make_case_folder(library="file", settings=settings)
-    log = use_url_logger(folder)
+    log = kit.use_url_logger(folder)
     kit.start_korvane(folder)
     strip = kit.wait_for_window("Form1")
     kit.require(strip, "strip window Form1 not found")
@@ -95,8 +85,7 @@ def check_starts_at_dpi(dpi):
     """The placement at another DPI; the prefix's own setting is restored."""
     saved = {key: kit.logpixels(key) for key in DPI_KEYS}
     for key in DPI_KEYS:
-        kit.run("wine", "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD",
-                "/d", str(dpi), "/f", check=True)
+        kit.reg_set(key, "LogPixels", dpi, "REG_DWORD")
     kit.kill_wine()
     try:
         kit.require(kit.prefix_dpi() == dpi, "the prefix did not take DPI %d" % dpi)
@@ -105,10 +94,9 @@ def check_starts_at_dpi(dpi):
         kit.kill_wine()
         for key, value in saved.items():
             if value:
-                kit.run("wine", "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD",
-                        "/d", str(value), "/f")
+                kit.reg_set(key, "LogPixels", value, "REG_DWORD")
             else:
-                kit.run("wine", "reg", "delete", key, "/v", "LogPixels", "/f")
+                kit.reg_delete(key, "LogPixels")
 
 
 def main():

@@ -46,11 +46,8 @@ def open_panel():
 
 
 def registered_server():
-    out = kit.run("wine", "reg", "query", "HKCR" + CLSID_KEY + "\\InprocServer32", "/ve").stdout
-    for line in out.splitlines():
-        if "REG_" in line:
-            return line.split("REG_SZ", 1)[-1].split("REG_EXPAND_SZ", 1)[-1].strip()
-    return None
+    found = kit.reg_value("HKCR" + CLSID_KEY + "\\InprocServer32")
+    return found[1] if found else None
 
 
 def traces(*folders):
@@ -90,7 +87,7 @@ def check_registered_to_another_copy():
         for key, value in ((r"\Quorvel.Detection\CLSID", kit.DETECTION_CLSID),
                            (CLSID_KEY + r"\InprocServer32",
                             kit.wine_path(os.path.join(older, "Update.dll")))):
-            kit.run("wine", "reg", "add", classes + key, "/ve", "/d", value, "/f", check=True)
+            kit.reg_set(classes + key, None, value)
     try:
         with kit.offering(older, ACCOUNT):
             kit.start_korvane(program)

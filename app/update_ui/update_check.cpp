@@ -36,12 +36,26 @@ void Fill(FrmMsgbox& dialog, const Notice& notice) {
 // Update.dll beside the executable.
 std::wstring OwnLibraryPath() { return ProgramFolder() + L"\\Update.dll"; }
 
+// Environment variables of a REG_EXPAND_SZ text replaced, or empty.
+std::wstring ExpandEnvironment(const std::wstring& text) {
+    const DWORD needed = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
+    if (needed == 0) return {};
+    std::wstring expanded(needed, L'\0');
+    const DWORD written = ExpandEnvironmentStringsW(text.c_str(), expanded.data(), needed);
+    if (written == 0 || written > needed) return {};
+    expanded.resize(wcsnlen(expanded.c_str(), expanded.size()));
+    return expanded;
+}
+
 // The file registered as the class's in-process server, or empty.
 std::wstring RegisteredServer(const CLSID& clsid) {
     wchar_t clsid_text[40] = {};
     if (!StringFromGUID2(clsid, clsid_text, 40)) return {};
     const std::wstring key = std::wstring(L"CLSID\\") + clsid_text + L"\\InprocServer32";
-    constexpr DWORD kFlags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ;
+    // RegGetValueW refuses REG_EXPAND_SZ without RRF_NOEXPAND: the text is
+    // read as stored and expanded here.
+    constexpr DWORD kFlags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
+    DWORD type = 0;
     DWORD bytes = 0;
     if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, kFlags, nullptr, nullptr, &bytes) !=
             ERROR_SUCCESS ||
@@ -49,12 +63,31 @@ std::wstring RegisteredServer(const CLSID& clsid) {
         return {};
     }
     std::wstring path(bytes / sizeof(wchar_t), L'\0');
-    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, kFlags, nullptr, path.data(),
+    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, kFlags, &type, path.data(),
                      &bytes) != ERROR_SUCCESS) {
         return {};
     }
     path.resize(wcsnlen(path.c_str(), path.size()));
-    return path;
+    return type == REG_EXPAND_SZ ? ExpandEnvironment(path) : path;
+}
+
+// Update.dll beside the executable, with its own dependencies from its folder
+// and the system folder only. Windows 7 without KB2533623 refuses those
+// search flags: there the full path with the altered search order does the
+// same.
+HMODULE LoadOwnLibrary() {
+    const std::wstring path = OwnLibraryPath();
+    HMODULE library = LoadLibraryExW(
+        path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!library && GetLastError() == ERROR_INVALID_PARAMETER) {
+        library = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
+    return library;
+}
+
+bool OwnLibraryExists() {
+    const DWORD attributes = GetFileAttributesW(OwnLibraryPath().c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // Whether two paths name the same existing file (volume and file index), so
@@ -136,8 +169,9 @@ void UpdateCheck::CreateDetector() {
         CreateRegistered(clsid))
         return;
     ActivateWithoutRegistration();
-    // Only when there is none beside the executable does another one serve.
-    if (!UpdateDetector && registered) CreateRegistered(clsid);
+    // Only when there is none beside the executable does another one serve:
+    // one that is there but fails to load never hands over to another copy.
+    if (!UpdateDetector && registered && !OwnLibraryExists()) CreateRegistered(clsid);
 }
 
 bool UpdateCheck::CreateRegistered(const CLSID& clsid) {
@@ -149,10 +183,7 @@ bool UpdateCheck::CreateRegistered(const CLSID& clsid) {
 // the library's own class factory.
 void UpdateCheck::ActivateWithoutRegistration() {
     if (!library_) {
-        // Its own dependencies come from its folder and the system folder only.
-        library_.reset(
-            LoadLibraryExW(OwnLibraryPath().c_str(), nullptr,
-                           LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
+        library_.reset(LoadOwnLibrary());
         if (!library_) return;
     }
     using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);

@@ -37,6 +37,9 @@ public:
     // Label9_Click: the check on request. At most 8 checks run nested inside
     // each other's waits; a click beyond that does nothing.
     void CheckOnRequest();
+    // Whether the object was created through the class's registration rather
+    // than from the library loaded here.
+    bool CreatedThroughRegistration() const { return UpdateDetector && !library_; }
 
 private:
     // The update reply, or an empty text when there is no object or the call

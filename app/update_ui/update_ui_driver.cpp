@@ -6,6 +6,9 @@
 //   waitfile:PATH  dispatches messages until PATH exists
 //   register       UpdateCheck::StartRegistration
 //   create         UpdateCheck::CreateDetector
+//   source         how the object was made: through the registration or
+//                  from the library beside the driver
+//   windows        the Windows version that the process sees
 //   load:N         UpdateCheck::CheckAtLoad with Check1 = N
 //   request        UpdateCheck::CheckOnRequest
 //   waitclosed     dispatches messages until the dialog is closed
@@ -97,6 +100,22 @@ void PrintDialog() {
                                                                              : L"none"));
 }
 
+// RtlGetVersion: the version Windows (or Wine's setting) reports, whatever
+// the manifest says.
+void PrintWindowsVersion() {
+    using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+    const auto rtl_get_version = reinterpret_cast<RtlGetVersionFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+    OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    if (!rtl_get_version || rtl_get_version(&info) != 0) {
+        PrintLine(L"WINDOWS unknown");
+        return;
+    }
+    PrintLine(L"WINDOWS " + std::to_wstring(info.dwMajorVersion) + L"." +
+              std::to_wstring(info.dwMinorVersion));
+}
+
 int Run(korvane::UpdateCheck& check, int argc, wchar_t** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::wstring_view step = argv[i];
@@ -116,6 +135,11 @@ int Run(korvane::UpdateCheck& check, int argc, wchar_t** argv) {
         } else if (step == L"create") {
             check.CreateDetector();
             PrintLine(L"CREATED");
+        } else if (step == L"source") {
+            PrintLine(check.CreatedThroughRegistration() ? L"SOURCE registration"
+                                                         : L"SOURCE library");
+        } else if (step == L"windows") {
+            PrintWindowsVersion();
         } else if (step.starts_with(L"load:")) {
             check.CheckAtLoad(std::stoi(std::wstring(step.substr(5))),
                               [](const std::wstring& caption) { PrintLine(L"LABEL9 " + caption); });

@@ -49,9 +49,10 @@ class Service(kit.UpdateService):
 class Driver:
     """update_ui_driver.exe running its steps; its lines are read as they come."""
 
-    def __init__(self, exe, cwd, *steps):
+    def __init__(self, exe, cwd, *steps, env=None):
         self.process = subprocess.Popen(["wine", exe, *steps], cwd=cwd, stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL)
+                                        stderr=subprocess.DEVNULL,
+                                        env=dict(os.environ, **(env or {})))
         self.lines = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
 
@@ -102,22 +103,13 @@ def copy_to(folder, *files):
 
 
 def registered():
-    return kit.run("wine", "reg", "query", r"HKCR\Quorvel.Detection\CLSID").returncode == 0
+    return kit.reg_value(r"HKCR\Quorvel.Detection\CLSID") is not None
 
 
 def unregister(dll):
-    kit.run("wine", "regsvr32", "/u", "/s", kit.wine_path(dll), timeout=120)
+    kit.wine_tool("regsvr32", "/u", "/s", kit.wine_path(dll))
     kit.kill_wine()
     kit.require(not registered(), "Quorvel.Detection is still registered")
-
-
-def use_url_logger(folder):
-    """Points the prefix's http handler at a logger in `folder`; returns its log."""
-    copy_to(folder, os.path.join(kit.TEST_BIN_DIR, "url_logger.exe"))
-    command = '"%s" "%%1"' % kit.wine_path(os.path.join(folder, "url_logger.exe"))
-    kit.run("wine", "reg", "add", r"HKCR\http\shell\open\command", "/ve", "/d", command, "/f",
-            check=True)
-    return os.path.join(folder, "opened-urls.txt")
 
 
 def logged(log, wait=3.0):
@@ -153,7 +145,7 @@ class Context:
 
 
 def case_registration_then_progid(ctx):
-    """regsvr32 started by the load step registers the Update.dll beside the
+    """regsvr32 started by the load sequence registers the Update.dll beside the
     program; a program whose folder has no Update.dll then gets the object by
     its ProgID."""
     library = ctx.folder("registered")
@@ -180,6 +172,38 @@ def case_registration_then_progid(ctx):
         unregister(ctx.dll)
 
 
+def case_registered_beside_program(ctx):
+    """The class registered to the library beside the program, by a plain
+    path and by one with an environment variable, is created through its
+    registration, with Wine reporting Windows 7 and Windows 10."""
+    folder = ctx.folder("registered-beside")
+    copy_to(folder, ctx.dll, ctx.driver)
+    dll = kit.wine_path(os.path.join(folder, "Update.dll"))
+    server_key = r"HKCR\CLSID\%s\InprocServer32" % kit.DETECTION_CLSID
+    ctx.offer_newer()
+    try:
+        kit.wine_tool("regsvr32", "/s", dll)
+        if kit.reg_value(server_key) != ("REG_SZ", dll):
+            raise kit.SetupFailed("regsvr32 did not register %s: %s" % (
+                dll, kit.reg_value(server_key)))
+        for version, reported in (("win7", "6.1"), ("win10", "10.0")):
+            with kit.windows_version(version):
+                for kind, path in (("REG_SZ", dll), ("REG_EXPAND_SZ", r"%KORVANE_CASE%\Update.dll")):
+                    kit.reg_set(server_key, None, path, kind)
+                    driver = Driver(os.path.join(folder, "update_ui_driver.exe"), folder,
+                                    "windows", "create", "source", "request",
+                                    env={"KORVANE_CASE": kit.wine_path(folder)})
+                    driver.expect("WINDOWS " + reported)
+                    driver.expect("CREATED")
+                    driver.expect("SOURCE registration")
+                    check_dialog(driver.dialog(), "新版本提示", NEWER_ON_REQUEST, "下载新版本",
+                                 DOWNLOAD)
+                    driver.expect("END")
+    finally:
+        kit.kill_wine()
+        unregister(ctx.dll)
+
+
 def case_unregistered_at_load(ctx):
     """Never registered: the object comes from Update.dll beside the program.
     The dialog at load (Check1 = 1) appears without taking the focus, and its
@@ -187,7 +211,7 @@ def case_unregistered_at_load(ctx):
     folder = ctx.folder("at-load")
     copy_to(folder, ctx.driver, ctx.dll)
     kit.require(not registered(), "Quorvel.Detection is registered")
-    log = use_url_logger(ctx.folder("browser"))
+    log = kit.use_url_logger(ctx.folder("browser"))
     go = os.path.join(folder, "go")
     ctx.offer_newer()
     driver = Driver(os.path.join(folder, "update_ui_driver.exe"), folder, "focus",
@@ -225,7 +249,7 @@ def case_requests_and_file_address(ctx):
     download button opens nothing either and closes the dialog."""
     folder = ctx.folder("on-request")
     copy_to(folder, ctx.driver, ctx.dll)
-    log = use_url_logger(ctx.folder("browser-2"))
+    log = kit.use_url_logger(ctx.folder("browser-2"))
     # A file: address of a program; opening it would run the logger there.
     trap = ctx.folder("trap")
     copy_to(trap, os.path.join(kit.TEST_BIN_DIR, "url_logger.exe"))
@@ -278,8 +302,11 @@ def main():
         service.offer(args.account, [])
         with service:
             ctx = Context(args, temp, service)
-            suite.run("regsvr32 from the load step, then creation by ProgID",
+            suite.run("regsvr32 from the load sequence, then creation by ProgID",
                       lambda: case_registration_then_progid(ctx))
+            suite.run("registered beside the program: created through the registration,"
+                      " plain and expandable path, Windows 7 and 10",
+                      lambda: case_registered_beside_program(ctx))
             suite.run("never registered: the dialog at load, no focus taken, http opened",
                       lambda: case_unregistered_at_load(ctx))
             suite.run("on request: newer, up to date, no information (确定 opens nothing);"

@@ -49,6 +49,6 @@ done
 
 KORVANE_BUILD_DIR=$build "$root/scripts/wine-env.sh" bash -c '
   cd "$KORVANE_BUILD_DIR/bin" &&
-  wine regsvr32 /s Update.dll &&
+  "$KORVANE_WINE" regsvr32 /s Update.dll &&
   wine "$KORVANE_BUILD_DIR/testbin/detection_fetch_bench.exe" 10001 Korvane "$1"
 ' bench "$rounds" 2> >(grep -v setlocale >&2)

@@ -217,6 +217,9 @@ int wmain(int argc, wchar_t** argv) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
     Check(GetACP() == 936, "the ANSI code page is 936");
+    // 0x04FF is QS_ALLINPUT as Windows 7 defines it.
+    Check((internal::kWaitWakeMask & ~0x04FFu) == 0,
+          "the wait asks only for input kinds that Windows 7 knows");
     TestPostSendsHeadersAndBodyAsGiven();
     TestGetAndResponseModes();
     TestFailuresGiveEmptyText();

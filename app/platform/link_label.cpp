@@ -36,7 +36,7 @@ void LinkLabel::Paint() {
     GetClientRect(hwnd(), &rect);
     FillRect(paint.dc(), &rect, GetSysColorBrush(COLOR_BTNFACE));
     const std::wstring text = WindowText(hwnd());
-    SelectScope select(paint.dc(), font_ ? font_ : static_cast<HFONT>(GetStockObject(SYSTEM_FONT)));
+    SelectScope select(paint.dc(), font_);  // without a font, the DC's own
     SetTextColor(paint.dc(), colour_);
     SetBkColor(paint.dc(), GetSysColor(COLOR_BTNFACE));
     DrawTextW(paint.dc(), text.c_str(), static_cast<int>(text.size()), &rect, kTextFormat);

@@ -333,10 +333,10 @@ def parse_head(head):
     return request
 
 
-def find_head_end(buffer):
-    """(end of the head, start of the body) in buffer, or None."""
-    crlf = buffer.find(b"\r\n\r\n")
-    lf = buffer.find(b"\n\n")
+def find_head_end(buffer, start=0):
+    """(end of the head, start of the body) in buffer, searched from start, or None."""
+    crlf = buffer.find(b"\r\n\r\n", start)
+    lf = buffer.find(b"\n\n", start)
     if lf >= 0 and (crlf < 0 or lf < crlf):
         return lf, lf + 2
     if crlf >= 0:
@@ -372,6 +372,7 @@ class Connection(asyncio.Protocol):
         self.transport = None
         self.client = "-"
         self.buffer = bytearray()
+        self.scanned = 0      # bytes of the buffer known to hold no end of a head
         self.state = READING
         self.deadline = 0.0
         self.continued = False
@@ -421,10 +422,12 @@ class Connection(asyncio.Protocol):
         buffer = self.buffer
         if buffer[:1] in (b"\r", b"\n"):   # empty lines before a request are ignored
             del buffer[:len(buffer) - len(buffer.lstrip(b"\r\n"))]
-        end = find_head_end(buffer)
+            self.scanned = 0
+        end = find_head_end(buffer, self.scanned)
         if end is None:
             if len(buffer) > MAX_HEAD:
                 self.refuse(431, None)
+            self.scanned = max(0, len(buffer) - 3)
             return
         head_end, body_start = end
         if head_end > MAX_HEAD:
@@ -457,6 +460,7 @@ class Connection(asyncio.Protocol):
         request.body = bytes(buffer[body_start:body_start + length])
         request.started = started
         del buffer[:body_start + length]
+        self.scanned = 0
         self.continued = False
         self.state = BUSY
         self.transport.pause_reading()

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the benchmarks and prints their figures:
 #   - every native benchmark in build/bench/bench (core speed),
-#   - every bench_*.sh script in the source tree, given the win64 build
-#     (CPU use under Wine).
+#   - every bench_*.sh script in app/ and update/, given the win64 build
+#     (CPU use under Wine),
+#   - the update service's load benchmark on loopback
+#     (tools/update_service/bench_service.sh: embedded server and gunicorn).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -19,3 +21,6 @@ while IFS= read -r script; do
   echo "== ${script#"$root"/}"
   bash "$script" "$root/build/win64"
 done < <(find "$root/app" "$root/update" -name 'bench_*.sh' | sort)
+
+echo "== tools/update_service/bench_service.sh"
+bash "$root/tools/update_service/bench_service.sh"

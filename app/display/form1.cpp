@@ -60,6 +60,7 @@ void Form1::resetcolor() {
 }
 
 void Form1::Timer1_Timer() {
+    UpdateLayout();
     // Re-assert the top placement unless nothing is above the visible strip,
     // where the call would change nothing but still costs a server round trip.
     // At faster speeds the look happens as often as at the laid-out 150 ms.
@@ -76,6 +77,7 @@ void Form1::Timer1_Timer() {
 }
 
 void Form1::RepaintMovedCaption() {
+    UpdateLayout();
     const std::int64_t x = CaptionPixels(scroll_.caption_left, dpi_);
     if (x == painted_caption_x_) return;
     const std::int64_t shift = x - painted_caption_x_;
@@ -184,10 +186,10 @@ void Form1::SetTop(float twips) {
 }
 
 void Form1::SetCaptionText(std::wstring text) {
+    if (text == caption_text_) return;
     InvalidateCaption();
     caption_text_ = std::move(text);
-    RemeasureCaption();
-    InvalidateCaption();
+    layout_stale_ = true;
 }
 
 void Form1::SetCaptionLeft(double twips) {
@@ -198,11 +200,11 @@ void Form1::SetCaptionLeft(double twips) {
 }
 
 void Form1::SetCaptionFont(const CaptionFont& font) {
+    if (font == caption_font_) return;
     InvalidateCaption();
     caption_font_ = font;
     RecreateFont();
-    RemeasureCaption();
-    InvalidateCaption();
+    layout_stale_ = true;
 }
 
 void Form1::SetCaptionColour(std::uint32_t colour) {
@@ -285,6 +287,13 @@ void Form1::RemeasureCaption() {
     scroll_.caption_width = CaptionWidthTwips(layout_.Width(), dpi_);
     caption_height_twips_ =
         static_cast<float>(static_cast<double>(layout_.Height()) * kTwipsPerInch / dpi_);
+}
+
+void Form1::UpdateLayout() {
+    if (!layout_stale_) return;
+    layout_stale_ = false;
+    RemeasureCaption();
+    InvalidateCaption();
 }
 
 // Window, surface and drag area share the width.
@@ -376,6 +385,7 @@ void Form1::DrawCaption(HDC dc, const RECT& area) const {
 }
 
 void Form1::OnMouse(UINT message, WPARAM wparam, LPARAM lparam) {
+    UpdateLayout();
     const POINT point{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
     std::int16_t button = 1;
     if (message == WM_RBUTTONDOWN || message == WM_RBUTTONUP) button = 2;
@@ -402,6 +412,7 @@ void Form1::OnMouse(UINT message, WPARAM wparam, LPARAM lparam) {
 void Form1::OnDpiChanged(unsigned dpi, const RECT& suggested) {
     dpi_ = dpi ? dpi : kDefaultDpi;
     RecreateFont();
+    layout_stale_ = false;
     RemeasureCaption();
     painted_caption_x_ = CaptionPixels(scroll_.caption_left, dpi_);
     SetWindowPos(hwnd(), nullptr, suggested.left, suggested.top, Px(scroll_.surface_width),
@@ -416,6 +427,7 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_ERASEBKGND:
             return 1;  // the buffer covers everything
         case WM_PAINT:
+            UpdateLayout();  // before the paint takes the area to draw
             Paint();
             return 0;
         case WM_TIMER:

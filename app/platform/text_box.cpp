@@ -2,6 +2,8 @@
 
 #include <richedit.h>
 
+#include <cwchar>
+
 namespace korvane {
 namespace {
 
@@ -119,8 +121,17 @@ void TextBox::PastePlainText() {
         CallWindowProcW(control_proc_, hwnd_, WM_PASTE, 0, 0);
         return;
     }
-    if (!IsClipboardFormatAvailable(CF_UNICODETEXT)) return;
-    SendMessageW(hwnd_, EM_PASTESPECIAL, CF_UNICODETEXT, 0);
+    // The clipboard's text alone, replacing the selection as one undo step.
+    if (!IsClipboardFormatAvailable(CF_UNICODETEXT) || !OpenClipboard(hwnd_)) return;
+    std::wstring text;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* units = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text.assign(units, wcsnlen(units, GlobalSize(data) / sizeof(wchar_t)));
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    SendMessageW(hwnd_, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 // The plain edit control's menu, with the same items and the same rules for

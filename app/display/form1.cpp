@@ -277,12 +277,20 @@ void Form1::RemeasureCaption() {
     SelectScope select(dc.get(), font_.get());
     TEXTMETRICW metrics{};
     GetTextMetricsW(dc.get(), &metrics);
-    layout_.Build(caption_text_, metrics.tmHeight, [&](const wchar_t* units, int count, int* ends) {
+    complex_lines_.Clear();
+    const auto measure = [&](const wchar_t* units, int count, int* ends) {
         SIZE size{};
         if (!GetTextExtentExPointW(dc.get(), units, count, 0, nullptr, ends, &size)) {
             std::fill(ends, ends + count, 0);
         }
-    });
+    };
+    const auto shape = [&](std::size_t line, TextSpan span) -> std::optional<std::int64_t> {
+        const std::wstring_view text =
+            std::wstring_view(caption_text_).substr(span.start, span.length);
+        if (!NeedsShaping(text)) return std::nullopt;
+        return complex_lines_.Shape(dc.get(), line, text);
+    };
+    layout_.Build(caption_text_, metrics.tmHeight, measure, shape);
     slice_margin_ = metrics.tmMaxCharWidth + metrics.tmOverhang;
     scroll_.caption_width = CaptionWidthTwips(layout_.Width(), dpi_);
     caption_height_twips_ =
@@ -375,6 +383,11 @@ void Form1::DrawCaption(HDC dc, const RECT& area) const {
         const std::int64_t y = top + static_cast<std::int64_t>(line) * height;
         if (y >= area.bottom || height <= 0) break;
         if (y + height <= area.top) continue;
+        if (layout_.Shaped(line)) {
+            complex_lines_.Draw(dc, line, x, static_cast<int>(y), area.left - slice_margin_ - x,
+                                area.right + slice_margin_ - x);
+            continue;
+        }
         const CaptionSlice slice = layout_.Visible(
             caption_text_, line, area.left - slice_margin_ - x, area.right + slice_margin_ - x);
         if (slice.count == 0) continue;

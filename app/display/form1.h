@@ -11,6 +11,7 @@
 
 #include "caption_font.h"
 #include "caption_layout.h"
+#include "complex_lines.h"
 #include "panel_link.h"
 #include "scroll_engine.h"
 #include "twips.h"
@@ -133,6 +134,7 @@ private:
     std::uint32_t surface_colour_ = kSystemWindowColour;
     float caption_height_twips_ = 0.0f;
     CaptionLayout layout_;
+    ComplexLines complex_lines_;  // the lines of layout_ that are shaped whole
     bool layout_stale_ = false;
     // Glyphs may reach beyond their advance (italics, overhangs): the slice
     // drawn reaches this far past the area on either side.

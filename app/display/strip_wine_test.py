@@ -155,9 +155,6 @@ def check_long_import_scrolls_as_drawn_whole():
     shown = kit.run("wine", probe, "text", "101", timeout=600).stdout
     print("   the import took %.1f s" % (time.time() - started))
     assert shown == text, "Text1 holds %d characters, starting %r" % (len(shown), shown[:40])
-    panel_click(panel, 5520, 480, 1095, 495)  # OK
-    pressed = time.time()
-
     reference_file = os.path.join(folder, "reference.ppm")
     kit.run("wine", os.path.join(kit.TEST_BIN_DIR, "caption_reference.exe"), kit.wine_path(text_file),
             "12", str(w + 400), str(h), kit.wine_path(reference_file), check=True)
@@ -165,6 +162,9 @@ def check_long_import_scrolls_as_drawn_whole():
         ref_w, ref_h, body = kit.parse_ppm(f.read())
     reference = [[tuple(body[(r * ref_w + c) * 3:(r * ref_w + c) * 3 + 3]) for c in range(ref_w)]
                  for r in range(ref_h)]
+    panel_click(panel, 5520, 480, 1095, 495)  # OK
+    pressed = time.time()
+
     # Where the caption can stand: 495 twips, then 20 twips to the left a tick.
     positions = {int((495 - 20 * tick) / 15.0 + 0.5 + 1e6) - 1000000 for tick in range(400)}
     seen = []

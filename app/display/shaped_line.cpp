@@ -45,6 +45,7 @@ std::vector<GlyphSlice> ShapedLine::Visible(std::int64_t left, std::int64_t righ
     // or right of `right`.
     std::size_t first = static_cast<std::size_t>(
         std::upper_bound(ends_.begin(), ends_.end(), left) - ends_.begin());
+    if (first == ends_.size() || StartOf(first) >= right) return slices;
     // Glyph g starts where g - 1 ends.
     const auto ends_past =
         std::lower_bound(ends_.begin() + static_cast<std::ptrdiff_t>(first), ends_.end(), right);

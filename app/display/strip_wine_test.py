@@ -1,11 +1,13 @@
 """The strip under Wine: the caption scrolls and re-enters from the right,
-the strip drags from its surface but not from its caption, and a long
-imported text scrolls and looks as the whole caption drawn at once would.
+the strip drags from its surface but not from its caption, a long imported
+text scrolls and looks as the whole caption drawn at once would, and so do
+lines in right-to-left and joining scripts.
 
 Usage: strip_wine_test.py   (run through wine-env.sh)
 """
 
 import os
+import re
 import subprocess
 import sys
 import time
@@ -182,6 +184,37 @@ def check_long_import_scrolls_as_drawn_whole():
     assert seen == sorted(seen, reverse=True), "the caption did not move left: %s" % seen
 
 
+# Lines that are shaped whole, in a font that has their glyphs (Wine does no
+# font fallback). Each is wider than the strip and ends in a strong character,
+# so no trailing blank's direction is in question.
+COMPLEX_FONT = "DejaVu Sans"
+COMPLEX_LINES = {
+    "Hebrew": " ".join(["שלום עולם, זהו טקסט לדוגמה בעברית שנגלל על הפס"] * 3),
+    "Arabic": " ".join(["مرحبا بالعالم، هذا نص تجريبي باللغة العربية يمر على الشريط"] * 3),
+    "Arabic and Latin": " ".join(["Korvane يعرض مرحبا بكم 2024 في العرض ABC xyz، والنص العربي"] * 3),
+    "emoji joined by ZWJ": " ".join(["\U0001F468\u200D\U0001F469\u200D\U0001F467\u200D\U0001F466 family"
+                                     " \U0001F469\u200D\U0001F4BB ok \U0001F3F3\uFE0F\u200D\U0001F308"] * 4),
+}
+
+
+def check_complex_lines_match_the_whole_line():
+    # caption_reference runs the strip itself: every tick, as the caption
+    # crosses the strip from 495 twips until it has left it, the window must
+    # equal the line shaped and drawn whole in one call.
+    folder = kit.make_case_folder(library="file", settings=True)
+    tool = os.path.join(kit.TEST_BIN_DIR, "caption_reference.exe")
+    for name, line in COMPLEX_LINES.items():
+        text_file = os.path.join(folder, "line.txt")
+        with open(text_file, "w", encoding="utf-8") as f:
+            f.write(line)
+        out = kit.run("wine", tool, "compare", kit.wine_path(text_file), COMPLEX_FONT, "12", "1200",
+                      kit.wine_path(os.path.join(folder, "differing")), timeout=300).stdout
+        match = re.search(r"frames (\d+), differing (\d+), caption (\d+) px wide", out)
+        assert match, "%s: caption_reference said %r" % (name, out)
+        frames, differing, width = map(int, match.groups())
+        assert width > 600 and differing == 0, "%s: %s" % (name, out.strip())
+
+
 def main():
     kit.kill_wine()
     cases = kit.Cases()
@@ -191,8 +224,11 @@ def main():
     cases.run("left and middle presses on the surface drag the strip; the caption and right"
               " clicks do not",
               check_drag_from_surface_not_from_caption)
-    cases.run("a long import scrolls from 495 twips and matches the whole caption drawn at once",
+    cases.run("a 1 MiB import reaches Text1 whole, scrolls from 495 twips and matches the whole"
+              " caption drawn at once",
               check_long_import_scrolls_as_drawn_whole)
+    cases.run("Hebrew, Arabic, Arabic with Latin and ZWJ emoji match the whole line at every tick",
+              check_complex_lines_match_the_whole_line)
     return cases.exit_code()
 
 

@@ -127,7 +127,9 @@ TEST(ShapedLine, WhichLinesAreShapedWholeAndWhatARepaintDraws) {
     EXPECT_TRUE(NeedsShaping(L"\u0915\u094D\u0937"));              // Devanagari cluster
     EXPECT_TRUE(NeedsShaping(L"e\u0301"));                         // combining accent
     EXPECT_TRUE(NeedsShaping(L"a\u200Db"));                        // ZWJ
-    EXPECT_TRUE(NeedsShaping(kPair));
+    EXPECT_FALSE(NeedsShaping(kPair + L"\xD840\xDC00"));           // an emoji alone, U+20000
+    EXPECT_TRUE(NeedsShaping(L"\xD83D\xDC4D\xD83C\xDFFD"));        // thumbs up, skin tone
+    EXPECT_TRUE(NeedsShaping(L"\xD83C\xDDE8\xD83C\xDDF3"));        // a flag
 
     // A line of lines 0 and 2 plain, line 1 shaped whole: the layout asks
     // only for line 1, takes its width and has no unit slice of it.

@@ -19,17 +19,36 @@ bool IsComplexUnit(wchar_t u) {
            (u >= 0x2066 && u <= 0x2069) ||  // isolates
            (u >= 0x20D0 && u <= 0x20FF) ||  // combining marks for symbols
            (u >= 0xA800 && u <= 0xABFF) ||  // Syloti Nagri to Meetei Mayek
-           (u >= 0xD800 && u <= 0xDFFF) ||  // surrogates: emoji and other planes
            (u >= 0xFB1D && u <= 0xFDFF) ||  // Hebrew and Arabic presentation forms
            (u >= 0xFE00 && u <= 0xFE0F) ||  // variation selectors
            (u >= 0xFE20 && u <= 0xFE2F) ||  // combining half marks
            (u >= 0xFE70 && u <= 0xFEFE);    // Arabic presentation forms B
 }
 
+// Characters beyond the BMP that join, shape or combine: right-to-left and
+// Brahmic scripts, regional indicators (flags), skin-tone modifiers and tags.
+// Others, such as the ideographs of extension B, keep the per-unit path.
+bool IsComplexCodePoint(char32_t c) {
+    return (c >= 0x10800 && c <= 0x11FFF) || (c >= 0x1E800 && c <= 0x1EFFF) ||
+           (c >= 0x1F1E6 && c <= 0x1F1FF) || (c >= 0x1F3FB && c <= 0x1F3FF) ||
+           (c >= 0xE0000 && c <= 0xE01EF);
+}
+
 }  // namespace
 
 bool NeedsShaping(std::wstring_view line) {
-    return std::any_of(line.begin(), line.end(), IsComplexUnit);
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const wchar_t u = line[i];
+        if (IsComplexUnit(u)) return true;
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < line.size() && line[i + 1] >= 0xDC00 &&
+            line[i + 1] <= 0xDFFF) {
+            const char32_t c = 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) +
+                               (static_cast<char32_t>(line[i + 1]) - 0xDC00);
+            if (IsComplexCodePoint(c)) return true;
+            ++i;
+        }
+    }
+    return false;
 }
 
 void ShapedLine::AddRun(const int* advances, std::size_t count) {

@@ -15,8 +15,9 @@ namespace korvane {
 
 // True when `line` holds a character that drawing it piece by piece would
 // get wrong: right-to-left text, joining or shaping scripts, combining
-// marks, joiners, variation selectors and characters beyond the BMP
-// (emoji sequences). Chinese and Latin text keeps the per-unit path.
+// marks, joiners (emoji sequences), variation selectors, and beyond the BMP
+// flags, skin tones and joining scripts. Chinese (extension B included) and
+// Latin text keeps the per-unit path.
 bool NeedsShaping(std::wstring_view line);
 
 // Glyphs [first, first + count) of run `run`, the first of which starts

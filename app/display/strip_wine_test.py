@@ -136,7 +136,11 @@ def check_long_import_scrolls_as_drawn_whole():
     folder = kit.make_case_folder(library="file", settings=True)
     # One long line: ideographs, ASCII, and a pair of surrogates early on.
     start = "欢迎使用 Korvane \U00020000 跑马灯 ABC xyz 0123! "
-    text = (start + "长文本滚动测试。" * 50000)[:IMPORT_BYTES // 3]
+    # Sentences of varying ideographs, so that no stretch of the caption
+    # repeats another.
+    body = "".join(chr(0x4E00 + (i * 37) % 3000) + ("。" if i % 8 == 7 else "")
+                   for i in range(IMPORT_BYTES // 3))
+    text = (start + body)[:IMPORT_BYTES // 3]
     text_file = os.path.join(folder, "long.txt")
     with open(text_file, "w", encoding="utf-8") as f:
         f.write(text)
@@ -166,6 +170,12 @@ def check_long_import_scrolls_as_drawn_whole():
                  for r in range(ref_h)]
     panel_click(panel, 5520, 480, 1095, 495)  # OK
     pressed = time.time()
+    # OK applies, then hides the panel.
+    while kit.panel_probe("visible") != "0" and time.time() - pressed < 30:
+        time.sleep(0.1)
+    applied = time.time() - pressed
+    print("   OK applied and hid the panel in %.1f s" % applied)
+    assert applied < 5, "OK took %.1f s to apply" % applied
 
     # Where the caption can stand: 495 twips, then 20 twips to the left a tick.
     positions = {int((495 - 20 * tick) / 15.0 + 0.5 + 1e6) - 1000000 for tick in range(400)}
@@ -176,9 +186,7 @@ def check_long_import_scrolls_as_drawn_whole():
         if left is not None:
             assert left in positions, "caption drawn at %d px, not 495 twips less 20 a tick" % left
             if not seen:
-                after = time.time() - pressed
-                print("   first matching frame %.1f s after OK" % after)
-                assert after < 5, "OK took %.1f s to show the caption" % after
+                print("   first matching frame %.1f s after OK" % (time.time() - pressed))
             seen.append(left)
     assert len(set(seen)) >= 3, "frames matching the whole caption's drawing: %s" % seen
     assert seen == sorted(seen, reverse=True), "the caption did not move left: %s" % seen

@@ -16,6 +16,7 @@
 #include "panel_link.h"
 #include "panel_rules.h"
 #include "settings_file.h"
+#include "text_box.h"
 #include "update_check.h"
 #include "win_handles.h"
 #include "window_base.h"
@@ -102,6 +103,7 @@ private:
     float top_twips_ = kPanelLaidOutTop;
 
     std::array<HWND, kPanelLayout.size()> controls_{};
+    TextBox text1_;
     std::array<ColourSwatch, 4> swatches_;          // Picture1 to Picture4
     CaptionFont sample_font_ = kSampleLaidOutFont;  // Label3's font
     COLORREF label7_colour_ = 0;                    // the load sets the link colour

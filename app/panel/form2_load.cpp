@@ -71,7 +71,7 @@ void Form2::SetTop(float twips) {
 }
 
 void Form2::Form_Load() {
-    SetWindowTextW(Control(kText1), L"欢迎使用!");
+    text1_.SetText(L"欢迎使用!");
     SetLinkColour(kLabel7, kLinkColour);
     SetLinkColour(kLabel9, kLinkColour);
     SendMessageW(Control(kSlider2), TBM_SETPOS, TRUE, std::lround(strip_.SurfaceWidth()));

@@ -10,7 +10,7 @@ using namespace form2_parts;
 
 PanelChoices Form2::Choices() const {
     PanelChoices choices;
-    choices.text = WindowText(Control(kText1));
+    choices.text = text1_.Text();
     choices.sample_font = sample_font_;
     choices.first_colour = swatches_[0].Colour();
     choices.background = swatches_[3].Colour();

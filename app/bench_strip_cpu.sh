@@ -6,8 +6,10 @@
 #       blits its whole area (strip_bench floor),
 #   (b) the strip with the welcome text at 150 ms, (c) with 1 MiB of text,
 #   (d) the fastest speed (2 ms, raised by the platform to its timer
-#       minimum) with the welcome text, (e) with 1 MiB of text
-#       (b to e: the strip alone, as OK leaves it, strip_bench run),
+#       minimum) with the welcome text, (e) with 1 MiB of text,
+#   (g) 1 MiB of Arabic (right to left, shaped whole) at 150 ms and
+#   (h) at the fastest speed
+#       (b to h: the strip alone, as OK leaves it, strip_bench run),
 #   (f) the apply steps with a 1 MiB text (strip_bench apply),
 # then the ratios against their goals, and Korvane.exe itself at 150 ms and
 # at the fastest speed (slider 100), with its paused cost beside them.
@@ -18,7 +20,7 @@
 set -euo pipefail
 
 if [[ $# -lt 1 ]]; then
-  sed -n '2,17p' "$0" >&2
+  sed -n '2,19p' "$0" >&2
   exit 2
 fi
 build=$(cd "$1" && pwd)
@@ -118,18 +120,23 @@ bench_window b "(b) the strip, welcome text, 150 ms" "" run short 150
 bench_window c "(c) the strip, 1 MiB of text, 150 ms" "" run mib 150
 bench_window d "(d) the strip, welcome text, fastest (2 ms)" 5 run short 2
 bench_window e "(e) the strip, 1 MiB of text, fastest (2 ms)" 5 run mib 2
+bench_window g "(g) the strip, 1 MiB of Arabic, 150 ms" "" run rtl 150
+bench_window h "(h) the strip, 1 MiB of Arabic, fastest (2 ms)" 5 run rtl 2
 echo "(f) the apply steps"
 apply=$(wine "$folder/strip_bench.exe" apply 2>/dev/null | tr -d '\r')
 echo "$apply" | sed 's/^/  /'
 f=$(echo "$apply" | awk '/slowest apply step/ { print $NF }')
 
 awk -v a="${figure[a]}" -v b="${figure[b]}" -v c="${figure[c]}" -v d="${figure[d]}" \
-    -v e="${figure[e]}" -v f="$f" 'function judge(ok) { return ok ? "met" : "NOT met" }
+    -v e="${figure[e]}" -v f="$f" -v g="${figure[g]}" -v h="${figure[h]}" \
+    'function judge(ok) { return ok ? "met" : "NOT met" }
 BEGIN {
   print "ratios"
   printf "  b/a = %.2f (goal <= 1.3, %s)\n", b / a, judge(b / a <= 1.3)
   printf "  c/b = %.2f (goal <= 1.1, %s)\n", c / b, judge(c / b <= 1.1)
   printf "  e/d = %.2f (goal <= 1.1, %s)\n", e / d, judge(e / d <= 1.1)
+  printf "  g/c = %.2f (right to left against ideographs at 150 ms, goal <= 1.1, %s)\n", g / c, judge(g / c <= 1.1)
+  printf "  h/e = %.2f (the same at the fastest speed, goal <= 1.1, %s)\n", h / e, judge(h / e <= 1.1)
   printf "  f   = %.3f s, the slowest apply step (goal <= 0.3 s, %s)\n", f, judge(f <= 0.3)
   printf "  fastest = %.2f %% and %.2f %% (goal <= 5 %%, %s)\n", d, e, judge(d <= 5 && e <= 5)
 }'

@@ -15,6 +15,8 @@ struct CaptionFont {
     bool underline = false;
     bool strikethrough = false;
     std::uint8_t charset = 134;  // GB2312
+
+    bool operator==(const CaptionFont&) const = default;
 };
 
 }  // namespace korvane

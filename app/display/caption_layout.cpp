@@ -29,7 +29,8 @@ std::size_t FirstWhere(std::size_t lo, std::size_t hi, Predicate past) {
 
 }  // namespace
 
-void CaptionLayout::Build(std::wstring_view text, int line_height, const Measure& measure) {
+void CaptionLayout::Build(std::wstring_view text, int line_height, const Measure& measure,
+                          const ShapeLine& shape) {
     // Fresh vectors, so that a shorter text also gives the memory back.
     std::vector<LaidOutLine>().swap(lines_);
     std::vector<std::int64_t>((text.size() >> kBlockBits) + 1).swap(blocks_);
@@ -50,8 +51,14 @@ void CaptionLayout::Build(std::wstring_view text, int line_height, const Measure
         const std::int64_t origin = running;
         std::size_t end = start;
         while (end < text.size() && text[end] != L'\r' && text[end] != L'\n') ++end;
+        const TextSpan span{start, end - start};
+        const std::optional<std::int64_t> shaped_width =
+            shape ? shape(lines_.size(), span) : std::nullopt;
+        if (shaped_width) {
+            for (std::size_t unit = start; unit < end; ++unit) record(unit, running);
+        }
         // Measured in chunks that never split a surrogate pair.
-        for (std::size_t unit = start; unit < end;) {
+        for (std::size_t unit = shaped_width ? end : start; unit < end;) {
             std::size_t count = std::min<std::size_t>(kMeasureChunk, end - unit);
             if (unit + count < end && IsPair(text, unit + count)) --count;
             measure(text.data() + unit, static_cast<int>(count), ends.data());
@@ -61,8 +68,8 @@ void CaptionLayout::Build(std::wstring_view text, int line_height, const Measure
             }
             unit += count;
         }
-        lines_.push_back(LaidOutLine{TextSpan{start, end - start}, origin});
-        width_ = std::max(width_, running - origin);
+        lines_.push_back(LaidOutLine{span, origin, shaped_width.has_value()});
+        width_ = std::max(width_, shaped_width ? *shaped_width : running - origin);
         if (end == text.size()) break;
         // A break adds nothing; CR LF is one break.
         std::size_t next = end + 1;
@@ -75,6 +82,7 @@ void CaptionLayout::Build(std::wstring_view text, int line_height, const Measure
 CaptionSlice CaptionLayout::Visible(std::wstring_view text, std::size_t line, std::int64_t left,
                                     std::int64_t right) const {
     const LaidOutLine& l = lines_[line];
+    if (l.shaped) return {};
     const std::size_t lo = l.span.start;
     const std::size_t hi = lo + l.span.length;
     if (lo == hi || right <= left) return {};

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -35,12 +36,20 @@ public:
     using Measure = std::function<void(const wchar_t* units, int count, int* ends)>;
     static constexpr int kMeasureChunk = 1024;
 
+    // Shapes line `line` (units `span`) as a whole when it needs that, and
+    // returns its width in pixels; nothing for a line measured unit by unit.
+    using ShapeLine = std::function<std::optional<std::int64_t>(std::size_t line, TextSpan span)>;
+
     // Lays out `text` as DrawText does without word breaks: CR LF, CR and LF
-    // each end a line; every other unit is drawn with its own advance.
-    void Build(std::wstring_view text, int line_height, const Measure& measure);
+    // each end a line; every other unit is drawn with its own advance,
+    // except on lines that `shape` takes, which are drawn whole.
+    void Build(std::wstring_view text, int line_height, const Measure& measure,
+               const ShapeLine& shape = {});
 
     std::size_t LineCount() const { return lines_.size(); }
     TextSpan Line(std::size_t line) const { return lines_[line].span; }
+    // True for a line that `shape` took: Visible() has nothing of it.
+    bool Shaped(std::size_t line) const { return lines_[line].shaped; }
     int LineHeight() const { return line_height_; }
     // The widest line and all lines together, pixels.
     std::int64_t Width() const { return width_; }
@@ -56,6 +65,7 @@ private:
     struct LaidOutLine {
         TextSpan span;
         std::int64_t origin;  // running advance before the line's first unit
+        bool shaped;
     };
     static constexpr unsigned kBlockBits = 10;
     // Running advance after unit `unit` over the whole text (breaks add 0).

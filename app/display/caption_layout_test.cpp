@@ -1,8 +1,12 @@
 #include "caption_layout.h"
+#include "shaped_line.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace korvane {
 namespace {
@@ -112,6 +116,70 @@ TEST(CaptionLayout, BreaksLinesAsDrawTextAndMeasuresLongLinesInChunks) {
                 {CaptionLayout::kMeasureChunk - 1, 2, pair_at});
     ExpectSlice(long_layout, line, pair_at + 14 + 16 * 4000 + 3, pair_at + 14 + 16 * 4002,
                 {CaptionLayout::kMeasureChunk + 1 + 4000, 2, pair_at + 14 + 16 * 4000});
+}
+
+TEST(ShapedLine, WhichLinesAreShapedWholeAndWhatARepaintDraws) {
+    // Chinese, Latin and full-width punctuation keep the per-unit path;
+    // right-to-left, joining, combining and beyond-the-BMP text does not.
+    EXPECT_FALSE(NeedsShaping(L"欢迎使用 Korvane, 0123!。"));
+    EXPECT_TRUE(NeedsShaping(L"abc \u05E9\u05DC\u05D5\u05DD"));    // Hebrew
+    EXPECT_TRUE(NeedsShaping(L"\u0645\u0631\u062D\u0628\u0627"));  // Arabic
+    EXPECT_TRUE(NeedsShaping(L"\u0915\u094D\u0937"));              // Devanagari cluster
+    EXPECT_TRUE(NeedsShaping(L"e\u0301"));                         // combining accent
+    EXPECT_TRUE(NeedsShaping(L"a\u200Db"));                        // ZWJ
+    EXPECT_FALSE(NeedsShaping(kPair + L"\xD840\xDC00"));           // an emoji alone, U+20000
+    EXPECT_TRUE(NeedsShaping(L"\xD83D\xDC4D\xD83C\xDFFD"));        // thumbs up, skin tone
+    EXPECT_TRUE(NeedsShaping(L"\xD83C\xDDE8\xD83C\xDDF3"));        // a flag
+
+    // A line of lines 0 and 2 plain, line 1 shaped whole: the layout asks
+    // only for line 1, takes its width and has no unit slice of it.
+    const std::wstring text = L"ab\n\u05E9\u05DC\u05D5\u05DD\ncd";
+    CaptionLayout layout;
+    std::vector<std::size_t> asked;
+    layout.Build(
+        text, 24,
+        [](const wchar_t*, int count, int* ends) {
+            for (int i = 0; i < count; ++i) ends[i] = 8 * (i + 1);
+        },
+        [&](std::size_t line, TextSpan span) -> std::optional<std::int64_t> {
+            const std::wstring_view units = std::wstring_view(text).substr(span.start, span.length);
+            if (!NeedsShaping(units)) return std::nullopt;
+            asked.push_back(line);
+            return 50;
+        });
+    EXPECT_EQ(asked, std::vector<std::size_t>{1});
+    EXPECT_TRUE(layout.Shaped(1));
+    EXPECT_FALSE(layout.Shaped(2));
+    EXPECT_EQ(layout.Width(), 50);
+    EXPECT_EQ(layout.Visible(text, 1, 0, 50).count, 0u);
+    EXPECT_EQ(layout.Visible(text, 2, 0, 16).count, 2u);
+
+    // Two runs in visual order: 3 glyphs of 10 px, then a base of 12 with a
+    // mark of no advance and two more of 12.
+    ShapedLine line;
+    const int first_run[] = {10, 10, 10};
+    const int second_run[] = {12, 0, 12, 12};
+    line.AddRun(first_run, 3);
+    line.AddRun(second_run, 4);
+    EXPECT_EQ(line.Width(), 66);
+    const auto expect = [&](std::int64_t left, std::int64_t right,
+                            std::vector<GlyphSlice> expected) {
+        const std::vector<GlyphSlice> slices = line.Visible(left, right);
+        ASSERT_EQ(slices.size(), expected.size()) << left << ".." << right;
+        for (std::size_t i = 0; i < slices.size(); ++i) {
+            EXPECT_EQ(slices[i].run, expected[i].run) << left << ".." << right;
+            EXPECT_EQ(slices[i].first, expected[i].first) << left << ".." << right;
+            EXPECT_EQ(slices[i].count, expected[i].count) << left << ".." << right;
+            EXPECT_EQ(slices[i].offset, expected[i].offset) << left << ".." << right;
+        }
+    };
+    expect(0, 10, {{0, 0, 1, 0}});
+    expect(15, 35, {{0, 1, 2, 10}, {1, 0, 2, 30}});  // across the runs; the mark goes along
+    expect(35, 40, {{1, 0, 2, 30}});                 // the mark goes with its base
+    expect(42, 43, {{1, 1, 2, 42}});
+    expect(65, 1000, {{1, 3, 1, 54}});
+    expect(66, 1000, {});
+    expect(-50, 0, {});
 }
 
 }  // namespace

@@ -1,12 +1,22 @@
 // Draws a caption the plain way, for the tests to compare the strip with:
-// the whole first line of a UTF-8 file in one ExtTextOutW, black on white,
-// its left edge at x = 0 and its top where the strip puts the caption's,
-// into a WIDTH x HEIGHT picture written as a binary PPM.
+// the whole first line of a UTF-8 file in one call (ExtTextOutW, or
+// ScriptStringOut for a line that must be shaped whole), black on white.
 //
-// Usage: caption_reference TEXT_FILE POINTS WIDTH HEIGHT OUT_PPM
+//   caption_reference TEXT_FILE POINTS WIDTH HEIGHT OUT_PPM [FONT]
+//       the line with its left edge at x = 0 and its top where the strip
+//       puts the caption's, into a WIDTH x HEIGHT picture written as a
+//       binary PPM; FONT is "宋体" unless given.
+//   caption_reference compare TEXT_FILE FONT POINTS TICKS [DUMP]
+//       the strip itself with that line, started 495 twips from its left
+//       edge, ticked TICKS times: after each tick the strip's window is
+//       compared with the line drawn whole where the caption stands. Prints
+//       "frames N, differing M" and the first differing tick, whose two
+//       pictures go to DUMP-shown.ppm and DUMP-expected.ppm when asked.
 #include <windows.h>
+#include <usp10.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <fstream>
 #include <iterator>
@@ -15,60 +25,181 @@
 
 #include "dpi.h"
 #include "form1.h"
+#include "scroll_engine.h"
+#include "shaped_line.h"
 #include "twips.h"
 #include "win_handles.h"
 
-int wmain(int argc, wchar_t** argv) {
-    using namespace korvane;
-    if (argc != 6) {
-        std::fputs("usage: caption_reference TEXT_FILE POINTS WIDTH HEIGHT OUT_PPM\n", stderr);
-        return 2;
-    }
-    std::ifstream in(argv[1], std::ios::binary);
+namespace korvane {
+namespace {
+
+class NoPanel final : public PanelLink {
+public:
+    std::uint32_t SwatchColour(int) override { return 0; }
+    void Show() override {}
+    float OuterHeight() override { return 0.0f; }
+    void SetLeft(float) override {}
+    void SetTop(float) override {}
+};
+
+std::wstring FirstLine(const wchar_t* path) {
+    std::ifstream in(path, std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     std::wstring text(bytes.size(), L'\0');
     text.resize(static_cast<std::size_t>(
         MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(),
                             static_cast<int>(text.size()))));
-    text = text.substr(0, text.find_first_of(L"\r\n"));
-    const int width = _wtoi(argv[3]), height = _wtoi(argv[4]);
-    const unsigned dpi = SystemDpi();
+    return text.substr(0, text.find_first_of(L"\r\n"));
+}
 
-    WindowDc screen(nullptr);
-    UniqueMemoryDc dc(CreateCompatibleDC(screen.get()));
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;  // top-down rows
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+// A 32-bit top-down DIB selected into a memory DC.
+struct Picture {
+    Picture(int width, int height) : width(width), height(height) {
+        WindowDc screen(nullptr);
+        dc.reset(CreateCompatibleDC(screen.get()));
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        bitmap.reset(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+        SelectObject(dc.get(), bitmap.get());
+    }
+    // The colour of a pixel, without the unused fourth byte.
+    std::uint32_t At(int x, int y) const {
+        return static_cast<const std::uint32_t*>(bits)[static_cast<std::size_t>(y) * width + x] &
+               0xFFFFFFu;
+    }
+    int width, height;
     void* bits = nullptr;
-    UniqueBitmap bitmap(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    SelectScope select_bitmap(dc.get(), bitmap.get());
-    const LOGFONTW lf =
-        CaptionLogFont(CaptionFont{L"宋体", static_cast<float>(_wtof(argv[2]))}, dpi);
-    UniqueFont font(CreateFontIndirectW(&lf));
-    SelectScope select_font(dc.get(), font.get());
-    PatBlt(dc.get(), 0, 0, width, height, WHITENESS);
-    SetBkMode(dc.get(), TRANSPARENT);
-    SetTextColor(dc.get(), RGB(0, 0, 0));
-    ExtTextOutW(dc.get(), 0, TwipsToPixels(105.0f, dpi), 0, nullptr, text.data(),
-                static_cast<UINT>(text.size()), nullptr);
-    GdiFlush();
+    UniqueBitmap bitmap;  // declared first: outlives the DC that selects it
+    UniqueMemoryDc dc;
+};
 
-    std::FILE* out = _wfopen(argv[5], L"wb");
+// The whole line in one call, black on white, its left edge at x.
+void DrawWhole(Picture& picture, const std::wstring& text, HFONT font, int x, int y) {
+    HDC dc = picture.dc.get();
+    PatBlt(dc, 0, 0, picture.width, picture.height, WHITENESS);
+    SelectScope select_font(dc, font);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(0, 0, 0));
+    const int length = static_cast<int>(text.size());
+    SCRIPT_STRING_ANALYSIS analysis = nullptr;
+    // A left-to-right paragraph with the full bidirectional algorithm.
+    SCRIPT_CONTROL control{};
+    SCRIPT_STATE state{};
+    if (NeedsShaping(text) &&
+        ScriptStringAnalyse(dc, text.data(), length, length * 3 / 2 + 16, -1, SSA_GLYPHS, 0,
+                            &control, &state, nullptr, nullptr, nullptr, &analysis) == S_OK) {
+        ScriptStringOut(analysis, x, y, 0, nullptr, 0, 0, FALSE);
+        ScriptStringFree(&analysis);
+    } else {
+        ExtTextOutW(dc, x, y, 0, nullptr, text.data(), static_cast<UINT>(length), nullptr);
+    }
+    GdiFlush();
+}
+
+// "宋体" in its GB2312 character set, as laid out; any other face in the
+// default one, which lets it map to the named face for every script.
+CaptionFont FontNamed(const wchar_t* name, float points) {
+    CaptionFont font{name, points};
+    if (font.name != L"宋体") font.charset = DEFAULT_CHARSET;
+    return font;
+}
+
+UniqueFont MakeFont(const wchar_t* name, float points, unsigned dpi) {
+    const LOGFONTW lf = CaptionLogFont(FontNamed(name, points), dpi);
+    return UniqueFont(CreateFontIndirectW(&lf));
+}
+
+int WritePpm(const wchar_t* path, const Picture& picture) {
+    std::FILE* out = _wfopen(path, L"wb");
     if (!out) return 1;
-    std::fprintf(out, "P6\n%d %d\n255\n", width, height);
-    const auto* pixels = static_cast<const unsigned char*>(bits);
-    std::vector<unsigned char> row(static_cast<std::size_t>(width) * 3);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const unsigned char* p = pixels + (static_cast<std::size_t>(y) * width + x) * 4;
-            row[x * 3] = p[2], row[x * 3 + 1] = p[1], row[x * 3 + 2] = p[0];
+    std::fprintf(out, "P6\n%d %d\n255\n", picture.width, picture.height);
+    std::vector<unsigned char> row(static_cast<std::size_t>(picture.width) * 3);
+    for (int y = 0; y < picture.height; ++y) {
+        for (int x = 0; x < picture.width; ++x) {
+            const std::uint32_t p = picture.At(x, y);
+            row[x * 3] = static_cast<unsigned char>(p >> 16);
+            row[x * 3 + 1] = static_cast<unsigned char>(p >> 8);
+            row[x * 3 + 2] = static_cast<unsigned char>(p);
         }
         std::fwrite(row.data(), 1, row.size(), out);
     }
     std::fclose(out);
     return 0;
+}
+
+int Compare(const wchar_t* path, const wchar_t* font_name, float points, int ticks,
+            const wchar_t* dump) {
+    const std::wstring text = FirstLine(path);
+    NoPanel panel;
+    Form1 strip(panel);
+    strip.Create();
+    strip.Show();
+    strip.SetTimerEnabled(false);  // ticks are driven below
+    strip.SetSurfaceColour(0xFFFFFF);
+    strip.SetCaptionColour(0x000000);
+    strip.SetCaptionFont(FontNamed(font_name, points));
+    strip.SetCaptionText(text);
+    strip.SetCaptionLeft(495.0f);
+    UpdateWindow(strip.hwnd());
+    RECT client{};
+    GetClientRect(strip.hwnd(), &client);
+    const unsigned dpi = strip.Dpi();
+    Picture shown(client.right, client.bottom), expected(client.right, client.bottom);
+    const UniqueFont font = MakeFont(font_name, points, dpi);
+    const int top = TwipsToPixels(105.0f, dpi);
+    int differing = 0;
+    for (int tick = 0; tick < ticks; ++tick) {
+        strip.Timer1_Timer();
+        {
+            WindowDc window(strip.hwnd());
+            BitBlt(shown.dc.get(), 0, 0, shown.width, shown.height, window.get(), 0, 0, SRCCOPY);
+            GdiFlush();
+        }
+        const std::int64_t left = CaptionPixels(strip.CaptionLeft(), dpi);
+        DrawWhole(expected, text, font.get(), static_cast<int>(left), top);
+        bool same = true;
+        for (int y = 0; y < shown.height && same; ++y) {
+            for (int x = 0; x < shown.width && same; ++x)
+                same = shown.At(x, y) == expected.At(x, y);
+        }
+        if (!same && differing++ == 0) {
+            std::printf("first differing: tick %d, caption at %lld px\n", tick,
+                        static_cast<long long>(left));
+            if (dump) {
+                WritePpm((std::wstring(dump) + L"-shown.ppm").c_str(), shown);
+                WritePpm((std::wstring(dump) + L"-expected.ppm").c_str(), expected);
+            }
+        }
+    }
+    std::printf("frames %d, differing %d, caption %.0f px wide\n", ticks, differing,
+                strip.CaptionWidth() * dpi / 1440.0);
+    return 0;
+}
+
+}  // namespace
+}  // namespace korvane
+
+int wmain(int argc, wchar_t** argv) {
+    using namespace korvane;
+    if ((argc == 6 || argc == 7) && std::wcscmp(argv[1], L"compare") == 0) {
+        return Compare(argv[2], argv[3], static_cast<float>(_wtof(argv[4])), _wtoi(argv[5]),
+                       argc == 7 ? argv[6] : nullptr);
+    }
+    if (argc != 6 && argc != 7) {
+        std::fputs(
+            "usage: caption_reference TEXT_FILE POINTS WIDTH HEIGHT OUT_PPM [FONT]\n"
+            "       caption_reference compare TEXT_FILE FONT POINTS TICKS [DUMP]\n",
+            stderr);
+        return 2;
+    }
+    const unsigned dpi = SystemDpi();
+    Picture picture(_wtoi(argv[3]), _wtoi(argv[4]));
+    const UniqueFont font = MakeFont(argc == 7 ? argv[6] : L"宋体", _wtof(argv[2]), dpi);
+    DrawWhole(picture, FirstLine(argv[1]), font.get(), 0, TwipsToPixels(105.0f, dpi));
+    return WritePpm(argv[5], picture);
 }

@@ -66,6 +66,7 @@ void Form1::resetcolor() {
 }
 
 void Form1::Timer1_Timer() {
+    UpdateLayout();
     // Re-assert the top placement unless nothing is above the visible strip,
     // where the call would change nothing but still costs a server round trip.
     // At faster speeds the look happens as often as at the laid-out 150 ms.
@@ -82,6 +83,7 @@ void Form1::Timer1_Timer() {
 }
 
 void Form1::RepaintMovedCaption() {
+    UpdateLayout();
     const std::int64_t x = CaptionPixels(scroll_.caption_left, dpi_);
     if (x == painted_caption_x_) return;
     const std::int64_t shift = x - painted_caption_x_;
@@ -184,10 +186,10 @@ void Form1::SetTop(float twips) {
 }
 
 void Form1::SetCaptionText(std::wstring text) {
+    if (text == caption_text_) return;
     InvalidateCaption();
     caption_text_ = std::move(text);
-    RemeasureCaption();
-    InvalidateCaption();
+    layout_stale_ = true;
 }
 
 void Form1::SetCaptionLeft(double twips) {
@@ -198,11 +200,11 @@ void Form1::SetCaptionLeft(double twips) {
 }
 
 void Form1::SetCaptionFont(const CaptionFont& font) {
+    if (font == caption_font_) return;
     InvalidateCaption();
     caption_font_ = font;
     RecreateFont();
-    RemeasureCaption();
-    InvalidateCaption();
+    layout_stale_ = true;
 }
 
 void Form1::SetCaptionColour(std::uint32_t colour) {
@@ -275,16 +277,31 @@ void Form1::RemeasureCaption() {
     SelectScope select(dc.get(), font_.get());
     TEXTMETRICW metrics{};
     GetTextMetricsW(dc.get(), &metrics);
-    layout_.Build(caption_text_, metrics.tmHeight, [&](const wchar_t* units, int count, int* ends) {
+    complex_lines_.Clear();
+    const auto measure = [&](const wchar_t* units, int count, int* ends) {
         SIZE size{};
         if (!GetTextExtentExPointW(dc.get(), units, count, 0, nullptr, ends, &size)) {
             std::fill(ends, ends + count, 0);
         }
-    });
+    };
+    const auto shape = [&](std::size_t line, TextSpan span) -> std::optional<std::int64_t> {
+        const std::wstring_view text =
+            std::wstring_view(caption_text_).substr(span.start, span.length);
+        if (!NeedsShaping(text)) return std::nullopt;
+        return complex_lines_.Shape(dc.get(), line, text);
+    };
+    layout_.Build(caption_text_, metrics.tmHeight, measure, shape);
     slice_margin_ = metrics.tmMaxCharWidth + metrics.tmOverhang;
     scroll_.caption_width = CaptionWidthTwips(layout_.Width(), dpi_);
     caption_height_twips_ =
         static_cast<float>(static_cast<double>(layout_.Height()) * kTwipsPerInch / dpi_);
+}
+
+void Form1::UpdateLayout() {
+    if (!layout_stale_) return;
+    layout_stale_ = false;
+    RemeasureCaption();
+    InvalidateCaption();
 }
 
 // Window, surface and drag area share the width.
@@ -366,6 +383,11 @@ void Form1::DrawCaption(HDC dc, const RECT& area) const {
         const std::int64_t y = top + static_cast<std::int64_t>(line) * height;
         if (y >= area.bottom || height <= 0) break;
         if (y + height <= area.top) continue;
+        if (layout_.Shaped(line)) {
+            complex_lines_.Draw(dc, line, x, static_cast<int>(y), area.left - slice_margin_ - x,
+                                area.right + slice_margin_ - x);
+            continue;
+        }
         const CaptionSlice slice = layout_.Visible(
             caption_text_, line, area.left - slice_margin_ - x, area.right + slice_margin_ - x);
         if (slice.count == 0) continue;
@@ -376,6 +398,7 @@ void Form1::DrawCaption(HDC dc, const RECT& area) const {
 }
 
 void Form1::OnMouse(UINT message, WPARAM wparam, LPARAM lparam) {
+    UpdateLayout();
     const POINT point{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
     std::int16_t button = 1;
     if (message == WM_RBUTTONDOWN || message == WM_RBUTTONUP) button = 2;
@@ -402,6 +425,7 @@ void Form1::OnMouse(UINT message, WPARAM wparam, LPARAM lparam) {
 void Form1::OnDpiChanged(unsigned dpi, const RECT& suggested) {
     dpi_ = dpi ? dpi : kDefaultDpi;
     RecreateFont();
+    layout_stale_ = false;
     RemeasureCaption();
     painted_caption_x_ = CaptionPixels(scroll_.caption_left, dpi_);
     SetWindowPos(hwnd(), nullptr, suggested.left, suggested.top, Px(scroll_.surface_width),
@@ -418,6 +442,7 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_ERASEBKGND:
             return 1;  // the buffer covers everything
         case WM_PAINT:
+            UpdateLayout();  // before the paint takes the area to draw
             Paint();
             return 0;
         case WM_TIMER:

@@ -11,6 +11,7 @@
 
 #include "caption_font.h"
 #include "caption_layout.h"
+#include "complex_lines.h"
 #include "panel_link.h"
 #include "scroll_engine.h"
 #include "twips.h"
@@ -61,8 +62,14 @@ public:
     void SetCaptionText(std::wstring text);
     double CaptionLeft() const { return scroll_.caption_left; }
     void SetCaptionLeft(double twips);
-    double CaptionWidth() const { return scroll_.caption_width; }
-    float CaptionHeight() const { return caption_height_twips_; }
+    double CaptionWidth() {
+        UpdateLayout();
+        return scroll_.caption_width;
+    }
+    float CaptionHeight() {
+        UpdateLayout();
+        return caption_height_twips_;
+    }
     const CaptionFont& CaptionFontSettings() const { return caption_font_; }
     void SetCaptionFont(const CaptionFont& font);
     std::uint32_t CaptionColour() const { return caption_colour_; }
@@ -95,6 +102,9 @@ private:
     void InvalidateCaption();
     void RepaintMovedCaption();
     void RemeasureCaption();
+    // Measures the caption when its text or font changed since it was last
+    // measured: the apply step sets both, and measures once.
+    void UpdateLayout();
     void RecreateFont();
     void ApplyWindowSize();
     void ApplyTimer();
@@ -124,6 +134,8 @@ private:
     std::uint32_t surface_colour_ = kSystemWindowColour;
     float caption_height_twips_ = 0.0f;
     CaptionLayout layout_;
+    ComplexLines complex_lines_;  // the lines of layout_ that are shaped whole
+    bool layout_stale_ = false;
     // Glyphs may reach beyond their advance (italics, overhangs): the slice
     // drawn reaches this far past the area on either side.
     int slice_margin_ = 0;

@@ -3,10 +3,11 @@
 //   strip_bench floor   a minimal window of the strip's size with a 150 ms
 //                       timer that blits its whole area on every tick: the
 //                       floor that the strip's CPU use is compared with.
-//   strip_bench run short|mib MS
+//   strip_bench run short|mib|rtl MS
 //                       the strip alone, as the panel's OK leaves it, with
-//                       the welcome text or 1 MiB of ideographs, ticking
-//                       every MS milliseconds.
+//                       the welcome text, 1 MiB of ideographs or 1 MiB of
+//                       Arabic (in DejaVu Sans, which has its glyphs),
+//                       ticking every MS milliseconds.
 //   strip_bench apply   the strip's apply steps (OK, closing the panel, a
 //                       font choice) with 1 MiB texts, and the work of one
 //                       tick with a short and a 1 MiB caption.
@@ -98,6 +99,20 @@ double Now() {
     return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
+// 1 MiB of UTF-8 Arabic words (2 bytes a letter), shaped as a whole.
+std::wstring MiBOfArabic() {
+    const std::wstring words = L"مرحبا بكم في العرض، هذا نص تجريبي باللغة العربية ";
+    std::wstring text;
+    while (text.size() < (1u << 20) / 2) text += words;
+    return text;
+}
+
+CaptionFont ArabicFont() {
+    CaptionFont font{L"DejaVu Sans", 12.0f};
+    font.charset = DEFAULT_CHARSET;
+    return font;
+}
+
 // 1 MiB of UTF-8: ideographs (3 bytes each) or ASCII words.
 std::wstring MiBOfText(bool cjk) {
     std::wstring text;
@@ -116,6 +131,7 @@ template <class Step>
 double Timed(Form1& strip, Step step) {
     const double start = Now();
     step();
+    strip.CaptionWidth();  // measured by now, whether a repaint was due or not
     UpdateWindow(strip.hwnd());
     return Now() - start;
 }
@@ -126,14 +142,19 @@ double MicrosecondsPerTick(Form1& strip, int ticks) {
     return (Now() - start) * 1e6 / ticks;
 }
 
-int RunStrip(bool mib, std::uint32_t interval_ms) {
+enum class Caption { kShort, kMiB, kAscii, kRightToLeft };
+
+int RunStrip(Caption caption, std::uint32_t interval_ms) {
     NoPanel panel;
     Form1 form(panel);
     form.Create();
     form.Show();
     StripAdapter strip(form);
     PanelChoices choices;
-    choices.text = mib ? MiBOfText(true) : L"欢迎使用!";
+    choices.text = caption == Caption::kMiB           ? MiBOfText(true)
+                   : caption == Caption::kRightToLeft ? MiBOfArabic()
+                                                      : L"欢迎使用!";
+    if (caption == Caption::kRightToLeft) choices.sample_font = ArabicFont();
     ApplyToStrip(choices, ApplyScope::kWithBackground, strip);
     form.SetTimerInterval(interval_ms);
     MSG msg;
@@ -152,22 +173,27 @@ int RunApply() {
     choices.speed = 100;
     const double ticks_short = MicrosecondsPerTick(form, 2000);
     double slowest = 0.0;
-    for (const bool cjk : {true, false}) {
-        choices.text = MiBOfText(cjk);
-        choices.sample_font = kSampleLaidOutFont;
+    for (const Caption caption : {Caption::kMiB, Caption::kAscii, Caption::kRightToLeft}) {
+        const bool rtl = caption == Caption::kRightToLeft;
+        const bool cjk = caption == Caption::kMiB;
+        choices.text = rtl ? MiBOfArabic() : MiBOfText(cjk);
+        choices.sample_font = rtl ? ArabicFont() : kSampleLaidOutFont;
         const double ok =
             Timed(form, [&] { ApplyToStrip(choices, ApplyScope::kWithBackground, strip); });
         const double close =
             Timed(form, [&] { ApplyToStrip(choices, ApplyScope::kWithoutBackground, strip); });
-        choices.sample_font = CaptionFont{L"宋体", 16.0f, true};
+        choices.sample_font = rtl ? CaptionFont{L"DejaVu Sans", 16.0f, true}
+                                  : CaptionFont{L"宋体", 16.0f, true};
+        if (rtl) choices.sample_font.charset = DEFAULT_CHARSET;
         const double font =
             Timed(form, [&] { ApplyToStrip(choices, ApplyScope::kWithBackground, strip); });
         form.SetTimerInterval(150);  // every tick repaints
         form.SetTimerEnabled(false);
         slowest = std::max({slowest, ok, close, font});
         const double ticks_long = MicrosecondsPerTick(form, 2000);
-        std::printf("1 MiB of %s (%zu characters, %.0f px wide)\n", cjk ? "ideographs" : "ASCII",
-                    choices.text.size(), form.CaptionWidth() * form.Dpi() / 1440.0);
+        std::printf("1 MiB of %s (%zu characters, %.0f px wide)\n",
+                    rtl ? "Arabic, shaped whole" : cjk ? "ideographs" : "ASCII", choices.text.size(),
+                    form.CaptionWidth() * form.Dpi() / 1440.0);
         std::printf("  apply: OK %.3f s, closing %.3f s, font choice %.3f s (target <= 0.3 s)\n",
                     ok, close, font);
         std::printf("  one tick: %.1f us with the short caption, %.1f us with this one\n",
@@ -184,9 +210,12 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 2 && std::wcscmp(argv[1], L"floor") == 0) return korvane::RunFloor();
     if (argc == 2 && std::wcscmp(argv[1], L"apply") == 0) return korvane::RunApply();
     if (argc == 4 && std::wcscmp(argv[1], L"run") == 0) {
-        return korvane::RunStrip(std::wcscmp(argv[2], L"mib") == 0,
-                                 static_cast<std::uint32_t>(_wtoi(argv[3])));
+        using korvane::Caption;
+        const Caption caption = std::wcscmp(argv[2], L"mib") == 0   ? Caption::kMiB
+                                : std::wcscmp(argv[2], L"rtl") == 0 ? Caption::kRightToLeft
+                                                                    : Caption::kShort;
+        return korvane::RunStrip(caption, static_cast<std::uint32_t>(_wtoi(argv[3])));
     }
-    std::fputs("usage: strip_bench floor | run short|mib MS | apply\n", stderr);
+    std::fputs("usage: strip_bench floor | run short|mib|rtl MS | apply\n", stderr);
     return 2;
 }

@@ -62,7 +62,6 @@ void Form2::CreateWindowAndControls() {
         TabCtrl_InsertItem(tabs, i, &item);
     }
     SetCheck1Value(1);
-    SendMessageW(Control(kText1), EM_SETLIMITTEXT, 0, 0);  // as long as memory allows
     SetWindowTextW(Control(kLabel7), Widen(KORVANE_PUBLISHER_URL).c_str());
     SetPlayback(kPlaying);
 
@@ -86,8 +85,7 @@ void Form2::CreateControl(const ControlRow& row) {
             control = make(0, WC_TABCONTROLW, WS_TABSTOP | WS_CLIPSIBLINGS);
             break;
         case ControlKind::kTextBox:
-            control = make(WS_EX_CLIENTEDGE, WC_EDITW,
-                           WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN);
+            control = text1_.Create(TextBox::CreateArgs{parent, row.id});
             break;
         case ControlKind::kButton:
             control = make(0, WC_BUTTONW, WS_TABSTOP | BS_PUSHBUTTON);

@@ -18,6 +18,7 @@
 #include "panel_rules.h"
 #include "settings_file.h"
 #include "slider.h"
+#include "text_box.h"
 #include "update_check.h"
 #include "win_handles.h"
 #include "window_base.h"
@@ -106,6 +107,7 @@ private:
     float top_twips_ = kPanelLaidOutTop;
 
     std::array<HWND, kPanelLayout.size()> controls_{};
+    TextBox text1_;
     std::array<ColourSwatch, 4> swatches_;  // Picture1 to Picture4
     LinkLabel label7_;                      // the load sets the link colours
     LinkLabel label9_;

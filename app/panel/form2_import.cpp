@@ -35,7 +35,7 @@ void Form2::Command2_Click() {
     } catch (...) {
         return;  // import fails silently and leaves the box as it was
     }
-    SetWindowTextW(Control(kText1), text.c_str());
+    text1_.SetText(text);
 }
 
 std::wstring Form2::LoadFile(const std::wstring& path) {

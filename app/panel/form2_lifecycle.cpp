@@ -49,7 +49,7 @@ void Form2::Hide() {
 }
 
 void Form2::Form_Load() {
-    SetWindowTextW(Control(kText1), L"欢迎使用!");
+    text1_.SetText(L"欢迎使用!");
     label7_.SetColour(kLinkColour);
     label9_.SetColour(kLinkColour);
     slider2_.SetValue(std::lround(strip_.SurfaceWidth()));

@@ -8,7 +8,7 @@ namespace korvane {
 
 PanelChoices Form2::Choices() const {
     PanelChoices choices;
-    choices.text = WindowText(Control(kText1));
+    choices.text = text1_.Text();
     choices.sample_font = sample_font_;
     choices.first_colour = swatches_[0].Colour();
     choices.background = swatches_[3].Colour();

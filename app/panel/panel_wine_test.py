@@ -2,7 +2,8 @@
 right-click opens it (shown only once in place), what OK applies, Esc, the
 settings file on closing and on Exit (in a folder the ANSI code page cannot
 spell), the panel created hidden by the first wrap, import through the open
-dialog of a file another program holds open, and the width slider.
+dialog of a file another program holds open, Text1's context menu and
+editing keys, and the width slider.
 
 Usage: panel_wine_test.py   (run through wine-env.sh)
 """
@@ -276,9 +277,10 @@ def check_import_and_width():
     panel.click(5520, 1320, 1095, 495)
     kit.choose_in_open_dialog(text_file)
     time.sleep(1.5)
-    kit.require(probe("text", str(TEXT1)) == "导入测试ABCDEFGHIJKLMNOPQRST",
-                'probe("text", str(TEXT1)) == "导入测试ABCDEFGHIJKLMNOPQRST"')
+    imported = "导入测试ABCDEFGHIJKLMNOPQRST"
+    kit.require(probe("text", str(TEXT1)) == imported, "Text1 does not hold the imported text")
     holder.communicate("\n", timeout=30)
+    check_text1_menu_and_keys(panel, imported)
     panel.ok()
     # Four ideographs and twenty half-width letters at 12 pt: about 224 px,
     # against 72 px for the welcome text.
@@ -299,6 +301,39 @@ def check_import_and_width():
                 "strip is %d px wide" % kit.geometry(strip)[2])
 
 
+def text1_menu(panel, accelerator):
+    """Chooses an item of Text1's context menu by its accelerator key."""
+    x, y, _, _ = kit.geometry(panel.wid)
+    kit.run("xdotool", "mousemove", str(x + panel.px(240 + 600)), str(y + panel.px(480 + 300)),
+            "click", "3")
+    time.sleep(0.7)
+    kit.run("xdotool", "key", accelerator)
+    time.sleep(0.5)
+
+
+def check_text1_menu_and_keys(panel, text):
+    """Text1's context menu and keys act as a text box's: select all, cut,
+    paste, undo; the pasted text is plain and whole."""
+    text1 = lambda: probe("text", str(TEXT1))  # noqa: E731
+    text1_menu(panel, "a")  # 全选
+    text1_menu(panel, "t")  # 剪切
+    kit.require(text1() == "", "全选 then 剪切 left %r" % text1())
+    text1_menu(panel, "p")  # 粘贴
+    kit.require(text1() == text, "粘贴 gave %r" % text1())
+    kit.run("xdotool", "key", "ctrl+a", "Delete")
+    time.sleep(0.3)
+    kit.require(text1() == "", "Ctrl+A, Delete left %r" % text1())
+    kit.run("xdotool", "key", "ctrl+z")
+    time.sleep(0.3)
+    kit.require(text1() == text, "Ctrl+Z gave %r" % text1())
+    for key in ("ctrl+a", "ctrl+c", "ctrl+End", "ctrl+v"):
+        kit.run("xdotool", "key", key)
+        time.sleep(0.3)
+    kit.require(text1() == text * 2, "Ctrl+C, Ctrl+V gave %r" % text1())
+    text1_menu(panel, "u")  # 撤销
+    kit.require(text1() == text, "撤销 gave %r" % text1())
+
+
 def main():
     kit.kill_wine()
     # The library in each case folder is a stand-in: no update check runs.
@@ -311,7 +346,8 @@ def main():
               lambda: outside_cp936(check_closing_writes_the_setting_and_a_stored_0_is_read))
     suite.run("the first wrap creates the panel without showing it",
               check_first_wrap_creates_the_panel_hidden)
-    suite.run("import of a file held open for writing; the width slider at its minimum",
+    suite.run("import of a file held open for writing; Text1's menu and keys; the width slider"
+              " at its minimum",
               check_import_and_width)
     return suite.exit_code()
 

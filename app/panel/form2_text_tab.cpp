@@ -2,7 +2,6 @@
 // is in form2_import.cpp.
 #include "form2.h"
 #include "strip_adapter.h"
-#include "wide_text.h"
 
 namespace korvane {
 

@@ -10,8 +10,16 @@
 #   korvane_add_wine_test(name COMMAND cmd args...)
 #       Integration test in the Windows build, run with the project's Wine
 #       environment (own prefix, zh_CN locale, CJK font, a display).
+#   korvane_add_skipped_test(name REASON text)
+#       A test this configuration cannot run: ctest reports it as skipped.
+#   korvane_add_test_tool(name SOURCES a.cpp ... [LIBS lib ...] [WMAIN])
+#       Windows program that the Wine tests or the benchmark scripts run,
+#       built into the test folder (testbin/) with testing/'s headers;
+#       WMAIN for an entry point wmain (wide arguments).
 
 set(KORVANE_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
+# Exit code of a test that did not run (SKIP_RETURN_CODE).
+set(KORVANE_SKIP_CODE 77)
 set(KORVANE_NATIVE_TESTS OFF)
 if(NOT WIN32 AND NOT KORVANE_FUZZ AND NOT KORVANE_BENCH)
   set(KORVANE_NATIVE_TESTS ON)
@@ -72,4 +80,21 @@ function(korvane_add_wine_test name)
     ENVIRONMENT "KORVANE_BUILD_DIR=${CMAKE_BINARY_DIR};KORVANE_BIN_DIR=${CMAKE_BINARY_DIR}/bin;KORVANE_TEST_BIN_DIR=${KORVANE_TEST_BIN_DIR};KORVANE_UPDATE_HOST=${KORVANE_UPDATE_HOST};WINEARCH=${arch}"
     RUN_SERIAL TRUE
     TIMEOUT 600)
+endfunction()
+
+function(korvane_add_skipped_test name)
+  cmake_parse_arguments(ARG "" "REASON" "" ${ARGN})
+  add_test(NAME ${name} COMMAND sh -c "echo 'SKIP: $1'; exit ${KORVANE_SKIP_CODE}" sh ${ARG_REASON})
+  set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE ${KORVANE_SKIP_CODE})
+endfunction()
+
+function(korvane_add_test_tool name)
+  cmake_parse_arguments(ARG "WMAIN" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${KORVANE_ROOT}/testing)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  if(ARG_WMAIN)
+    target_link_options(${name} PRIVATE -municode)
+  endif()
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${KORVANE_TEST_BIN_DIR})
 endfunction()

@@ -43,13 +43,12 @@ import tempfile
 import time
 import zipfile
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "testing"))
-import wine_testkit as kit  # noqa: E402
-import pe_info  # noqa: E402
+import pe_info
+import wine_testkit as kit
 
-PORT = int(os.environ.get("KORVANE_UPDATE_HOST", "127.0.0.1:18080").rpartition(":")[2])
-CLSID = "{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}"
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+CLSID = kit.DETECTION_CLSID
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Korvane"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 CHECK1 = 110  # the panel's "有新版本提示" box
@@ -57,43 +56,7 @@ SETTINGS = b"[Check]\r\nCheck1=0\r\n"
 ZIP_FILES = ["Korvane.exe", "Update.dll", "README.txt"]
 DOWNLOAD = "http://127.0.0.1/download/Korvane-{}.exe"
 
-check = kit.Checks()
-
-
-def wine(*args, cwd=None, timeout=180):
-    # Output through files: a wineserver started here would hold a pipe open.
-    with tempfile.TemporaryFile() as out:
-        result = subprocess.run([kit.wine_loader(), *args], cwd=cwd, stdout=out,
-                                stderr=subprocess.DEVNULL, timeout=timeout)
-        out.seek(0)
-        return result.returncode, out.read()
-
-
-def wait_wineserver(timeout=300):
-    subprocess.run(["wineserver", "-w"], timeout=timeout)
-
-
-def unix_path(windows_path):
-    out = subprocess.run(["winepath", "-u", windows_path], capture_output=True, check=True)
-    return out.stdout.decode("utf-8", "replace").strip()
-
-
-def reg_values(key):
-    """{name: text} of a key's values, or None when the key is missing."""
-    code, out = wine("reg", "query", key)
-    if code != 0:
-        return None
-    values = {}
-    for line in out.decode("gbk", "replace").splitlines():
-        match = re.match(r"\s+(\S.*?)\s+(REG_\w+)\s*(.*)$", line)
-        if match:
-            values[match.group(1)] = match.group(3).strip()
-    return values
-
-
-def shell_folder(name):
-    code, out = wine("cmd", "/c", "echo", f"%{name}%")
-    return out.decode("gbk", "replace").strip()
+check = kit.Suite()
 
 
 def link_info(path):
@@ -253,9 +216,9 @@ class Target:
         self.build = args.x64_build if args.arch == "x64" else args.x86_build
         self.testbin = os.path.join(self.build, "testbin")
         self.client = (args.client if args.arch == "x64"
-                       else os.path.join(self.testbin, "detection_client_test.exe"))
-        local_appdata = shell_folder("LOCALAPPDATA")
-        self.programs = unix_path(local_appdata + r"\Programs")
+                       else os.path.join(self.testbin, "detection_client_driver.exe"))
+        local_appdata = kit.shell_folder("LOCALAPPDATA")
+        self.programs = kit.unix_path(local_appdata + r"\Programs")
         # The x64 run installs into a folder whose name is no short (8.3)
         # name, the x86 run into the default one.
         self.folder_windows = local_appdata + r"\Programs\Korvane"
@@ -263,10 +226,10 @@ class Target:
         if args.arch == "x64":
             self.folder_windows += "Signboard"
             self.install_args = ["/D=" + self.folder_windows]
-        self.folder = unix_path(self.folder_windows)
+        self.folder = kit.unix_path(self.folder_windows)
         self.exe_windows = self.folder_windows + r"\Korvane.exe"
-        self.shortcut = os.path.join(unix_path(shell_folder("APPDATA")), "Microsoft", "Windows",
-                                     "Start Menu", "Programs", "Korvane.lnk")
+        self.shortcut = os.path.join(kit.unix_path(kit.shell_folder("APPDATA")), "Microsoft",
+                                     "Windows", "Start Menu", "Programs", "Korvane.lnk")
 
     def same_files(self, build):
         """True when the installed two files are `build`'s (signed or not)."""
@@ -279,25 +242,25 @@ class Target:
 
 
 def updates(target, account):
-    code, out = wine(target.client, "updates", account, "Korvane")
-    lines = out.decode("utf-8", "replace").splitlines()
-    return lines[0].rstrip("\r") if lines else f"<no output, exit {code}>"
+    result = kit.wine(target.client, "updates", account, "Korvane")
+    lines = result.stdout.decode("utf-8", "replace").splitlines()
+    return lines[0].rstrip("\r") if lines else f"<no output, exit {result.returncode}>"
 
 
 def registered_library():
-    clsid = reg_values(rf"HKCR\CLSID\{CLSID}\InprocServer32") or {}
+    clsid = kit.reg_values(rf"HKCR\CLSID\{CLSID}\InprocServer32") or {}
     return clsid.get("(默认)", clsid.get("(Default)", ""))
 
 
 def run_value():
-    return (reg_values(RUN_KEY) or {}).get("Korvane")
+    return (kit.reg_values(RUN_KEY) or {}).get("Korvane")
 
 
 def test_install(args, target, installer, older, version):
     check(not os.path.exists(target.programs), "a fresh prefix has no Programs folder")
 
-    code, _ = wine(installer, "/S", *target.install_args)
-    wait_wineserver()
+    code = kit.wine(installer, "/S", *target.install_args).returncode
+    kit.wait_wineserver()
     check(code == 0, "silent install succeeds", f"exit {code}")
 
     installed = sorted(os.listdir(target.folder)) if os.path.isdir(target.folder) else []
@@ -306,7 +269,7 @@ def test_install(args, target, installer, older, version):
           " ".join(installed))
     check(target.same_files(older), f"the files are the older {target.arch} build's")
 
-    entry = reg_values(UNINSTALL_KEY) or {}
+    entry = kit.reg_values(UNINSTALL_KEY) or {}
     uninstaller = target.folder_windows + r"\Uninstall.exe"
     expected = {
         "DisplayName": "Korvane",
@@ -387,7 +350,7 @@ def test_start_as_run_key(args, target):
 def short_name(path):
     """The short (8.3) form of an existing folder's path, or None."""
     parent, name = path.rsplit("\\", 1)
-    _, out = wine("cmd", "/c", "dir", "/x", parent)
+    out = kit.wine("cmd", "/c", "dir", "/x", parent).stdout
     for line in out.decode("gbk", "replace").splitlines():
         match = re.match(r".*<DIR>\s+(\S+)\s+(\S+)\s*$", line)
         if match and match.group(2).lower() == name.lower():
@@ -400,12 +363,12 @@ def test_upgrade(target, installer, old_process):
     if folder_args:
         short = short_name(target.folder_windows)
         took = bool(short) and short.lower() != target.folder_windows.lower() and \
-            unix_path(short) == target.folder
+            kit.unix_path(short) == target.folder
         check(took, "the upgrade is given the install folder by its short name", str(short))
         if not took:
             return
         folder_args = ["/D=" + short]
-    code, _ = wine(installer, "/S", "/AUTOSTART=1", *folder_args)
+    code = kit.wine(installer, "/S", "/AUTOSTART=1", *folder_args).returncode
     check(code == 0, "silent upgrade over the running Korvane succeeds", f"exit {code}")
     try:
         old_code = old_process.wait(timeout=15)
@@ -428,9 +391,9 @@ def test_uninstall(target, certificate):
                  os.path.join(target.folder, "Uninstall.exe"), certificate)
     # The uninstaller copies itself to a temporary folder and returns at once;
     # Wine's processes all end once it has ended the running Korvane.
-    code, _ = wine(target.folder_windows + r"\Uninstall.exe", "/S")
+    code = kit.wine(target.folder_windows + r"\Uninstall.exe", "/S").returncode
     try:
-        wait_wineserver(timeout=120)
+        kit.wait_wineserver(timeout=120)
         ended = True
     except subprocess.TimeoutExpired:
         ended = False
@@ -440,17 +403,17 @@ def test_uninstall(target, certificate):
           " ".join(os.listdir(target.folder)) if os.path.isdir(target.folder) else "")
     check(not os.path.exists(target.programs), "no empty Programs folder is left")
     check(not os.path.exists(target.shortcut), "the shortcut is gone")
-    check(reg_values(UNINSTALL_KEY) is None, "the uninstall entry is gone")
+    check(kit.reg_values(UNINSTALL_KEY) is None, "the uninstall entry is gone")
     check(run_value() is None, "the Run value is gone")
-    check(reg_values(r"HKCR\Quorvel.Detection") is None
-          and reg_values(rf"HKCR\CLSID\{CLSID}") is None, "the class registration is gone")
+    check(kit.reg_values(r"HKCR\Quorvel.Detection") is None
+          and kit.reg_values(rf"HKCR\CLSID\{CLSID}") is None, "the class registration is gone")
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--x64-build", required=True)
     parser.add_argument("--x86-build", required=True)
-    parser.add_argument("--client", required=True, help="the 64-bit detection_client_test.exe")
+    parser.add_argument("--client", required=True, help="the 64-bit detection_client_driver.exe")
     parser.add_argument("--service", required=True, help="update_service.py")
     parser.add_argument("--work", required=True, help="scratch folder, emptied first")
     parser.add_argument("--arch", choices=("x64", "x86"), default="x64",
@@ -488,7 +451,7 @@ def main():
     os.environ["WINEARCH"] = "win64" if args.arch == "x64" else "win32"
     subprocess.run(["wineboot", "-i"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                    timeout=300)
-    wait_wineserver()
+    kit.wait_wineserver()
     try:
         target = Target(args)
         test_install(args, target, old_installer, olders[args.arch], version)

@@ -11,7 +11,7 @@
 ; installer are signed as they are written.
 ;
 ; Command line (also with /S): /AUTOSTART=1 starts Korvane at sign-in,
-; /AUTOSTART=0 no longer does. Without it, a first install leaves it off and
+; /AUTOSTART=0 turns that off. Without it, a first install leaves it off and
 ; an upgrade keeps what was chosen before.
 ;
 ; The release installer is x86-unicode, which runs on 32- and 64-bit Windows

@@ -4,7 +4,8 @@
 #   - LC_ALL=zh_CN.UTF-8, so that the ANSI code page is 936,
 #   - "宋体" and "SimSun" mapped to the installed CJK font (its Mono face, whose
 #     half-width ASCII matches SimSun's metrics),
-#   - an X display (a private Xvfb is started when none is set).
+#   - an X display (a private Xvfb is started when none is set),
+#   - testing/ on the Python path, for the tests' shared helpers.
 # Usage: wine-env.sh command [args...]
 set -euo pipefail
 
@@ -32,6 +33,7 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 # (bash warns that the glibc locale is missing; Wine does not need it)
 export LC_ALL=zh_CN.UTF-8 2>/dev/null
 export KORVANE_ROOT=$root
+export PYTHONPATH=$root/testing${PYTHONPATH:+:$PYTHONPATH}
 
 cleanup() {
   if [[ -n "$xvfb_pid" ]]; then

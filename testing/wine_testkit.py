@@ -15,6 +15,10 @@ import tempfile
 import threading
 import time
 
+# The checks must run: a test under -O would pass whatever happens.
+if sys.flags.optimize:
+    raise SystemExit("wine_testkit: run the tests without -O and without PYTHONOPTIMIZE")
+
 BIN_DIR = os.environ.get("KORVANE_BIN_DIR", "")
 TEST_BIN_DIR = os.environ.get("KORVANE_TEST_BIN_DIR", "")
 
@@ -57,6 +61,10 @@ def wine_tool(*args, timeout=120):
         return result.returncode, out.read().decode("gbk", "replace")
 
 
+# One value in the output of "reg query": name, type, data.
+_REG_LINE = re.compile(r"\s+(\S.*?)\s+(REG_\w+)\s*(.*)$")
+
+
 def _value_switch(name):
     return ["/ve"] if name is None else ["/v", name]
 
@@ -68,7 +76,7 @@ def reg_value(key, name=None):
     if code != 0:
         return None
     for line in out.splitlines():
-        match = re.match(r"\s+(\S.*?)\s+(REG_\w+)\s*(.*)$", line)
+        match = _REG_LINE.match(line)
         if match:
             return match.group(2), match.group(3).strip()
     return None
@@ -129,6 +137,48 @@ def kill_wine():
 
 def wine_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def wine(*args, cwd=None, timeout=180):
+    """A Windows program run to its end; stdout and stderr as bytes.
+
+    Output goes through files: a wineserver started by this call inherits
+    the handles and would hold a pipe open for seconds after wine exits."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        result = subprocess.run([wine_loader(), *args], cwd=cwd, stdout=out, stderr=err,
+                                timeout=timeout)
+        out.seek(0)
+        err.seek(0)
+        return subprocess.CompletedProcess(result.args, result.returncode, out.read(),
+                                           err.read())
+
+
+def wait_wineserver(timeout=300):
+    subprocess.run(["wineserver", "-w"], timeout=timeout)
+
+
+def unix_path(windows_path):
+    out = subprocess.run(["winepath", "-u", windows_path], capture_output=True, check=True)
+    return out.stdout.decode("utf-8", "replace").strip()
+
+
+def windows_path(path):
+    out = subprocess.run(["winepath", "-w", path], capture_output=True, check=True)
+    return out.stdout.decode("utf-8", "replace").strip()
+
+
+def shell_folder(name):
+    """The value of an environment variable of the prefix, e.g. LOCALAPPDATA."""
+    return wine_tool("cmd", "/c", "echo", f"%{name}%")[1].strip()
+
+
+def reg_values(key):
+    """{name: text} of a registry key's values, or None when the key is missing."""
+    code, out = wine_tool("reg", "query", key)
+    if code != 0:
+        return None
+    matches = (_REG_LINE.match(line) for line in out.splitlines())
+    return {match.group(1): match.group(3).strip() for match in matches if match}
 
 
 # The loopback port the build talks to, and the reference service's script.
@@ -249,7 +299,7 @@ def wait_for_window(name, timeout=20.0):
 def choose_in_open_dialog(path):
     """Types `path` into the open dialog ("打开") and confirms it."""
     dialog = wait_for_window("打开")
-    assert dialog, "no open dialog"
+    require(dialog, "no open dialog")
     run("xdotool", "windowfocus", "--sync", dialog)
     time.sleep(0.5)
     run("xdotool", "type", "--delay", "20", wine_path(path))
@@ -337,49 +387,54 @@ def ink_box(rows, background):
     return min(xs), min(ys), max(xs) + 1, max(ys) + 1
 
 
-class Checks:
-    """Prints each check with the seconds since start and remembers the
-    failed ones; exit_code() ends the script."""
-
-    def __init__(self):
-        self.failures = []
-        self.started = time.monotonic()
-
-    def __call__(self, condition, what, detail=""):
-        print(f"{time.monotonic() - self.started:6.1f}s " + ("ok   " if condition else "FAIL ")
-              + what + (f": {detail}" if detail else ""), flush=True)
-        if not condition:
-            self.failures.append(what)
-
-    def exit_code(self):
-        print(f"{len(self.failures)} failed" if self.failures else "all passed")
-        return 1 if self.failures else 0
-
-
 def panel_probe(*args):
     """What panel_probe.exe reads from the running panel (see its usage)."""
     return run("wine", os.path.join(TEST_BIN_DIR, "panel_probe.exe"), *args).stdout.strip()
 
 
-class Cases:
-    """Runs named cases, ends Wine after each, and reports the outcome."""
+class Failure(Exception):
+    """A failed check that ends the case it is in."""
+
+
+def require(condition, what):
+    """Ends the running case, reporting `what`, unless `condition` holds."""
+    if not condition:
+        raise Failure(what)
+
+
+class Suite:
+    """Runs a test's named cases and single checks, prints each outcome with
+    the seconds since the start and remembers the failed ones; exit_code()
+    ends the script.
+
+    suite.run(name, case) runs case(); a Failure or any other exception
+    fails it without stopping the others, and every Wine process of the
+    prefix is ended after it. suite(condition, what, detail) is one check
+    that fails without stopping anything."""
 
     def __init__(self):
         self.failures = []
+        self.started = time.monotonic()
+
+    def _report(self, passed, what, detail=""):
+        print(f"{time.monotonic() - self.started:6.1f}s " + ("ok   " if passed else "FAIL ")
+              + what + (f": {detail}" if detail else ""), flush=True)
+        if not passed:
+            self.failures.append(what)
+
+    def __call__(self, condition, what, detail=""):
+        self._report(condition, what, detail)
 
     def run(self, name, case):
         print(f"== {name}", flush=True)
         try:
             case()
-            print("   ok", flush=True)
+            self._report(True, name)
         except Exception as error:  # a broken case must not stop the others
-            print(f"   FAILED: {error!r}", flush=True)
-            self.failures.append(name)
+            self._report(False, name, repr(error))
         finally:
             kill_wine()
 
     def exit_code(self):
-        if self.failures:
-            print("failed: " + ", ".join(self.failures))
-            return 1
-        return 0
+        print("failed: " + ", ".join(self.failures) if self.failures else "all passed")
+        return 1 if self.failures else 0

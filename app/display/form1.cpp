@@ -8,15 +8,15 @@
 #include "colorstep.h"
 #include "dpi.h"
 #include "end_request.h"
+#include "screen_position.h"
 
 namespace korvane {
 namespace {
 
 constexpr wchar_t kClassName[] = L"KorvaneStrip";
 constexpr UINT_PTR kTimer1 = 1;
-// Flags of meinit: SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW.
-constexpr UINT kMeinitFlags = 0x53;
-constexpr WPARAM kMoveByCaption = 0xF012;  // SC_MOVE | HTCAPTION
+constexpr UINT kMeinitFlags = SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW;
+constexpr WPARAM kMoveByCaption = SC_MOVE | HTCAPTION;
 // Lines below the strip's height are never seen; the caption's rectangle
 // stops here so that it fits a RECT.
 constexpr std::int64_t kMaxCaptionBand = 1 << 20;
@@ -35,10 +35,16 @@ void Form1::Create() {
     // would be set up anew each time.
     RegisterClassOnce(kClassName, nullptr, CS_OWNDC);
     const unsigned system_dpi = SystemDpi();
-    CreateWindowFor(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClassName, L"Form1", WS_POPUP,
-                    TwipsToPixels(left_twips_, system_dpi), TwipsToPixels(top_twips_, system_dpi),
-                    TwipsToPixels(Width(), system_dpi), TwipsToPixels(kHeightTwips, system_dpi),
-                    nullptr);
+    CreateArgs args;
+    args.class_name = kClassName;
+    args.title = L"Form1";
+    args.style = WS_POPUP;
+    args.ex_style = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
+    args.x = TwipsToPixels(left_twips_, system_dpi);
+    args.y = TwipsToPixels(top_twips_, system_dpi);
+    args.width = TwipsToPixels(Width(), system_dpi);
+    args.height = TwipsToPixels(kHeightTwips, system_dpi);
+    CreateWindowFor(args);
     if (!hwnd()) FailFatally(L"无法创建窗口。");
     dpi_ = WindowDpi(hwnd());
     RecreateFont();
@@ -170,19 +176,13 @@ float Form1::Top() const {
 }
 
 void Form1::SetLeft(float twips) {
-    RECT rect{};
-    GetWindowRect(hwnd(), &rect);
     left_twips_ = twips;
-    SetWindowPos(hwnd(), nullptr, Screen().ToPixels(twips), rect.top, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    MoveToScreenTwips(hwnd(), ScreenEdge::kLeft, twips);
 }
 
 void Form1::SetTop(float twips) {
-    RECT rect{};
-    GetWindowRect(hwnd(), &rect);
     top_twips_ = twips;
-    SetWindowPos(hwnd(), nullptr, rect.left, Screen().ToPixels(twips), 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    MoveToScreenTwips(hwnd(), ScreenEdge::kTop, twips);
 }
 
 void Form1::SetCaptionText(std::wstring text) {

@@ -25,7 +25,7 @@ TickResult AdvanceCaption(ScrollState& state) {
 std::optional<std::uint32_t> NextCaptionColour(std::int16_t& colorstep, PanelLink& panel) {
     if (colorstep < 0 || colorstep > 2) return std::nullopt;
     const int swatch = colorstep + 1;
-    // Read first: reading may create the panel, which runs its load step.
+    // Read first: reading may create the panel, which runs its load sequence.
     const std::uint32_t colour = panel.SwatchColour(swatch);
     colorstep = static_cast<std::int16_t>(swatch % 3);
     return colour;

@@ -25,8 +25,9 @@ struct ScrollState {
 };
 
 // A caption width in twips from its width in pixels. Below 2^24 twips the
-// value is rounded to single precision, as the width was always held, so
-// that every such caption wraps on the same tick as before.
+// value is rounded to single precision, the precision twips are held in,
+// and the caption wraps on the tick that width gives; from 2^24 twips on,
+// where single precision loses whole twips, the exact width is kept.
 inline double CaptionWidthTwips(std::int64_t pixels, unsigned dpi) {
     const double twips = static_cast<double>(pixels) * 1440.0 / dpi;
     return twips < 16777216.0 ? static_cast<double>(static_cast<float>(twips)) : twips;

@@ -111,7 +111,7 @@ TEST(ScrollTick, StepsAndWrapStayExactBeyondSinglePrecision) {
         // A whole pass: floor((W + w) / 20) + 2 ticks.
         EXPECT_EQ(TicksUntilWrap(state), static_cast<int>((5895.0 + width) / 20.0) + 2);
     }
-    // Widths keep today's single-precision value below 2^24 twips only.
+    // Widths are rounded to single precision below 2^24 twips only.
     EXPECT_EQ(CaptionWidthTwips(1, 110), static_cast<double>(1440.0f / 110.0f));
     EXPECT_EQ(CaptionWidthTwips(71582789, 96), 1073741835.0);
 }

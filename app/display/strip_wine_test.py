@@ -12,8 +12,7 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
-import wine_testkit as kit  # noqa: E402
+import wine_testkit as kit
 
 WHITE = (255, 255, 255)  # COLOR_WINDOW in Wine's default scheme
 TICK_SECONDS = 0.150
@@ -26,7 +25,7 @@ def start_strip():
     folder = kit.make_case_folder(library="file", settings=True)
     kit.start_korvane(folder)
     strip = kit.wait_for_window("Form1")
-    assert strip, "strip window Form1 not found"
+    kit.require(strip, "strip window Form1 not found")
     time.sleep(0.5)
     return strip
 
@@ -43,14 +42,14 @@ def check_caption_scrolls():
     time.sleep(1.5)
     second, _ = caption_box(strip)
     elapsed = time.time() - started
-    assert first and second, "no caption on the strip"
+    kit.require(first and second, "no caption on the strip")
     # Dark text on the window colour, inside the strip's height.
-    assert 0 < first[1] and second[3] <= height, "caption box %s" % (second,)
+    kit.require(0 < first[1] and second[3] <= height, "caption box %s" % (second,))
     # The left edge soon reaches the strip's edge and is clipped there.
     moved = first[2] - second[2]
     most = elapsed / TICK_SECONDS * PIXELS_PER_TICK + 3
-    assert 3 <= moved <= most, "caption moved %d px in %.2f s" % (moved, elapsed)
-    assert second[1] == first[1], "caption moved vertically"
+    kit.require(3 <= moved <= most, "caption moved %d px in %.2f s" % (moved, elapsed))
+    kit.require(second[1] == first[1], "caption moved vertically")
 
 
 def check_caption_reenters_from_the_right():
@@ -64,8 +63,8 @@ def check_caption_reenters_from_the_right():
         if box is None:
             seen_left = True  # gone on the left, waiting at the right edge
         elif seen_left:
-            assert box[2] >= width - 2, "caption came back at %s, not from the right" % (box,)
-            assert box[0] > width - 60, "caption came back too far left: %s" % (box,)
+            kit.require(box[2] >= width - 2, "caption came back at %s, not from the right" % (box,))
+            kit.require(box[0] > width - 60, "caption came back too far left: %s" % (box,))
             return
         time.sleep(0.25)
     raise AssertionError("the caption never wrapped (seen gone: %s)" % seen_left)
@@ -86,10 +85,10 @@ def check_drag_from_surface_not_from_caption():
     strip = start_strip()
     x, y, w, h = kit.geometry(strip)
     box, _ = caption_box(strip)
-    assert box, "no caption on the strip"
+    kit.require(box, "no caption on the strip")
     # On the caption: the strip stays where it is.
     drag(x + (box[0] + box[2]) // 2, y + (box[1] + box[3]) // 2, -120, -200)
-    assert kit.geometry(strip)[:2] == (x, y), "a press on the caption moved the strip"
+    kit.require(kit.geometry(strip)[:2] == (x, y), "a press on the caption moved the strip")
     # A right click on the surface (which opens the panel) moves nothing,
     # and the strip does not follow the pointer afterwards.
     kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2))
@@ -97,17 +96,19 @@ def check_drag_from_surface_not_from_caption():
     time.sleep(0.3)
     kit.run("xdotool", "mousemove", str(x + w - 140), str(y - 200))
     time.sleep(0.5)
-    assert kit.geometry(strip)[:2] == (x, y), "the strip followed the pointer after a right click"
+    kit.require(kit.geometry(strip)[:2] == (x, y),
+                "the strip followed the pointer after a right click")
     # On the surface right of the caption: the strip follows the mouse.
     drag(x + w - 20, y + h // 2, -120, -200)
     moved_to = kit.geometry(strip)[:2]
-    assert moved_to == (x - 120, y - 200), "strip at %s after a drag from %s" % (moved_to, (x, y))
+    kit.require(moved_to == (x - 120, y - 200),
+                "strip at %s after a drag from %s" % (moved_to, (x, y)))
     # The middle button drags too, and the strip stays once it is released.
     drag(x - 120 + w - 20, y - 200 + h // 2, 100, 150, button="2")
     kit.run("xdotool", "mousemove", str(x + w), str(y))
     time.sleep(0.5)
     moved_to = kit.geometry(strip)[:2]
-    assert moved_to == (x - 20, y - 50), "strip at %s after a middle drag" % (moved_to,)
+    kit.require(moved_to == (x - 20, y - 50), "strip at %s after a middle drag" % (moved_to,))
 
 
 def panel_click(panel, left, top, width, height):
@@ -146,12 +147,12 @@ def check_long_import_scrolls_as_drawn_whole():
         f.write(text)
     kit.start_korvane(folder)
     strip = kit.wait_for_window("Form1")
-    assert strip, "strip window Form1 not found"
+    kit.require(strip, "strip window Form1 not found")
     time.sleep(0.5)
     x, y, w, h = kit.geometry(strip)
     kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "click", "3")
     panel = kit.wait_for_window("Korvanev1.0")
-    assert panel, "no panel after a right-click"
+    kit.require(panel, "no panel after a right-click")
     time.sleep(0.8)
     panel_click(panel, 5520, 1320, 1095, 495)  # Import
     kit.choose_in_open_dialog(text_file)
@@ -160,7 +161,7 @@ def check_long_import_scrolls_as_drawn_whole():
     started = time.time()
     shown = kit.run("wine", probe, "text", "101", timeout=600).stdout
     print("   the import took %.1f s" % (time.time() - started))
-    assert shown == text, "Text1 holds %d characters, starting %r" % (len(shown), shown[:40])
+    kit.require(shown == text, "Text1 holds %d characters, starting %r" % (len(shown), shown[:40]))
     reference_file = os.path.join(folder, "reference.ppm")
     kit.run("wine", os.path.join(kit.TEST_BIN_DIR, "caption_reference.exe"), kit.wine_path(text_file),
             "12", str(w + 400), str(h), kit.wine_path(reference_file), check=True)
@@ -175,7 +176,7 @@ def check_long_import_scrolls_as_drawn_whole():
         time.sleep(0.1)
     applied = time.time() - pressed
     print("   OK applied and hid the panel in %.1f s" % applied)
-    assert applied < 5, "OK took %.1f s to apply" % applied
+    kit.require(applied < 5, "OK took %.1f s to apply" % applied)
 
     # Where the caption can stand: 495 twips, then 20 twips to the left a tick.
     positions = {int((495 - 20 * tick) / 15.0 + 0.5 + 1e6) - 1000000 for tick in range(400)}
@@ -184,12 +185,13 @@ def check_long_import_scrolls_as_drawn_whole():
     while len(set(seen)) < 3 and time.time() < deadline:
         left = frame_offset(kit.grab(x, y, w, h), reference, w)
         if left is not None:
-            assert left in positions, "caption drawn at %d px, not 495 twips less 20 a tick" % left
+            kit.require(left in positions,
+                        "caption drawn at %d px, not 495 twips less 20 a tick" % left)
             if not seen:
                 print("   first matching frame %.1f s after OK" % (time.time() - pressed))
             seen.append(left)
-    assert len(set(seen)) >= 3, "frames matching the whole caption's drawing: %s" % seen
-    assert seen == sorted(seen, reverse=True), "the caption did not move left: %s" % seen
+    kit.require(len(set(seen)) >= 3, "frames matching the whole caption's drawing: %s" % seen)
+    kit.require(seen == sorted(seen, reverse=True), "the caption did not move left: %s" % seen)
 
 
 # Lines that are shaped whole, in a font that has their glyphs (Wine does no
@@ -218,26 +220,26 @@ def check_complex_lines_match_the_whole_line():
         out = kit.run("wine", tool, "compare", kit.wine_path(text_file), COMPLEX_FONT, "12", "1200",
                       kit.wine_path(os.path.join(folder, "differing")), timeout=300).stdout
         match = re.search(r"frames (\d+), differing (\d+), caption (\d+) px wide", out)
-        assert match, "%s: caption_reference said %r" % (name, out)
+        kit.require(match, "%s: caption_reference said %r" % (name, out))
         frames, differing, width = map(int, match.groups())
-        assert width > 600 and differing == 0, "%s: %s" % (name, out.strip())
+        kit.require(width > 600 and differing == 0, "%s: %s" % (name, out.strip()))
 
 
 def main():
     kit.kill_wine()
-    cases = kit.Cases()
-    cases.run("the caption scrolls left at 20 twips a tick", check_caption_scrolls)
-    cases.run("the caption wraps and re-enters from the right edge",
+    suite = kit.Suite()
+    suite.run("the caption scrolls left at 20 twips a tick", check_caption_scrolls)
+    suite.run("the caption wraps and re-enters from the right edge",
               check_caption_reenters_from_the_right)
-    cases.run("left and middle presses on the surface drag the strip; the caption and right"
+    suite.run("left and middle presses on the surface drag the strip; the caption and right"
               " clicks do not",
               check_drag_from_surface_not_from_caption)
-    cases.run("a 1 MiB import reaches Text1 whole, scrolls from 495 twips and matches the whole"
+    suite.run("a 1 MiB import reaches Text1 whole, scrolls from 495 twips and matches the whole"
               " caption drawn at once",
               check_long_import_scrolls_as_drawn_whole)
-    cases.run("Hebrew, Arabic, Arabic with Latin and ZWJ emoji match the whole line at every tick",
+    suite.run("Hebrew, Arabic, Arabic with Latin and ZWJ emoji match the whole line at every tick",
               check_complex_lines_match_the_whole_line)
-    return cases.exit_code()
+    return suite.exit_code()
 
 
 if __name__ == "__main__":

@@ -6,12 +6,12 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 #include "dpi.h"
-#include "form2_parts.h"
+#include "form2_style.h"
 #include "twips.h"
+#include "wide_text.h"
 
 namespace korvane {
 namespace {
@@ -19,11 +19,9 @@ namespace {
 constexpr wchar_t kClassName[] = L"KorvanePanel";
 constexpr wchar_t kTitle[] = L"Korvanev1.0";
 
-std::wstring Widen(const char* ascii) { return std::wstring(ascii, ascii + strlen(ascii)); }
-
 }  // namespace
 
-using namespace form2_parts;
+using namespace form2_style;
 
 Form2::Form2(Form1& strip) : strip_(strip) {}
 
@@ -37,8 +35,14 @@ void Form2::CreateWindowAndControls() {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     RegisterClassOnce(kClassName, LoadIconW(instance, MAKEINTRESOURCEW(1)));
     const unsigned system_dpi = SystemDpi();
-    CreateWindowFor(kExStyle, kClassName, kTitle, kStyle, TwipsToPixels(left_twips_, system_dpi),
-                    TwipsToPixels(top_twips_, system_dpi), 0, 0, nullptr);
+    CreateArgs args;
+    args.class_name = kClassName;
+    args.title = kTitle;
+    args.style = kStyle;
+    args.ex_style = kExStyle;
+    args.x = TwipsToPixels(left_twips_, system_dpi);
+    args.y = TwipsToPixels(top_twips_, system_dpi);
+    CreateWindowFor(args);
     if (!hwnd()) FailFatally(L"无法创建窗口。");
     dpi_ = WindowDpi(hwnd());
     const HICON small_icon = static_cast<HICON>(
@@ -57,17 +61,6 @@ void Form2::CreateWindowAndControls() {
         item.pszText = const_cast<wchar_t*>(kTabCaptions[i]);
         TabCtrl_InsertItem(tabs, i, &item);
     }
-    for (ControlId id : {kSlider1, kSlider2}) {
-        const HWND slider = Control(id);
-        const bool speed = id == kSlider1;
-        SendMessageW(slider, TBM_SETRANGEMIN, FALSE, speed ? kSpeedMin : kWidthMin);
-        SendMessageW(slider, TBM_SETRANGEMAX, FALSE, speed ? kSpeedMax : kWidthMax);
-        SendMessageW(slider, TBM_SETLINESIZE, 0, 1);
-        SendMessageW(slider, TBM_SETPAGESIZE, 0, 5);
-        SendMessageW(slider, TBM_SETTICFREQ, 1, 0);
-        SendMessageW(slider, TBM_SETPOS, TRUE, speed ? kSpeedLaidOut : kWidthMin);
-    }
-    swatches_[3].SetColour(0xFFFFFF);
     SetCheck1Value(1);
     SetWindowTextW(Control(kLabel7), Widen(KORVANE_PUBLISHER_URL).c_str());
     SetPlayback(kPlaying);
@@ -106,19 +99,32 @@ void Form2::CreateControl(const ControlRow& row) {
             control =
                 make(0, WC_STATICW, SS_NOTIFY | SS_NOPREFIX | (row.id == kLabel3 ? WS_BORDER : 0));
             break;
-        case ControlKind::kLinkLabel:
-            control = make(0, WC_STATICW, SS_NOTIFY | SS_NOPREFIX);
+        case ControlKind::kLinkLabel: {
+            LinkLabel& link = Link(row.id);
+            link.Create({parent, row.id, caption, kLinkColour});
+            link.on_mouse_move = [this, id = row.id] {
+                if (id == kLabel7) Label7_MouseMove();
+                if (id == kLabel9) Label9_MouseMove();
+            };
+            control = link.hwnd();
             break;
-        case ControlKind::kSlider:
-            control =
-                make(0, TRACKBAR_CLASSW, WS_TABSTOP | TBS_HORZ | TBS_AUTOTICKS | TBS_FIXEDLENGTH);
+        }
+        case ControlKind::kSlider: {
+            Slider& slider = SliderOf(row.id);
+            const bool speed = row.id == kSlider1;
+            Slider::CreateArgs args;
+            args.parent = parent;
+            args.id = row.id;
+            args.min = speed ? kSpeedMin : kWidthMin;
+            args.max = speed ? kSpeedMax : kWidthMax;
+            args.value = speed ? kSpeedLaidOut : kWidthMin;
+            slider.Create(args);
+            control = slider.hwnd();
             break;
+        }
         case ControlKind::kSwatch: {
-            ColourSwatch& swatch = swatches_[row.id == kPicture1   ? 0
-                                             : row.id == kPicture2 ? 1
-                                             : row.id == kPicture3 ? 2
-                                                                   : 3];
-            swatch.Create(parent, row.id, 0x000000);
+            ColourSwatch& swatch = Swatch(row.id);
+            swatch.Create({parent, row.id, row.id == kPicture4 ? 0xFFFFFFu : 0x000000u});
             control = swatch.hwnd();
             break;
         }
@@ -170,7 +176,7 @@ void Form2::OnCommand(int id, int code) {
             Picture4_Click();
             break;
         case kCheck1:
-            SetCheck1Value(Check1Value() == BST_CHECKED ? 0 : 1);
+            Check1_Click();
             break;
         default:
             break;
@@ -201,19 +207,6 @@ void Form2::MoveFocus(bool backwards) {
         if (order[next]->kind == ControlKind::kTextBox) SendMessageW(control, EM_SETSEL, 0, -1);
         return;
     }
-}
-
-// Hides the panel. A control under the pointer (a themed button, for its hot
-// look) may be tracking the mouse; that tracking is cancelled first, since
-// Wine keeps polling the pointer for a hidden window until the mouse moves.
-void Form2::Hide() {
-    TRACKMOUSEEVENT tracking{sizeof tracking, TME_QUERY, nullptr, 0};
-    if (TrackMouseEvent(&tracking) && tracking.hwndTrack &&
-        (tracking.hwndTrack == hwnd() || IsChild(hwnd(), tracking.hwndTrack))) {
-        tracking.dwFlags = (tracking.dwFlags & ~TME_QUERY) | TME_CANCEL;
-        TrackMouseEvent(&tracking);
-    }
-    ShowWindow(hwnd(), SW_HIDE);
 }
 
 bool Form2::TranslateDialogMessage(MSG& message) {
@@ -252,17 +245,12 @@ LRESULT Form2::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
             return 0;
         }
         case WM_HSCROLL:
-            if (reinterpret_cast<HWND>(lparam) == Control(kSlider1)) Slider1_Scroll();
-            if (reinterpret_cast<HWND>(lparam) == Control(kSlider2)) Slider2_Scroll();
+            if (reinterpret_cast<HWND>(lparam) == slider1_.hwnd()) Slider1_Scroll();
+            if (reinterpret_cast<HWND>(lparam) == slider2_.hwnd()) Slider2_Scroll();
             return 0;
         case WM_CTLCOLORSTATIC: {
             const auto control = reinterpret_cast<HWND>(lparam);
             const auto dc = reinterpret_cast<HDC>(wparam);
-            if (control == Control(kLabel7) || control == Control(kLabel9)) {
-                SetTextColor(dc, control == Control(kLabel7) ? label7_colour_ : label9_colour_);
-                SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
-                return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
-            }
             if (HBRUSH brush = PageBackground(control, dc)) return reinterpret_cast<LRESULT>(brush);
             return WindowBase::HandleMessage(message, wparam, lparam);
         }
@@ -279,19 +267,6 @@ LRESULT Form2::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
             page_brush_.reset();
             InvalidateRect(hwnd(), nullptr, TRUE);
             return WindowBase::HandleMessage(message, wparam, lparam);
-        case WM_SETCURSOR: {
-            const auto over = reinterpret_cast<HWND>(wparam);
-            const bool link = over == Control(kLabel7) || over == Control(kLabel9);
-            if (HIWORD(lparam) == WM_MOUSEMOVE) {
-                if (over == Control(kLabel7)) Label7_MouseMove();
-                if (over == Control(kLabel9)) Label9_MouseMove();
-            }
-            if (link) {
-                SetCursor(LoadCursorW(nullptr, IDC_HAND));
-                return TRUE;
-            }
-            return WindowBase::HandleMessage(message, wparam, lparam);
-        }
         case WM_MOUSEMOVE:
             Form_MouseMove();
             return 0;

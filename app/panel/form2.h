@@ -12,10 +12,12 @@
 
 #include "colour_swatch.h"
 #include "form1.h"
+#include "link_label.h"
 #include "panel_layout.h"
 #include "panel_link.h"
 #include "panel_rules.h"
 #include "settings_file.h"
+#include "slider.h"
 #include "text_box.h"
 #include "update_check.h"
 #include "win_handles.h"
@@ -48,6 +50,7 @@ public:
     void Command3_Click();
     void Command5_Click();
     void Command6_Click();
+    void Check1_Click();
     void Label3_Click();
     void Label7_Click();
     void Label7_MouseMove();
@@ -83,9 +86,10 @@ private:
     int Px(float twips) const;
     int Check1Value() const;
     void SetCheck1Value(int value);
-    int SliderValue(ControlId id) const;
+    ColourSwatch& Swatch(ControlId id);
+    LinkLabel& Link(ControlId id) { return id == kLabel7 ? label7_ : label9_; }
+    Slider& SliderOf(ControlId id) { return id == kSlider1 ? slider1_ : slider2_; }
     void SetPlayback(const PlaybackState& state);
-    void SetLinkColour(ControlId id, COLORREF colour);
     PanelChoices Choices() const;
     void Apply(ApplyScope scope);
     bool ChooseSwatchColour(ColourSwatch& swatch);
@@ -104,11 +108,13 @@ private:
 
     std::array<HWND, kPanelLayout.size()> controls_{};
     TextBox text1_;
-    std::array<ColourSwatch, 4> swatches_;          // Picture1 to Picture4
+    std::array<ColourSwatch, 4> swatches_;  // Picture1 to Picture4
+    LinkLabel label7_;                      // the load sets the link colours
+    LinkLabel label9_;
+    Slider slider1_;
+    Slider slider2_;
     CaptionFont sample_font_ = kSampleLaidOutFont;  // Label3's font
-    COLORREF label7_colour_ = 0;                    // the load sets the link colour
-    COLORREF label9_colour_ = 0;
-    UniqueFont font_;  // "宋体" 9 pt for every control but Label3
+    UniqueFont font_;                               // "宋体" 9 pt for every control but Label3
     UniqueFont sample_hfont_;
     UniqueBrush page_brush_;     // the tab control's page, for the controls on it
     HWND last_focus_ = nullptr;  // the control to refocus on activation

@@ -12,6 +12,27 @@ void Form2::SetCheck1Value(int value) {
     SendMessageW(Control(kCheck1), BM_SETCHECK, static_cast<WPARAM>(value), 0);
 }
 
+// A click gives 0 or 1 only: a greyed 2 read from test.ini becomes 1.
+void Form2::Check1_Click() { SetCheck1Value(Check1Value() == BST_CHECKED ? 0 : 1); }
+
+ColourSwatch& Form2::Swatch(ControlId id) {
+    switch (id) {
+        case kPicture1:
+            return swatches_[0];
+        case kPicture2:
+            return swatches_[1];
+        case kPicture3:
+            return swatches_[2];
+        default:
+            return swatches_[3];
+    }
+}
+
+std::uint32_t Form2::SwatchColour(int index) {
+    EnsureLoaded();
+    return swatches_[index - 1].Colour();
+}
+
 bool Form2::ChooseSwatchColour(ColourSwatch& swatch) {
     const auto colour = ChooseColourDialog(hwnd(), swatch.Colour());
     if (!colour) return false;

@@ -1,4 +1,4 @@
-// Form2's fonts, layout, tab pages and DPI changes.
+// Form2's fonts, layout, tab pages, DPI changes and its place on the screen.
 #include "form2.h"
 
 #include <commctrl.h>
@@ -7,8 +7,10 @@
 #include <utility>
 
 #include "dpi.h"
-#include "form2_parts.h"
+#include "form2_style.h"
+#include "screen_position.h"
 #include "twips.h"
+#include "wide_text.h"
 
 namespace korvane {
 namespace {
@@ -17,7 +19,7 @@ constexpr float kDefaultFontPoints = 9.0f;
 
 }  // namespace
 
-using namespace form2_parts;
+using namespace form2_style;
 
 int Form2::Px(float twips) const { return TwipsToPixels(twips, dpi_); }
 
@@ -71,10 +73,7 @@ void Form2::LayOut() {
             height = std::max(height, static_cast<int>(metrics.tmHeight) + 4);
         }
         SetWindowPos(control, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-        if (row.kind == ControlKind::kSlider) {
-            // A shorter thumb leaves room for the ticks under it.
-            SendMessageW(control, TBM_SETTHUMBLENGTH, height * 3 / 5, 0);
-        }
+        if (row.kind == ControlKind::kSlider) SliderOf(row.id).SetThumbLength(height * 3 / 5);
     }
     page_brush_.reset();  // the page is drawn anew at the new size
     InvalidateRect(hwnd(), nullptr, TRUE);
@@ -130,11 +129,25 @@ void Form2::OnDpiChanged(unsigned dpi, const RECT& suggested) {
     LayOut();
 }
 
-void Form2::SetLinkColour(ControlId id, COLORREF colour) {
-    COLORREF& current = id == kLabel7 ? label7_colour_ : label9_colour_;
-    if (current == colour) return;  // no repaint, so no flicker on every move
-    current = colour;
-    InvalidateRect(Control(id), nullptr, TRUE);
+// Positions and the outer height are screen twips: the strip reads and the
+// panel places with the same mapping, whatever their monitors' DPIs.
+float Form2::OuterHeight() {
+    EnsureLoaded();
+    RECT rect{};
+    GetWindowRect(hwnd(), &rect);
+    return Screen().FromPixels(rect.bottom - rect.top);
+}
+
+void Form2::SetLeft(float twips) {
+    EnsureLoaded();
+    left_twips_ = twips;
+    MoveToScreenTwips(hwnd(), ScreenEdge::kLeft, twips);
+}
+
+void Form2::SetTop(float twips) {
+    EnsureLoaded();
+    top_twips_ = twips;
+    MoveToScreenTwips(hwnd(), ScreenEdge::kTop, twips);
 }
 
 }  // namespace korvane

@@ -1,12 +1,9 @@
 // Form2's text tab: OK and the apply step it shares with closing. Import
 // is in form2_import.cpp.
 #include "form2.h"
-#include "form2_parts.h"
 #include "strip_adapter.h"
 
 namespace korvane {
-
-using namespace form2_parts;
 
 PanelChoices Form2::Choices() const {
     PanelChoices choices;
@@ -14,7 +11,7 @@ PanelChoices Form2::Choices() const {
     choices.sample_font = sample_font_;
     choices.first_colour = swatches_[0].Colour();
     choices.background = swatches_[3].Colour();
-    choices.speed = SliderValue(kSlider1);
+    choices.speed = slider1_.Value();
     return choices;
 }
 

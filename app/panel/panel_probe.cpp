@@ -14,18 +14,7 @@
 #include <cstring>
 #include <string>
 
-namespace {
-
-void PrintUtf8(const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string utf8(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(), size,
-                        nullptr, nullptr);
-    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
-}
-
-}  // namespace
+#include "utf8_output.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
@@ -62,7 +51,8 @@ int main(int argc, char** argv) {
         std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
         text.resize(
             SendMessageW(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data())));
-        PrintUtf8(text);
+        const std::string utf8 = korvane::testing::Utf8(text);
+        std::fwrite(utf8.data(), 1, utf8.size(), stdout);
         return 0;
     }
     if (what == "value") {

@@ -67,11 +67,6 @@ TEST(ApplyStep, FastestSpeedStillTicks) {
     EXPECT_EQ(strip.interval, 2u);
 }
 
-TEST(Playback, ButtonsMirrorTheTimer) {
-    EXPECT_TRUE(kPlaying.timer_enabled && kPlaying.pause_enabled && !kPlaying.play_enabled);
-    EXPECT_TRUE(!kPaused.timer_enabled && !kPaused.pause_enabled && kPaused.play_enabled);
-}
-
 TEST(Check1Setting, StoredValues) {
     EXPECT_EQ(Check1FromStored("0"), 0);
     EXPECT_EQ(Check1FromStored("1"), 1);

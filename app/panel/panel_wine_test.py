@@ -16,8 +16,7 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
-import wine_testkit as kit  # noqa: E402
+import wine_testkit as kit
 
 PANEL = "Korvanev1.0"
 WHITE = (255, 255, 255)
@@ -65,7 +64,7 @@ def start(settings=True, ini=None, suffix=""):
             f.write(ini)
     process = kit.start_korvane(folder)
     strip = kit.wait_for_window("Form1")
-    assert strip, "strip window Form1 not found"
+    kit.require(strip, "strip window Form1 not found")
     time.sleep(0.5)
     return folder, process, strip
 
@@ -78,7 +77,7 @@ def open_panel(strip):
     x, y, w, h = kit.geometry(strip)
     right_click(x + w - 20, y + h // 2)
     wid = kit.wait_for_window(PANEL)
-    assert wid, "no panel after a right-click"
+    kit.require(wid, "no panel after a right-click")
     time.sleep(0.5)
     return Panel(wid)
 
@@ -145,10 +144,10 @@ def check_right_clicks_place_the_panel():
         panel = open_panel(strip)
         time.sleep(0.5)
     place = tuple(kit.geometry(panel.wid)[:2])
-    assert set(shown.of(panel.wid)) == {place}, "shown at %s, then at %s" % (
-        shown.of(panel.wid), place)
-    assert probe("visible") == "1"
-    assert probe("text", str(TEXT1)) == "欢迎使用!", "Text1 after the load"
+    kit.require(set(shown.of(panel.wid)) == {place}, "shown at %s, then at %s" % (
+        shown.of(panel.wid), place))
+    kit.require(probe("visible") == "1", "the panel is not shown")
+    kit.require(probe("text", str(TEXT1)) == "欢迎使用!", "Text1 after the load")
     # Tab follows the panel's order over the controls that show and are
     # enabled: the tab control, Text1, OK, Import, Pause, Exit (Play is off).
     kit.run("xdotool", "windowfocus", "--sync", panel.wid)
@@ -156,21 +155,22 @@ def check_right_clicks_place_the_panel():
     for key in ["Tab"] * 6 + ["shift+Tab"] * 2:
         kit.run("xdotool", "key", key)
         seen.append(int(probe("focus")))
-    assert seen == [101, 102, 103, 117, 118, 100, 118, 117], "Tab order %s" % seen
-    assert probe("value", str(SLIDER2)) == "5895", "Slider2 stands at the strip's width"
+    kit.require(seen == [101, 102, 103, 117, 118, 100, 118, 117], "Tab order %s" % seen)
+    kit.require(probe("value", str(SLIDER2)) == "5895", "Slider2 stands at the strip's width")
     px, py, pw, ph = kit.geometry(panel.wid)
     # The outer bottom edge sits 4000 twips above the strip; the client area
     # ends a frame's width above that.
     gap = sy - (py + ph) - panel.px(4000)
-    assert 0 <= gap <= 8, "panel bottom %d px from its place above the strip" % gap
+    kit.require(0 <= gap <= 8, "panel bottom %d px from its place above the strip" % gap)
     box = caption_box(strip)
-    assert box, "no caption on the strip"
+    kit.require(box, "no caption on the strip")
     right_click(sx + (box[0] + box[2]) // 2, sy + (box[1] + box[3]) // 2)
     time.sleep(0.8)
     cx, cy, _, _ = kit.geometry(panel.wid)
-    assert 0 <= cx - sx <= 8, "panel at x=%d after a click on the caption, strip at %d" % (cx, sx)
+    kit.require(0 <= cx - sx <= 8,
+                "panel at x=%d after a click on the caption, strip at %d" % (cx, sx))
     lifted = (cy - py) - (panel.px(4000) - panel.px(2600))
-    assert abs(lifted) <= 1, "caption click placed the panel %d px off" % lifted
+    kit.require(abs(lifted) <= 1, "caption click placed the panel %d px off" % lifted)
 
     # OK applies the laid-out state: 12 pt black on white, restarting 495
     # twips from the left edge, at 52 ms a step.
@@ -181,16 +181,17 @@ def check_right_clicks_place_the_panel():
     first = wait_for(lambda: caption_box(strip),
                      lambda box: box and box[3] - box[1] < before[3] - before[1])
     started = time.time()
-    assert first, "no caption after OK"
+    kit.require(first, "no caption after OK")
     expected_left = panel.px(495)
-    assert expected_left - 12 <= first[0] <= expected_left + 1, "caption left at %d" % first[0]
+    kit.require(expected_left - 12 <= first[0] <= expected_left + 1,
+                "caption left at %d" % first[0])
     time.sleep(1.0)
     second = caption_box(strip)
     elapsed = time.time() - started
     per_second = (first[0] - second[0]) / elapsed
     # 20 twips every 52 ms is about 25.6 px/s; the 150 ms start gives 8.9.
-    assert per_second > 16, "caption moves %.1f px/s after OK" % per_second
-    assert probe("visible") == "0", "OK left the panel shown"
+    kit.require(per_second > 16, "caption moves %.1f px/s after OK" % per_second)
+    kit.require(probe("visible") == "0", "OK left the panel shown")
 
 
 # Thai is outside code page 936: the folder has no ANSI spelling.
@@ -206,7 +207,7 @@ def utf8_file_names():
     folder = tempfile.mkdtemp(prefix="korvane-locale-")
     kit.run("localedef", "-i", "zh_CN", "-f", "UTF-8", os.path.join(folder, "zh_CN.UTF-8"),
             timeout=120)
-    assert os.path.isdir(os.path.join(folder, "zh_CN.UTF-8")), "localedef made no zh_CN.UTF-8"
+    kit.require(os.path.isdir(os.path.join(folder, "zh_CN.UTF-8")), "localedef made no zh_CN.UTF-8")
     kit.kill_wine()
     os.environ["LOCPATH"] = folder
     try:
@@ -230,36 +231,36 @@ def check_closing_writes_the_setting_and_a_stored_0_is_read():
     kit.run("xdotool", "type", "abc")
     kit.run("xdotool", "key", "Escape")
     time.sleep(1.0)
-    assert probe("visible") == "1", "Esc closed the panel"
-    assert read_file(ini) is None, "Esc wrote test.ini"
+    kit.require(probe("visible") == "1", "Esc closed the panel")
+    kit.require(read_file(ini) is None, "Esc wrote test.ini")
     kit.run("xdotool", "key", "alt+F4")
     written = wait_for(lambda: read_file(ini), lambda data: data and b"Check1" in data)
-    assert probe("visible") == "0", "closing left the panel shown"
-    assert written and written.replace(b"\r\n", b"\n") == b"[Check]\nCheck1=1\n", written
+    kit.require(probe("visible") == "0", "closing left the panel shown")
+    kit.require(written and written.replace(b"\r\n", b"\n") == b"[Check]\nCheck1=1\n", written)
     kit.kill_wine()
 
     stored = b"[Check]\r\nCheck1=0\r\n"
     folder, process, strip = start(ini=stored, suffix=OUTSIDE_CP936)
     panel = open_panel(strip)
-    assert probe("value", str(CHECK1)) == "0", "a stored 0 did not clear the box"
+    kit.require(probe("value", str(CHECK1)) == "0", "a stored 0 did not clear the box")
     # Exit after changing the box writes nothing.
     panel.tab(1)
     panel.click(4920, 480, 300, 180)
-    assert probe("value", str(CHECK1)) == "1", "the click did not check the box"
+    kit.require(probe("value", str(CHECK1)) == "1", "the click did not check the box")
     panel.click(6960, 1680, 975, 375, on_tab=False)
     process.wait(timeout=15)
     with open(os.path.join(folder, "test.ini"), "rb") as f:
-        assert f.read() == stored, "Exit changed test.ini"
+        kit.require(f.read() == stored, "Exit changed test.ini")
 
 
 def check_first_wrap_creates_the_panel_hidden():
     start()
-    assert probe("visible") == "none", "panel created before it was used"
+    kit.require(probe("visible") == "none", "panel created before it was used")
     # The laid-out caption wraps on the 72nd tick, about 10.8 s after start.
     deadline = time.time() + 25
     while time.time() < deadline and probe("visible") == "none":
         time.sleep(1.0)
-    assert probe("visible") == "0", "the wrap did not create the panel hidden"
+    kit.require(probe("visible") == "0", "the wrap did not create the panel hidden")
 
 
 def check_import_and_width():
@@ -271,20 +272,21 @@ def check_import_and_width():
     holder = subprocess.Popen(["wine", os.path.join(kit.TEST_BIN_DIR, "panel_probe.exe"), "hold",
                                kit.wine_path(text_file)], stdin=subprocess.PIPE,
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    assert holder.stdout.readline().strip() == "held", "the file could not be held open"
+    kit.require(holder.stdout.readline().strip() == "held", "the file could not be held open")
     panel = open_panel(strip)
     panel.click(5520, 1320, 1095, 495)
     kit.choose_in_open_dialog(text_file)
     time.sleep(1.5)
     imported = "导入测试ABCDEFGHIJKLMNOPQRST"
-    assert probe("text", str(TEXT1)) == imported
+    kit.require(probe("text", str(TEXT1)) == imported, "Text1 does not hold the imported text")
     holder.communicate("\n", timeout=30)
     check_text1_menu_and_keys(panel, imported)
     panel.ok()
     # Four ideographs and twenty half-width letters at 12 pt: about 224 px,
     # against 72 px for the welcome text.
     box = wait_for(lambda: caption_box(strip), lambda box: box and box[2] - box[0] > panel.px(2800))
-    assert box and box[2] - box[0] > panel.px(2800), "imported text not on the strip: %s" % (box,)
+    kit.require(box and box[2] - box[0] > panel.px(2800),
+                "imported text not on the strip: %s" % (box,))
 
     # The width slider at its minimum makes the strip 2000 twips wide.
     x, y, w, h = kit.geometry(strip)
@@ -294,8 +296,9 @@ def check_import_and_width():
     panel.click(720, 1200, 5775, 375)
     kit.run("xdotool", "key", "Home")
     time.sleep(0.8)
-    assert probe("value", str(SLIDER2)) == "2000"
-    assert kit.geometry(strip)[2] == panel.px(2000), "strip is %d px wide" % kit.geometry(strip)[2]
+    kit.require(probe("value", str(SLIDER2)) == "2000", "Slider2 is not at 2000")
+    kit.require(kit.geometry(strip)[2] == panel.px(2000),
+                "strip is %d px wide" % kit.geometry(strip)[2])
 
 
 def text1_menu(panel, accelerator):
@@ -314,39 +317,39 @@ def check_text1_menu_and_keys(panel, text):
     text1 = lambda: probe("text", str(TEXT1))  # noqa: E731
     text1_menu(panel, "a")  # 全选
     text1_menu(panel, "t")  # 剪切
-    assert text1() == "", "全选 then 剪切 left %r" % text1()
+    kit.require(text1() == "", "全选 then 剪切 left %r" % text1())
     text1_menu(panel, "p")  # 粘贴
-    assert text1() == text, "粘贴 gave %r" % text1()
+    kit.require(text1() == text, "粘贴 gave %r" % text1())
     kit.run("xdotool", "key", "ctrl+a", "Delete")
     time.sleep(0.3)
-    assert text1() == "", "Ctrl+A, Delete left %r" % text1()
+    kit.require(text1() == "", "Ctrl+A, Delete left %r" % text1())
     kit.run("xdotool", "key", "ctrl+z")
     time.sleep(0.3)
-    assert text1() == text, "Ctrl+Z gave %r" % text1()
+    kit.require(text1() == text, "Ctrl+Z gave %r" % text1())
     for key in ("ctrl+a", "ctrl+c", "ctrl+End", "ctrl+v"):
         kit.run("xdotool", "key", key)
         time.sleep(0.3)
-    assert text1() == text * 2, "Ctrl+C, Ctrl+V gave %r" % text1()
+    kit.require(text1() == text * 2, "Ctrl+C, Ctrl+V gave %r" % text1())
     text1_menu(panel, "u")  # 撤销
-    assert text1() == text, "撤销 gave %r" % text1()
+    kit.require(text1() == text, "撤销 gave %r" % text1())
 
 
 def main():
     kit.kill_wine()
     # The library in each case folder is a stand-in: no update check runs.
     kit.forget_update_library()
-    cases = kit.Cases()
-    cases.run("right-clicks place the panel, shown only in place; OK applies the laid-out state",
+    suite = kit.Suite()
+    suite.run("right-clicks place the panel, shown only in place; OK applies the laid-out state",
               check_right_clicks_place_the_panel)
-    cases.run("Esc does nothing; closing writes Check1 and a stored 0 clears the box in a folder"
+    suite.run("Esc does nothing; closing writes Check1 and a stored 0 clears the box in a folder"
               " outside code page 936; Exit writes nothing",
               lambda: outside_cp936(check_closing_writes_the_setting_and_a_stored_0_is_read))
-    cases.run("the first wrap creates the panel without showing it",
+    suite.run("the first wrap creates the panel without showing it",
               check_first_wrap_creates_the_panel_hidden)
-    cases.run("import of a file held open for writing; Text1's menu and keys; the width slider"
+    suite.run("import of a file held open for writing; Text1's menu and keys; the width slider"
               " at its minimum",
               check_import_and_width)
-    return cases.exit_code()
+    return suite.exit_code()
 
 
 if __name__ == "__main__":

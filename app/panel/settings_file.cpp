@@ -4,14 +4,13 @@
 
 #include "panel_rules.h"
 #include "program_folder.h"
+#include "wide_text.h"
 
 namespace korvane {
 namespace {
 
 constexpr wchar_t kSection[] = L"Check";
 constexpr wchar_t kKey[] = L"Check1";
-
-std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
 }  // namespace
 

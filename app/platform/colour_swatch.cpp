@@ -7,11 +7,15 @@ namespace {
 constexpr wchar_t kClassName[] = L"KorvaneColourSwatch";
 }
 
-void ColourSwatch::Create(HWND parent, int id, COLORREF colour) {
-    colour_ = colour;
+void ColourSwatch::Create(const CreateArgs& args) {
+    colour_ = args.colour;
     RegisterClassOnce(kClassName);
-    CreateWindowFor(0, kClassName, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0, parent,
-                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)));
+    WindowBase::CreateArgs window;
+    window.class_name = kClassName;
+    window.style = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
+    window.parent = args.parent;
+    window.id = args.id;
+    CreateWindowFor(window);
 }
 
 void ColourSwatch::SetColour(COLORREF colour) {

@@ -10,7 +10,13 @@ namespace korvane {
 
 class ColourSwatch final : public WindowBase {
 public:
-    void Create(HWND parent, int id, COLORREF colour);
+    struct CreateArgs {
+        HWND parent = nullptr;
+        int id = 0;
+        COLORREF colour = 0;
+    };
+
+    void Create(const CreateArgs& args);
     COLORREF Colour() const { return colour_; }
     void SetColour(COLORREF colour);
 

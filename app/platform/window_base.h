@@ -45,12 +45,26 @@ protected:
         RegisterClassExW(&wc);
     }
 
+    // What CreateWindowFor makes: sizes and positions in pixels.
+    struct CreateArgs {
+        const wchar_t* class_name = nullptr;
+        const wchar_t* title = L"";
+        DWORD style = 0;
+        DWORD ex_style = 0;
+        int x = 0;
+        int y = 0;
+        int width = 0;
+        int height = 0;
+        HWND parent = nullptr;
+        int id = 0;  // a child window's control id
+    };
+
     // Creates the window with this object as its handler.
-    HWND CreateWindowFor(DWORD ex_style, const wchar_t* class_name, const wchar_t* title,
-                         DWORD style, int x, int y, int width, int height, HWND parent,
-                         HMENU menu_or_id = nullptr) {
-        return CreateWindowExW(ex_style, class_name, title, style, x, y, width, height, parent,
-                               menu_or_id, GetModuleHandleW(nullptr), this);
+    HWND CreateWindowFor(const CreateArgs& args) {
+        return CreateWindowExW(args.ex_style, args.class_name, args.title, args.style, args.x,
+                               args.y, args.width, args.height, args.parent,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(args.id)),
+                               GetModuleHandleW(nullptr), this);
     }
 
 private:

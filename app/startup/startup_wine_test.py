@@ -10,8 +10,7 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
-import wine_testkit as kit  # noqa: E402
+import wine_testkit as kit
 
 PUBLISHER_URL = sys.argv[1]
 ALERT_TITLE = "温馨提示"
@@ -35,15 +34,17 @@ def check_refuses_to_start(library):
     log = kit.use_url_logger(folder)
     process = kit.start_korvane(folder)
     alert = kit.wait_for_window(ALERT_TITLE)
-    assert alert, "no message box titled %s" % ALERT_TITLE
-    assert kit.wait_for_window("Form1", timeout=0.5) is None, "strip shown without the library"
+    kit.require(alert, "no message box titled %s" % ALERT_TITLE)
+    kit.require(kit.wait_for_window("Form1", timeout=0.5) is None,
+                "strip shown without the library")
     kit.run("xdotool", "windowfocus", "--sync", alert)
     kit.run("xdotool", "key", "Return")
     try:
         process.wait(timeout=15)
     except subprocess.TimeoutExpired:
         raise AssertionError("the program did not end after OK")
-    assert opened_urls(log, wait=1) == [], "publisher page opened although the library is missing"
+    kit.require(opened_urls(log, wait=1) == [],
+                "publisher page opened although the library is missing")
 
 
 def expected_strip_rectangle():
@@ -65,16 +66,16 @@ def check_starts(settings):
     log = kit.use_url_logger(folder)
     kit.start_korvane(folder)
     strip = kit.wait_for_window("Form1")
-    assert strip, "strip window Form1 not found"
-    assert kit.wait_for_window(ALERT_TITLE, timeout=0.3) is None, "unexpected message box"
+    kit.require(strip, "strip window Form1 not found")
+    kit.require(kit.wait_for_window(ALERT_TITLE, timeout=0.3) is None, "unexpected message box")
     expected = expected_strip_rectangle()
     actual = kit.geometry(strip)
-    assert actual == expected, "strip at %s, expected %s" % (actual, expected)
+    kit.require(actual == expected, "strip at %s, expected %s" % (actual, expected))
     urls = opened_urls(log, wait=8 if not settings else 4)
     if settings:
-        assert urls == [], "publisher page opened although test.ini exists: %s" % urls
+        kit.require(urls == [], "publisher page opened although test.ini exists: %s" % urls)
     else:
-        assert urls == [PUBLISHER_URL], "opened %s, expected [%s]" % (urls, PUBLISHER_URL)
+        kit.require(urls == [PUBLISHER_URL], "opened %s, expected [%s]" % (urls, PUBLISHER_URL))
 
 
 DPI_KEYS = (r"HKCU\Control Panel\Desktop", r"HKCC\Software\Fonts")
@@ -87,7 +88,7 @@ def check_starts_at_dpi(dpi):
         kit.reg_set(key, "LogPixels", dpi, "REG_DWORD")
     kit.kill_wine()
     try:
-        assert kit.prefix_dpi() == dpi, "the prefix did not take DPI %d" % dpi
+        kit.require(kit.prefix_dpi() == dpi, "the prefix did not take DPI %d" % dpi)
         check_starts(settings=True)
     finally:
         kit.kill_wine()
@@ -100,22 +101,22 @@ def check_starts_at_dpi(dpi):
 
 def main():
     kit.kill_wine()
-    cases = kit.Cases()
-    cases.run("library missing: message box, then the program ends",
+    suite = kit.Suite()
+    suite.run("library missing: message box, then the program ends",
               lambda: check_refuses_to_start(None))
-    cases.run("a folder named Update.dll counts as missing",
+    suite.run("a folder named Update.dll counts as missing",
               lambda: check_refuses_to_start("folder"))
-    cases.run("a hidden Update.dll counts as missing",
+    suite.run("a hidden Update.dll counts as missing",
               lambda: check_refuses_to_start("hidden"))
-    cases.run("a system Update.dll counts as missing",
+    suite.run("a system Update.dll counts as missing",
               lambda: check_refuses_to_start("system"))
-    cases.run("first run opens the publisher page and places the strip",
+    suite.run("first run opens the publisher page and places the strip",
               lambda: check_starts(settings=False))
-    cases.run("with test.ini no page is opened, same placement",
+    suite.run("with test.ini no page is opened, same placement",
               lambda: check_starts(settings=True))
-    cases.run("at 144 DPI the strip is placed by the same formula",
+    suite.run("at 144 DPI the strip is placed by the same formula",
               lambda: check_starts_at_dpi(144))
-    return cases.exit_code()
+    return suite.exit_code()
 
 
 if __name__ == "__main__":

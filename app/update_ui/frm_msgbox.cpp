@@ -5,6 +5,7 @@
 #include "dpi.h"
 #include "twips.h"
 #include "update_notice.h"
+#include "wide_text.h"
 
 namespace korvane {
 namespace {
@@ -15,8 +16,8 @@ constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDR
 constexpr DWORD kExStyle = WS_EX_TOOLWINDOW | WS_EX_WINDOWEDGE;
 constexpr int kLabel1Id = 1;
 constexpr int kCommand1Id = 2;
-// Flags of Form_Load: SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW.
-constexpr UINT kFormLoadFlags = 0x53;
+// Flags of Form_Load.
+constexpr UINT kFormLoadFlags = SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW;
 
 // Designed layout, twips.
 constexpr float kClientWidth = 3735.0f;
@@ -25,13 +26,6 @@ constexpr RECT kLabel1Twips{360, 240, 360 + 3015, 240 + 1095};
 constexpr RECT kCommand1Twips{960, 1560, 960 + 1935, 1560 + 375};
 constexpr float kFontPoints = 9.0f;
 constexpr wchar_t kDownloadCaption[] = L"下载新版本";  // Command1's designed caption
-
-std::wstring WindowText(HWND hwnd) {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
-    text.resize(
-        static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
 
 // Outer size of the window for the designed client area at a DPI; used to
 // place the window before it exists.
@@ -130,7 +124,16 @@ void FrmMsgbox::EnsureLoaded() {
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     const int x = work.left + (work.right - work.left - size.cx) / 2;
     const int y = work.top + (work.bottom - work.top - size.cy) / 2;
-    CreateWindowFor(kExStyle, kClassName, L"温馨提示", kStyle, x, y, size.cx, size.cy, nullptr);
+    CreateArgs args;
+    args.class_name = kClassName;
+    args.title = L"温馨提示";
+    args.style = kStyle;
+    args.ex_style = kExStyle;
+    args.x = x;
+    args.y = y;
+    args.width = size.cx;
+    args.height = size.cy;
+    CreateWindowFor(args);
     if (!hwnd()) FailFatally(L"无法创建窗口。");
 
     const HINSTANCE instance = GetModuleHandleW(nullptr);

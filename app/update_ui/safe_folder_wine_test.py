@@ -11,8 +11,7 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
-import wine_testkit as kit  # noqa: E402
+import wine_testkit as kit
 
 ACCOUNT = sys.argv[1]
 NOTICE = "新版本提示"
@@ -41,7 +40,7 @@ def plant_decoy(folder):
 
 def open_panel():
     strip = kit.wait_for_window("Form1")
-    assert strip, "strip window Form1 not found"
+    kit.require(strip, "strip window Form1 not found")
     x, y, w, h = kit.geometry(strip)
     kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "click", "3")
 
@@ -71,11 +70,11 @@ def check_started_from_another_folder():
         deadline = time.time() + 60
         while time.time() < deadline and (registered_server() or "").lower() != own:
             time.sleep(1)
-        assert (registered_server() or "").lower() == own, \
-            "class registered to %r, not %r" % (registered_server(), own)
-        assert kit.wait_for_window(NOTICE, timeout=30), "no new-version notice"
-    assert not traces(program, elsewhere), "planted files were run or loaded: %s" % traces(
-        program, elsewhere)
+        kit.require((registered_server() or "").lower() == own,
+                    "class registered to %r, not %r" % (registered_server(), own))
+        kit.require(kit.wait_for_window(NOTICE, timeout=30), "no new-version notice")
+    kit.require(not traces(program, elsewhere), "planted files were run or loaded: %s" % traces(
+        program, elsewhere))
 
 
 def check_registered_to_another_copy():
@@ -95,8 +94,8 @@ def check_registered_to_another_copy():
             open_panel()
             # The notice comes from the library beside the program, which
             # knows its version is older than 1.0.1.
-            assert kit.wait_for_window(NOTICE, timeout=30), "no new-version notice"
-        assert not traces(older), "the other copy was loaded: %s" % traces(older)
+            kit.require(kit.wait_for_window(NOTICE, timeout=30), "no new-version notice")
+        kit.require(not traces(older), "the other copy was loaded: %s" % traces(older))
     finally:
         kit.kill_wine()
         kit.forget_update_library()
@@ -104,13 +103,13 @@ def check_registered_to_another_copy():
 
 def main():
     kit.kill_wine()
-    cases = kit.Cases()
-    cases.run("started from another folder: no planted regsvr32.exe runs, the folder's "
+    suite = kit.Suite()
+    suite.run("started from another folder: no planted regsvr32.exe runs, the folder's "
               "Update.dll is never loaded, the class is registered to the program's library",
               check_started_from_another_folder)
-    cases.run("class registered to another copy: the check uses the library beside the program",
+    suite.run("class registered to another copy: the check uses the library beside the program",
               check_registered_to_another_copy)
-    return cases.exit_code()
+    return suite.exit_code()
 
 
 if __name__ == "__main__":

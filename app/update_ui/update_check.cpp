@@ -11,7 +11,8 @@ namespace {
 // The publisher's account number with the update service.
 constexpr wchar_t kAccount[] = L"" KORVANE_ACCOUNT;
 
-// Two blanks: the command line exactly as the program has always run it.
+// Two blanks between the tool and the file: the command line exactly as the
+// load sequence gives it.
 constexpr wchar_t kRegistrationCommand[] = L"regsvr32  Update.dll /S";
 
 // Checks beyond this many running nested inside each other do nothing.

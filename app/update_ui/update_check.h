@@ -19,16 +19,19 @@ public:
     UpdateCheck& operator=(const UpdateCheck&) = delete;
     ~UpdateCheck();
 
-    // Load step 5: starts "regsvr32  Update.dll /S" minimised, not waited for:
-    // the system folder's regsvr32.exe, in the executable's folder.
+    // The load's registration command: starts "regsvr32  Update.dll /S"
+    // minimised, not waited for: the system folder's regsvr32.exe, in the
+    // executable's folder.
     void StartRegistration();
-    // Load step 6: creates "Quorvel.Detection" when it is registered to the
-    // Update.dll in the executable's folder, else activates that library
-    // without registration; keeps the object as UpdateDetector.
+    // The load's creation of the update component: creates
+    // "Quorvel.Detection" when it is registered to the Update.dll in the
+    // executable's folder, else activates that library without
+    // registration; keeps the object as UpdateDetector.
     void CreateDetector();
-    // Load step 7. check1 is the panel's Check1 value (0, 1 or 2).
-    // set_label9_caption is called with L"下载新版" when a newer version exists,
-    // at the point the algorithm sets Label9's caption.
+    // The update check at load, the load's last step. check1 is the panel's
+    // Check1 value (0, 1 or 2). set_label9_caption is called with
+    // L"下载新版" when a newer version exists: after the notice is filled,
+    // before it is shown.
     void CheckAtLoad(int check1,
                      const std::function<void(const std::wstring&)>& set_label9_caption);
     // Label9_Click: the check on request. At most 8 checks run nested inside

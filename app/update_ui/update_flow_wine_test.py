@@ -9,8 +9,7 @@ import shutil
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
-import wine_testkit as kit  # noqa: E402
+import wine_testkit as kit
 
 SERVICE, ACCOUNT = sys.argv[1], sys.argv[2]
 NOTICE = "新版本提示"
@@ -32,7 +31,7 @@ def start(check1):
         f.write("[Check]\r\nCheck1=%d\r\n" % check1)
     kit.start_korvane(folder)
     strip = kit.wait_for_window("Form1")
-    assert strip, "strip window Form1 not found"
+    kit.require(strip, "strip window Form1 not found")
     return folder, strip
 
 
@@ -47,10 +46,11 @@ def check_notice_at_the_first_wrap():
         start(check1=1)
         # The first wrap, on the 72nd tick, loads the panel and checks.
         notice = kit.wait_for_window(NOTICE, timeout=40)
-        assert notice, "no new-version notice"
-        assert probe("visible") == "0", "the wrap showed the panel"
-        assert probe("text", LABEL9) == "下载新版"
-        assert kit.run("xdotool", "getwindowfocus").stdout.strip() != notice, "notice took the focus"
+        kit.require(notice, "no new-version notice")
+        kit.require(probe("visible") == "0", "the wrap showed the panel")
+        kit.require(probe("text", LABEL9) == "下载新版", "Label9 does not read 下载新版")
+        kit.require(kit.run("xdotool", "getwindowfocus").stdout.strip() != notice,
+                    "notice took the focus")
         shot = os.path.join(os.environ.get("KORVANE_BUILD_DIR", "."), "update-notice.png")
         kit.run("import", "-window", "root", shot)
 
@@ -59,10 +59,11 @@ def check_no_notice_when_unticked():
     with offering(kit.make_case_folder(library=None)):
         start(check1=0)
         wait_loaded()
-        assert probe("visible") == "0", "the panel did not load at the first wrap"
+        kit.require(probe("visible") == "0", "the panel did not load at the first wrap")
         time.sleep(2)
-        assert kit.wait_for_window(NOTICE, timeout=0.5) is None, "notice shown with Check1 = 0"
-        assert probe("text", LABEL9) == "下载新版"
+        kit.require(kit.wait_for_window(NOTICE, timeout=0.5) is None,
+                    "notice shown with Check1 = 0")
+        kit.require(probe("text", LABEL9) == "下载新版", "Label9 does not read 下载新版")
 
 
 def check_service_down_keeps_the_program_responsive():
@@ -75,26 +76,26 @@ def check_service_down_keeps_the_program_responsive():
     first = kit.ink_box(kit.grab(x, y, w, h), WHITE)
     time.sleep(1.5)
     second = kit.ink_box(kit.grab(x, y, w, h), WHITE)
-    assert first != second, "the strip stood still while the check waited"
-    assert probe("visible") in ("none", "0"), "panel shown before the check returned"
+    kit.require(first != second, "the strip stood still while the check waited")
+    kit.require(probe("visible") in ("none", "0"), "panel shown before the check returned")
     deadline = time.time() + 60
     while time.time() < deadline and probe("visible") != "1":
         time.sleep(0.5)
-    assert probe("visible") == "1", "the panel never showed"
+    kit.require(probe("visible") == "1", "the panel never showed")
     print("   right-click to panel shown: %.1f s" % (time.time() - clicked), flush=True)
-    assert probe("text", LABEL9) == "检测更新"
-    assert kit.wait_for_window(NOTICE, timeout=0.5) is None, "notice shown without a reply"
+    kit.require(probe("text", LABEL9) == "检测更新", "Label9 does not read 检测更新")
+    kit.require(kit.wait_for_window(NOTICE, timeout=0.5) is None, "notice shown without a reply")
 
 
 def main():
     kit.kill_wine()
-    cases = kit.Cases()
-    cases.run("newer version at the first wrap: notice without focus, Label9 reads 下载新版",
+    suite = kit.Suite()
+    suite.run("newer version at the first wrap: notice without focus, Label9 reads 下载新版",
               check_notice_at_the_first_wrap)
-    cases.run("Check1 = 0: no notice, Label9 reads 下载新版", check_no_notice_when_unticked)
-    cases.run("service down: the strip scrolls, the panel shows after the check, no notice",
+    suite.run("Check1 = 0: no notice, Label9 reads 下载新版", check_no_notice_when_unticked)
+    suite.run("service down: the strip scrolls, the panel shows after the check, no notice",
               check_service_down_keeps_the_program_responsive)
-    return cases.exit_code()
+    return suite.exit_code()
 
 
 if __name__ == "__main__":

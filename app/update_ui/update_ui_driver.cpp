@@ -20,6 +20,7 @@
 
 #include "frm_msgbox.h"
 #include "update_check.h"
+#include "utf8_output.h"
 #include "win_handles.h"
 
 namespace {
@@ -28,18 +29,7 @@ using korvane::FrmMsgbox;
 
 constexpr DWORD kWaitLimitMs = 120000;
 
-void Print(std::wstring_view text) {
-    std::wstring line(text);
-    line += L'\n';
-    const int size = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), bytes.data(), size,
-                        nullptr, nullptr);
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
-              &written, nullptr);
-}
+using korvane::testing::PrintLine;
 
 // Line breaks written as \r and \n, so that a message stays on one line.
 std::wstring Escaped(std::wstring_view text) {
@@ -87,43 +77,43 @@ void ShowFocusWindow() {
     SetForegroundWindow(g_focus_window);
     SetFocus(g_focus_window);
     PumpUntil([] { return true; });
-    Print(L"FOCUS");
+    PrintLine(L"FOCUS");
 }
 
 void PrintDialog() {
     FrmMsgbox& dialog = FrmMsgbox::Instance();
     if (!dialog.IsLoaded()) {
-        Print(L"DIALOG none");
+        PrintLine(L"DIALOG none");
         return;
     }
-    Print(L"DIALOG " + dialog.Caption());
-    Print(L"LABEL1 " + Escaped(dialog.Label1Caption()));
-    Print(L"BUTTON " + dialog.Command1Caption());
-    Print(L"TAG " + dialog.Label1Tag());
+    PrintLine(L"DIALOG " + dialog.Caption());
+    PrintLine(L"LABEL1 " + Escaped(dialog.Label1Caption()));
+    PrintLine(L"BUTTON " + dialog.Command1Caption());
+    PrintLine(L"TAG " + dialog.Label1Tag());
     const RECT button = dialog.Command1ScreenRect();
-    Print(L"BUTTONAT " + std::to_wstring((button.left + button.right) / 2) + L" " +
-          std::to_wstring((button.top + button.bottom) / 2));
+    PrintLine(L"BUTTONAT " + std::to_wstring((button.left + button.right) / 2) + L" " +
+              std::to_wstring((button.top + button.bottom) / 2));
     const HWND foreground = GetForegroundWindow();
-    Print(std::wstring(L"FOREGROUND ") + (foreground == dialog.hwnd()    ? L"dialog"
-                                          : foreground == g_focus_window ? L"focus"
-                                          : foreground                   ? L"other"
-                                                                         : L"none"));
+    PrintLine(std::wstring(L"FOREGROUND ") + (foreground == dialog.hwnd()    ? L"dialog"
+                                              : foreground == g_focus_window ? L"focus"
+                                              : foreground                   ? L"other"
+                                                                             : L"none"));
 }
 
 // RtlGetVersion: the version Windows (or Wine's setting) reports, whatever
 // the manifest says.
 void PrintWindowsVersion() {
     using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
-    const auto rtl_get_version = reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+    const auto rtl_get_version = reinterpret_cast<RtlGetVersionFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
     OSVERSIONINFOW info{};
     info.dwOSVersionInfoSize = sizeof info;
     if (!rtl_get_version || rtl_get_version(&info) != 0) {
-        Print(L"WINDOWS unknown");
+        PrintLine(L"WINDOWS unknown");
         return;
     }
-    Print(L"WINDOWS " + std::to_wstring(info.dwMajorVersion) + L"." +
-          std::to_wstring(info.dwMinorVersion));
+    PrintLine(L"WINDOWS " + std::to_wstring(info.dwMajorVersion) + L"." +
+              std::to_wstring(info.dwMinorVersion));
 }
 
 int Run(korvane::UpdateCheck& check, int argc, wchar_t** argv) {
@@ -135,35 +125,36 @@ int Run(korvane::UpdateCheck& check, int argc, wchar_t** argv) {
             const std::wstring path(step.substr(9));
             if (!PumpUntil(
                     [&] { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; })) {
-                Print(L"TIMEOUT");
+                PrintLine(L"TIMEOUT");
                 return 1;
             }
-            Print(L"GO");
+            PrintLine(L"GO");
         } else if (step == L"register") {
             check.StartRegistration();
-            Print(L"REGISTERING");
+            PrintLine(L"REGISTERING");
         } else if (step == L"create") {
             check.CreateDetector();
-            Print(L"CREATED");
+            PrintLine(L"CREATED");
         } else if (step == L"source") {
-            Print(check.CreatedThroughRegistration() ? L"SOURCE registration" : L"SOURCE library");
+            PrintLine(check.CreatedThroughRegistration() ? L"SOURCE registration"
+                                                         : L"SOURCE library");
         } else if (step == L"windows") {
             PrintWindowsVersion();
         } else if (step.starts_with(L"load:")) {
             check.CheckAtLoad(std::stoi(std::wstring(step.substr(5))),
-                              [](const std::wstring& caption) { Print(L"LABEL9 " + caption); });
+                              [](const std::wstring& caption) { PrintLine(L"LABEL9 " + caption); });
             PrintDialog();
         } else if (step == L"request") {
             check.CheckOnRequest();
             PrintDialog();
         } else if (step == L"waitclosed") {
             if (!PumpUntil([] { return !FrmMsgbox::Instance().IsLoaded(); })) {
-                Print(L"TIMEOUT");
+                PrintLine(L"TIMEOUT");
                 return 1;
             }
-            Print(L"CLOSED");
+            PrintLine(L"CLOSED");
         } else {
-            Print(L"UNKNOWN " + std::wstring(step));
+            PrintLine(L"UNKNOWN " + std::wstring(step));
             return 2;
         }
     }
@@ -176,6 +167,6 @@ int wmain(int argc, wchar_t** argv) {
     const korvane::ComApartment com;
     korvane::UpdateCheck check;
     const int status = Run(check, argc, argv);
-    Print(L"END");
+    PrintLine(L"END");
     return status;
 }

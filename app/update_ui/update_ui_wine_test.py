@@ -17,8 +17,7 @@ import tempfile
 import threading
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
-import wine_testkit as kit  # noqa: E402
+import wine_testkit as kit
 
 PORT = int(os.environ.get("KORVANE_UPDATE_HOST", "127.0.0.1:18080").rpartition(":")[2])
 DOWNLOAD = "http://127.0.0.1:%d/download/Korvane-1.0.1.zip" % PORT
@@ -73,28 +72,28 @@ class Driver:
 
     def expect(self, expected):
         line = self.line()
-        assert line == expected, "driver said %r, expected %r" % (line, expected)
+        kit.require(line == expected, "driver said %r, expected %r" % (line, expected))
 
     def dialog(self):
         """The dialog's state after a check: caption, Label1, button, Tag,
         button centre and which window is in the foreground."""
         first = self.line()
-        assert first.startswith("DIALOG "), "expected the dialog, got %r" % first
+        kit.require(first.startswith("DIALOG "), "expected the dialog, got %r" % first)
         state = {"caption": first[len("DIALOG "):]}
         if state["caption"] == "none":
             return state
         for key, prefix in (("label1", "LABEL1 "), ("button", "BUTTON "), ("tag", "TAG "),
                             ("at", "BUTTONAT "), ("foreground", "FOREGROUND ")):
             line = self.line()
-            assert line.startswith(prefix), "expected %s, got %r" % (prefix.strip(), line)
+            kit.require(line.startswith(prefix), "expected %s, got %r" % (prefix.strip(), line))
             state[key] = line[len(prefix):]
         return state
 
 
 def check_dialog(state, caption, label1, button, tag):
     actual = (state.get("caption"), state.get("label1"), state.get("button"), state.get("tag"))
-    assert actual == (caption, label1, button, tag), "dialog %r, expected %r" % (
-        actual, (caption, label1, button, tag))
+    kit.require(actual == (caption, label1, button, tag), "dialog %r, expected %r" % (
+        actual, (caption, label1, button, tag)))
 
 
 def copy_to(folder, *files):
@@ -110,7 +109,7 @@ def registered():
 def unregister(dll):
     kit.wine_tool("regsvr32", "/u", "/s", kit.wine_path(dll))
     kit.kill_wine()
-    assert not registered(), "Quorvel.Detection is still registered"
+    kit.require(not registered(), "Quorvel.Detection is still registered")
 
 
 def logged(log, wait=3.0):
@@ -146,7 +145,7 @@ class Context:
 
 
 def case_registration_then_progid(ctx):
-    """regsvr32 started by the load step registers the Update.dll beside the
+    """regsvr32 started by the load sequence registers the Update.dll beside the
     program; a program whose folder has no Update.dll then gets the object by
     its ProgID."""
     library = ctx.folder("registered")
@@ -161,7 +160,7 @@ def case_registration_then_progid(ctx):
         driver.expect("END")
         deadline = time.monotonic() + WAIT
         while not registered():
-            assert time.monotonic() < deadline, "regsvr32 did not register Update.dll"
+            kit.require(time.monotonic() < deadline, "regsvr32 did not register Update.dll")
             time.sleep(1)
         driver = Driver(os.path.join(program, "update_ui_driver.exe"), program, "create",
                         "request")
@@ -211,7 +210,7 @@ def case_unregistered_at_load(ctx):
     button opens the http address and closes the dialog."""
     folder = ctx.folder("at-load")
     copy_to(folder, ctx.driver, ctx.dll)
-    assert not registered(), "Quorvel.Detection is registered"
+    kit.require(not registered(), "Quorvel.Detection is registered")
     log = kit.use_url_logger(ctx.folder("browser"))
     go = os.path.join(folder, "go")
     ctx.offer_newer()
@@ -219,28 +218,28 @@ def case_unregistered_at_load(ctx):
                     "waitfile:" + kit.wine_path(go), "create", "load:1", "waitclosed")
     driver.expect("FOCUS")
     focus = kit.wait_for_window("KorvaneFocus")
-    assert focus, "no window KorvaneFocus"
+    kit.require(focus, "no window KorvaneFocus")
     kit.run("xdotool", "windowfocus", "--sync", focus)
     focused = kit.run("xdotool", "getwindowfocus").stdout.strip()
-    assert focused == focus, "KorvaneFocus did not take the focus (%s)" % focused
+    kit.require(focused == focus, "KorvaneFocus did not take the focus (%s)" % focused)
     open(go, "w").close()
     driver.expect("GO")
     driver.expect("CREATED")
     driver.expect("LABEL9 下载新版")
     state = driver.dialog()
     check_dialog(state, "新版本提示", NEWER_AT_LOAD, "下载新版本", DOWNLOAD)
-    assert state["foreground"] == "focus", "foreground: %s" % state["foreground"]
+    kit.require(state["foreground"] == "focus", "foreground: %s" % state["foreground"])
     dialog = kit.wait_for_window("新版本提示")
-    assert dialog, "no window 新版本提示"
+    kit.require(dialog, "no window 新版本提示")
     focused = kit.run("xdotool", "getwindowfocus").stdout.strip()
-    assert focused == focus, "the focus moved to %s (dialog %s)" % (focused, dialog)
+    kit.require(focused == focus, "the focus moved to %s (dialog %s)" % (focused, dialog))
     if ctx.args.screenshot:
         x, y, w, h = kit.geometry(dialog)
         kit.run("import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage",
                 ctx.args.screenshot)
     click(state["at"])
     driver.expect("CLOSED")
-    assert logged(log) == [DOWNLOAD], "opened %s" % logged(log, 0)
+    kit.require(logged(log) == [DOWNLOAD], "opened %s" % logged(log, 0))
 
 
 def case_requests_and_file_address(ctx):
@@ -276,7 +275,7 @@ def case_requests_and_file_address(ctx):
     check_dialog(state, "错误提示", NO_INFORMATION, "确定", DOWNLOAD)
     click(state["at"])
     driver.expect("CLOSED")
-    assert logged(log) == [], "确定 opened %s" % logged(log, 0)
+    kit.require(logged(log) == [], "确定 opened %s" % logged(log, 0))
 
     ctx.offer_newer(file_address)
     open(go[2], "w").close()
@@ -285,8 +284,8 @@ def case_requests_and_file_address(ctx):
     check_dialog(state, "新版本提示", NEWER_ON_REQUEST, "下载新版本", file_address)
     click(state["at"])
     driver.expect("CLOSED")
-    assert not os.path.exists(os.path.join(trap, "opened-urls.txt")), "the file: address ran"
-    assert logged(log) == [], "opened %s" % logged(log, 0)
+    kit.require(not os.path.exists(os.path.join(trap, "opened-urls.txt")), "the file: address ran")
+    kit.require(logged(log) == [], "opened %s" % logged(log, 0))
 
 
 def main():
@@ -297,23 +296,23 @@ def main():
     args = parser.parse_args()
 
     kit.kill_wine()
-    cases = kit.Cases()
+    suite = kit.Suite()
     with tempfile.TemporaryDirectory(prefix="korvane-update-ui-") as temp:
         service = Service(args.service, temp)
         service.offer(args.account, [])
         with service:
             ctx = Context(args, temp, service)
-            cases.run("regsvr32 from the load step, then creation by ProgID",
+            suite.run("regsvr32 from the load sequence, then creation by ProgID",
                       lambda: case_registration_then_progid(ctx))
-            cases.run("registered beside the program: created through the registration,"
+            suite.run("registered beside the program: created through the registration,"
                       " plain and expandable path, Windows 7 and 10",
                       lambda: case_registered_beside_program(ctx))
-            cases.run("never registered: the dialog at load, no focus taken, http opened",
+            suite.run("never registered: the dialog at load, no focus taken, http opened",
                       lambda: case_unregistered_at_load(ctx))
-            cases.run("on request: newer, up to date, no information (确定 opens nothing);"
+            suite.run("on request: newer, up to date, no information (确定 opens nothing);"
                       " file: opens nothing",
                       lambda: case_requests_and_file_address(ctx))
-    return cases.exit_code()
+    return suite.exit_code()
 
 
 if __name__ == "__main__":

@@ -11,8 +11,7 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
-import wine_testkit as kit  # noqa: E402
+import wine_testkit as kit
 
 ACCOUNT = sys.argv[1]
 DELAY = 8  # seconds the service takes to answer
@@ -36,7 +35,7 @@ def start():
         f.write("[Check]\r\nCheck1=0\r\n")
     kit.start_korvane(folder)
     strip = kit.wait_for_window("Form1")
-    assert strip, "strip window Form1 not found"
+    kit.require(strip, "strip window Form1 not found")
     return strip
 
 
@@ -58,22 +57,23 @@ def check_tab_during_a_slow_check():
         while time.time() < deadline and probe("visible") != "1":
             time.sleep(0.3)
         panel = kit.wait_for_window(PANEL)
-        assert panel and probe("visible") == "1", "no panel after a right-click"
+        kit.require(panel and probe("visible") == "1", "no panel after a right-click")
         time.sleep(1)
         kit.run("xdotool", "windowfocus", "--sync", panel)
         click_control(panel, 240, 480, 5295, 1575)  # Text1, on its tab
         time.sleep(0.5)
         focus = probe("focus")
-        assert focus == TEXT1, "Text1 did not take the focus (%s)" % focus
+        kit.require(focus == TEXT1, "Text1 did not take the focus (%s)" % focus)
         click_control(panel, 5520, 2280, 720, 180)  # Label9: 检测更新
         time.sleep(1.5)
         kit.run("xdotool", "key", "Tab")
         time.sleep(1)
         focus, text = probe("focus"), probe("text", TEXT1)
         # Still inside the check: its dialog has not come yet.
-        assert kit.wait_for_window("新版本提示", timeout=0.1) is None, "the check was over too soon"
-        assert focus == COMMAND1, "Tab during the check left the focus on %s" % focus
-        assert text == "欢迎使用!", "Tab during the check changed Text1 to %r" % text
+        kit.require(kit.wait_for_window("新版本提示", timeout=0.1) is None,
+                    "the check was over too soon")
+        kit.require(focus == COMMAND1, "Tab during the check left the focus on %s" % focus)
+        kit.require(text == "欢迎使用!", "Tab during the check changed Text1 to %r" % text)
 
 
 def caption_free_point(strip):
@@ -101,7 +101,7 @@ def check_drag_across_the_first_wrap():
         deadline = time.time() + 20
         while time.time() < deadline and probe("visible") == "none":
             time.sleep(0.2)
-        assert probe("visible") == "0", "the first wrap did not load the panel"
+        kit.require(probe("visible") == "0", "the first wrap did not load the panel")
         dx, dy = -100, -150
         kit.run("xdotool", "mousemove", str(px + dx), str(py + dy))
         time.sleep(0.5)
@@ -112,18 +112,19 @@ def check_drag_across_the_first_wrap():
         kit.run("xdotool", "mousemove", str(px + 150), str(py - 250))
         time.sleep(1)
         at = kit.geometry(strip)[:2]
-        assert at == (sx + dx, sy + dy), "strip at %s, dropped at %s" % (at, (sx + dx, sy + dy))
+        kit.require(at == (sx + dx, sy + dy),
+                    "strip at %s, dropped at %s" % (at, (sx + dx, sy + dy)))
 
 
 def main():
     kit.kill_wine()
     kit.forget_update_library()
-    cases = kit.Cases()
-    cases.run("Tab in Text1 during a slow check moves the focus and leaves the text",
+    suite = kit.Suite()
+    suite.run("Tab in Text1 during a slow check moves the focus and leaves the text",
               check_tab_during_a_slow_check)
-    cases.run("a drag across the first wrap ends where the button is released",
+    suite.run("a drag across the first wrap ends where the button is released",
               check_drag_across_the_first_wrap)
-    return cases.exit_code()
+    return suite.exit_code()
 
 
 if __name__ == "__main__":

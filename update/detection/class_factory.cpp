@@ -5,6 +5,7 @@
 #include <atomic>
 #include <new>
 
+#include "call_no_throw.h"
 #include "detection.h"
 #include "detection_contract.h"
 #include "lock_count.h"
@@ -38,7 +39,7 @@ public:
         if (!object) return E_POINTER;
         *object = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
-        return Detection::Create(iid, object);
+        return CallNoThrow([&] { return Detection::Create(iid, object); });
     }
     STDMETHODIMP LockServer(BOOL lock) noexcept override {
         if (lock) {

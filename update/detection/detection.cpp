@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "call_no_throw.h"
 #include "detection_contract.h"
 #include "lock_count.h"
 #include "module.h"
@@ -67,19 +68,19 @@ std::optional<std::u16string> Unescape(std::u16string_view text) {
     return http::UnescapeText(text, http::SystemCodePage());
 }
 
-std::u16string FetchUpdateReply(std::wstring_view account, std::wstring_view appName) {
+std::u16string FetchUpdateReply(std::wstring_view account, std::wstring_view app_name) {
     std::wstring body = L"uin=";
     body += account;
     std::wstring page =
         FetchedText(http::HttpPost(kUpdateAddress, body, http::kResponseDecodedBytes));
-    return BuildUpdateReply(AsU16(page), AsU16(appName), ToNumber, Unescape);
+    return BuildUpdateReply(AsU16(page), AsU16(app_name), ToNumber, Unescape);
 }
 
 std::optional<DATE> FetchNetDate() {
     std::wstring page = FetchedText(http::HttpGet(kDateAddress, http::kResponseDecodedBytes));
-    std::u16string dateText = ExtractDateText(AsU16(page));
-    if (std::optional<double> date = ParseChineseDate(dateText)) return *date;
-    std::wstring terminated(AsWide(dateText));
+    std::u16string date_text = ExtractDateText(AsU16(page));
+    if (std::optional<double> date = ParseChineseDate(date_text)) return *date;
+    std::wstring terminated(AsWide(date_text));
     DATE date = 0;
     if (FAILED(VarDateFromStr(terminated.data(), LOCALE_USER_DEFAULT, VAR_DATEVALUEONLY, &date))) {
         return std::nullopt;
@@ -105,21 +106,21 @@ void SetCallError(const wchar_t* description) noexcept {
 HRESULT Detection::Create(REFIID iid, void** object) noexcept {
     if (!object) return E_POINTER;
     *object = nullptr;
-    ComPtr<ITypeLib> typeLib;
-    HRESULT hr = LoadModuleTypeLib(typeLib.put());
+    ComPtr<ITypeLib> type_lib;
+    HRESULT hr = LoadModuleTypeLib(type_lib.put());
     if (FAILED(hr)) return hr;
-    ComPtr<ITypeInfo> typeInfo;
-    hr = typeLib->GetTypeInfoOfGuid(detection::kIid, typeInfo.put());
+    ComPtr<ITypeInfo> type_info;
+    hr = type_lib->GetTypeInfoOfGuid(detection::kIid, type_info.put());
     if (FAILED(hr)) return hr;
-    auto* detection = new (std::nothrow) Detection(std::move(typeLib), std::move(typeInfo));
+    auto* detection = new (std::nothrow) Detection(std::move(type_lib), std::move(type_info));
     if (!detection) return E_OUTOFMEMORY;
     hr = detection->QueryInterface(iid, object);
     detection->Release();
     return hr;
 }
 
-Detection::Detection(ComPtr<ITypeLib> typeLib, ComPtr<ITypeInfo> typeInfo) noexcept
-    : typeLib_(std::move(typeLib)), typeInfo_(std::move(typeInfo)) {
+Detection::Detection(ComPtr<ITypeLib> type_lib, ComPtr<ITypeInfo> type_info) noexcept
+    : type_lib_(std::move(type_lib)), type_info_(std::move(type_info)) {
     LockModule();
 }
 
@@ -155,72 +156,69 @@ STDMETHODIMP Detection::GetTypeInfoCount(UINT* count) noexcept {
     return S_OK;
 }
 
-STDMETHODIMP Detection::GetTypeInfo(UINT index, LCID, ITypeInfo** typeInfo) noexcept {
-    if (!typeInfo) return E_POINTER;
-    *typeInfo = nullptr;
+STDMETHODIMP Detection::GetTypeInfo(UINT index, LCID, ITypeInfo** type_info) noexcept {
+    if (!type_info) return E_POINTER;
+    *type_info = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
-    typeInfo_->AddRef();
-    *typeInfo = typeInfo_.get();
+    type_info_->AddRef();
+    *type_info = type_info_.get();
     return S_OK;
 }
 
 STDMETHODIMP Detection::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
-                                      DISPID* dispIds) noexcept {
+                                      DISPID* disp_ids) noexcept {
     if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-    return DispGetIDsOfNames(typeInfo_.get(), names, count, dispIds);
+    return DispGetIDsOfNames(type_info_.get(), names, count, disp_ids);
 }
 
-STDMETHODIMP Detection::Invoke(DISPID dispId, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
+STDMETHODIMP Detection::Invoke(DISPID disp_id, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
                                VARIANT* result, EXCEPINFO* exception,
-                               UINT* argumentError) noexcept {
+                               UINT* argument_error) noexcept {
     if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     CallGuard guard(static_cast<_Detection*>(this));
     // A stale error object must not be reported for this call.
     SetErrorInfo(0, nullptr);
-    return DispInvoke(static_cast<_Detection*>(this), typeInfo_.get(), dispId, flags, params,
-                      result, exception, argumentError);
+    return DispInvoke(static_cast<_Detection*>(this), type_info_.get(), disp_id, flags, params,
+                      result, exception, argument_error);
 }
 
 STDMETHODIMP Detection::Updates(BSTR MyQQ, BSTR AppName, BSTR* reply) noexcept {
     if (!reply) return E_POINTER;
     *reply = nullptr;
     CallGuard guard(static_cast<_Detection*>(this));
-    // The caller always gets one of the two reply forms, whatever fails.
-    std::wstring_view text = AsWide(kNotFoundReply);
-    std::u16string built;
-    try {
-        built = FetchUpdateReply(BstrView(MyQQ), BstrView(AppName));
-        text = AsWide(built);
-    } catch (...) {
-    }
-    *reply = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    return *reply ? S_OK : E_OUTOFMEMORY;
+    return CallNoThrow([&] {
+        // The caller always gets one of the two reply forms, whatever fails.
+        std::wstring_view text = AsWide(kNotFoundReply);
+        std::u16string built;
+        try {
+            built = FetchUpdateReply(BstrView(MyQQ), BstrView(AppName));
+            text = AsWide(built);
+        } catch (...) {
+        }
+        *reply = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        return *reply ? S_OK : E_OUTOFMEMORY;
+    });
 }
 
 STDMETHODIMP Detection::GetNetDate(DATE* date) noexcept {
     if (!date) return E_POINTER;
     *date = 0;
     CallGuard guard(static_cast<_Detection*>(this));
-    std::optional<DATE> fetched;
-    try {
-        fetched = FetchNetDate();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-    if (!fetched) {
-        SetCallError(kTypeMismatchText);
-        return DISP_E_TYPEMISMATCH;
-    }
-    *date = *fetched;
-    return S_OK;
+    return CallNoThrow([&] {
+        const std::optional<DATE> fetched = FetchNetDate();
+        if (!fetched) {
+            SetCallError(kTypeMismatchText);
+            return DISP_E_TYPEMISMATCH;
+        }
+        *date = *fetched;
+        return S_OK;
+    });
 }
 
-STDMETHODIMP Detection::GetClassInfo(ITypeInfo** typeInfo) noexcept {
-    if (!typeInfo) return E_POINTER;
-    *typeInfo = nullptr;
-    return typeLib_->GetTypeInfoOfGuid(detection::kClsid, typeInfo);
+STDMETHODIMP Detection::GetClassInfo(ITypeInfo** type_info) noexcept {
+    if (!type_info) return E_POINTER;
+    *type_info = nullptr;
+    return type_lib_->GetTypeInfoOfGuid(detection::kClsid, type_info);
 }
 
 STDMETHODIMP Detection::InterfaceSupportsErrorInfo(REFIID iid) noexcept {

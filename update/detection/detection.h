@@ -25,30 +25,30 @@ public:
 
     // IDispatch, answered from the embedded type information
     STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override;
-    STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** typeInfo) noexcept override;
+    STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** type_info) noexcept override;
     STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid,
-                               DISPID* dispIds) noexcept override;
-    STDMETHODIMP Invoke(DISPID dispId, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
+                               DISPID* disp_ids) noexcept override;
+    STDMETHODIMP Invoke(DISPID disp_id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
                         VARIANT* result, EXCEPINFO* exception,
-                        UINT* argumentError) noexcept override;
+                        UINT* argument_error) noexcept override;
 
     // _Detection
     STDMETHODIMP Updates(BSTR MyQQ, BSTR AppName, BSTR* reply) noexcept override;
     STDMETHODIMP GetNetDate(DATE* date) noexcept override;
 
     // IProvideClassInfo
-    STDMETHODIMP GetClassInfo(ITypeInfo** typeInfo) noexcept override;
+    STDMETHODIMP GetClassInfo(ITypeInfo** type_info) noexcept override;
 
     // ISupportErrorInfo
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID iid) noexcept override;
 
 private:
-    explicit Detection(ComPtr<ITypeLib> typeLib, ComPtr<ITypeInfo> typeInfo) noexcept;
+    explicit Detection(ComPtr<ITypeLib> type_lib, ComPtr<ITypeInfo> type_info) noexcept;
     ~Detection();
 
     std::atomic<ULONG> references_{1};
-    ComPtr<ITypeLib> typeLib_;
-    ComPtr<ITypeInfo> typeInfo_;
+    ComPtr<ITypeLib> type_lib_;
+    ComPtr<ITypeInfo> type_info_;
 };
 
 }  // namespace korvane::update

@@ -64,12 +64,12 @@ int wmain(int argc, wchar_t** argv) {
         CoUninitialize();
         return 1;
     }
-    DISPID dispId = 0;
+    DISPID disp_id = 0;
     LPOLESTR name = const_cast<LPOLESTR>(L"Updates");
-    dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &dispId);
+    dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &disp_id);
 
     int status = 0;
-    double worstPercent = 0;
+    double worst_percent = 0;
     for (int round = 1; round <= rounds; ++round) {
         VARIANT args[2];
         VariantInit(&args[0]);
@@ -85,14 +85,14 @@ int wmain(int argc, wchar_t** argv) {
         const double wall0 = WallSeconds();
         const double thread0 = ThreadCpuSeconds();
         const double process0 = ProcessCpuSeconds();
-        HRESULT hr = dispatch->Invoke(dispId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
+        HRESULT hr = dispatch->Invoke(disp_id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
                                       &params, &result, nullptr, nullptr);
         const double thread = ThreadCpuSeconds() - thread0;
         const double process = ProcessCpuSeconds() - process0;
         const double wall = WallSeconds() - wall0;
 
         const double percent = wall > 0 ? 100.0 * thread / wall : 0;
-        if (percent > worstPercent) worstPercent = percent;
+        if (percent > worst_percent) worst_percent = percent;
         std::printf(
             "round %d: wait %.3f s, calling thread CPU %.3f s (%.2f %%), "
             "process CPU %.3f s (%.2f %%), reply %ls\n",
@@ -104,7 +104,7 @@ int wmain(int argc, wchar_t** argv) {
         VariantClear(&args[1]);
     }
     std::printf("calling thread CPU during the wait: worst %.2f %% of wall time (target < 5 %%)\n",
-                worstPercent);
+                worst_percent);
     dispatch->Release();
     CoUninitialize();
     return status;

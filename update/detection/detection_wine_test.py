@@ -4,7 +4,7 @@ late-bound against the reference update service, and unregistration.
 
 Runs inside the project's Wine environment (scripts/wine-env.sh), e.g.
   scripts/wine-env.sh python3 detection_wine_test.py --dll bin/Update.dll \
-      --client testbin/detection_client_test.exe \
+      --client testbin/detection_client_driver.exe \
       --service tools/update_service/update_service.py
 The build under test must talk to 127.0.0.1:PORT for both hosts.
 """
@@ -19,8 +19,7 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
-import wine_testkit as kit  # noqa: E402
+import wine_testkit as kit
 
 # The loopback port the build talks to.
 PORT = int(os.environ.get("KORVANE_UPDATE_HOST", "127.0.0.1:18080").rpartition(":")[2])
@@ -41,36 +40,19 @@ ENTRIES = {
 }
 DATE_TEXT = "2013年5月8日 星期三"
 
-check = kit.Checks()
-
-
-def wine(*args, cwd=None, timeout=120):
-    # Output goes through files: a wineserver started by this call inherits
-    # the handles and would hold a pipe open for seconds after wine exits.
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        result = subprocess.run([kit.wine_loader(), *args], cwd=cwd, stdout=out, stderr=err,
-                                timeout=timeout)
-        out.seek(0)
-        err.seek(0)
-        return subprocess.CompletedProcess(result.args, result.returncode, out.read(),
-                                           err.read())
-
-
-def windows_path(path):
-    out = subprocess.run(["winepath", "-w", path], capture_output=True, check=True)
-    return out.stdout.decode("utf-8", "replace").strip()
+check = kit.Suite()
 
 
 def reg_query(key, value=None):
     """(found, text) of `reg query`; its output is in the console code page."""
     args = ["reg", "query", key] + (["/v", value] if value else ["/ve"])
-    result = wine(*args)
+    result = kit.wine(*args)
     text = result.stdout.decode("gbk", "replace")
     return result.returncode == 0, text
 
 
 def client(args, *command):
-    result = wine(args.client, *command, timeout=180)
+    result = kit.wine(args.client, *command, timeout=180)
     lines = result.stdout.decode("utf-8", "replace").splitlines()
     return [line.rstrip("\r") for line in lines]
 
@@ -87,7 +69,7 @@ def updates(args, account):
 
 
 def test_registration(args, dll_dir, dll_windows_path):
-    result = wine("regsvr32", "/s", "Update.dll", cwd=dll_dir)
+    result = kit.wine("regsvr32", "/s", "Update.dll", cwd=dll_dir)
     check(result.returncode == 0, "regsvr32 /s Update.dll succeeds", f"exit {result.returncode}")
 
     found, text = reg_query(r"HKCR\Quorvel.Detection\CLSID")
@@ -105,7 +87,7 @@ def test_registration(args, dll_dir, dll_windows_path):
     check(found and "_Detection" in text, "_Detection is registered for automation", text.strip())
 
     # Registering again (the panel does it at every load) keeps working.
-    result = wine("regsvr32", "/s", "Update.dll", cwd=dll_dir)
+    result = kit.wine("regsvr32", "/s", "Update.dll", cwd=dll_dir)
     check(result.returncode == 0, "a second regsvr32 succeeds", f"exit {result.returncode}")
 
 
@@ -171,7 +153,7 @@ def test_nested(args, entries_file):
 
 
 def test_unregistration(args, dll_dir):
-    result = wine("regsvr32", "/u", "/s", "Update.dll", cwd=dll_dir)
+    result = kit.wine("regsvr32", "/u", "/s", "Update.dll", cwd=dll_dir)
     check(result.returncode == 0, "regsvr32 /u /s Update.dll succeeds",
           f"exit {result.returncode}")
     for key in (r"HKCR\Quorvel.Detection", rf"HKCR\CLSID\{CLSID}", rf"HKCR\TypeLib\{LIBID}",
@@ -192,7 +174,7 @@ def test_per_user(args, dll_dir, dll_windows_path):
     try:
         lines = client(args, "classes-dacl", "D:(A;;KR;;;WD)")
         check(lines == ["SET"], "HKLM\\Software\\Classes made read-only", " / ".join(lines))
-        result = wine("regsvr32", "/s", "Update.dll", cwd=dll_dir)
+        result = kit.wine("regsvr32", "/s", "Update.dll", cwd=dll_dir)
         check(result.returncode == 0, "regsvr32 succeeds without machine-wide access",
               f"exit {result.returncode}")
         # Wine's COM reads only the machine's classes, so the user's
@@ -204,7 +186,7 @@ def test_per_user(args, dll_dir, dll_windows_path):
         check(found and CLSID in text, "the user's ProgID names the CLSID", text.strip())
         found, _ = reg_query(rf"HKLM\Software\Classes\CLSID\{CLSID}")
         check(not found, "nothing is written to the machine's Classes key")
-        result = wine("regsvr32", "/u", "/s", "Update.dll", cwd=dll_dir)
+        result = kit.wine("regsvr32", "/u", "/s", "Update.dll", cwd=dll_dir)
         check(result.returncode == 0, "regsvr32 /u succeeds without machine-wide access",
               f"exit {result.returncode}")
         for key in (rf"HKCU\Software\Classes\CLSID\{CLSID}",
@@ -236,13 +218,13 @@ def main():
     # One wineserver for the whole run instead of one per wine call.
     subprocess.run(["wineserver", "-p10"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     dll_dir = os.path.dirname(os.path.abspath(args.dll))
-    dll_windows_path = windows_path(os.path.abspath(args.dll))
+    dll_windows_path = kit.windows_path(os.path.abspath(args.dll))
     with tempfile.TemporaryDirectory() as temp:
         entries_file = os.path.join(temp, "entries.json")
         with open(entries_file, "w", encoding="utf-8") as f:
             json.dump(ENTRIES, f, ensure_ascii=False)
         # Start from an unregistered library.
-        wine("regsvr32", "/u", "/s", "Update.dll", cwd=dll_dir)
+        kit.wine("regsvr32", "/u", "/s", "Update.dll", cwd=dll_dir)
         try:
             test_registration(args, dll_dir, dll_windows_path)
             test_lifetime(args, dll_windows_path)

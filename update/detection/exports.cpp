@@ -1,8 +1,10 @@
 // The exports of Update.dll, the standard set of an in-process COM server.
-// Each one hands its work to the file that names it.
+// Each one hands its work to the file that names it, inside the exception
+// boundary.
 
 #include <windows.h>
 
+#include "call_no_throw.h"
 #include "class_factory.h"
 #include "lock_count.h"
 #include "module.h"
@@ -19,11 +21,13 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* object) {
-    return GetClassObject(clsid, iid, object);
+    return CallNoThrow([&] { return GetClassObject(clsid, iid, object); });
 }
 
-STDAPI DllCanUnloadNow() { return ModuleIsUnused() ? S_OK : S_FALSE; }
+STDAPI DllCanUnloadNow() {
+    return CallNoThrow([] { return ModuleIsUnused() ? S_OK : S_FALSE; });
+}
 
-STDAPI DllRegisterServer() { return RegisterServer(); }
+STDAPI DllRegisterServer() { return CallNoThrow(RegisterServer); }
 
-STDAPI DllUnregisterServer() { return UnregisterServer(); }
+STDAPI DllUnregisterServer() { return CallNoThrow(UnregisterServer); }

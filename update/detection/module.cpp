@@ -2,7 +2,7 @@
 
 #include <oleauto.h>
 
-#include <new>
+#include "call_no_throw.h"
 
 namespace korvane::update {
 namespace {
@@ -26,18 +26,14 @@ std::wstring ModulePath() {
     }
 }
 
-HRESULT LoadModuleTypeLib(ITypeLib** typeLib) noexcept {
-    if (!typeLib) return E_POINTER;
-    *typeLib = nullptr;
-    try {
+HRESULT LoadModuleTypeLib(ITypeLib** type_lib) noexcept {
+    if (!type_lib) return E_POINTER;
+    *type_lib = nullptr;
+    return CallNoThrow([&] {
         std::wstring path = ModulePath();
         if (path.empty()) return HRESULT_FROM_WIN32(GetLastError());
-        return LoadTypeLibEx(path.c_str(), REGKIND_NONE, typeLib);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+        return LoadTypeLibEx(path.c_str(), REGKIND_NONE, type_lib);
+    });
 }
 
 }  // namespace korvane::update

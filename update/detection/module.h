@@ -16,6 +16,6 @@ void SetModuleHandle(HMODULE module) noexcept;
 std::wstring ModulePath();
 
 // The type library embedded as resource 1 of this DLL.
-HRESULT LoadModuleTypeLib(ITypeLib** typeLib) noexcept;
+HRESULT LoadModuleTypeLib(ITypeLib** type_lib) noexcept;
 
 }  // namespace korvane::update

@@ -6,7 +6,6 @@
 #include <olectl.h>
 #include <oleauto.h>
 
-#include <new>
 #include <string>
 #include <string_view>
 
@@ -16,9 +15,9 @@
 
 // In oleaut32 since Windows Vista; MinGW's oleauto.h does not declare them.
 extern "C" {
-HRESULT WINAPI RegisterTypeLibForUser(ITypeLib* typeLib, OLECHAR* fullPath, OLECHAR* helpDir);
-HRESULT WINAPI UnRegisterTypeLibForUser(REFGUID libId, WORD majorVersion, WORD minorVersion,
-                                        LCID lcid, SYSKIND sysKind);
+HRESULT WINAPI RegisterTypeLibForUser(ITypeLib* type_lib, OLECHAR* full_path, OLECHAR* help_dir);
+HRESULT WINAPI UnRegisterTypeLibForUser(REFGUID lib_id, WORD major_version, WORD minor_version,
+                                        LCID lcid, SYSKIND sys_kind);
 }
 
 namespace korvane::update {
@@ -62,14 +61,14 @@ HKEY ScopeRoot(Scope scope) noexcept {
     return scope == Scope::kMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
 }
 
-std::wstring ExpandTokens(std::wstring_view data, const std::wstring& modulePath) {
-    if (data == kModuleToken) return modulePath;
+std::wstring ExpandTokens(std::wstring_view data, const std::wstring& module_path) {
+    if (data == kModuleToken) return module_path;
     if (data == kClsidToken) return kClsidText;
     if (data == kLibIdToken) return kLibIdText;
     return std::wstring(data);
 }
 
-LSTATUS WriteEntries(Scope scope, const std::wstring& modulePath) {
+LSTATUS WriteEntries(Scope scope, const std::wstring& module_path) {
     UniqueRegistryKey classes;
     LSTATUS status =
         RegCreateKeyExW(ScopeRoot(scope), L"Software\\Classes", 0, nullptr, 0,
@@ -80,7 +79,7 @@ LSTATUS WriteEntries(Scope scope, const std::wstring& modulePath) {
         status = RegCreateKeyExW(classes.get(), entry.key, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                                  key.put(), nullptr);
         if (status != ERROR_SUCCESS) return status;
-        std::wstring data = ExpandTokens(entry.data, modulePath);
+        std::wstring data = ExpandTokens(entry.data, module_path);
         status = RegSetValueExW(key.get(), entry.name, 0, REG_SZ,
                                 reinterpret_cast<const BYTE*>(data.c_str()),
                                 static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
@@ -89,9 +88,9 @@ LSTATUS WriteEntries(Scope scope, const std::wstring& modulePath) {
     return ERROR_SUCCESS;
 }
 
-bool KeyExists(HKEY parent, const wchar_t* subKey) noexcept {
+bool KeyExists(HKEY parent, const wchar_t* sub_key) noexcept {
     UniqueRegistryKey key;
-    return RegOpenKeyExW(parent, subKey, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+    return RegOpenKeyExW(parent, sub_key, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
 // The ProgID is removed only while it still names this class.
@@ -135,19 +134,21 @@ bool IsAccessDeniedResult(HRESULT hr) noexcept {
            hr == HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
 }
 
-HRESULT RegisterServerOrThrow() {
-    std::wstring modulePath = ModulePath();
-    if (modulePath.empty()) return SELFREG_E_CLASS;
-    ComPtr<ITypeLib> typeLib;
-    if (FAILED(LoadModuleTypeLib(typeLib.put()))) return SELFREG_E_TYPELIB;
+}  // namespace
+
+HRESULT RegisterServer() {
+    std::wstring module_path = ModulePath();
+    if (module_path.empty()) return SELFREG_E_CLASS;
+    ComPtr<ITypeLib> type_lib;
+    if (FAILED(LoadModuleTypeLib(type_lib.put()))) return SELFREG_E_TYPELIB;
 
     // Machine-wide when allowed, else for the current user only.
     Scope scope = Scope::kMachine;
-    LSTATUS status = WriteEntries(scope, modulePath);
+    LSTATUS status = WriteEntries(scope, module_path);
     if (IsAccessDeniedStatus(status)) {
         RemoveEntries(Scope::kMachine);
         scope = Scope::kUser;
-        status = WriteEntries(scope, modulePath);
+        status = WriteEntries(scope, module_path);
     }
     if (status != ERROR_SUCCESS) {
         RemoveEntries(scope);
@@ -156,11 +157,11 @@ HRESULT RegisterServerOrThrow() {
 
     HRESULT hr = E_FAIL;
     if (scope == Scope::kMachine) {
-        hr = RegisterTypeLib(typeLib.get(), modulePath.data(), nullptr);
+        hr = RegisterTypeLib(type_lib.get(), module_path.data(), nullptr);
         if (IsAccessDeniedResult(hr)) scope = Scope::kUser;
     }
     if (scope == Scope::kUser) {
-        hr = RegisterTypeLibForUser(typeLib.get(), modulePath.data(), nullptr);
+        hr = RegisterTypeLibForUser(type_lib.get(), module_path.data(), nullptr);
     }
     if (FAILED(hr)) {
         RemoveEntries(Scope::kMachine);
@@ -170,48 +171,26 @@ HRESULT RegisterServerOrThrow() {
     return S_OK;
 }
 
-HRESULT UnregisterServerOrThrow() {
+HRESULT UnregisterServer() {
     // The user's keys first: where the user's Classes key is a view of the
     // machine's, the machine check then finds nothing left.
     bool complete = RemoveEntries(Scope::kUser) == ERROR_SUCCESS;
     complete = RemoveEntries(Scope::kMachine) == ERROR_SUCCESS && complete;
 
-    ComPtr<ITypeLib> typeLib;
-    if (FAILED(LoadModuleTypeLib(typeLib.put()))) return SELFREG_E_TYPELIB;
+    ComPtr<ITypeLib> type_lib;
+    if (FAILED(LoadModuleTypeLib(type_lib.put()))) return SELFREG_E_TYPELIB;
     TLIBATTR* attributes = nullptr;
-    if (FAILED(typeLib->GetLibAttr(&attributes))) return SELFREG_E_TYPELIB;
-    const GUID libId = attributes->guid;
+    if (FAILED(type_lib->GetLibAttr(&attributes))) return SELFREG_E_TYPELIB;
+    const GUID lib_id = attributes->guid;
     const WORD major = attributes->wMajorVerNum;
     const WORD minor = attributes->wMinorVerNum;
     const LCID lcid = attributes->lcid;
-    const SYSKIND sysKind = attributes->syskind;
-    typeLib->ReleaseTLibAttr(attributes);
+    const SYSKIND sys_kind = attributes->syskind;
+    type_lib->ReleaseTLibAttr(attributes);
     // Either call fails harmlessly when its registration is not there.
-    UnRegisterTypeLib(libId, major, minor, lcid, sysKind);
-    UnRegisterTypeLibForUser(libId, major, minor, lcid, sysKind);
+    UnRegisterTypeLib(lib_id, major, minor, lcid, sys_kind);
+    UnRegisterTypeLibForUser(lib_id, major, minor, lcid, sys_kind);
     return complete ? S_OK : SELFREG_E_CLASS;
-}
-
-}  // namespace
-
-HRESULT RegisterServer() noexcept {
-    try {
-        return RegisterServerOrThrow();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-}
-
-HRESULT UnregisterServer() noexcept {
-    try {
-        return UnregisterServerOrThrow();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
 }
 
 }  // namespace korvane::update

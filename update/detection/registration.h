@@ -6,10 +6,10 @@
 namespace korvane::update {
 
 // Records the ProgID, the CLSID with this file as its in-process server, and
-// the type library. S_OK or a SELFREG_E_ code; never throws.
-HRESULT RegisterServer() noexcept;
+// the type library. S_OK or a SELFREG_E_ code; throws std::bad_alloc.
+HRESULT RegisterServer();
 
-// Removes what RegisterServer recorded, in both scopes. Never throws.
-HRESULT UnregisterServer() noexcept;
+// Removes what RegisterServer recorded, in both scopes; throws std::bad_alloc.
+HRESULT UnregisterServer();
 
 }  // namespace korvane::update

@@ -58,16 +58,10 @@ endif()
 
 # ---- Tests and benchmark under Wine ---------------------------------------
 
-add_executable(detection_client_test detection_client_test.cpp)
-target_link_libraries(detection_client_test PRIVATE korvane_common ole32 oleaut32 uuid user32 advapi32)
-target_link_options(detection_client_test PRIVATE -municode)
-
-add_executable(detection_fetch_bench detection_fetch_bench.cpp)
-target_link_libraries(detection_fetch_bench PRIVATE ole32 oleaut32 uuid)
-target_link_options(detection_fetch_bench PRIVATE -municode)
-
-set_target_properties(detection_client_test detection_fetch_bench PROPERTIES
-  RUNTIME_OUTPUT_DIRECTORY ${KORVANE_TEST_BIN_DIR})
+korvane_add_test_tool(detection_client_driver WMAIN SOURCES detection_client_driver.cpp
+  LIBS korvane_common ole32 oleaut32 uuid user32 advapi32)
+korvane_add_test_tool(detection_fetch_bench WMAIN SOURCES detection_fetch_bench.cpp
+  LIBS ole32 oleaut32 uuid)
 
 # The test runs the reference service in place of both hosts, so it needs a
 # build whose two hosts are the same loopback address.
@@ -78,8 +72,8 @@ if(KORVANE_UPDATE_HOST STREQUAL KORVANE_DATE_HOST
     COMMAND ${KORVANE_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/detection_wine_test.py
             --port ${CMAKE_MATCH_1}
             --dll $<TARGET_FILE:Update>
-            --client $<TARGET_FILE:detection_client_test>
+            --client $<TARGET_FILE:detection_client_driver>
             --service ${KORVANE_ROOT}/tools/update_service/update_service.py)
 else()
-  message(STATUS "detection_wine test skipped: the hosts are not one 127.0.0.1:PORT")
+  korvane_add_skipped_test(detection_wine REASON "the hosts are not one 127.0.0.1:PORT")
 endif()

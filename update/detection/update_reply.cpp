@@ -23,9 +23,9 @@ std::u16string_view Rest(std::u16string_view text, std::size_t start) {
     return start < text.size() ? text.substr(start) : std::u16string_view{};
 }
 
-std::optional<double> ToNumber(const NumberParser& toNumber, std::u16string_view text) {
+std::optional<double> ToNumber(const NumberParser& to_number, std::u16string_view text) {
     try {
-        return toNumber(text);
+        return to_number(text);
     } catch (...) {
         return std::nullopt;  // a parser that fails counts as "does not convert"
     }
@@ -68,17 +68,17 @@ void SkipSpaces(std::u16string_view text, std::size_t& pos) {
     while (pos < text.size() && IsSpace(text[pos])) ++pos;
 }
 
-// Up to maxDigits decimal digits at pos; nullopt when there are none or more.
-std::optional<int> ReadNumber(std::u16string_view text, std::size_t& pos, int maxDigits,
-                              int& digitCount) {
+// Up to max_digits decimal digits at pos; nullopt when there are none or more.
+std::optional<int> ReadNumber(std::u16string_view text, std::size_t& pos, int max_digits,
+                              int& digit_count) {
     int value = 0;
-    digitCount = 0;
+    digit_count = 0;
     while (pos < text.size() && IsDigit(text[pos])) {
-        if (++digitCount > maxDigits) return std::nullopt;
+        if (++digit_count > max_digits) return std::nullopt;
         value = value * 10 + (text[pos] - u'0');
         ++pos;
     }
-    if (digitCount == 0) return std::nullopt;
+    if (digit_count == 0) return std::nullopt;
     return value;
 }
 
@@ -93,20 +93,21 @@ int DaysInMonth(int year, int month) {
 std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
     year -= month <= 2;
     const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const auto yearOfEra = static_cast<unsigned>(year - era * 400);
-    const unsigned dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
+    const auto year_of_era = static_cast<unsigned>(year - era * 400);
+    const unsigned day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const unsigned day_of_era =
+        year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    return era * 146097 + static_cast<std::int64_t>(day_of_era) - 719468;
 }
 
 }  // namespace
 
-bool IsNewerVersion(std::u16string_view versionText, const NumberParser& toNumber) {
-    const auto [majorText, remainder] = SplitAtFirstDot(versionText);
-    const auto [minorText, revisionText] = SplitAtFirstDot(remainder);
-    const auto major = ToNumber(toNumber, majorText);
-    const auto minor = ToNumber(toNumber, minorText);
-    const auto revision = ToNumber(toNumber, revisionText);
+bool IsNewerVersion(std::u16string_view version_text, const NumberParser& to_number) {
+    const auto [major_text, remainder] = SplitAtFirstDot(version_text);
+    const auto [minor_text, revision_text] = SplitAtFirstDot(remainder);
+    const auto major = ToNumber(to_number, major_text);
+    const auto minor = ToNumber(to_number, minor_text);
+    const auto revision = ToNumber(to_number, revision_text);
 
     // Three tests in this order, each may overwrite the flag.
     bool newer = false;
@@ -122,25 +123,25 @@ bool IsNewerVersion(std::u16string_view versionText, const NumberParser& toNumbe
     return newer;
 }
 
-std::u16string BuildUpdateReply(std::u16string_view page, std::u16string_view appName,
-                                const NumberParser& toNumber, const Unescaper& unescape) {
+std::u16string BuildUpdateReply(std::u16string_view page, std::u16string_view app_name,
+                                const NumberParser& to_number, const Unescaper& unescape) {
     // The entry: the first title that begins with the product name.
     std::u16string marker(kTitleMarker);
-    marker.append(appName);
+    marker.append(app_name);
     const auto match = page.find(marker);
     if (match == std::u16string_view::npos) return std::u16string(kNotFoundReply);
 
     // Skip marker, product name and one separator; stop at the next entry's title.
-    auto entry = Rest(page, match + kTitleSkip + appName.size());
-    const auto nextTitle = entry.find(kNextTitleMarker);
-    if (nextTitle != std::u16string_view::npos) entry = entry.substr(0, nextTitle + 1);
+    auto entry = Rest(page, match + kTitleSkip + app_name.size());
+    const auto next_title = entry.find(kNextTitleMarker);
+    if (next_title != std::u16string_view::npos) entry = entry.substr(0, next_title + 1);
 
     const auto apostrophe = entry.find(u'\'');
     const auto version = apostrophe == std::u16string_view::npos ? std::u16string_view{}
                                                                  : entry.substr(0, apostrophe);
 
     std::u16string reply = u"OK|";
-    reply += IsNewerVersion(version, toNumber) ? u"True" : u"False";
+    reply += IsNewerVersion(version, to_number) ? u"True" : u"False";
     reply += u'|';
     reply += version;
     reply += u'|';
@@ -168,19 +169,19 @@ std::u16string ExtractDateText(std::u16string_view page) {
     return std::u16string(text.substr(0, day + 1));
 }
 
-std::optional<double> ParseChineseDate(std::u16string_view dateText) {
+std::optional<double> ParseChineseDate(std::u16string_view date_text) {
     std::size_t pos = 0;
     int digits = 0;
     const auto expect = [&](char16_t c) {
-        SkipSpaces(dateText, pos);
-        if (pos >= dateText.size() || dateText[pos] != c) return false;
+        SkipSpaces(date_text, pos);
+        if (pos >= date_text.size() || date_text[pos] != c) return false;
         ++pos;
-        SkipSpaces(dateText, pos);
+        SkipSpaces(date_text, pos);
         return true;
     };
 
-    SkipSpaces(dateText, pos);
-    auto year = ReadNumber(dateText, pos, 4, digits);
+    SkipSpaces(date_text, pos);
+    auto year = ReadNumber(date_text, pos, 4, digits);
     if (!year) return std::nullopt;
     if (digits <= 2) {
         *year += *year < 30 ? 2000 : 1900;  // two-digit years: 1930..2029
@@ -188,11 +189,11 @@ std::optional<double> ParseChineseDate(std::u16string_view dateText) {
         return std::nullopt;  // automation dates start at year 100
     }
     if (!expect(u'年')) return std::nullopt;
-    const auto month = ReadNumber(dateText, pos, 2, digits);
+    const auto month = ReadNumber(date_text, pos, 2, digits);
     if (!month || !expect(u'月')) return std::nullopt;
-    const auto day = ReadNumber(dateText, pos, 2, digits);
+    const auto day = ReadNumber(date_text, pos, 2, digits);
     if (!day || !expect(u'日')) return std::nullopt;
-    if (pos != dateText.size()) return std::nullopt;
+    if (pos != date_text.size()) return std::nullopt;
 
     if (*month < 1 || *month > 12 || *day < 1 || *day > DaysInMonth(*year, *month)) {
         return std::nullopt;
@@ -209,20 +210,20 @@ std::optional<double> ParsePlainNumber(std::u16string_view text) {
         if (text[pos] == u'-') ascii += '-';
         ++pos;
     }
-    bool anyDigit = false;
-    bool seenDot = false;
+    bool any_digit = false;
+    bool seen_dot = false;
     for (; pos < text.size(); ++pos) {
         const char16_t c = text[pos];
         if (IsDigit(c)) {
-            anyDigit = true;
-        } else if (c == u'.' && !seenDot) {
-            seenDot = true;
+            any_digit = true;
+        } else if (c == u'.' && !seen_dot) {
+            seen_dot = true;
         } else {
             return std::nullopt;
         }
         ascii += static_cast<char>(c);
     }
-    if (!anyDigit) return std::nullopt;
+    if (!any_digit) return std::nullopt;
     double value = 0;
     const auto [end, error] = std::from_chars(ascii.data(), ascii.data() + ascii.size(), value);
     if (error != std::errc{} || end != ascii.data() + ascii.size()) return std::nullopt;

@@ -29,10 +29,10 @@ std::u16string Entry(std::u16string_view title, int index) {
 std::u16string MakePage(double where) {
     const std::u16string own = Entry(u"Korvane 1.0.1", 0);
     std::u16string page = u"<html><script>var w = [\n";
-    const auto ownAt = static_cast<std::size_t>(where * (kPageChars - 4096));
+    const auto own_at = static_cast<std::size_t>(where * (kPageChars - 4096));
     bool placed = false;
     for (int i = 1; page.size() + 512 < kPageChars; ++i) {
-        if (!placed && page.size() >= ownAt) {
+        if (!placed && page.size() >= own_at) {
             page += own;
             placed = true;
         }

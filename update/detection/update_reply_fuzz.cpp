@@ -74,22 +74,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::u16string_view all(text);
 
     // The product name: "Korvane", or that many characters of the text.
-    const std::size_t nameLength = all.empty() ? 0 : all[0] % 16;
+    const std::size_t name_length = all.empty() ? 0 : all[0] % 16;
     const auto rest = all.empty() ? all : all.substr(1);
-    const auto appName =
-        nameLength == 0 ? std::u16string_view(u"Korvane") : rest.substr(0, nameLength - 1);
-    const auto page = nameLength == 0 ? rest : rest.substr(appName.size());
+    const auto app_name =
+        name_length == 0 ? std::u16string_view(u"Korvane") : rest.substr(0, name_length - 1);
+    const auto page = name_length == 0 ? rest : rest.substr(app_name.size());
 
-    const auto reply = BuildUpdateReply(page, appName, ParsePlainNumber, EchoUnlessBackslash);
+    const auto reply = BuildUpdateReply(page, app_name, ParsePlainNumber, EchoUnlessBackslash);
     Check(reply == kNotFoundReply || reply.starts_with(u"OK|True|") ||
           reply.starts_with(u"OK|False|"));
     Check(reply.size() <= 2 * page.size() + 16);  // version and link may overlap
 
-    const auto dateText = ExtractDateText(all);
-    Check(dateText.empty() || dateText.ends_with(u'日'));
-    Check(dateText.size() <= all.size());
+    const auto date_text = ExtractDateText(all);
+    Check(date_text.empty() || date_text.ends_with(u'日'));
+    Check(date_text.size() <= all.size());
 
-    for (const auto candidate : {std::u16string_view(dateText), all}) {
+    for (const auto candidate : {std::u16string_view(date_text), all}) {
         if (const auto serial = ParseChineseDate(candidate)) {
             Check(*serial >= -657434 && *serial <= 2958465);
             Check(*serial == static_cast<double>(static_cast<long long>(*serial)));

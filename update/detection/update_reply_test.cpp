@@ -44,8 +44,8 @@ std::optional<std::u16string> FakeUnescape(std::u16string_view text) {
 
 bool Newer(std::u16string_view version) { return IsNewerVersion(version, ParsePlainNumber); }
 
-std::u16string Reply(std::u16string_view page, std::u16string_view appName = u"Korvane") {
-    return BuildUpdateReply(page, appName, ParsePlainNumber, FakeUnescape);
+std::u16string Reply(std::u16string_view page, std::u16string_view app_name = u"Korvane") {
+    return BuildUpdateReply(page, app_name, ParsePlainNumber, FakeUnescape);
 }
 
 std::u16string Entry(std::u16string_view title, std::u16string_view imgsrc) {
@@ -168,9 +168,9 @@ TEST(BuildUpdateReply, TruncatedPagesNeverReadPastTheEnd) {
 
 #ifdef KORVANE_TEST_WITH_HTTP_CORE
 TEST(BuildUpdateReply, WithTheLibrarysUnescapeText) {
-    const auto codePage = http::MakeIconvCodePage("CP936");
+    const auto code_page = http::MakeIconvCodePage("CP936");
     const Unescaper unescape = [&](std::u16string_view text) {
-        return http::UnescapeText(text, codePage);
+        return http::UnescapeText(text, code_page);
     };
     const auto reply = [&](std::u16string_view link) {
         return BuildUpdateReply(Entry(u"Korvane 1.0.1", link), u"Korvane", ParsePlainNumber,

@@ -9,7 +9,7 @@ namespace korvane::http {
 static_assert(std::endian::native == std::endian::little);
 
 std::optional<std::u16string> BytesToText(std::span<const std::uint8_t> bytes,
-                                          const CodePage& codePage) {
+                                          const CodePage& code_page) {
     // Every byte gives at most one character, so the text never outgrows this.
     std::u16string text(bytes.size(), u'\0');
     char16_t* out = text.data();
@@ -20,7 +20,7 @@ std::optional<std::u16string> BytesToText(std::span<const std::uint8_t> bytes,
         if (*in >= 0x80) {
             // A lead byte pairs with whatever byte follows it.
             if (end - in < 2) return std::nullopt;
-            *out++ = codePage.Decode(static_cast<std::uint16_t>(in[0] << 8 | in[1]));
+            *out++ = code_page.Decode(static_cast<std::uint16_t>(in[0] << 8 | in[1]));
             in += 2;
         } else if (end - in >= 8) {
             // Widen eight bytes at once and keep those before the first lead

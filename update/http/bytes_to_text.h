@@ -13,6 +13,6 @@ namespace korvane::http {
 
 // nullopt when the bytes end with a lead byte that has nothing after it.
 std::optional<std::u16string> BytesToText(std::span<const std::uint8_t> bytes,
-                                          const CodePage& codePage);
+                                          const CodePage& code_page);
 
 }  // namespace korvane::http

@@ -48,15 +48,15 @@ std::vector<std::uint8_t> MakeGbkText() {
 std::u16string IconvDecode(iconv_t cd, const std::vector<std::uint8_t>& bytes) {
     std::u16string text(bytes.size(), u'\0');
     char* in = reinterpret_cast<char*>(const_cast<std::uint8_t*>(bytes.data()));
-    std::size_t inLeft = bytes.size();
+    std::size_t in_left = bytes.size();
     char* out = reinterpret_cast<char*>(text.data());
-    std::size_t outLeft = text.size() * 2;
+    std::size_t out_left = text.size() * 2;
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    if (iconv(cd, &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1)) {
+    if (iconv(cd, &in, &in_left, &out, &out_left) == static_cast<std::size_t>(-1)) {
         std::perror("iconv");
         return {};
     }
-    text.resize(text.size() - outLeft / 2);
+    text.resize(text.size() - out_left / 2);
     return text;
 }
 
@@ -76,14 +76,14 @@ double BestMiBPerSecond(F&& decode) {
 
 int main() {
     const std::vector<std::uint8_t> bytes = MakeGbkText();
-    const CodePage codePage = MakeIconvCodePage("CP936");
+    const CodePage code_page = MakeIconvCodePage("CP936");
     iconv_t cd = iconv_open("UTF-16LE", "CP936");
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         std::perror("iconv_open");
         return 1;
     }
 
-    const auto ours = BytesToText(bytes, codePage);
+    const auto ours = BytesToText(bytes, code_page);
     const std::u16string reference = IconvDecode(cd, bytes);
     if (!ours || *ours != reference || reference.empty()) {
         std::fprintf(stderr, "BytesToText and iconv disagree\n");
@@ -91,14 +91,15 @@ int main() {
     }
 
     std::size_t sink = 0;
-    const double oursRate = BestMiBPerSecond([&] { sink += BytesToText(bytes, codePage)->size(); });
-    const double iconvRate = BestMiBPerSecond([&] { sink += IconvDecode(cd, bytes).size(); });
+    const double ours_rate =
+        BestMiBPerSecond([&] { sink += BytesToText(bytes, code_page)->size(); });
+    const double iconv_rate = BestMiBPerSecond([&] { sink += IconvDecode(cd, bytes).size(); });
     iconv_close(cd);
 
     std::printf("GBK buffer: %zu bytes -> %zu characters (best of %d rounds)\n", bytes.size(),
                 reference.size(), kRounds);
-    std::printf("BytesToText      %9.1f MiB/s\n", oursRate);
-    std::printf("iconv CP936      %9.1f MiB/s\n", iconvRate);
-    std::printf("ratio            %9.2f x\n", oursRate / iconvRate);
+    std::printf("BytesToText      %9.1f MiB/s\n", ours_rate);
+    std::printf("iconv CP936      %9.1f MiB/s\n", iconv_rate);
+    std::printf("ratio            %9.2f x\n", ours_rate / iconv_rate);
     return sink == 0;
 }

@@ -8,7 +8,7 @@
 using namespace korvane::http;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const CodePage codePage = MakeIconvCodePage("CP936");
+    static const CodePage code_page = MakeIconvCodePage("CP936");
 
     std::u16string expected;
     bool complete = true;
@@ -17,14 +17,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             expected.push_back(data[i]);
         } else if (i + 1 < size) {
             expected.push_back(
-                codePage.Decode(static_cast<std::uint16_t>(data[i] << 8 | data[i + 1])));
+                code_page.Decode(static_cast<std::uint16_t>(data[i] << 8 | data[i + 1])));
             ++i;
         } else {
             complete = false;
         }
     }
 
-    const auto text = BytesToText({data, size}, codePage);
+    const auto text = BytesToText({data, size}, code_page);
     if (text.has_value() != complete) std::abort();
     if (text && *text != expected) std::abort();
     return 0;

@@ -10,8 +10,8 @@ namespace korvane::http {
 namespace {
 
 const CodePage& Gbk() {
-    static const CodePage codePage = MakeIconvCodePage("CP936");
-    return codePage;
+    static const CodePage code_page = MakeIconvCodePage("CP936");
+    return code_page;
 }
 
 std::optional<std::u16string> Decode(std::vector<std::uint8_t> bytes) {

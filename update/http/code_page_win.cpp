@@ -22,8 +22,8 @@ std::optional<char16_t> DecodeAnsi(std::uint16_t code) {
 }  // namespace
 
 const CodePage& SystemCodePage() {
-    static const CodePage codePage(DecodeAnsi);
-    return codePage;
+    static const CodePage code_page(DecodeAnsi);
+    return code_page;
 }
 
 }  // namespace korvane::http

@@ -14,11 +14,11 @@ namespace korvane::http {
 // Each escape's digits are read up to its width; a shorter piece uses the
 // digits it has. Codes below 0x80 give that ASCII character; any other code
 // (a "\x" code of 0x80..0xFF, a "\u" code of 0x80..0xFF or a double-byte
-// code) is looked up in codePage, where 0x80..0xFF is the code page's own
+// code) is looked up in code_page, where 0x80..0xFF is the code page's own
 // single-byte character (U+FFFD for a byte that is only a lead byte) and an
 // undefined code gives U+FFFD.
 // nullopt on a malformed escape (an escape with no digit, a non-hex digit)
 // and on the empty text.
-std::optional<std::u16string> UnescapeText(std::u16string_view text, const CodePage& codePage);
+std::optional<std::u16string> UnescapeText(std::u16string_view text, const CodePage& code_page);
 
 }  // namespace korvane::http

@@ -10,12 +10,12 @@
 using namespace korvane::http;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const CodePage codePage = MakeIconvCodePage("CP936");
+    static const CodePage code_page = MakeIconvCodePage("CP936");
 
     std::u16string input(size / 2, u'\0');
     std::memcpy(input.data(), data, input.size() * 2);
 
-    const auto text = UnescapeText(input, codePage);
+    const auto text = UnescapeText(input, code_page);
     if (input.empty() && text) std::abort();
     if (!text) return 0;
     // Every escape shortens the text.

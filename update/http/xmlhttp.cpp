@@ -138,9 +138,9 @@ private:
 };
 
 // The next queued message, leaving the mouse's (client and non-client) in
-// the queue when leaveMouse is set.
-bool NextMessage(MSG& message, bool leaveMouse) {
-    if (!leaveMouse) return PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) != FALSE;
+// the queue when leave_mouse is set.
+bool NextMessage(MSG& message, bool leave_mouse) {
+    if (!leave_mouse) return PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) != FALSE;
     constexpr UINT kRanges[][2] = {{0, WM_NCMOUSEMOVE - 1},
                                    {WM_NCXBUTTONDBLCLK + 1, WM_MOUSEFIRST - 1},
                                    {WM_MOUSELAST + 1, 0xFFFFFFFF}};
@@ -153,10 +153,10 @@ bool NextMessage(MSG& message, bool leaveMouse) {
 // One pass over the queue: dispatches for at most kDispatchSliceMs. Each
 // message goes to the thread's WH_MSGFILTER hooks first, which may handle it
 // (dialog keys of a modeless dialog). False on WM_QUIT.
-bool DispatchPass(bool leaveMouse) {
-    const ULONGLONG sliceEnd = GetTickCount64() + kDispatchSliceMs;
+bool DispatchPass(bool leave_mouse) {
+    const ULONGLONG slice_end = GetTickCount64() + kDispatchSliceMs;
     MSG message;
-    while (NextMessage(message, leaveMouse)) {
+    while (NextMessage(message, leave_mouse)) {
         if (message.message == WM_QUIT) {
             // Leave it for the thread's own message loop.
             PostQuitMessage(static_cast<int>(message.wParam));
@@ -166,7 +166,7 @@ bool DispatchPass(bool leaveMouse) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
-        if (GetTickCount64() >= sliceEnd) break;
+        if (GetTickCount64() >= slice_end) break;
     }
     return true;
 }
@@ -174,9 +174,9 @@ bool DispatchPass(bool leaveMouse) {
 // Waits until the request completes, dispatching the thread's window
 // messages meanwhile; handlers may start nested fetches. Blocks between
 // tests of the ready state. False on time-out, failure or WM_QUIT.
-bool WaitForCompletion(IXMLHTTPRequest& request, HANDLE wake, DWORD timeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    const OutsideMouseOwner mouseOwner;
+bool WaitForCompletion(IXMLHTTPRequest& request, HANDLE wake, DWORD timeout_ms) {
+    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+    const OutsideMouseOwner mouse_owner;
     for (;;) {
         LONG state = 0;
         if (FAILED(request.get_readyState(&state))) return false;
@@ -184,15 +184,15 @@ bool WaitForCompletion(IXMLHTTPRequest& request, HANDLE wake, DWORD timeoutMs) {
 
         const ULONGLONG now = GetTickCount64();
         if (now >= deadline) return false;
-        const bool leaveMouse = mouseOwner.Holds();
-        const DWORD sleepMs = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, kMaxSleepMs));
-        const DWORD wakeMask =
-            leaveMouse ? internal::kWaitWakeMask & ~QS_MOUSE : internal::kWaitWakeMask;
-        if (MsgWaitForMultipleObjectsEx(1, &wake, sleepMs, wakeMask, MWMO_INPUTAVAILABLE) ==
+        const bool leave_mouse = mouse_owner.Holds();
+        const DWORD sleep_ms = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, kMaxSleepMs));
+        const DWORD wake_mask =
+            leave_mouse ? internal::kWaitWakeMask & ~QS_MOUSE : internal::kWaitWakeMask;
+        if (MsgWaitForMultipleObjectsEx(1, &wake, sleep_ms, wake_mask, MWMO_INPUTAVAILABLE) ==
             WAIT_FAILED) {
             return false;
         }
-        if (!DispatchPass(leaveMouse)) return false;
+        if (!DispatchPass(leave_mouse)) return false;
     }
 }
 
@@ -222,8 +222,8 @@ VARIANT DecodedBody(IXMLHTTPRequest& request) {
     return Text(reinterpret_cast<const wchar_t*>(text->data()), text->size());
 }
 
-VARIANT Result(IXMLHTTPRequest& request, int responseMode) {
-    switch (responseMode) {
+VARIANT Result(IXMLHTTPRequest& request, int response_mode) {
+    switch (response_mode) {
         case kResponseText: {
             BSTR text = nullptr;
             if (FAILED(request.get_responseText(&text))) return EmptyText();
@@ -257,7 +257,7 @@ std::size_t SentLength(const std::wstring& body) {
 }
 
 VARIANT FetchOrThrow(const wchar_t* method, const std::wstring& address, const std::wstring* body,
-                     int responseMode, DWORD timeoutMs) {
+                     int response_mode, DWORD timeout_ms) {
     // Joins a single-threaded apartment for the call when the thread has none;
     // a thread already in an apartment keeps it.
     ComApartment apartment;
@@ -270,51 +270,51 @@ VARIANT FetchOrThrow(const wchar_t* method, const std::wstring& address, const s
         return EmptyText();
     }
 
-    HANDLE wakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!wakeEvent) return EmptyText();
-    auto sink = ComPtr<ReadyStateSink>::attach(new (std::nothrow) ReadyStateSink(wakeEvent));
+    HANDLE wake_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!wake_event) return EmptyText();
+    auto sink = ComPtr<ReadyStateSink>::attach(new (std::nothrow) ReadyStateSink(wake_event));
     if (!sink) {
-        CloseHandle(wakeEvent);
+        CloseHandle(wake_event);
         return EmptyText();
     }
     // Without the handler the wait still polls every kMaxSleepMs.
-    const bool sinkAttached = SUCCEEDED(request->put_onreadystatechange(sink.get()));
+    const bool sink_attached = SUCCEEDED(request->put_onreadystatechange(sink.get()));
 
-    Bstr methodText{std::wstring_view(method)};
+    Bstr method_text{std::wstring_view(method)};
     Bstr url(address);
-    if (!methodText.get() || !url.get()) return EmptyText();
+    if (!method_text.get() || !url.get()) return EmptyText();
     VARIANT async;
     VariantInit(&async);
     async.vt = VT_BOOL;
     async.boolVal = VARIANT_TRUE;
 
     bool completed = false;
-    if (SUCCEEDED(request->open(methodText.get(), url.get(), async, MissingArgument(),
+    if (SUCCEEDED(request->open(method_text.get(), url.get(), async, MissingArgument(),
                                 MissingArgument()))) {
         bool sent = false;
         if (body) {
-            Bstr lengthName(L"Content-Length");
+            Bstr length_name(L"Content-Length");
             Bstr length(std::to_wstring(SentLength(*body)));
-            Bstr typeName(L"CONTENT-TYPE");
+            Bstr type_name(L"CONTENT-TYPE");
             Bstr type(L"application/x-www-form-urlencoded");
             Variant content;
             content.put()->vt = VT_BSTR;
             content.get().bstrVal =
                 SysAllocStringLen(body->data(), static_cast<UINT>(body->size()));
-            sent = lengthName.get() && length.get() && typeName.get() && type.get() &&
+            sent = length_name.get() && length.get() && type_name.get() && type.get() &&
                    content.get().bstrVal &&
-                   SUCCEEDED(request->setRequestHeader(lengthName.get(), length.get())) &&
-                   SUCCEEDED(request->setRequestHeader(typeName.get(), type.get())) &&
+                   SUCCEEDED(request->setRequestHeader(length_name.get(), length.get())) &&
+                   SUCCEEDED(request->setRequestHeader(type_name.get(), type.get())) &&
                    SUCCEEDED(request->send(content.get()));
         } else {
             sent = SUCCEEDED(request->send(MissingArgument()));
         }
-        completed = sent && WaitForCompletion(*request.get(), wakeEvent, timeoutMs);
+        completed = sent && WaitForCompletion(*request.get(), wake_event, timeout_ms);
         if (!completed) request->abort();
     }
 
-    VARIANT result = completed ? Result(*request.get(), responseMode) : EmptyText();
-    if (sinkAttached) request->put_onreadystatechange(nullptr);
+    VARIANT result = completed ? Result(*request.get(), response_mode) : EmptyText();
+    if (sink_attached) request->put_onreadystatechange(nullptr);
     return result;
 }
 
@@ -323,9 +323,9 @@ VARIANT FetchOrThrow(const wchar_t* method, const std::wstring& address, const s
 namespace internal {
 
 VARIANT Fetch(const wchar_t* method, const std::wstring& address, const std::wstring* body,
-              int responseMode, DWORD timeoutMs) noexcept {
+              int response_mode, DWORD timeout_ms) noexcept {
     try {
-        return FetchOrThrow(method, address, body, responseMode, timeoutMs);
+        return FetchOrThrow(method, address, body, response_mode, timeout_ms);
     } catch (...) {
         return EmptyText();
     }
@@ -333,12 +333,13 @@ VARIANT Fetch(const wchar_t* method, const std::wstring& address, const std::wst
 
 }  // namespace internal
 
-VARIANT HttpGet(const std::wstring& address, int responseMode) noexcept {
-    return internal::Fetch(L"get", address, nullptr, responseMode, kFetchTimeoutMs);
+VARIANT HttpGet(const std::wstring& address, int response_mode) noexcept {
+    return internal::Fetch(L"get", address, nullptr, response_mode, kFetchTimeoutMs);
 }
 
-VARIANT HttpPost(const std::wstring& address, const std::wstring& body, int responseMode) noexcept {
-    return internal::Fetch(L"POST", address, &body, responseMode, kFetchTimeoutMs);
+VARIANT HttpPost(const std::wstring& address, const std::wstring& body,
+                 int response_mode) noexcept {
+    return internal::Fetch(L"POST", address, &body, response_mode, kFetchTimeoutMs);
 }
 
 }  // namespace korvane::http

@@ -31,7 +31,7 @@ enum ResponseMode : int {
 // was there when the wait began still owns it.
 // HttpPost sends "Content-Length" and "CONTENT-TYPE:
 // application/x-www-form-urlencoded" and the body as given, not encoded.
-VARIANT HttpGet(const std::wstring& address, int responseMode) noexcept;
-VARIANT HttpPost(const std::wstring& address, const std::wstring& body, int responseMode) noexcept;
+VARIANT HttpGet(const std::wstring& address, int response_mode) noexcept;
+VARIANT HttpPost(const std::wstring& address, const std::wstring& body, int response_mode) noexcept;
 
 }  // namespace korvane::http

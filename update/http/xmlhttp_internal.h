@@ -15,6 +15,6 @@ inline constexpr DWORD kWaitWakeMask = QS_KEY | QS_MOUSEMOVE | QS_MOUSEBUTTON | 
 
 // method is "get" or "POST"; body is sent only when not null.
 VARIANT Fetch(const wchar_t* method, const std::wstring& address, const std::wstring* body,
-              int responseMode, DWORD timeoutMs) noexcept;
+              int response_mode, DWORD timeout_ms) noexcept;
 
 }  // namespace korvane::http::internal

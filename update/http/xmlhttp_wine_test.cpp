@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "utf8_output.h"
 #include "xmlhttp.h"
 #include "xmlhttp_internal.h"
 
@@ -15,20 +16,11 @@ namespace {
 
 int failures = 0;
 std::wstring server;
-std::wstring deadServer;
+std::wstring dead_server;
 
 void Check(bool ok, const char* what) {
     std::printf("%s %s\n", ok ? "ok  " : "FAIL", what);
     if (!ok) ++failures;
-}
-
-std::string Narrow(const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
 }
 
 // A fetch result as text; "<not text>" when it is no VT_BSTR.
@@ -73,7 +65,7 @@ int CountLinesStarting(const std::wstring& text, const std::wstring& prefix) {
 void TestPostSendsHeadersAndBodyAsGiven() {
     const std::wstring body = L"uin=12345&name=a+b%20c";
     const std::wstring echo = TextOf(HttpPost(server + L"/echo", body, kResponseText));
-    std::printf("  echo of POST:\n%s\n", Narrow(echo).c_str());
+    std::printf("  echo of POST:\n%s\n", korvane::testing::Utf8(echo).c_str());
     Check(echo.rfind(L"POST /echo\n", 0) == 0, "POST uses the POST method");
     Check(Contains(echo, L"\nContent-Length: 22\n"), "Content-Length is the body's length");
     Check(CountLinesStarting(echo, L"Content-Length:") == 1, "Content-Length is sent once");
@@ -115,12 +107,12 @@ void TestFailuresGiveEmptyText() {
     // there only the time limit ends the wait: keep it short here.
     for (int mode : {kResponseBytes, kResponseDecodedBytes}) {
         const ULONGLONG start = GetTickCount64();
-        VARIANT result = internal::Fetch(L"get", deadServer + L"/echo", nullptr, mode, 2000);
+        VARIANT result = internal::Fetch(L"get", dead_server + L"/echo", nullptr, mode, 2000);
         const ULONGLONG elapsed = GetTickCount64() - start;
-        const bool emptyText = result.vt == VT_BSTR && SysStringLen(result.bstrVal) == 0;
+        const bool empty_text = result.vt == VT_BSTR && SysStringLen(result.bstrVal) == 0;
         VariantClear(&result);
         std::printf("  server down, mode %d: %llu ms\n", mode, elapsed);
-        Check(emptyText, "the server down gives empty text");
+        Check(empty_text, "the server down gives empty text");
     }
 
     const ULONGLONG start = GetTickCount64();
@@ -134,80 +126,81 @@ void TestFailuresGiveEmptyText() {
 // Window messages during the wait: a timer keeps ticking, and a posted
 // message starts a nested fetch that completes inside the outer one.
 struct NestedState {
-    bool outerWaiting = false;
-    bool nestedRanWhileOuterWaited = false;
-    std::wstring nestedResult;
+    bool outer_waiting = false;
+    bool nested_ran_while_outer_waited = false;
+    std::wstring nested_result;
     int ticks = 0;
     // Until then each tick takes longer than the timer's interval.
-    ULONGLONG slowTicksUntil = 0;
+    ULONGLONG slow_ticks_until = 0;
 };
 NestedState nested;
 
 LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_TIMER) {
         ++nested.ticks;
-        if (GetTickCount64() < nested.slowTicksUntil) Sleep(20);
+        if (GetTickCount64() < nested.slow_ticks_until) Sleep(20);
         return 0;
     }
     if (message == WM_APP) {
-        nested.nestedResult = TextOf(HttpGet(server + L"/echo?nested", kResponseText));
-        nested.nestedRanWhileOuterWaited = nested.outerWaiting;
+        nested.nested_result = TextOf(HttpGet(server + L"/echo?nested", kResponseText));
+        nested.nested_ran_while_outer_waited = nested.outer_waiting;
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
 void TestMessagesAreDispatchedWhileWaiting() {
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = TestWindowProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"XmlHttpWineTest";
-    RegisterClassW(&windowClass);
-    HWND window = CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                nullptr, windowClass.hInstance, nullptr);
+    WNDCLASSW window_class{};
+    window_class.lpfnWndProc = TestWindowProc;
+    window_class.hInstance = GetModuleHandleW(nullptr);
+    window_class.lpszClassName = L"XmlHttpWineTest";
+    RegisterClassW(&window_class);
+    HWND window = CreateWindowW(window_class.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                nullptr, window_class.hInstance, nullptr);
     Check(window != nullptr, "test window created");
 
     SetTimer(window, 1, 50, nullptr);
     PostMessageW(window, WM_APP, 0, 0);
-    nested.outerWaiting = true;
+    nested.outer_waiting = true;
     const std::wstring outer = TextOf(HttpGet(server + L"/slow?ms=1500", kResponseText));
-    nested.outerWaiting = false;
+    nested.outer_waiting = false;
     KillTimer(window, 1);
 
     std::printf("  timer ticks during a 1.5 s fetch: %d\n", nested.ticks);
     Check(outer == L"slept 1500", "the outer fetch completes");
-    Check(nested.nestedRanWhileOuterWaited, "the posted message is handled during the wait");
-    Check(nested.nestedResult.rfind(L"GET /echo?nested\n", 0) == 0,
+    Check(nested.nested_ran_while_outer_waited, "the posted message is handled during the wait");
+    Check(nested.nested_result.rfind(L"GET /echo?nested\n", 0) == 0,
           "the nested fetch completes inside the outer one");
     Check(nested.ticks >= 10, "the timer keeps ticking during the wait");
 
     // Blocking, not spinning: the thread uses a small share of the wait.
-    FILETIME created, exited, kernelBefore, userBefore, kernelAfter, userAfter;
-    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernelBefore, &userBefore);
+    FILETIME created, exited, kernel_before, user_before, kernel_after, user_after;
+    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel_before, &user_before);
     const ULONGLONG start = GetTickCount64();
     TextOf(HttpGet(server + L"/slow?ms=1000", kResponseText));
     const ULONGLONG elapsed = GetTickCount64() - start;
-    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernelAfter, &userAfter);
+    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel_after, &user_after);
     auto ticks = [](FILETIME time) {
         return ULARGE_INTEGER{{time.dwLowDateTime, time.dwHighDateTime}}.QuadPart;
     };
-    const ULONGLONG cpuMs =
-        (ticks(kernelAfter) - ticks(kernelBefore) + ticks(userAfter) - ticks(userBefore)) / 10000;
-    std::printf("  thread CPU during a %llu ms wait: %llu ms\n", elapsed, cpuMs);
-    Check(cpuMs * 4 < elapsed, "the wait does not spin");
+    const ULONGLONG cpu_ms =
+        (ticks(kernel_after) - ticks(kernel_before) + ticks(user_after) - ticks(user_before)) /
+        10000;
+    std::printf("  thread CPU during a %llu ms wait: %llu ms\n", elapsed, cpu_ms);
+    Check(cpu_ms * 4 < elapsed, "the wait does not spin");
 
     // A 10 ms timer whose ticks take 20 ms keeps a WM_TIMER pending at every
     // look at the queue; the wait still tests its limit. (The ticks turn fast
     // after 15 s, so that a wait that never looks ends anyway.)
-    nested.slowTicksUntil = GetTickCount64() + 15000;
+    nested.slow_ticks_until = GetTickCount64() + 15000;
     SetTimer(window, 1, 10, nullptr);
-    const ULONGLONG slowStart = GetTickCount64();
-    VARIANT slow = internal::Fetch(L"get", deadServer + L"/echo", nullptr, kResponseText, 2000);
-    const ULONGLONG slowElapsed = GetTickCount64() - slowStart;
+    const ULONGLONG slow_start = GetTickCount64();
+    VARIANT slow = internal::Fetch(L"get", dead_server + L"/echo", nullptr, kResponseText, 2000);
+    const ULONGLONG slow_elapsed = GetTickCount64() - slow_start;
     KillTimer(window, 1);
     VariantClear(&slow);
-    std::printf("  server down with slow ticks, 2 s limit: %llu ms\n", slowElapsed);
-    Check(slowElapsed < 2500, "slow ticks do not hold the wait past its limit");
+    std::printf("  server down with slow ticks, 2 s limit: %llu ms\n", slow_elapsed);
+    Check(slow_elapsed < 2500, "slow ticks do not hold the wait past its limit");
 
     DestroyWindow(window);
 }
@@ -220,7 +213,7 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     server = argv[1];
-    deadServer = argv[2];
+    dead_server = argv[2];
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
     Check(GetACP() == 936, "the ANSI code page is 936");

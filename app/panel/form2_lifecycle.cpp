@@ -1,17 +1,14 @@
-// Form2's load sequence and its states, and what the strip asks of the
-// panel (each use loads it first).
+// Form2's life: created and loaded on first use, shown, hidden, closed
+// (which only hides it) and Exit, which ends the program.
 #include "form2.h"
-
-#include <commctrl.h>
 
 #include <cmath>
 
-#include "form2_parts.h"
-#include "dpi.h"
+#include "form2_style.h"
 
 namespace korvane {
 
-using namespace form2_parts;
+using namespace form2_style;
 
 // The load may wait for the network while messages are dispatched, so the
 // strip can reach the panel again meanwhile: such a use finds the state
@@ -38,43 +35,24 @@ void Form2::ShowNow() {
     SetForegroundWindow(hwnd());
 }
 
-std::uint32_t Form2::SwatchColour(int index) {
-    EnsureLoaded();
-    return swatches_[index - 1].Colour();
-}
-
-// Positions and the outer height are screen twips: the strip reads and the
-// panel places with the same mapping, whatever their monitors' DPIs.
-float Form2::OuterHeight() {
-    EnsureLoaded();
-    RECT rect{};
-    GetWindowRect(hwnd(), &rect);
-    return Screen().FromPixels(rect.bottom - rect.top);
-}
-
-void Form2::SetLeft(float twips) {
-    EnsureLoaded();
-    left_twips_ = twips;
-    RECT rect{};
-    GetWindowRect(hwnd(), &rect);
-    SetWindowPos(hwnd(), nullptr, Screen().ToPixels(twips), rect.top, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-void Form2::SetTop(float twips) {
-    EnsureLoaded();
-    top_twips_ = twips;
-    RECT rect{};
-    GetWindowRect(hwnd(), &rect);
-    SetWindowPos(hwnd(), nullptr, rect.left, Screen().ToPixels(twips), 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+// Hides the panel. A control under the pointer (a themed button, for its hot
+// look) may be tracking the mouse; that tracking is cancelled first, since
+// Wine keeps polling the pointer for a hidden window until the mouse moves.
+void Form2::Hide() {
+    TRACKMOUSEEVENT tracking{sizeof tracking, TME_QUERY, nullptr, 0};
+    if (TrackMouseEvent(&tracking) && tracking.hwndTrack &&
+        (tracking.hwndTrack == hwnd() || IsChild(hwnd(), tracking.hwndTrack))) {
+        tracking.dwFlags = (tracking.dwFlags & ~TME_QUERY) | TME_CANCEL;
+        TrackMouseEvent(&tracking);
+    }
+    ShowWindow(hwnd(), SW_HIDE);
 }
 
 void Form2::Form_Load() {
     text1_.SetText(L"欢迎使用!");
-    SetLinkColour(kLabel7, kLinkColour);
-    SetLinkColour(kLabel9, kLinkColour);
-    SendMessageW(Control(kSlider2), TBM_SETPOS, TRUE, std::lround(strip_.SurfaceWidth()));
+    label7_.SetColour(kLinkColour);
+    label9_.SetColour(kLinkColour);
+    slider2_.SetValue(std::lround(strip_.SurfaceWidth()));
     SetCheck1Value(settings_.ReadCheck1(Check1Value()));
     RegisterAndCheckForUpdates();
 }
@@ -90,5 +68,17 @@ void Form2::RegisterAndCheckForUpdates() {
         LayOut();  // the link is sized to its text
     });
 }
+
+// Closing applies (without the background), keeps the panel loaded, hides
+// it and writes "Check1".
+void Form2::Form_Unload(bool& cancel) {
+    Apply(ApplyScope::kWithoutBackground);
+    cancel = true;
+    Hide();
+    settings_.WriteCheck1(Check1Value());
+}
+
+// Exit ends the program at once: no apply, no test.ini, no close handler.
+void Form2::Command6_Click() { ExitProcess(0); }
 
 }  // namespace korvane

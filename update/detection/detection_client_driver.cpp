@@ -1,13 +1,13 @@
-// Test client for Update.dll: creates "Quorvel.Detection" the way a late-bound
+// Test driver for Update.dll: creates "Quorvel.Detection" the way a late-bound
 // caller does and prints what its members answer, one result per line in
 // UTF-8, for detection_wine_test.py to check.
 //
-//   detection_client_test updates ACCOUNT APPNAME
-//   detection_client_test date
-//   detection_client_test nested ACCOUNT1 ACCOUNT2 APPNAME
-//   detection_client_test lifetime PATH_OF_UPDATE_DLL
-//   detection_client_test classes-dacl [SDDL]   (prints, or sets, the DACL of
-//                                                HKLM\Software\Classes)
+//   detection_client_driver updates ACCOUNT APPNAME
+//   detection_client_driver date
+//   detection_client_driver nested ACCOUNT1 ACCOUNT2 APPNAME
+//   detection_client_driver lifetime PATH_OF_UPDATE_DLL
+//   detection_client_driver classes-dacl [SDDL]  (prints, or sets, the DACL of
+//                                                 HKLM\Software\Classes)
 
 #include <windows.h>
 #include <objbase.h>
@@ -21,25 +21,14 @@
 #include <string_view>
 
 #include "detection_contract.h"
+#include "utf8_output.h"
 #include "win_handles.h"
 
 namespace {
 
 using korvane::ComPtr;
+using korvane::testing::PrintLine;
 namespace detection = korvane::detection;
-
-void Print(std::wstring_view text) {
-    std::wstring line(text);
-    line += L'\n';
-    int size = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr,
-                                   0, nullptr, nullptr);
-    std::string bytes(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), bytes.data(), size,
-                        nullptr, nullptr);
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
-              &written, nullptr);
-}
 
 std::wstring Hex(HRESULT hr) {
     wchar_t text[16];
@@ -58,9 +47,9 @@ HRESULT CreateDetection(IDispatch** dispatch) {
 // Calls a member by name; args are in call order.
 HRESULT CallByName(IDispatch* dispatch, const wchar_t* name, std::initializer_list<BSTR> args,
                    VARIANT* result, EXCEPINFO* exception) {
-    DISPID dispId = 0;
+    DISPID disp_id = 0;
     LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    HRESULT hr = dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &dispId);
+    HRESULT hr = dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &disp_id);
     if (FAILED(hr)) return hr;
     VARIANT reversed[4];
     UINT count = 0;
@@ -70,22 +59,22 @@ HRESULT CallByName(IDispatch* dispatch, const wchar_t* name, std::initializer_li
         reversed[count].bstrVal = *it;
     }
     DISPPARAMS params{count ? reversed : nullptr, nullptr, count, 0};
-    UINT argumentError = 0;
-    return dispatch->Invoke(dispId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result,
-                            exception, &argumentError);
+    UINT argument_error = 0;
+    return dispatch->Invoke(disp_id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                            result, exception, &argument_error);
 }
 
 // "REPLY <text>" or "ERROR <hr>".
-std::wstring CallUpdates(IDispatch* dispatch, const wchar_t* account, const wchar_t* appName) {
-    BSTR accountText = SysAllocString(account);
-    BSTR appText = SysAllocString(appName);
+std::wstring CallUpdates(IDispatch* dispatch, const wchar_t* account, const wchar_t* app_name) {
+    BSTR account_text = SysAllocString(account);
+    BSTR app_text = SysAllocString(app_name);
     VARIANT result;
     VariantInit(&result);
     EXCEPINFO exception{};
-    HRESULT hr = CallByName(dispatch, detection::kUpdatesMember, {accountText, appText}, &result,
+    HRESULT hr = CallByName(dispatch, detection::kUpdatesMember, {account_text, app_text}, &result,
                             &exception);
-    SysFreeString(accountText);
-    SysFreeString(appText);
+    SysFreeString(account_text);
+    SysFreeString(app_text);
     std::wstring line;
     if (FAILED(hr)) {
         line = L"ERROR " + Hex(hr);
@@ -101,8 +90,8 @@ std::wstring CallUpdates(IDispatch* dispatch, const wchar_t* account, const wcha
     return line;
 }
 
-int RunUpdates(IDispatch* dispatch, const wchar_t* account, const wchar_t* appName) {
-    Print(CallUpdates(dispatch, account, appName));
+int RunUpdates(IDispatch* dispatch, const wchar_t* account, const wchar_t* app_name) {
+    PrintLine(CallUpdates(dispatch, account, app_name));
     return 0;
 }
 
@@ -115,8 +104,8 @@ int RunDate(IDispatch* dispatch) {
     if (FAILED(hr)) {
         if (exception.pfnDeferredFillIn) exception.pfnDeferredFillIn(&exception);
         auto text = [](BSTR b) { return std::wstring(b ? b : L"", SysStringLen(b)); };
-        Print(L"ERROR hr=" + Hex(hr) + L" scode=" + Hex(exception.scode) + L" source=" +
-              text(exception.bstrSource) + L" description=" + text(exception.bstrDescription));
+        PrintLine(L"ERROR hr=" + Hex(hr) + L" scode=" + Hex(exception.scode) + L" source=" +
+                  text(exception.bstrSource) + L" description=" + text(exception.bstrDescription));
         SysFreeString(exception.bstrSource);
         SysFreeString(exception.bstrDescription);
         SysFreeString(exception.bstrHelpFile);
@@ -124,13 +113,13 @@ int RunDate(IDispatch* dispatch) {
     }
     SYSTEMTIME time{};
     if (result.vt != VT_DATE || !VariantTimeToSystemTime(result.date, &time)) {
-        Print(L"ERROR vt=" + std::to_wstring(result.vt));
+        PrintLine(L"ERROR vt=" + std::to_wstring(result.vt));
         return 0;
     }
     wchar_t text[64];
     swprintf(text, 64, L"DATE %04u-%02u-%02u %02u:%02u:%02u", time.wYear, time.wMonth, time.wDay,
              time.wHour, time.wMinute, time.wSecond);
-    Print(text);
+    PrintLine(text);
     return 0;
 }
 
@@ -138,93 +127,94 @@ int RunDate(IDispatch* dispatch) {
 struct NestedCall {
     IDispatch* dispatch = nullptr;
     const wchar_t* account = nullptr;
-    const wchar_t* appName = nullptr;
-    bool outerRunning = false;
-    bool ranInsideOuter = false;
+    const wchar_t* app_name = nullptr;
+    bool outer_running = false;
+    bool ran_inside_outer = false;
     std::wstring reply;
 };
 NestedCall g_nested;
 
-void CALLBACK NestedTimerProc(HWND, UINT, UINT_PTR timerId, DWORD) {
-    KillTimer(nullptr, timerId);
-    g_nested.ranInsideOuter = g_nested.outerRunning;
-    g_nested.reply = CallUpdates(g_nested.dispatch, g_nested.account, g_nested.appName);
+void CALLBACK NestedTimerProc(HWND, UINT, UINT_PTR timer_id, DWORD) {
+    KillTimer(nullptr, timer_id);
+    g_nested.ran_inside_outer = g_nested.outer_running;
+    g_nested.reply = CallUpdates(g_nested.dispatch, g_nested.account, g_nested.app_name);
 }
 
-int RunNested(IDispatch* dispatch, const wchar_t* outerAccount, const wchar_t* innerAccount,
-              const wchar_t* appName) {
+int RunNested(IDispatch* dispatch, const wchar_t* outer_account, const wchar_t* inner_account,
+              const wchar_t* app_name) {
     g_nested = NestedCall{};
     g_nested.dispatch = dispatch;
-    g_nested.account = innerAccount;
-    g_nested.appName = appName;
+    g_nested.account = inner_account;
+    g_nested.app_name = app_name;
     if (!SetTimer(nullptr, 0, 100, NestedTimerProc)) {
-        Print(L"ERROR SetTimer");
+        PrintLine(L"ERROR SetTimer");
         return 1;
     }
-    g_nested.outerRunning = true;
-    std::wstring outer = CallUpdates(dispatch, outerAccount, appName);
-    g_nested.outerRunning = false;
-    Print(L"OUTER " + outer);
-    Print(L"INNER " + g_nested.reply);
-    Print(g_nested.ranInsideOuter ? L"NESTED yes" : L"NESTED no");
+    g_nested.outer_running = true;
+    std::wstring outer = CallUpdates(dispatch, outer_account, app_name);
+    g_nested.outer_running = false;
+    PrintLine(L"OUTER " + outer);
+    PrintLine(L"INNER " + g_nested.reply);
+    PrintLine(g_nested.ran_inside_outer ? L"NESTED yes" : L"NESTED no");
     return 0;
 }
 
 // Loads the DLL directly and follows DllCanUnloadNow through the life of a
 // class factory, a server lock and an object.
-int RunLifetime(const wchar_t* dllPath) {
-    HMODULE module = LoadLibraryW(dllPath);
+int RunLifetime(const wchar_t* dll_path) {
+    HMODULE module = LoadLibraryW(dll_path);
     if (!module) {
-        Print(L"ERROR LoadLibrary");
+        PrintLine(L"ERROR LoadLibrary");
         return 1;
     }
     using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
     using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
-    auto getClassObject = reinterpret_cast<GetClassObjectFn>(
+    auto get_class_object = reinterpret_cast<GetClassObjectFn>(
         reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
-    auto canUnload = reinterpret_cast<CanUnloadFn>(
+    auto can_unload = reinterpret_cast<CanUnloadFn>(
         reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
-    if (!getClassObject || !canUnload) {
-        Print(L"ERROR exports");
+    if (!get_class_object || !can_unload) {
+        PrintLine(L"ERROR exports");
         return 1;
     }
     const CLSID clsid = detection::kClsid;
     auto state = [&](const wchar_t* step) {
-        Print(std::wstring(step) + L" " + (canUnload() == S_OK ? L"unloadable" : L"busy"));
+        PrintLine(std::wstring(step) + L" " + (can_unload() == S_OK ? L"unloadable" : L"busy"));
     };
     state(L"start");
     {
         IClassFactory* factory = nullptr;
-        HRESULT hr = getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+        HRESULT hr = get_class_object(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
         if (FAILED(hr)) {
-            Print(L"ERROR DllGetClassObject " + Hex(hr));
+            PrintLine(L"ERROR DllGetClassObject " + Hex(hr));
             return 1;
         }
         state(L"factory");
         factory->LockServer(TRUE);
         factory->Release();
         state(L"locked");
-        getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+        get_class_object(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
         factory->LockServer(FALSE);
         IUnknown* outer = reinterpret_cast<IUnknown*>(factory);
         IUnknown* aggregated = nullptr;
-        Print(L"aggregation " + Hex(factory->CreateInstance(
-                                    outer, IID_IUnknown, reinterpret_cast<void**>(&aggregated))));
+        PrintLine(L"aggregation " +
+                  Hex(factory->CreateInstance(outer, IID_IUnknown,
+                                              reinterpret_cast<void**>(&aggregated))));
         IDispatch* dispatch = nullptr;
         hr = factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&dispatch));
         factory->Release();
         if (FAILED(hr)) {
-            Print(L"ERROR CreateInstance " + Hex(hr));
+            PrintLine(L"ERROR CreateInstance " + Hex(hr));
             return 1;
         }
         state(L"object");
-        ComPtr<IProvideClassInfo> classInfo;
+        ComPtr<IProvideClassInfo> class_info;
         ComPtr<ITypeInfo> coclass;
         BSTR name = nullptr;
-        if (SUCCEEDED(dispatch->QueryInterface(IID_IProvideClassInfo, classInfo.put_void())) &&
-            SUCCEEDED(classInfo->GetClassInfo(coclass.put())) &&
+        if (SUCCEEDED(dispatch->QueryInterface(IID_IProvideClassInfo, class_info.put_void())) &&
+            SUCCEEDED(class_info->GetClassInfo(coclass.put())) &&
             SUCCEEDED(coclass->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr))) {
-            Print(L"class " + std::wstring(name, SysStringLen(name)));
+            PrintLine(L"class " + std::wstring(name, SysStringLen(name)));
             SysFreeString(name);
         }
         dispatch->Release();
@@ -240,7 +230,7 @@ int RunClassesDacl(const wchar_t* sddl) {
     LSTATUS status =
         RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, READ_CONTROL | WRITE_DAC, &key);
     if (status != ERROR_SUCCESS) {
-        Print(L"ERROR open " + std::to_wstring(status));
+        PrintLine(L"ERROR open " + std::to_wstring(status));
         return 1;
     }
     int result = 0;
@@ -252,10 +242,10 @@ int RunClassesDacl(const wchar_t* sddl) {
         if (status == ERROR_SUCCESS &&
             ConvertSecurityDescriptorToStringSecurityDescriptorW(
                 buffer, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
-            Print(L"DACL " + std::wstring(text));
+            PrintLine(L"DACL " + std::wstring(text));
             LocalFree(text);
         } else {
-            Print(L"ERROR get " + std::to_wstring(status));
+            PrintLine(L"ERROR get " + std::to_wstring(status));
             result = 1;
         }
     } else {
@@ -264,9 +254,9 @@ int RunClassesDacl(const wchar_t* sddl) {
                                                                  nullptr) &&
             (status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor)) ==
                 ERROR_SUCCESS) {
-            Print(L"SET");
+            PrintLine(L"SET");
         } else {
-            Print(L"ERROR set " + std::to_wstring(status));
+            PrintLine(L"ERROR set " + std::to_wstring(status));
             result = 1;
         }
         LocalFree(descriptor);
@@ -279,7 +269,7 @@ int RunClassesDacl(const wchar_t* sddl) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
-        Print(L"usage: detection_client_test updates|date|nested|lifetime ...");
+        PrintLine(L"usage: detection_client_driver updates|date|nested|lifetime ...");
         return 2;
     }
     std::wstring_view command = argv[1];
@@ -293,7 +283,7 @@ int wmain(int argc, wchar_t** argv) {
         ComPtr<IDispatch> dispatch;
         HRESULT hr = CreateDetection(dispatch.put());
         if (FAILED(hr)) {
-            Print(L"ERROR create " + Hex(hr));
+            PrintLine(L"ERROR create " + Hex(hr));
             status = 1;
         } else if (command == L"updates" && argc == 4) {
             status = RunUpdates(dispatch.get(), argv[2], argv[3]);

@@ -17,7 +17,9 @@ std::int64_t ComplexLines::Shape(HDC dc, std::size_t index, std::wstring_view te
     // Items: runs of one script and one direction, in a left-to-right
     // paragraph (without a control and a state no bidirectional levels are
     // resolved).
-    std::vector<SCRIPT_ITEM> items(64);
+    // Room for an item every 16 characters at first: each try itemises the
+    // whole line again.
+    std::vector<SCRIPT_ITEM> items(text.size() / 16 + 64);
     int item_count = 0;
     const SCRIPT_CONTROL control{};
     const SCRIPT_STATE state{};

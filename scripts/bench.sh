@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the benchmarks and prints their figures:
 #   - every native benchmark in build/bench/bench (core speed),
-#   - every bench_*.sh script in app/ and update/, given the win64 build
-#     (CPU use under Wine),
+#   - every bench_*.sh script in app/ (those that span layers in app/bench/)
+#     and update/, given the win64 build (CPU use and times under Wine),
 #   - the update service's load benchmark on loopback
 #     (tools/update_service/bench_service.sh: embedded server and gunicorn).
 set -euo pipefail

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "caption_log_font.h"
 #include "dpi.h"
 #include "form1.h"
 #include "scroll_engine.h"

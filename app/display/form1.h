@@ -1,6 +1,9 @@
 // Form1: the borderless, always-on-top strip. Its surface Picture1 fills
 // the window; the drag area Image1 covers the surface; the transparent
 // caption Label1 lies on top and is moved by the timer Timer1.
+// The window, timer and setters are in form1.cpp; the caption's font and
+// measure in form1_caption.cpp; painting in form1_paint.cpp; mouse input
+// and drags in form1_input.cpp.
 #pragma once
 
 #include <windows.h>
@@ -14,21 +17,13 @@
 #include "complex_lines.h"
 #include "panel_link.h"
 #include "scroll_engine.h"
+#include "strip_buffer.h"
+#include "system_colour.h"
 #include "twips.h"
 #include "win_handles.h"
 #include "window_base.h"
 
 namespace korvane {
-
-// Colour values as the panel passes them: 0x00BBGGRR, or a system colour
-// reference with the high bit set (0x80000000 | COLOR_xxx).
-inline constexpr std::uint32_t kSystemWindowColour = 0x80000005;      // COLOR_WINDOW
-inline constexpr std::uint32_t kSystemButtonTextColour = 0x80000012;  // COLOR_BTNTEXT
-
-COLORREF ResolveColour(std::uint32_t colour);
-
-// The LOGFONT of a caption font at a DPI.
-LOGFONTW CaptionLogFont(const CaptionFont& font, unsigned dpi);
 
 class Form1 final : public WindowBase, public StripPosition {
 public:
@@ -109,9 +104,7 @@ private:
     void ApplyWindowSize();
     void ApplyTimer();
     void Paint();
-    void DrawThroughBuffer(HDC target, const RECT& area);
     void DrawIntoBuffer(const RECT& area);
-    void CopyFromBuffer(HDC target, const RECT& area);
     bool ScrollBuffer(const RECT& area, std::int64_t shift);
     void DrawCaption(HDC dc, const RECT& area) const;
     void OnMouse(UINT message, WPARAM wparam, LPARAM lparam);
@@ -151,11 +144,7 @@ private:
     // top left corner.
     std::optional<POINT> middle_drag_grip_;
 
-    // Off-screen buffer: the whole surface is drawn here, then copied.
-    // The bitmap is declared first so that it outlives the DC that selects it.
-    UniqueBitmap buffer_bitmap_;
-    UniqueMemoryDc buffer_dc_;
-    SIZE buffer_size_{};
+    StripBuffer buffer_;
 };
 
 }  // namespace korvane

@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "caption_font.h"
 #include "colour_swatch.h"
-#include "form1.h"
 #include "link_label.h"
 #include "panel_layout.h"
 #include "panel_link.h"
@@ -24,6 +24,8 @@
 #include "window_base.h"
 
 namespace korvane {
+
+class Form1;
 
 class Form2 final : public WindowBase, public PanelLink {
 public:

@@ -1,6 +1,8 @@
 // Form2's display tab: the speed and width sliders.
 #include "form2.h"
 
+#include "form1.h"
+
 namespace korvane {
 
 void Form2::Slider1_Scroll() { strip_.SetTimerInterval(IntervalForSpeed(slider1_.Value())); }

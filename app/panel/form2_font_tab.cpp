@@ -1,5 +1,7 @@
 // Form2's font tab: the sample font, the colour swatches and "有新版本提示".
+#include "caption_log_font.h"
 #include "common_dialogs.h"
+#include "form1.h"
 #include "form2.h"
 
 namespace korvane {

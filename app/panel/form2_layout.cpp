@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "caption_log_font.h"
 #include "dpi.h"
 #include "form2_style.h"
 #include "screen_position.h"

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "form1.h"
 #include "form2_style.h"
 
 namespace korvane {

@@ -2,6 +2,8 @@
 // together.
 #include "form2.h"
 
+#include "form1.h"
+
 namespace korvane {
 
 void Form2::SetPlayback(const PlaybackState& state) {

@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <string>
 
+#include "bench_support.h"
 #include "form1.h"
 #include "form2.h"
 #include "panel_layout.h"
@@ -16,32 +17,11 @@
 
 namespace {
 
-class NoPanel final : public korvane::PanelLink {
-public:
-    std::uint32_t SwatchColour(int) override { return 0; }
-    void Show() override {}
-    float OuterHeight() override { return 0; }
-    void SetLeft(float) override {}
-    void SetTop(float) override {}
-};
+using korvane::bench::PumpWaiting;
+using korvane::bench::Seconds;
 
-double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) /
-           static_cast<double>(frequency.QuadPart);
-}
-
-LARGE_INTEGER Now() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now;
-}
-
-void Pump() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-}
+// Milliseconds since `start` (Seconds()).
+double MillisecondsSince(double start) { return 1000.0 * (Seconds() - start); }
 
 // A text box made like Text1 (styles, size, font), of the kind given.
 HWND MakeText1(korvane::TextBox& box, HWND parent, korvane::TextBox::Kind kind, HFONT font) {
@@ -57,17 +37,17 @@ HWND MakeText1(korvane::TextBox& box, HWND parent, korvane::TextBox::Kind kind, 
 // Milliseconds to set and paint `text` in `box`, as the import does.
 double SetAndPaint(korvane::TextBox& box, const std::wstring& text) {
     box.SetText(L"");
-    Pump();
-    const LARGE_INTEGER start = Now();
+    PumpWaiting();
+    const double start = Seconds();
     box.SetText(text);
     RedrawWindow(box.hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-    Pump();
-    const LARGE_INTEGER done = Now();
+    PumpWaiting();
+    const double milliseconds = MillisecondsSince(start);
     // What OK reads back, once typed over: the whole text from the control.
     SendMessageW(box.hwnd(), EM_SETMODIFY, TRUE, 0);
     if (box.Text().size() < text.size()) std::printf("(the box lost characters)\n");
     box.SetText(L"");
-    return Milliseconds(start, done);
+    return milliseconds;
 }
 
 }  // namespace
@@ -78,7 +58,7 @@ double SetAndPaint(korvane::TextBox& box, const std::wstring& text) {
 // with the square of a line's length, so files above the limit (128 KiB)
 // skip it.
 int wmain(int argc, wchar_t** argv) {
-    NoPanel no_panel;
+    korvane::bench::NoPanel no_panel;
     korvane::Form1 strip(no_panel);
     korvane::Form2 panel(strip);
     int first = 1;
@@ -103,12 +83,12 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     ShowWindow(window, SW_SHOW);
-    Pump();
+    PumpWaiting();
 
     std::printf("%-16s %6s %8s %14s %20s %20s\n", "file", "KiB", "chars", "read+decode ms",
                 "Text1 (rich edit) ms", "plain edit ms");
     for (int i = first; i < argc; ++i) {
-        const LARGE_INTEGER start = Now();
+        const double start = Seconds();
         std::wstring text;
         try {
             text = panel.LoadFile(argv[i]);
@@ -116,7 +96,7 @@ int wmain(int argc, wchar_t** argv) {
             std::printf("%ls: cannot be read\n", argv[i]);
             return 1;
         }
-        const double read_ms = Milliseconds(start, Now());
+        const double read_ms = MillisecondsSince(start);
         WIN32_FILE_ATTRIBUTE_DATA data{};
         GetFileAttributesExW(argv[i], GetFileExInfoStandard, &data);
         const unsigned long kib = data.nFileSizeLow / 1024;

@@ -1,4 +1,4 @@
-// Benchmarks of the strip under Wine, run by app/bench_strip_cpu.sh.
+// Benchmarks of the strip under Wine, run by app/bench/bench_strip_cpu.sh.
 //
 //   strip_bench floor   a minimal window of the strip's size with a 150 ms
 //                       timer that blits its whole area on every tick: the
@@ -18,6 +18,7 @@
 #include <cwchar>
 #include <string>
 
+#include "bench_support.h"
 #include "dpi.h"
 #include "form1.h"
 #include "panel_rules.h"
@@ -78,25 +79,8 @@ int RunFloor() {
                         WS_POPUP | WS_VISIBLE, 0, 0, TwipsToPixels(5895.0f, dpi),
                         TwipsToPixels(495.0f, dpi), nullptr, nullptr, wc.hInstance, nullptr);
     if (!hwnd) return 1;
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+    bench::PumpUntilQuit();
     return 0;
-}
-
-class NoPanel final : public PanelLink {
-public:
-    std::uint32_t SwatchColour(int) override { return 0; }
-    void Show() override {}
-    float OuterHeight() override { return 0.0f; }
-    void SetLeft(float) override {}
-    void SetTop(float) override {}
-};
-
-double Now() {
-    LARGE_INTEGER frequency, counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
 // 1 MiB of UTF-8 Arabic words (2 bytes a letter), shaped as a whole.
@@ -129,23 +113,23 @@ std::wstring MiBOfText(bool cjk) {
 // Seconds for `step`, with the repaint it caused.
 template <class Step>
 double Timed(Form1& strip, Step step) {
-    const double start = Now();
+    const double start = bench::Seconds();
     step();
     strip.CaptionWidth();  // measured by now, whether a repaint was due or not
     UpdateWindow(strip.hwnd());
-    return Now() - start;
+    return bench::Seconds() - start;
 }
 
 double MicrosecondsPerTick(Form1& strip, int ticks) {
-    const double start = Now();
+    const double start = bench::Seconds();
     for (int i = 0; i < ticks; ++i) strip.Timer1_Timer();
-    return (Now() - start) * 1e6 / ticks;
+    return (bench::Seconds() - start) * 1e6 / ticks;
 }
 
 enum class Caption { kShort, kMiB, kAscii, kRightToLeft };
 
 int RunStrip(Caption caption, std::uint32_t interval_ms) {
-    NoPanel panel;
+    bench::NoPanel panel;
     Form1 form(panel);
     form.Create();
     form.Show();
@@ -157,13 +141,12 @@ int RunStrip(Caption caption, std::uint32_t interval_ms) {
     if (caption == Caption::kRightToLeft) choices.sample_font = ArabicFont();
     ApplyToStrip(choices, ApplyScope::kWithBackground, strip);
     form.SetTimerInterval(interval_ms);
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+    bench::PumpUntilQuit();
     return 0;
 }
 
 int RunApply() {
-    NoPanel panel;
+    bench::NoPanel panel;
     Form1 form(panel);
     form.Create();
     form.Show();
@@ -182,8 +165,8 @@ int RunApply() {
             Timed(form, [&] { ApplyToStrip(choices, ApplyScope::kWithBackground, strip); });
         const double close =
             Timed(form, [&] { ApplyToStrip(choices, ApplyScope::kWithoutBackground, strip); });
-        choices.sample_font = rtl ? CaptionFont{L"DejaVu Sans", 16.0f, true}
-                                  : CaptionFont{L"宋体", 16.0f, true};
+        choices.sample_font =
+            rtl ? CaptionFont{L"DejaVu Sans", 16.0f, true} : CaptionFont{L"宋体", 16.0f, true};
         if (rtl) choices.sample_font.charset = DEFAULT_CHARSET;
         const double font =
             Timed(form, [&] { ApplyToStrip(choices, ApplyScope::kWithBackground, strip); });
@@ -192,8 +175,10 @@ int RunApply() {
         slowest = std::max({slowest, ok, close, font});
         const double ticks_long = MicrosecondsPerTick(form, 2000);
         std::printf("1 MiB of %s (%zu characters, %.0f px wide)\n",
-                    rtl ? "Arabic, shaped whole" : cjk ? "ideographs" : "ASCII", choices.text.size(),
-                    form.CaptionWidth() * form.Dpi() / 1440.0);
+                    rtl   ? "Arabic, shaped whole"
+                    : cjk ? "ideographs"
+                          : "ASCII",
+                    choices.text.size(), form.CaptionWidth() * form.Dpi() / 1440.0);
         std::printf("  apply: OK %.3f s, closing %.3f s, font choice %.3f s (target <= 0.3 s)\n",
                     ok, close, font);
         std::printf("  one tick: %.1f us with the short caption, %.1f us with this one\n",

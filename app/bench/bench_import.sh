@@ -6,7 +6,7 @@
 # rich edit control) and in the plain edit control with the same styles.
 # Target: a 1 MiB file in Text1 within 1.5 s of the open dialog closing.
 #
-# Usage: app/panel/bench_import.sh BUILD_DIR
+# Usage: app/bench/bench_import.sh BUILD_DIR
 #   BUILD_DIR  a win64 build folder (holds testbin/import_bench.exe and the prefix)
 set -euo pipefail
 

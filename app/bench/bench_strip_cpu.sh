@@ -14,7 +14,7 @@
 # then the ratios against their goals, and Korvane.exe itself at 150 ms and
 # at the fastest speed (slider 100), with its paused cost beside them.
 #
-# Usage: app/bench_strip_cpu.sh BUILD_DIR [SECONDS]
+# Usage: app/bench/bench_strip_cpu.sh BUILD_DIR [SECONDS]
 #   BUILD_DIR  a win64 build folder (holds bin/Korvane.exe and the prefix)
 #   SECONDS    measuring time, 30 by default
 set -euo pipefail
@@ -25,7 +25,7 @@ if [[ $# -lt 1 ]]; then
 fi
 build=$(cd "$1" && pwd)
 seconds=${2:-30}
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 # Run inside the project's Wine environment.
 if [[ -z "${KORVANE_BENCH_INNER:-}" ]]; then

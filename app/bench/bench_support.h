@@ -1,24 +1,16 @@
-// What the benchmark programs share: a stand-in for the panel, a clock and
-// message pumps.
+// What the benchmark programs share: the stand-in panel, a clock and message
+// pumps.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
 
-#include "panel_link.h"
+#include "no_panel.h"
 
 namespace korvane::bench {
 
-// A panel that does nothing, for a strip measured on its own.
-class NoPanel final : public PanelLink {
-public:
-    std::uint32_t SwatchColour(int) override { return 0; }
-    void Show() override {}
-    float OuterHeight() override { return 0.0f; }
-    void SetLeft(float) override {}
-    void SetTop(float) override {}
-};
+using korvane::NoPanel;
 
 // Seconds on the performance counter, from an arbitrary start.
 inline double Seconds() {

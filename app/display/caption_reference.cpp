@@ -26,6 +26,7 @@
 #include "caption_log_font.h"
 #include "dpi.h"
 #include "form1.h"
+#include "no_panel.h"
 #include "scroll_engine.h"
 #include "shaped_line.h"
 #include "twips.h"
@@ -33,15 +34,6 @@
 
 namespace korvane {
 namespace {
-
-class NoPanel final : public PanelLink {
-public:
-    std::uint32_t SwatchColour(int) override { return 0; }
-    void Show() override {}
-    float OuterHeight() override { return 0.0f; }
-    void SetLeft(float) override {}
-    void SetTop(float) override {}
-};
 
 std::wstring FirstLine(const wchar_t* path) {
     std::ifstream in(path, std::ios::binary);

@@ -21,6 +21,21 @@ bool IsOrdinaryFile(const std::wstring& path) {
             (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
 }
 
+// The bottom edge of the work area (the screen less a taskbar or other bar
+// docked at its bottom) of the monitor the strip is placed on: the one
+// under the middle of the screen's bottom row, the primary monitor, whose
+// size the screen metrics give.
+int WorkAreaBottom(int screen_width, int screen_height) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    const HMONITOR strip_monitor =
+        MonitorFromPoint(POINT{screen_width / 2, screen_height - 1}, MONITOR_DEFAULTTOPRIMARY);
+    if (strip_monitor && GetMonitorInfoW(strip_monitor, &monitor)) return monitor.rcWork.bottom;
+    RECT work{};
+    if (SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0)) return work.bottom;
+    return screen_height;
+}
+
 // The strip and the panel refer to each other: the panel is constructed
 // first, and the strip reaches it only as its PanelLink.
 struct Windows {
@@ -57,9 +72,11 @@ void Main() {
     strip.Show();
     strip.meinit();
 
+    const int screen_width = GetSystemMetrics(SM_CXSCREEN);
+    const int screen_height = GetSystemMetrics(SM_CYSCREEN);
     const korvane::StripPlacement place = korvane::PlaceStrip(
-        GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), strip.Width(),
-        strip.Height(), strip.Dpi(), korvane::SystemDpi());
+        {screen_width, screen_height, WorkAreaBottom(screen_width, screen_height)},
+        {strip.Width(), strip.Height(), strip.Dpi()}, korvane::SystemDpi());
     strip.SetTop(place.top);
     strip.SetLeft(place.left);
 }

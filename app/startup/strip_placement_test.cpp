@@ -2,14 +2,25 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace korvane {
 namespace {
 
 constexpr float kStripWidth = 5895.0f;
 constexpr float kStripHeight = 495.0f;
 
+// The screen of every case: 1920 x 1080 px, with a bar of `bar` px at its
+// bottom (0: none, as under Xvfb).
+ScreenArea FullHd(int bar) { return {1920, 1080, 1080 - bar}; }
+
+// Nearest pixel of a twip position or size at a DPI, halves upwards.
+int Pixel(double twips, unsigned dpi) {
+    return static_cast<int>(std::floor(twips * dpi / 1440 + 0.5));
+}
+
 TEST(PlaceStrip, AtOneDpiTheDesignSizeGivesTheLaidOutTwips) {
-    const StripPlacement place = PlaceStrip(1920, 1080, kStripWidth, kStripHeight, 96, 96);
+    const StripPlacement place = PlaceStrip(FullHd(0), {kStripWidth, kStripHeight, 96}, 96);
     EXPECT_FLOAT_EQ(place.top, 16200.0f - 1075.0f);
     EXPECT_FLOAT_EQ(place.left, 14400.0f - 2947.5f);
 }
@@ -23,16 +34,78 @@ TEST(PlaceStrip, StripAndSystemDpiDifferingEitherWay) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "strip " << c.strip_dpi << ", system " << c.system_dpi);
         const StripPlacement place =
-            PlaceStrip(1920, 1080, kStripWidth, kStripHeight, c.strip_dpi, c.system_dpi);
-        const ScreenTwips screen{c.system_dpi};
-        const int top = screen.ToPixels(place.top);
-        const int left = screen.ToPixels(place.left);
-        const int height = TwipsToPixels(kStripHeight, c.strip_dpi);
-        const int width = TwipsToPixels(kStripWidth, c.strip_dpi);
-        const int gap = screen.ToPixels(kGapAboveScreenBottom);
+            PlaceStrip(FullHd(0), {kStripWidth, kStripHeight, c.strip_dpi}, c.system_dpi);
+        const int top = Pixel(place.top, c.system_dpi);
+        const int left = Pixel(place.left, c.system_dpi);
+        const int height = Pixel(kStripHeight, c.strip_dpi);
+        const int width = Pixel(kStripWidth, c.strip_dpi);
+        const int gap = Pixel(kGapAboveScreenBottom, c.system_dpi);
         EXPECT_NEAR(top + height + gap, 1080, 1);
         EXPECT_NEAR(2 * left + width, 1920, 2);
         EXPECT_GE(top, 0);
+    }
+}
+
+// A taskbar taller than the gap below the strip lifts the strip to stand on
+// it; a lower one, or none, leaves the specified place. Tops worked out by
+// hand; Left never changes (1920 px: 28800 twips at 96 DPI, 19200 at 144).
+//   96 DPI, 15 twips a pixel: the strip is 495 twips = 33 px high; the
+//     specified top is 16200 - 495 - 580 = 15125 twips (1008.3 px).
+//     40 px bar: (1080 - 40 - 33) px = 1007 px = 15105 twips.
+//     48 px bar: (1080 - 48 - 33) px = 999 px = 14985 twips.
+//   144 DPI, 10 twips a pixel: 495 twips = 49.5 px, drawn 50 px high; the
+//     specified top is 10800 - 1075 = 9725 twips (972.5 px), whose bottom
+//     (973 + 50 = 1023 px) clears a 40 or 48 px bar; Windows scales its bar
+//     to 60 px (Windows 10) and 72 px (Windows 11) at 150 %.
+//     60 px bar: (1080 - 60 - 50) px = 970 px = 9700 twips.
+//     72 px bar: (1080 - 72 - 50) px = 958 px = 9580 twips.
+//   Strip at 144 DPI, system at 96: the strip is 742.5 screen twips, 50 px;
+//     the specified top is 16200 - 742.5 - 580 = 14877.5 twips (991.8 px).
+//     40 px bar: (1080 - 40 - 50) px = 990 px = 14850 twips.
+//   Strip at 96 DPI, system at 144: 330 screen twips, 33 px; the specified
+//     top is 10800 - 330 - 580 = 9890 twips (989 px).
+//     60 px bar: (1080 - 60 - 33) px = 987 px = 9870 twips.
+TEST(PlaceStrip, NeverBelowTheWorkArea) {
+    const struct {
+        unsigned strip_dpi, system_dpi;
+        int bar;
+        float top, left;
+    } cases[] = {
+        {96, 96, 0, 15125.0f, 11452.5f},   {96, 96, 40, 15105.0f, 11452.5f},
+        {96, 96, 48, 14985.0f, 11452.5f},  {144, 144, 0, 9725.0f, 6652.5f},
+        {144, 144, 40, 9725.0f, 6652.5f},  {144, 144, 48, 9725.0f, 6652.5f},
+        {144, 144, 60, 9700.0f, 6652.5f},  {144, 144, 72, 9580.0f, 6652.5f},
+        {144, 96, 40, 14850.0f, 9978.75f}, {96, 144, 60, 9870.0f, 7635.0f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "strip " << c.strip_dpi << " DPI, system "
+                                        << c.system_dpi << " DPI, " << c.bar << " px bar");
+        const StripPlacement place =
+            PlaceStrip(FullHd(c.bar), {kStripWidth, kStripHeight, c.strip_dpi}, c.system_dpi);
+        EXPECT_FLOAT_EQ(place.top, c.top);
+        EXPECT_FLOAT_EQ(place.left, c.left);
+    }
+}
+
+// Every bar height from none to a third of the screen, at common DPIs: the
+// strip's bottom pixel row is the work area's last one or above it, and it
+// stands on the bar whenever the specified place would reach under it.
+TEST(PlaceStrip, BottomRowNeverUnderAnyBar) {
+    for (const unsigned dpi : {96u, 120u, 144u, 168u, 192u}) {
+        const int height = Pixel(kStripHeight, dpi);
+        const int specified_top = Pixel(1080.0 * 1440 / dpi - 495 - 580, dpi);
+        for (int bar = 0; bar <= 360; ++bar) {
+            SCOPED_TRACE(testing::Message() << dpi << " DPI, " << bar << " px bar");
+            const StripPlacement place =
+                PlaceStrip(FullHd(bar), {kStripWidth, kStripHeight, dpi}, dpi);
+            const int top = Pixel(place.top, dpi);
+            const int work_bottom = 1080 - bar;
+            if (specified_top + height <= work_bottom) {
+                EXPECT_EQ(top, specified_top);
+            } else {
+                EXPECT_EQ(top + height, work_bottom);
+            }
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 """Start-up of Korvane.exe under Wine: the library check, the first-run
-page and the strip's placement.
+page and the strip's placement; the DPI a window's monitor reports where
+GetDpiForWindow is missing (Windows 8.1, Windows 10 before 1607).
 
 Usage: startup_wine_test.py PUBLISHER_URL   (run through wine-env.sh)
 """
@@ -81,8 +82,17 @@ def check_starts(settings):
 DPI_KEYS = (r"HKCU\Control Panel\Desktop", r"HKCC\Software\Fonts")
 
 
+def check_monitor_dpi(dpi):
+    """The Windows 8.1 answer, shcore's GetDpiForMonitor, gives the DPI the
+    prefix was set to, as GetDpiForWindow and the system DPI do."""
+    found = kit.run("wine", os.path.join(kit.TEST_BIN_DIR, "dpi_probe.exe")).stdout.split()
+    expected = ["monitor", str(dpi), "window", str(dpi), "system", str(dpi)]
+    kit.require(found == expected, "dpi_probe gave %s, expected %s" % (found, expected))
+
+
 def check_starts_at_dpi(dpi):
-    """The placement at another DPI; the prefix's own setting is restored."""
+    """The placement and the monitor's DPI at another DPI; the prefix's own
+    setting is restored."""
     saved = {key: kit.logpixels(key) for key in DPI_KEYS}
     for key in DPI_KEYS:
         kit.reg_set(key, "LogPixels", dpi, "REG_DWORD")
@@ -90,6 +100,7 @@ def check_starts_at_dpi(dpi):
     try:
         kit.require(kit.prefix_dpi() == dpi, "the prefix did not take DPI %d" % dpi)
         check_starts(settings=True)
+        check_monitor_dpi(dpi)
     finally:
         kit.kill_wine()
         for key, value in saved.items():
@@ -114,7 +125,7 @@ def main():
               lambda: check_starts(settings=False))
     suite.run("with test.ini no page is opened, same placement",
               lambda: check_starts(settings=True))
-    suite.run("at 144 DPI the strip is placed by the same formula",
+    suite.run("at 144 DPI the strip is placed by the same formula; the monitor reports 144 DPI",
               lambda: check_starts_at_dpi(144))
     return suite.exit_code()
 

@@ -1,0 +1,28 @@
+// Test helper: the DPI answers of dpi.h for a window of its own, as the
+// program's windows get them.
+//   dpi_probe    prints "monitor M window W system S": M the monitor's DPI
+//                through shcore's GetDpiForMonitor (0 where it is missing),
+//                the answer on Windows 8.1 and the Windows 10 before
+//                GetDpiForWindow; W and S what WindowDpi and SystemDpi give.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "dpi.h"
+
+int main() {
+    // Per-monitor aware where the call exists, as the program's manifest
+    // makes it; else system aware.
+    using SetContextFn = BOOL(WINAPI*)(HANDLE);
+    const auto set_context = reinterpret_cast<SetContextFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
+    const HANDLE kPerMonitorAwareV2 = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4));
+    if (!set_context || !set_context(kPerMonitorAwareV2)) SetProcessDPIAware();
+    const HWND window = CreateWindowExW(0, L"STATIC", L"dpi_probe", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                        nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (!window) return 1;
+    std::printf("monitor %u window %u system %u\n", korvane::dpi_detail::MonitorDpi(window),
+                korvane::WindowDpi(window), korvane::SystemDpi());
+    DestroyWindow(window);
+    return 0;
+}

@@ -3,16 +3,19 @@
 // length, where the plain edit control re-wraps it in time that grows with
 // the square of it. It behaves as the plain one does: its own context menu,
 // plain-text paste only, no drag and drop, no length limit. Where the rich
-// edit library cannot be loaded it is a plain edit control.
+// edit library cannot be loaded it is a plain edit control. Its messages go
+// through the program's one window procedure and exception boundary.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
+#include "window_base.h"
+
 namespace korvane {
 
-class TextBox {
+class TextBox final : public WindowBase {
 public:
     enum class Kind { kRichEdit, kPlainEdit };
     struct CreateArgs {
@@ -23,13 +26,10 @@ public:
     };
 
     TextBox() = default;
-    TextBox(const TextBox&) = delete;
-    TextBox& operator=(const TextBox&) = delete;
 
     // Creates the control (multi-line, vertical scroll bar, word wrap).
     // Null when it could not be created.
     HWND Create(const CreateArgs& args);
-    HWND hwnd() const { return hwnd_; }
     Kind kind() const { return kind_; }
 
     // The whole text. A text set here and not edited since comes back as it
@@ -39,15 +39,12 @@ public:
     void SetText(const std::wstring& text);
 
 private:
-    static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
-    LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
+    LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
     void ShowContextMenu(LPARAM where);
     void PastePlainText();
     bool Modified() const;
 
-    HWND hwnd_ = nullptr;
     Kind kind_ = Kind::kRichEdit;
-    WNDPROC control_proc_ = nullptr;
     std::wstring set_text_;  // the text last set, while not edited
 };
 

@@ -1,5 +1,6 @@
-// One static window procedure for every window class of the program: it
-// stores the object pointer at WM_NCCREATE and forwards to the object.
+// One static window procedure for every window of the program: it stores
+// the object pointer at WM_NCCREATE (or when a control is subclassed) and
+// forwards to the object, inside the one exception boundary.
 #pragma once
 
 #include <windows.h>
@@ -23,8 +24,10 @@ public:
     HWND hwnd() const { return hwnd_; }
 
 protected:
-    // Handles one message; the default is DefWindowProcW.
+    // Handles one message; the default is the subclassed control's own
+    // procedure, or DefWindowProcW for a window of the program's classes.
     virtual LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+        if (control_proc_) return CallWindowProcW(control_proc_, hwnd_, message, wparam, lparam);
         return DefWindowProcW(hwnd_, message, wparam, lparam);
     }
 
@@ -67,6 +70,16 @@ protected:
                                GetModuleHandleW(nullptr), this);
     }
 
+    // Sends the messages of a control made from a system class (an edit
+    // control, say) through the thunk to this object, from now until its
+    // WM_NCDESTROY; what HandleMessage passes on reaches the control.
+    void SubclassControl(HWND control) {
+        hwnd_ = control;
+        SetWindowLongPtrW(control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        control_proc_ = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Thunk)));
+    }
+
 private:
     static LRESULT CALLBACK Thunk(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
         WindowBase* self = nullptr;
@@ -81,17 +94,26 @@ private:
         if (!self) return DefWindowProcW(hwnd, message, wparam, lparam);
         try {
             LRESULT result = self->HandleMessage(message, wparam, lparam);
-            if (message == WM_NCDESTROY) {
-                SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-                self->hwnd_ = nullptr;
-            }
+            if (message == WM_NCDESTROY) self->Detach();
             return result;
         } catch (...) {
             FailFatally(L"程序遇到意外错误,即将退出。");
         }
     }
 
+    // The window is gone: forget it, and hand a subclassed control back to
+    // its own procedure.
+    void Detach() {
+        SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+        if (control_proc_) {
+            SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(control_proc_));
+            control_proc_ = nullptr;
+        }
+        hwnd_ = nullptr;
+    }
+
     HWND hwnd_ = nullptr;
+    WNDPROC control_proc_ = nullptr;  // a subclassed control's own procedure
 };
 
 }  // namespace korvane

@@ -344,7 +344,8 @@ def case_nested_checks(ctx):
         service.release_all(hold_on=False)
         check_dialog(driver.dialog(), "新版本提示", NEWER_ON_REQUEST, "下载新版本", DOWNLOAD)
         driver.expect("END")
-        kit.require(service.counts() == (8, 8), "requests and replies: %s" % (service.counts(),))
+        kit.require(service.counts() == (8, 8),
+                    "requests and replies, expected 8 of each: %s" % (service.counts(),))
 
 
 def main():

@@ -8,7 +8,8 @@
 //   detection_client_driver nested ACCOUNT1 ACCOUNT2 APPNAME
 //   detection_client_driver lifetime PATH_OF_UPDATE_DLL
 //   detection_client_driver oom PATH_OF_UPDATE_DLL  (the members and
-//                       DllRegisterServer while every malloc of the DLL fails)
+//                       DllRegisterServer, each with the DLL's first malloc
+//                       failing)
 //   detection_client_driver boundary   (CallNoThrow with each kind of throw)
 //   detection_client_driver classes-dacl [SDDL]  (prints, or sets, the DACL of
 //                                                 HKLM\Software\Classes)

@@ -11,6 +11,10 @@
 //   windows        the Windows version that the process sees
 //   load:N         UpdateCheck::CheckAtLoad with Check1 = N
 //   request        UpdateCheck::CheckOnRequest
+//   nest:N         N clicks on the link, each one during the wait of the
+//                  check that the one before started; prints CLICKS N once
+//                  the last click has returned, then the dialog when the
+//                  first check is over
 //   waitclosed     dispatches messages until the dialog is closed
 
 #include <windows.h>
@@ -26,6 +30,7 @@
 namespace {
 
 using korvane::FrmMsgbox;
+using korvane::UniqueWindow;
 
 constexpr DWORD kWaitLimitMs = 120000;
 
@@ -94,10 +99,10 @@ void PrintDialog() {
     PrintLine(L"BUTTONAT " + std::to_wstring((button.left + button.right) / 2) + L" " +
               std::to_wstring((button.top + button.bottom) / 2));
     const HWND foreground = GetForegroundWindow();
-    PrintLine(std::wstring(L"FOREGROUND ") + (foreground == dialog.hwnd()    ? L"dialog"
+    PrintLine(std::wstring(L"FOREGROUND ") + (!foreground                    ? L"none"
+                                              : foreground == dialog.hwnd()  ? L"dialog"
                                               : foreground == g_focus_window ? L"focus"
-                                              : foreground                   ? L"other"
-                                                                             : L"none"));
+                                                                             : L"other"));
 }
 
 // RtlGetVersion: the version Windows (or Wine's setting) reports, whatever
@@ -114,6 +119,38 @@ void PrintWindowsVersion() {
     }
     PrintLine(L"WINDOWS " + std::to_wstring(info.dwMajorVersion) + L"." +
               std::to_wstring(info.dwMinorVersion));
+}
+
+// The clicks of nest:N: a message to a window of the driver stands for each
+// click, posted before the check it starts, so that the wait of that check
+// dispatches the next one.
+constexpr UINT kClick = WM_APP;
+korvane::UpdateCheck* g_check = nullptr;
+int g_clicks_wanted = 0;
+int g_clicks_made = 0;
+
+LRESULT CALLBACK ClickWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != kClick) return DefWindowProcW(window, message, wParam, lParam);
+    const int click = ++g_clicks_made;
+    if (click < g_clicks_wanted) PostMessageW(window, kClick, 0, 0);
+    g_check->CheckOnRequest();
+    if (click == g_clicks_wanted) PrintLine(L"CLICKS " + std::to_wstring(click));
+    return 0;
+}
+
+void NestedClicks(korvane::UpdateCheck& check, int count) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = ClickWindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"KorvaneClicks";
+    RegisterClassW(&wc);
+    const UniqueWindow window(CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                              nullptr, wc.hInstance, nullptr));
+    g_check = &check;
+    g_clicks_wanted = count;
+    g_clicks_made = 0;
+    // The first click, and with it every nested one, runs here.
+    SendMessageW(window.get(), kClick, 0, 0);
 }
 
 int Run(korvane::UpdateCheck& check, int argc, wchar_t** argv) {
@@ -146,6 +183,9 @@ int Run(korvane::UpdateCheck& check, int argc, wchar_t** argv) {
             PrintDialog();
         } else if (step == L"request") {
             check.CheckOnRequest();
+            PrintDialog();
+        } else if (step.starts_with(L"nest:")) {
+            NestedClicks(check, std::stoi(std::wstring(step.substr(5))));
             PrintDialog();
         } else if (step == L"waitclosed") {
             if (!PumpUntil([] { return !FrmMsgbox::Instance().IsLoaded(); })) {

@@ -17,6 +17,7 @@ import tempfile
 import threading
 import time
 
+import held_update_service as held
 import wine_testkit as kit
 
 PORT = int(os.environ.get("KORVANE_UPDATE_HOST", "127.0.0.1:18080").rpartition(":")[2])
@@ -112,18 +113,33 @@ def unregister(dll):
     kit.require(not registered(), "Quorvel.Detection is still registered")
 
 
-def logged(log, wait=3.0):
-    time.sleep(wait)
+def logged(log):
+    """The addresses that the URL logger was given so far."""
     if not os.path.exists(log):
         return []
     with open(log) as f:
         return f.read().split()
 
 
+def wait_logged(log, address):
+    """The logged addresses once `address` is among them (or the step's time
+    is up). That nothing was opened before is checked by opening another
+    address later and waiting for that one."""
+    held.wait_until(lambda: address in logged(log), WAIT)
+    return logged(log)
+
+
+def pointer():
+    out = kit.run("xdotool", "getmouselocation", "--shell").stdout
+    values = dict(line.split("=", 1) for line in out.split() if "=" in line)
+    return values.get("X"), values.get("Y")
+
+
 def click(at):
+    """Moves the pointer to `at` ("x y"), waits until it is there, clicks."""
     x, y = at.split()
     kit.run("xdotool", "mousemove", x, y)
-    time.sleep(0.3)
+    held.wait_until(lambda: pointer() == (x, y), WAIT, 0.05)
     kit.run("xdotool", "click", "1")
 
 
@@ -158,10 +174,7 @@ def case_registration_then_progid(ctx):
         driver = Driver(os.path.join(library, "update_ui_driver.exe"), program, "register")
         driver.expect("REGISTERING")
         driver.expect("END")
-        deadline = time.monotonic() + WAIT
-        while not registered():
-            kit.require(time.monotonic() < deadline, "regsvr32 did not register Update.dll")
-            time.sleep(1)
+        kit.require(held.wait_until(registered, WAIT), "regsvr32 did not register Update.dll")
         driver = Driver(os.path.join(program, "update_ui_driver.exe"), program, "create",
                         "request")
         driver.expect("CREATED")
@@ -239,14 +252,15 @@ def case_unregistered_at_load(ctx):
                 ctx.args.screenshot)
     click(state["at"])
     driver.expect("CLOSED")
-    kit.require(logged(log) == [DOWNLOAD], "opened %s" % logged(log, 0))
+    kit.require(wait_logged(log, DOWNLOAD) == [DOWNLOAD], "opened %s" % logged(log))
 
 
 def case_requests_and_file_address(ctx):
     """Checks on request into the one open dialog: newer, up to date (the Tag
     of the earlier notice stays), no information, whose "确定" opens nothing;
     then a fresh dialog with an address that is not a web address: the
-    download button opens nothing either and closes the dialog."""
+    download button opens nothing either and closes the dialog; a last one
+    with a web address opens it, after nothing else."""
     folder = ctx.folder("on-request")
     copy_to(folder, ctx.driver, ctx.dll)
     log = kit.use_url_logger(ctx.folder("browser-2"))
@@ -254,12 +268,13 @@ def case_requests_and_file_address(ctx):
     trap = ctx.folder("trap")
     copy_to(trap, os.path.join(kit.TEST_BIN_DIR, "url_logger.exe"))
     file_address = "file:///" + kit.wine_path(trap).replace("\\", "/") + "/url_logger.exe"
-    go = [os.path.join(folder, "go%d" % i) for i in range(3)]
+    go = [os.path.join(folder, "go%d" % i) for i in range(4)]
     ctx.offer_newer()
     driver = Driver(os.path.join(folder, "update_ui_driver.exe"), folder, "create", "request",
                     "waitfile:" + kit.wine_path(go[0]), "request",
                     "waitfile:" + kit.wine_path(go[1]), "request", "waitclosed",
-                    "waitfile:" + kit.wine_path(go[2]), "request", "waitclosed")
+                    "waitfile:" + kit.wine_path(go[2]), "request", "waitclosed",
+                    "waitfile:" + kit.wine_path(go[3]), "request", "waitclosed")
     driver.expect("CREATED")
     check_dialog(driver.dialog(), "新版本提示", NEWER_ON_REQUEST, "下载新版本", DOWNLOAD)
 
@@ -275,7 +290,6 @@ def case_requests_and_file_address(ctx):
     check_dialog(state, "错误提示", NO_INFORMATION, "确定", DOWNLOAD)
     click(state["at"])
     driver.expect("CLOSED")
-    kit.require(logged(log) == [], "确定 opened %s" % logged(log, 0))
 
     ctx.offer_newer(file_address)
     open(go[2], "w").close()
@@ -284,8 +298,54 @@ def case_requests_and_file_address(ctx):
     check_dialog(state, "新版本提示", NEWER_ON_REQUEST, "下载新版本", file_address)
     click(state["at"])
     driver.expect("CLOSED")
+
+    last = DOWNLOAD.replace(".zip", "-last.zip")
+    ctx.offer_newer(last)
+    open(go[3], "w").close()
+    driver.expect("GO")
+    state = driver.dialog()
+    check_dialog(state, "新版本提示", NEWER_ON_REQUEST, "下载新版本", last)
+    click(state["at"])
+    driver.expect("CLOSED")
+    # Only the last address was opened: neither "确定" nor the file: address
+    # opened anything before it.
+    kit.require(wait_logged(log, last) == [last], "opened %s" % logged(log))
     kit.require(not os.path.exists(os.path.join(trap, "opened-urls.txt")), "the file: address ran")
-    kit.require(logged(log) == [], "opened %s" % logged(log, 0))
+
+
+def case_nested_checks(ctx):
+    """Ten clicks on the link, each during the wait of the check that the one
+    before started: eight checks reach the service and wait there, the ninth
+    and tenth click do nothing; once the replies go out every check ends and
+    the dialog shows the newer version."""
+    folder = ctx.folder("nested")
+    copy_to(folder, ctx.driver, ctx.dll)
+    with held.HeldUpdateService(PORT, DOWNLOAD) as service:
+        driver = Driver(os.path.join(folder, "update_ui_driver.exe"), folder, "create",
+                        "nest:10")
+        driver.expect("CREATED")
+        kit.require(service.wait_arrived(8, WAIT),
+                    "%d of 8 nested checks reached the service" % service.counts()[0])
+        # The tenth click returns while all eight checks still wait; a ninth
+        # check would reach the service instead.
+        deadline = time.monotonic() + WAIT
+        line = None
+        while line is None:
+            arrived = service.counts()[0]
+            kit.require(arrived == 8, "%d checks reached the service" % arrived)
+            kit.require(time.monotonic() < deadline, "the tenth click did not return")
+            try:
+                line = driver.lines.get(timeout=0.2)
+            except queue.Empty:
+                pass
+        kit.require(line == "CLICKS 10", "driver said %r, expected 'CLICKS 10'" % line)
+        kit.require(service.counts() == (8, 0), "replies went out before the release: %s" % (
+            service.counts(),))
+        service.release_all(hold_on=False)
+        check_dialog(driver.dialog(), "新版本提示", NEWER_ON_REQUEST, "下载新版本", DOWNLOAD)
+        driver.expect("END")
+        kit.require(service.counts() == (8, 8),
+                    "requests and replies, expected 8 of each: %s" % (service.counts(),))
 
 
 def main():
@@ -312,6 +372,9 @@ def main():
             suite.run("on request: newer, up to date, no information (确定 opens nothing);"
                       " file: opens nothing",
                       lambda: case_requests_and_file_address(ctx))
+        # The port is the held service's now.
+        suite.run("ten clicks nested in each other's waits: eight checks, the rest do nothing",
+                  lambda: case_nested_checks(Context(args, temp, None)))
     return suite.exit_code()
 
 

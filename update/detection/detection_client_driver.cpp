@@ -1,11 +1,16 @@
 // Test driver for Update.dll: creates "Quorvel.Detection" the way a late-bound
 // caller does and prints what its members answer, one result per line in
-// UTF-8, for detection_wine_test.py to check.
+// UTF-8, for detection_wine_test.py to check. With --dll PATH first, the
+// object comes from that file's class factory instead of its registration.
 //
-//   detection_client_driver updates ACCOUNT APPNAME
-//   detection_client_driver date
+//   detection_client_driver [--dll PATH] updates ACCOUNT APPNAME
+//   detection_client_driver [--dll PATH] date
 //   detection_client_driver nested ACCOUNT1 ACCOUNT2 APPNAME
 //   detection_client_driver lifetime PATH_OF_UPDATE_DLL
+//   detection_client_driver oom PATH_OF_UPDATE_DLL  (the members and
+//                       DllRegisterServer, each with the DLL's first malloc
+//                       failing)
+//   detection_client_driver boundary   (CallNoThrow with each kind of throw)
 //   detection_client_driver classes-dacl [SDDL]  (prints, or sets, the DACL of
 //                                                 HKLM\Software\Classes)
 
@@ -16,10 +21,14 @@
 #include <sddl.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "call_no_throw.h"
 #include "detection_contract.h"
 #include "utf8_output.h"
 #include "win_handles.h"
@@ -34,6 +43,21 @@ std::wstring Hex(HRESULT hr) {
     wchar_t text[16];
     swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(hr));
     return text;
+}
+
+// An object from the class factory of the Update.dll at dll_path, which
+// stays loaded.
+HRESULT CreateFromLibrary(const wchar_t* dll_path, IDispatch** dispatch) {
+    HMODULE module = LoadLibraryW(dll_path);
+    if (!module) return HRESULT_FROM_WIN32(GetLastError());
+    using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    auto get_class_object = reinterpret_cast<GetClassObjectFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    if (!get_class_object) return HRESULT_FROM_WIN32(GetLastError());
+    ComPtr<IClassFactory> factory;
+    HRESULT hr = get_class_object(detection::kClsid, IID_IClassFactory, factory.put_void());
+    if (FAILED(hr)) return hr;
+    return factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(dispatch));
 }
 
 HRESULT CreateDetection(IDispatch** dispatch) {
@@ -223,6 +247,104 @@ int RunLifetime(const wchar_t* dll_path) {
     return 0;
 }
 
+// Out of memory inside Update.dll: its import of the C runtime's malloc is
+// pointed at a function that fails the next allocation once g_fail_next is
+// set, so that operator new throws std::bad_alloc in the library's own code.
+// (Only that one: the exception object itself is allocated next.)
+using MallocFn = void*(__cdecl*)(std::size_t);
+MallocFn g_real_malloc = nullptr;
+bool g_fail_next = false;
+
+void* __cdecl FailingMalloc(std::size_t size) {
+    if (g_fail_next) {
+        g_fail_next = false;
+        return nullptr;
+    }
+    return g_real_malloc(size);
+}
+
+// Replaces the import address of `function` from `dll` in `module`; the old
+// address, or nullptr when the module does not import it.
+void* PatchImport(HMODULE module, const char* dll, const char* function, void* replacement) {
+    auto* base = reinterpret_cast<BYTE*>(module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& directory =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (!directory.VirtualAddress) return nullptr;
+    for (auto* import =
+             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
+         import->Name; ++import) {
+        if (_stricmp(reinterpret_cast<const char*>(base + import->Name), dll) != 0) continue;
+        auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(
+            base + (import->OriginalFirstThunk ? import->OriginalFirstThunk : import->FirstThunk));
+        auto* addresses = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++addresses) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            const auto* by_name =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(by_name->Name), function) != 0) continue;
+            DWORD protection = 0;
+            if (!VirtualProtect(&addresses->u1.Function, sizeof(void*), PAGE_READWRITE,
+                                &protection))
+                return nullptr;
+            void* old = reinterpret_cast<void*>(addresses->u1.Function);
+            addresses->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+            VirtualProtect(&addresses->u1.Function, sizeof(void*), protection, &protection);
+            return old;
+        }
+    }
+    return nullptr;
+}
+
+// Loads the DLL, creates an object through its class factory, then calls
+// Updates, GetNetDate and DllRegisterServer, each with its first allocation
+// failing, and prints what each returns.
+int RunOutOfMemory(const wchar_t* dll_path) {
+    HMODULE module = LoadLibraryW(dll_path);
+    if (!module) {
+        PrintLine(L"ERROR LoadLibrary");
+        return 1;
+    }
+    using RegisterFn = HRESULT(STDAPICALLTYPE*)();
+    auto register_server = reinterpret_cast<RegisterFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
+    g_real_malloc = reinterpret_cast<MallocFn>(
+        PatchImport(module, "msvcrt.dll", "malloc", reinterpret_cast<void*>(FailingMalloc)));
+    if (!register_server || !g_real_malloc) {
+        PrintLine(L"ERROR exports or malloc import");
+        return 1;
+    }
+    ComPtr<IDispatch> dispatch;
+    HRESULT hr = CreateFromLibrary(dll_path, dispatch.put());
+    if (FAILED(hr)) {
+        PrintLine(L"ERROR create " + Hex(hr));
+        return 1;
+    }
+    g_fail_next = true;
+    const std::wstring updates = CallUpdates(dispatch.get(), L"10001", L"Korvane");
+    PrintLine(L"UPDATES " + updates + (g_fail_next ? L" (nothing allocated)" : L""));
+    g_fail_next = true;
+    RunDate(dispatch.get());
+    g_fail_next = true;
+    hr = register_server();
+    PrintLine(L"REGISTER " + Hex(hr) + (g_fail_next ? L" (nothing allocated)" : L""));
+    g_fail_next = false;
+    return 0;
+}
+
+// The library's exception boundary with each kind of outcome of its body.
+int RunBoundary() {
+    using korvane::update::CallNoThrow;
+    PrintLine(L"returned " + Hex(CallNoThrow([] { return S_FALSE; })));
+    PrintLine(L"failed " + Hex(CallNoThrow([] { return DISP_E_TYPEMISMATCH; })));
+    PrintLine(L"bad_alloc " + Hex(CallNoThrow([]() -> HRESULT { throw std::bad_alloc(); })));
+    PrintLine(L"runtime_error " +
+              Hex(CallNoThrow([]() -> HRESULT { throw std::runtime_error("x"); })));
+    PrintLine(L"int " + Hex(CallNoThrow([]() -> HRESULT { throw 7; })));
+    return 0;
+}
+
 // Prints the DACL of the machine's Classes key as SDDL, or replaces it, so
 // that a test can make machine-wide registration fail with access denied.
 int RunClassesDacl(const wchar_t* sddl) {
@@ -268,8 +390,14 @@ int RunClassesDacl(const wchar_t* sddl) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    const wchar_t* dll_path = nullptr;
+    if (argc >= 3 && std::wstring_view(argv[1]) == L"--dll") {
+        dll_path = argv[2];
+        argv += 2;
+        argc -= 2;
+    }
     if (argc < 2) {
-        PrintLine(L"usage: detection_client_driver updates|date|nested|lifetime ...");
+        PrintLine(L"usage: detection_client_driver updates|date|nested|lifetime|oom|boundary ...");
         return 2;
     }
     std::wstring_view command = argv[1];
@@ -277,11 +405,16 @@ int wmain(int argc, wchar_t** argv) {
     int status = 2;
     if (command == L"lifetime" && argc == 3) {
         status = RunLifetime(argv[2]);
+    } else if (command == L"oom" && argc == 3) {
+        status = RunOutOfMemory(argv[2]);
+    } else if (command == L"boundary" && argc == 2) {
+        status = RunBoundary();
     } else if (command == L"classes-dacl" && argc <= 3) {
         status = RunClassesDacl(argc == 3 ? argv[2] : nullptr);
     } else {
         ComPtr<IDispatch> dispatch;
-        HRESULT hr = CreateDetection(dispatch.put());
+        HRESULT hr = dll_path ? CreateFromLibrary(dll_path, dispatch.put())
+                              : CreateDetection(dispatch.put());
         if (FAILED(hr)) {
             PrintLine(L"ERROR create " + Hex(hr));
             status = 1;

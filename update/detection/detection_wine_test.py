@@ -1,22 +1,30 @@
 #!/usr/bin/env python3
 """Update.dll under Wine: registration, the Detection object's members called
-late-bound against the reference update service, and unregistration.
+late-bound against the reference update service and hand-written date pages,
+the library out of memory, and unregistration.
 
 Runs inside the project's Wine environment (scripts/wine-env.sh), e.g.
   scripts/wine-env.sh python3 detection_wine_test.py --dll bin/Update.dll \
       --client testbin/detection_client_driver.exe \
       --service tools/update_service/update_service.py
 The build under test must talk to 127.0.0.1:PORT for both hosts.
+
+Wine's request object never completes a transfer that failed, so a call to
+a service that is not there ends only at the library's own time limit. The
+two calls that meet such a service run in the background from the start,
+while the other cases run.
 """
 
 import argparse
 import datetime
+import http.server
 import json
 import os
 import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 import wine_testkit as kit
@@ -29,6 +37,9 @@ IID = "{5F89000E-8BDB-48CB-9AC4-ADBC36622007}"
 NOT_FOUND = "NO|未找到更新信息"
 DOWNLOAD = "http://127.0.0.1/download/Korvane-{}.exe"
 DISP_E_TYPEMISMATCH = "0x80020005"
+E_OUTOFMEMORY = "0x8007000E"
+E_UNEXPECTED = "0x8000FFFF"
+WAIT = 180  # seconds for any one program; the machine may be busy
 
 ENTRIES = {
     "10001": [{"title": "Korvane 1.0.1", "imgsrc": DOWNLOAD.format("1.0.1")}],
@@ -51,11 +62,105 @@ def reg_query(key, value=None):
     return result.returncode == 0, text
 
 
-def client(args, *command):
-    result = kit.wine(args.client, *command, timeout=180)
-    lines = result.stdout.decode("utf-8", "replace").splitlines()
-    return [line.rstrip("\r") for line in lines]
+def lines_of(output):
+    return [line.rstrip("\r") for line in output.decode("utf-8", "replace").splitlines()]
 
+
+def client(args, *command):
+    return lines_of(kit.wine(args.client, *command, timeout=WAIT).stdout)
+
+
+class BackgroundClient:
+    """The driver running `command` while the test goes on."""
+
+    def __init__(self, args, *command):
+        # Output through a file, as kit.wine does: a wineserver started by
+        # the call would hold a pipe open.
+        self.out = tempfile.TemporaryFile()
+        self.process = subprocess.Popen([kit.wine_loader(), args.client, *command],
+                                        stdout=self.out, stderr=subprocess.DEVNULL)
+
+    def lines(self):
+        try:
+            self.process.wait(timeout=WAIT)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            return ["<no end>"]
+        self.out.seek(0)
+        return lines_of(self.out.read())
+
+
+class DroppingListener:
+    """Takes the service's place on the port and drops each of the first
+    `count` connections unanswered (a reset), then stops listening: for the
+    library, a service that fails the request."""
+
+    def __init__(self, count):
+        self.count = count
+        self.socket = socket.socket()
+        self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.socket.bind(("127.0.0.1", PORT))
+        self.socket.listen(count)
+        self.socket.settimeout(WAIT)
+        self.done = threading.Event()
+        self.dropped = 0
+        threading.Thread(target=self._drop, daemon=True).start()
+
+    def _drop(self):
+        try:
+            while self.dropped < self.count:
+                connection, _ = self.socket.accept()
+                # Linger 0: the close resets the connection at once.
+                connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                      b"\x01\x00\x00\x00\x00\x00\x00\x00")
+                connection.close()
+                self.dropped += 1
+        except OSError:
+            pass
+        finally:
+            self.socket.close()
+            self.done.set()
+
+    def wait(self):
+        """Whether every expected connection came and was dropped."""
+        self.done.wait(WAIT + 10)
+        return self.dropped == self.count
+
+
+class PageServer:
+    """Serves a hand-written page, in GBK, for any GET or POST on the port,
+    for the length of a with-block."""
+
+    def __init__(self, page):
+        body = page.encode("gbk")
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def log_message(self, *_):
+                pass
+
+            def do_GET(self):
+                length = int(self.headers.get("Content-Length", 0) or 0)
+                if length:
+                    self.rfile.read(length)
+                self.send_response(200)
+                self.send_header("Content-Type", "text/html; charset=gb2312")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            do_POST = do_GET
+
+        http.server.ThreadingHTTPServer.allow_reuse_address = True
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", PORT), Handler)
+        self.server.daemon_threads = True
+
+    def __enter__(self):
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        return self
+
+    def __exit__(self, *exc):
+        self.server.shutdown()
+        self.server.server_close()
 
 
 def port_is_free():
@@ -66,6 +171,55 @@ def port_is_free():
 def updates(args, account):
     lines = client(args, "updates", account, "Korvane")
     return lines[0] if lines else "<no output>"
+
+
+def date_error(line, scode):
+    """Whether a driver line reports a failed GetNetDate with this scode."""
+    return line.startswith("ERROR") and f"scode={scode}" in line
+
+
+def start_with_the_service_down(args, dll_path):
+    """Updates and GetNetDate meeting a service that fails the request, in
+    the background; the objects come from the DLL itself, so that they need
+    no registration."""
+    listener = DroppingListener(2)
+    calls = (BackgroundClient(args, "--dll", dll_path, "updates", "10001", "Korvane"),
+             BackgroundClient(args, "--dll", dll_path, "date"))
+    return listener, calls
+
+
+def check_the_service_down(listener, calls):
+    check(listener.wait(), "both calls reached the failing service",
+          f"{listener.dropped} connections")
+    reply, date = (call.lines() for call in calls)
+    check(reply == ["REPLY " + NOT_FOUND], "Updates with the service failing the request",
+          " / ".join(reply))
+    line = date[0] if date else ""
+    check(date_error(line, DISP_E_TYPEMISMATCH) and "description=" in line
+          and not line.endswith("description="),
+          "GetNetDate fails with a type mismatch and a description", line)
+
+
+def test_out_of_memory(args, dll_path, entries_file):
+    """The exception boundary through the real library: in each call the
+    library's first allocation fails and std::bad_alloc is thrown inside it.
+    The service is up and would answer; the class is not registered."""
+    with kit.UpdateService(entries_file, "--date", DATE_TEXT, script=args.service, port=PORT):
+        lines = client(args, "oom", dll_path)
+    check(lines[:1] == ["UPDATES REPLY " + NOT_FOUND],
+          "Updates out of memory still answers, with the not-found reply", " / ".join(lines))
+    check(len(lines) > 1 and date_error(lines[1], E_OUTOFMEMORY),
+          "GetNetDate out of memory fails with E_OUTOFMEMORY", " / ".join(lines[1:2]))
+    check(lines[2:] == ["REGISTER " + E_OUTOFMEMORY],
+          "DllRegisterServer out of memory returns E_OUTOFMEMORY", " / ".join(lines[2:]))
+    found, _ = reg_query(r"HKCR\Quorvel.Detection\CLSID")
+    check(not found, "registration out of memory writes nothing")
+    lines = client(args, "boundary")
+    check(lines == ["returned 0x00000001", "failed " + DISP_E_TYPEMISMATCH,
+                    "bad_alloc " + E_OUTOFMEMORY, "runtime_error " + E_UNEXPECTED,
+                    "int " + E_UNEXPECTED],
+          "CallNoThrow passes results on, bad_alloc becomes E_OUTOFMEMORY and any other"
+          " exception E_UNEXPECTED", " / ".join(lines))
 
 
 def test_registration(args, dll_dir, dll_windows_path):
@@ -123,20 +277,34 @@ def test_updates(args, entries_file):
     today = datetime.date.today().strftime("DATE %Y-%m-%d 00:00:00")
     check(lines[:1] == [today], "GetNetDate reads today's date", " / ".join(lines))
 
-    # A date text without "日" does not convert.
-    with kit.UpdateService(entries_file, "--date", "五月八号", script=args.service, port=PORT):
-        lines = client(args, "date")
-    check(bool(lines) and lines[0].startswith("ERROR") and DISP_E_TYPEMISMATCH in lines[0],
-          "GetNetDate fails on a date text without 日", " / ".join(lines))
 
-    check(port_is_free(), "the service is down")
-    reply = updates(args, "10001")
-    check(reply == "REPLY " + NOT_FOUND, "Updates with the service down", reply)
-    lines = client(args, "date")
-    line = lines[0] if lines else ""
-    check(line.startswith("ERROR") and DISP_E_TYPEMISMATCH in line and "description=" in line
-          and not line.endswith("description="),
-          "GetNetDate fails with a type mismatch and a description", line)
+def test_date_pages(args):
+    """Date pages written here by hand: the date text from the page's ninth
+    character when the marker is missing, the platform's conversion for a
+    date text of another form, and the failures."""
+    cases = (
+        # No "STYLE1" marker: the text starts at the ninth character.
+        ("<html>\n 2014年6月9日 星期一</html>", "DATE 2014-06-09 00:00:00",
+         "GetNetDate without the marker reads from the page's ninth character"),
+        ("<html><body><span class=\"STYLE2\">2013年5月8日</span>", DISP_E_TYPEMISMATCH,
+         "GetNetDate without the marker does not look for the date further on"),
+        # Not year 年 month 月 day 日 (the text ends with the 日 of 星期日,
+        # Sunday): the platform's text-to-date conversion.
+        ("<span class=\"STYLE1\">2015-7-5 星期日</span>", "DATE 2015-07-05 00:00:00",
+         "GetNetDate converts a date text of another form with the platform"),
+        ("<span class=\"STYLE1\">五月八号 星期三</span>", DISP_E_TYPEMISMATCH,
+         "GetNetDate fails on a date text without 日"),
+        ("<span class=\"STYLE1\">2013年2月30日</span>", DISP_E_TYPEMISMATCH,
+         "GetNetDate fails on a day the month does not have"),
+    )
+    for page, expected, what in cases:
+        with PageServer(page):
+            lines = client(args, "date")
+        line = lines[0] if lines else ""
+        if expected.startswith("DATE"):
+            check(line == expected, what, line)
+        else:
+            check(date_error(line, expected), what, line)
 
 
 def test_nested(args, entries_file):
@@ -218,21 +386,30 @@ def main():
     # One wineserver for the whole run instead of one per wine call.
     subprocess.run(["wineserver", "-p10"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     dll_dir = os.path.dirname(os.path.abspath(args.dll))
-    dll_windows_path = kit.windows_path(os.path.abspath(args.dll))
+    # The path a Windows program sees (winepath would hold a pipe open
+    # through the wineserver it starts).
+    dll_windows_path = kit.wine_path(args.dll)
     with tempfile.TemporaryDirectory() as temp:
         entries_file = os.path.join(temp, "entries.json")
         with open(entries_file, "w", encoding="utf-8") as f:
             json.dump(ENTRIES, f, ensure_ascii=False)
+        down = start_with_the_service_down(args, dll_windows_path)
         # Start from an unregistered library.
         kit.wine("regsvr32", "/u", "/s", "Update.dll", cwd=dll_dir)
         try:
             test_registration(args, dll_dir, dll_windows_path)
             test_lifetime(args, dll_windows_path)
+            # The port is the failing service's until both calls met it.
+            down[0].wait()
             test_updates(args, entries_file)
+            test_date_pages(args)
             test_nested(args, entries_file)
         finally:
             test_unregistration(args, dll_dir)
+        test_out_of_memory(args, dll_windows_path, entries_file)
         test_per_user(args, dll_dir, dll_windows_path)
+        # Last: these calls end at the library's time limit.
+        check_the_service_down(*down)
 
     return check.exit_code()
 

@@ -115,10 +115,13 @@ TEST(BuildUpdateReply, OnlyTheFirstEntryOfTheProductCounts) {
 }
 
 TEST(BuildUpdateReply, NotFoundCases) {
-    EXPECT_EQ(Reply(u""), kNotFoundReply);
-    EXPECT_EQ(Reply(u"{\"Title\":'Korvane 1.0.1',\"imgsrc\":'x'}"), kNotFoundReply);
-    EXPECT_EQ(Reply(u"{\"title\":'korvane 1.0.1'}"), kNotFoundReply);
-    EXPECT_EQ(std::u16string(kNotFoundReply), u"NO|未找到更新信息");
+    const std::u16string not_found = u"NO|未找到更新信息";
+    EXPECT_EQ(Reply(u""), not_found);
+    EXPECT_EQ(Reply(u"{\"Title\":'Korvane 1.0.1',\"imgsrc\":'x'}"), not_found);
+    EXPECT_EQ(Reply(u"{\"title\":'korvane 1.0.1'}"), not_found);
+    // The marker must be followed by the product name at once.
+    EXPECT_EQ(Reply(u"{\"title\": 'Korvane 1.0.1'}"), not_found);
+    EXPECT_EQ(std::u16string(kNotFoundReply), not_found);
 }
 
 TEST(BuildUpdateReply, FieldsAreCopiedAsFound) {
@@ -214,8 +217,12 @@ TEST(ParseChineseDate, SerialsOfValidDates) {
     EXPECT_EQ(ParseChineseDate(u"9999年12月31日"), 2958465.0);
     EXPECT_EQ(ParseChineseDate(u"100年1月1日"), -657434.0);
     EXPECT_EQ(ParseChineseDate(u" 2013 年 05 月 08 日 "), 41402.0);
+    // A one- or two-digit year falls in 1930..2029.
     EXPECT_EQ(ParseChineseDate(u"13年5月8日"), 41402.0);
-    EXPECT_EQ(ParseChineseDate(u"99年1月1日"), ParseChineseDate(u"1999年1月1日"));
+    EXPECT_EQ(ParseChineseDate(u"99年1月1日"), 36161.0);
+    EXPECT_EQ(ParseChineseDate(u"29年12月31日"), 47483.0);
+    EXPECT_EQ(ParseChineseDate(u"30年1月1日"), 10959.0);
+    EXPECT_EQ(ParseChineseDate(u"5年1月1日"), 38353.0);
 }
 
 TEST(ParseChineseDate, RejectsInvalidDatesAndOtherForms) {

@@ -100,6 +100,15 @@ void TestGetAndResponseModes() {
           "mode 2 keeps the lone lead byte");
 }
 
+// What the server did with a held reply: "none", "held" or "answered".
+std::wstring HoldState(const std::wstring& id) {
+    return TextOf(HttpGet(server + L"/state?id=" + id, kResponseText));
+}
+
+void Release(const std::wstring& id) {
+    TextOf(HttpGet(server + L"/release?id=" + id, kResponseText));
+}
+
 void TestFailuresGiveEmptyText() {
     Check(TextOf(HttpGet(L"no address at all", kResponseText)).empty(),
           "an unusable address gives empty text");
@@ -115,94 +124,139 @@ void TestFailuresGiveEmptyText() {
         Check(empty_text, "the server down gives empty text");
     }
 
-    const ULONGLONG start = GetTickCount64();
-    const std::wstring late =
-        TextOf(internal::Fetch(L"get", server + L"/slow?ms=4000", nullptr, kResponseText, 500));
-    const ULONGLONG elapsed = GetTickCount64() - start;
+    // The reply is held until released, so only the limit can end this wait.
+    const std::wstring late = TextOf(
+        internal::Fetch(L"get", server + L"/hold?id=limit&ms=60000", nullptr, kResponseText, 500));
     Check(late.empty(), "a fetch past its time limit gives empty text");
-    Check(elapsed < 3000, "the time limit ends the wait before the reply comes");
+    Check(HoldState(L"limit") != L"answered", "the time limit ends the wait before the reply");
+    Release(L"limit");
 }
 
-// Window messages during the wait: a timer keeps ticking, and a posted
-// message starts a nested fetch that completes inside the outer one.
+// Window messages during the wait: a timer keeps ticking, a posted message
+// starts a nested fetch that completes inside the outer one, and a WM_QUIT
+// ends the wait.
 struct NestedState {
     bool outer_waiting = false;
     bool nested_ran_while_outer_waited = false;
     std::wstring nested_result;
     int ticks = 0;
-    // Until then each tick takes longer than the timer's interval.
-    ULONGLONG slow_ticks_until = 0;
+    // At this tick a nested fetch releases the held reply named here.
+    int release_at_tick = 0;
+    std::wstring release_id;
+    // Ticks up to this one take longer than the timer's interval.
+    int slow_ticks = 0;
 };
 NestedState nested;
 
+constexpr UINT kNestedFetch = WM_APP;
+constexpr UINT kPostQuit = WM_APP + 1;
+constexpr int kQuitCode = 42;
+
 LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_TIMER) {
-        ++nested.ticks;
-        if (GetTickCount64() < nested.slow_ticks_until) Sleep(20);
+        const int tick = ++nested.ticks;
+        if (tick <= nested.slow_ticks) Sleep(20);
+        if (tick == nested.release_at_tick) Release(nested.release_id);
         return 0;
     }
-    if (message == WM_APP) {
+    if (message == kNestedFetch) {
         nested.nested_result = TextOf(HttpGet(server + L"/echo?nested", kResponseText));
         nested.nested_ran_while_outer_waited = nested.outer_waiting;
+        return 0;
+    }
+    if (message == kPostQuit) {
+        PostQuitMessage(kQuitCode);
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-void TestMessagesAreDispatchedWhileWaiting() {
-    WNDCLASSW window_class{};
-    window_class.lpfnWndProc = TestWindowProc;
-    window_class.hInstance = GetModuleHandleW(nullptr);
-    window_class.lpszClassName = L"XmlHttpWineTest";
-    RegisterClassW(&window_class);
-    HWND window = CreateWindowW(window_class.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                nullptr, window_class.hInstance, nullptr);
-    Check(window != nullptr, "test window created");
-
-    SetTimer(window, 1, 50, nullptr);
-    PostMessageW(window, WM_APP, 0, 0);
-    nested.outer_waiting = true;
-    const std::wstring outer = TextOf(HttpGet(server + L"/slow?ms=1500", kResponseText));
-    nested.outer_waiting = false;
-    KillTimer(window, 1);
-
-    std::printf("  timer ticks during a 1.5 s fetch: %d\n", nested.ticks);
-    Check(outer == L"slept 1500", "the outer fetch completes");
-    Check(nested.nested_ran_while_outer_waited, "the posted message is handled during the wait");
-    Check(nested.nested_result.rfind(L"GET /echo?nested\n", 0) == 0,
-          "the nested fetch completes inside the outer one");
-    Check(nested.ticks >= 10, "the timer keeps ticking during the wait");
-
-    // Blocking, not spinning: the thread uses a small share of the wait.
-    FILETIME created, exited, kernel_before, user_before, kernel_after, user_after;
-    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel_before, &user_before);
-    const ULONGLONG start = GetTickCount64();
-    TextOf(HttpGet(server + L"/slow?ms=1000", kResponseText));
-    const ULONGLONG elapsed = GetTickCount64() - start;
-    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel_after, &user_after);
+// CPU time of the calling thread, in ms.
+ULONGLONG ThreadCpuMs() {
+    FILETIME created, exited, kernel, user;
+    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
     auto ticks = [](FILETIME time) {
         return ULARGE_INTEGER{{time.dwLowDateTime, time.dwHighDateTime}}.QuadPart;
     };
-    const ULONGLONG cpu_ms =
-        (ticks(kernel_after) - ticks(kernel_before) + ticks(user_after) - ticks(user_before)) /
-        10000;
-    std::printf("  thread CPU during a %llu ms wait: %llu ms\n", elapsed, cpu_ms);
-    Check(cpu_ms * 4 < elapsed, "the wait does not spin");
+    return (ticks(kernel) + ticks(user)) / 10000;
+}
+
+void TestMessagesAreDispatchedWhileWaiting(HWND window) {
+    // The outer reply is held until the fifth tick of a 50 ms timer releases
+    // it: it completes only if the timer ticks during the wait.
+    nested = NestedState{};
+    nested.release_at_tick = 5;
+    nested.release_id = L"outer";
+    SetTimer(window, 1, 50, nullptr);
+    PostMessageW(window, kNestedFetch, 0, 0);
+    nested.outer_waiting = true;
+    const std::wstring outer = TextOf(HttpGet(server + L"/hold?id=outer&ms=20000", kResponseText));
+    nested.outer_waiting = false;
+    KillTimer(window, 1);
+
+    std::printf("  timer ticks during the outer fetch: %d\n", nested.ticks);
+    Check(outer == L"released outer",
+          "the timer ticks during the wait and its fetch releases the outer one");
+    Check(nested.nested_ran_while_outer_waited, "the posted message is handled during the wait");
+    Check(nested.nested_result.rfind(L"GET /echo?nested\n", 0) == 0,
+          "the nested fetch completes inside the outer one");
+
+    // Blocking, not spinning: the thread's CPU during a wait, against a loop
+    // that looks at the queue without pause for as long, in the same run.
+    ULONGLONG cpu_before = ThreadCpuMs();
+    const ULONGLONG start = GetTickCount64();
+    TextOf(HttpGet(server + L"/slow?ms=1000", kResponseText));
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    const ULONGLONG wait_cpu_ms = ThreadCpuMs() - cpu_before;
+    cpu_before = ThreadCpuMs();
+    const ULONGLONG spin_start = GetTickCount64();
+    while (GetTickCount64() - spin_start < elapsed) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
+    const ULONGLONG spin_cpu_ms = ThreadCpuMs() - cpu_before;
+    std::printf("  thread CPU during a %llu ms wait: %llu ms; polling as long: %llu ms\n", elapsed,
+                wait_cpu_ms, spin_cpu_ms);
+    Check(wait_cpu_ms * 4 < spin_cpu_ms, "the wait does not spin");
 
     // A 10 ms timer whose ticks take 20 ms keeps a WM_TIMER pending at every
-    // look at the queue; the wait still tests its limit. (The ticks turn fast
-    // after 15 s, so that a wait that never looks ends anyway.)
-    nested.slow_ticks_until = GetTickCount64() + 15000;
+    // look at the queue; the wait still tests its limit. The ticks turn fast
+    // after the 1000th, so that a wait that never looks ends anyway.
+    nested = NestedState{};
+    nested.slow_ticks = 1000;
     SetTimer(window, 1, 10, nullptr);
-    const ULONGLONG slow_start = GetTickCount64();
-    VARIANT slow = internal::Fetch(L"get", dead_server + L"/echo", nullptr, kResponseText, 2000);
-    const ULONGLONG slow_elapsed = GetTickCount64() - slow_start;
+    const std::wstring held = TextOf(
+        internal::Fetch(L"get", server + L"/hold?id=ticks&ms=60000", nullptr, kResponseText, 2000));
+    const int ticks = nested.ticks;
     KillTimer(window, 1);
-    VariantClear(&slow);
-    std::printf("  server down with slow ticks, 2 s limit: %llu ms\n", slow_elapsed);
-    Check(slow_elapsed < 2500, "slow ticks do not hold the wait past its limit");
+    std::printf("  slow ticks during a wait with a 2 s limit: %d\n", ticks);
+    Check(held.empty() && ticks < nested.slow_ticks,
+          "slow ticks do not hold the wait past its limit");
+    Release(L"ticks");
+}
 
-    DestroyWindow(window);
+// A WM_QUIT that arrives during the wait ends it at once with empty text and
+// is posted again for the thread's own message loop.
+void TestQuitEndsTheWait(HWND window) {
+    for (const bool post : {false, true}) {
+        const std::wstring id = post ? L"quit-post" : L"quit-get";
+        // Held for less than HttpGet's own limit: a wait that goes on past
+        // the quit gets the reply.
+        const std::wstring address = server + L"/hold?id=" + id + L"&ms=20000";
+        PostMessageW(window, kPostQuit, 0, 0);
+        const std::wstring result = TextOf(post ? HttpPost(address, L"a=1", kResponseText)
+                                                : HttpGet(address, kResponseText));
+        MSG message{};
+        const bool quit = PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+        std::printf("  %s: %s\n", post ? "HttpPost" : "HttpGet",
+                    korvane::testing::Utf8(result).c_str());
+        Check(result.empty(), post ? "a WM_QUIT ends HttpPost's wait with empty text"
+                                   : "a WM_QUIT ends HttpGet's wait with empty text");
+        Check(quit && message.wParam == kQuitCode,
+              "the WM_QUIT is posted again, with its exit code, for the thread's loop");
+        Check(HoldState(id) != L"answered", "the wait ended before the reply");
+        Release(id);
+    }
 }
 
 }  // namespace
@@ -223,7 +277,18 @@ int wmain(int argc, wchar_t** argv) {
     TestPostSendsHeadersAndBodyAsGiven();
     TestGetAndResponseModes();
     TestFailuresGiveEmptyText();
-    TestMessagesAreDispatchedWhileWaiting();
+
+    WNDCLASSW window_class{};
+    window_class.lpfnWndProc = TestWindowProc;
+    window_class.hInstance = GetModuleHandleW(nullptr);
+    window_class.lpszClassName = L"XmlHttpWineTest";
+    RegisterClassW(&window_class);
+    HWND window = CreateWindowW(window_class.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                nullptr, window_class.hInstance, nullptr);
+    Check(window != nullptr, "test window created");
+    TestMessagesAreDispatchedWhileWaiting(window);
+    TestQuitEndsTheWait(window);
+    DestroyWindow(window);
 
     CoUninitialize();
     std::printf("%d failed\n", failures);

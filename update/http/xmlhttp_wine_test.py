@@ -2,6 +2,12 @@
 """Runs xmlhttp_wine_test.exe under Wine against a small HTTP server on
 loopback, on a free port, and a second free port where nothing listens.
 
+Besides fixed pages the server holds replies for the test: /hold?id=X
+answers "released X" once /release?id=X has been asked for, or "unreleased
+X" after its own limit of ms milliseconds, so that the test can tell a wait
+that ended before the reply from one that got it; /state?id=X answers
+"none", "held" or "answered".
+
 Usage: xmlhttp_wine_test.py path/to/xmlhttp_wine_test.exe
 Run it inside scripts/wine-env.sh (ctest does so).
 """
@@ -9,6 +15,7 @@ import http.server
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 import urllib.parse
@@ -16,6 +23,9 @@ import urllib.parse
 GBK_PAGE = "A啊B 中文\n".encode("gbk")
 seen_marks = set()
 seen_lock = threading.Lock()
+# id -> the event that releases its held reply; id -> "held" or "answered".
+releases = {}
+hold_states = {}
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -74,6 +84,24 @@ class Handler(http.server.BaseHTTPRequestHandler):
             ms = int(query["ms"][0])
             time.sleep(ms / 1000)
             self.reply(200, f"slept {ms}".encode(), "text/plain")
+        elif url.path == "/hold":
+            hold_id, limit_ms = query["id"][0], int(query["ms"][0])
+            with seen_lock:
+                release = releases.setdefault(hold_id, threading.Event())
+                hold_states[hold_id] = "held"
+            released = release.wait(limit_ms / 1000)
+            with seen_lock:
+                hold_states[hold_id] = "answered"
+            text = ("released " if released else "unreleased ") + hold_id
+            self.reply(200, text.encode(), "text/plain")
+        elif url.path == "/release":
+            with seen_lock:
+                releases.setdefault(query["id"][0], threading.Event()).set()
+            self.reply(200, b"ok", "text/plain")
+        elif url.path == "/state":
+            with seen_lock:
+                state = hold_states.get(query["id"][0], "none")
+            self.reply(200, state.encode(), "text/plain")
         else:
             self.reply(404, b"no such test page", "text/plain")
 
@@ -93,10 +121,21 @@ def main():
     threading.Thread(target=server.serve_forever, daemon=True).start()
     live = f"http://127.0.0.1:{server.server_address[1]}"
     dead = f"http://127.0.0.1:{free_port()}"
-    try:
-        result = subprocess.run(["wine", sys.argv[1], live, dead], timeout=300)
-    finally:
-        server.shutdown()
+    # Output through a file: a wineserver started by the call would hold a
+    # pipe open after the program ends.
+    with tempfile.TemporaryFile() as out:
+        try:
+            result = subprocess.run(["wine", sys.argv[1], live, dead], timeout=300, stdout=out)
+        finally:
+            server.shutdown()
+        out.seek(0)
+        output = out.read().decode("utf-8", "replace")
+    print(output, end="", flush=True)
+    # A program that was ended from outside may still exit with 0: the
+    # test passes only when it ran to its summary.
+    if result.returncode == 0 and not output.replace("\r", "").endswith("\n0 failed\n"):
+        print("the test program ended before its summary")
+        return 1
     return result.returncode
 
 

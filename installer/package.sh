@@ -4,7 +4,8 @@
 #   Korvane-<version>-x64.zip     Korvane.exe, Update.dll, README.txt
 #   Korvane-<version>-x86.zip     the same for 32-bit Windows
 #   SHA256SUMS                    checksums of the three
-# The version is the project version recorded in the build folders.
+# The version is the one the build folders were made with: the project
+# version, or a test build's KORVANE_TEST_VERSION.
 # Usage: package.sh X64_BUILD X86_BUILD OUT_DIR [--test-installer FILE]
 #                   [--sign-pkcs12 FILE [--timestamp-url URL]]
 #   --test-installer also builds the same installer for amd64-unicode (a
@@ -17,7 +18,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
-usage() { sed -n '2,14p' "$0" >&2; exit 2; }
+usage() { sed -n '2,15p' "$0" >&2; exit 2; }
 (($# >= 3)) || usage
 x64_build=$(cd "$1" && pwd)
 x86_build=$(cd "$2" && pwd)
@@ -51,9 +52,15 @@ cache_value() {  # cache_value BUILD NAME
   sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"
 }
 
-version=$(cache_value "$x64_build" CMAKE_PROJECT_VERSION)
+build_version() {  # build_version BUILD
+  local test_version
+  test_version=$(cache_value "$1" KORVANE_TEST_VERSION)
+  echo "${test_version:-$(cache_value "$1" CMAKE_PROJECT_VERSION)}"
+}
+
+version=$(build_version "$x64_build")
 [[ -n "$version" ]] || { echo "package.sh: $x64_build is not a configured build" >&2; exit 1; }
-if [[ $(cache_value "$x86_build" CMAKE_PROJECT_VERSION) != "$version" ]]; then
+if [[ $(build_version "$x86_build") != "$version" ]]; then
   echo "package.sh: the two builds have different versions" >&2
   exit 1
 fi

@@ -6,19 +6,17 @@
 #   SHA256SUMS                    checksums of the three
 # The version is the one the build folders were made with: the project
 # version, or a test build's KORVANE_TEST_VERSION.
-# Usage: package.sh X64_BUILD X86_BUILD OUT_DIR [--test-installer FILE]
+# Usage: package.sh X64_BUILD X86_BUILD OUT_DIR
 #                   [--sign-pkcs12 FILE [--timestamp-url URL]]
-#   --test-installer also builds the same installer for amd64-unicode (a
-#   64-bit installer holding the 64-bit files only), for tests.
 #   --sign-pkcs12 signs Korvane.exe and Update.dll of both architectures
-#   before they are packed, then the uninstaller and the installers, with
+#   before they are packed, then the uninstaller and the installer, with
 #   the certificate in FILE and the password in KORVANE_SIGN_PASSWORD
 #   (see sign.sh); --timestamp-url adds an RFC 3161 time stamp.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
-usage() { sed -n '2,15p' "$0" >&2; exit 2; }
+usage() { sed -n '2,14p' "$0" >&2; exit 2; }
 (($# >= 3)) || usage
 x64_build=$(cd "$1" && pwd)
 x86_build=$(cd "$2" && pwd)
@@ -26,11 +24,10 @@ mkdir -p "$3"
 out=$(cd "$3" && pwd)
 shift 3
 absolute() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
-test_installer= sign_pkcs12= timestamp_url=
+sign_pkcs12= timestamp_url=
 while (($#)); do
   (($# >= 2)) || usage
   case $1 in
-    --test-installer) mkdir -p "$(dirname "$2")"; test_installer=$(absolute "$2") ;;
     --sign-pkcs12)    [[ -f $2 ]] || { echo "package.sh: no file $2" >&2; exit 2; }
                       sign_pkcs12=$(absolute "$2") ;;
     --timestamp-url)  timestamp_url=$2 ;;
@@ -115,13 +112,13 @@ with zipfile.ZipFile(target, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as z:
 PY
 }
 
-# make_installer OUTFILE [makensis options...]
+# make_installer OUTFILE
 make_installer() {
-  local outfile=$1; shift
-  [[ -n "$sign_pkcs12" ]] && set -- "$@" -DSIGN_COMMAND="$here/sign.sh"
+  local sign=()
+  [[ -n "$sign_pkcs12" ]] && sign=(-DSIGN_COMMAND="$here/sign.sh")
   makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DX64_DIR="$stage/x64" \
     -DX86_DIR="$stage/x86" -DICON="$root/app/startup/korvane.ico" \
-    -DPUBLISHER_URL="$publisher_url" -DOUTFILE="$outfile" "$@" "$here/korvane.nsi" >/dev/null
+    -DPUBLISHER_URL="$publisher_url" -DOUTFILE="$1" "${sign[@]}" "$here/korvane.nsi" >/dev/null
 }
 
 setup=Korvane-$version-setup.exe
@@ -131,8 +128,5 @@ make_zip x64
 make_zip x86
 make_installer "$out/$setup"
 (cd "$out" && sha256sum "$setup" "Korvane-$version-x64.zip" "Korvane-$version-x86.zip" >SHA256SUMS)
-if [[ -n "$test_installer" ]]; then
-  make_installer "$test_installer" -DKORVANE_INSTALLER_TARGET=amd64-unicode
-fi
 echo "package.sh: Korvane $version in $out"
 (cd "$out" && ls -l "$setup" "Korvane-$version-x64.zip" "Korvane-$version-x86.zip" SHA256SUMS)

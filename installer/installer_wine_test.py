@@ -13,7 +13,8 @@ installer of the project version and that of the next version.
 2. While another program holds the installed Korvane.exe open without
    sharing, as Windows holds the image of a copy that runs elevated, a silent
    upgrade with /AUTOSTART=1 exits with code 2 and changes nothing: the
-   files, the uninstaller, the entry, the Run value, the registration.
+   files, the uninstaller, the entry, the Run value, the registration, the
+   shortcut.
 3. The installed Korvane, started as the Run key starts it (another working
    folder), shows its strip, reads its test.ini and registers the class from
    the install folder when its panel loads.
@@ -25,7 +26,10 @@ installer of the project version and that of the next version.
    its short one.
 5. A silent reinstall with /AUTOSTART=0 while Korvane runs removes the Run
    value and starts it again.
-6. A silent uninstall ends it and removes everything, the Run value too.
+6. While another program holds the installed Update.dll open without
+   sharing, a silent uninstall changes nothing and starts again the Korvane
+   it ended.
+7. A silent uninstall ends it and removes everything, the Run value too.
 
 --arch x64 runs the installer in a 64-bit prefix, --arch x86 in a 32-bit
 one. One wineserver serves the whole scenario. Runs inside the project's
@@ -116,23 +120,37 @@ def default_value(values):
     return values.get("(默认)", values.get("(Default)", ""))
 
 
-def processes(name=None):
-    """Pids of the prefix's processes (Wine's own and the wineserver too)
-    or, given a `name`, of those that run a program called `name`."""
+def programs():
+    """{pid: Windows path of the program} of the prefix's Windows processes."""
     prefix = b"\0WINEPREFIX=" + os.environ["WINEPREFIX"].encode() + b"\0"
-    found = []
+    found = {}
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             with open(f"/proc/{pid}/environ", "rb") as f:
                 environ = b"\0" + f.read()
             with open(f"/proc/{pid}/cmdline", "rb") as f:
-                program = f.read().split(b"\0")[0]
+                program = f.read().split(b"\0")[0].decode("utf-8", "replace")
         except OSError:
             continue
-        program = re.split(rb"[\\/]", program)[-1].decode("utf-8", "replace")
-        if prefix in environ and (name is None or program.lower() == name.lower()):
-            found.append(int(pid))
+        # Wine shows a Windows program by its Windows path; the wineserver
+        # and the test's own helpers have Unix ones.
+        if prefix in environ and re.match(r"[A-Za-z]:\\", program):
+            found[int(pid)] = program
     return found
+
+
+def processes(name):
+    """Pids of the prefix's processes that run a program called `name`."""
+    return [pid for pid, program in programs().items()
+            if program.rsplit("\\", 1)[-1].lower() == name.lower()]
+
+
+def others():
+    """{pid: program} of the prefix's processes other than Korvane and
+    Wine's own (from C:\\windows)."""
+    return {pid: program for pid, program in programs().items()
+            if not program.lower().startswith("c:\\windows\\")
+            and program.rsplit("\\", 1)[-1].lower() != "korvane.exe"}
 
 
 def start_prefix(work, arch):
@@ -152,6 +170,9 @@ def start_prefix(work, arch):
 
 
 class Target:
+    """The installers of the two versions, their builds of the prefix's
+    architecture, and what an install puts where."""
+
     def __init__(self, args, manifest):
         self.arch = args.arch
         self.testbin = args.testbin
@@ -219,10 +240,25 @@ class Target:
     def korvane_started(self, before=()):
         """The pid of a Korvane of this prefix that is not one of `before`
         once its strip is shown, or None."""
-        if kit.wait_for_window("Form1", timeout=60) is None:
-            return None
-        started = [pid for pid in processes("Korvane.exe") if pid not in before]
-        return started[0] if len(started) == 1 else None
+        shown = strip_shown(before)
+        return shown[0] if shown else None
+
+
+def strip_shown(before=(), timeout=60):
+    """(pid, window) of a Korvane of this prefix that is not one of `before`
+    once its strip (the window "Form1") is shown, or None. Only windows of
+    this prefix's processes count, whatever else shares the display."""
+
+    def shown():
+        for pid in processes("Korvane.exe"):
+            if pid not in before:
+                found = kit.run("xdotool", "search", "--all", "--pid", str(pid), "--name",
+                                "^Form1$").stdout.split()
+                if found:
+                    return pid, found[0]
+        return None
+
+    return wait_until(shown, timeout, interval=0.3)
 
 
 def check_version_resources(target, version):
@@ -288,36 +324,65 @@ def test_install(target, service_reply):
           f"Updates offers {target.next_version}", service_reply.last)
 
 
-def test_upgrade_refused(target):
-    """A file held open without sharing: the upgrade must change nothing."""
-    before = {"files": target.installed(), "entry": target.entry(),
-              "run": target.run_value(), "library": target.registered_library()}
-    held = os.path.join(target.folder, "Korvane.exe")
+def installed_state(target):
+    return {"files": target.installed(), "entry": target.entry(), "run": target.run_value(),
+            "library": target.registered_library(), "shortcut": os.path.exists(target.shortcut)}
+
+
+def while_held(target, name, run, what):
+    """run() while another program holds the installed file `name` open
+    without sharing, as Windows holds the image of a copy that runs elevated;
+    checks that it changed nothing that an install puts in place. Returns
+    what run() returned, or None when the file could not be held."""
+    before = installed_state(target)
     holder = subprocess.Popen([kit.wine_loader(), os.path.join(target.testbin, "file_holder.exe"),
-                               kit.wine_path(held)], stdin=subprocess.PIPE,
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                               kit.wine_path(os.path.join(target.folder, name))],
+                              stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL)
     try:
         said = holder.stdout.readline().decode("utf-8", "replace").strip()
-        check(said == "held", "another program holds Korvane.exe open without sharing", said)
-        if said != "held":
-            return
-        code = target.install(target.next_version, "/AUTOSTART=1", *target.install_args)
+        check(said == "held", f"another program holds {name} open without sharing", said)
+        result = run() if said == "held" else None
     finally:
         holder.stdin.close()
         holder.wait(timeout=30)
+    if result is None:
+        return None
+    after = installed_state(target)
+    changed = [n for n in sorted(set(before["files"]) | set(after["files"]))
+               if before["files"].get(n) != after["files"].get(n)]
+    check(not changed, f"the refused {what} changes no installed file", " ".join(changed))
+    changed = [key for key in ("entry", "run", "library", "shortcut") if before[key] != after[key]]
+    check(not changed, f"the refused {what} leaves the uninstall entry, the Run value, the "
+          "registration and the shortcut", " ".join(f"{key}: {after[key]}" for key in changed))
+    return result
+
+
+def test_upgrade_refused(target):
+    code = while_held(target, "Korvane.exe", lambda: target.install(
+        target.next_version, "/AUTOSTART=1", *target.install_args), "upgrade")
     check(code == REFUSED, "a silent upgrade while a file is held open exits with code 2",
           f"exit {code}")
-    after = {"files": target.installed(), "entry": target.entry(),
-             "run": target.run_value(), "library": target.registered_library()}
-    changed = [name for name in before["files"]
-               if after["files"].get(name) != before["files"][name]]
-    check(not changed and sorted(after["files"]) == sorted(before["files"]),
-          "the refused upgrade changes no installed file", " ".join(changed))
-    check(after["entry"] == before["entry"], "the refused upgrade leaves the uninstall entry",
-          (after["entry"] or {}).get("DisplayVersion", "<missing>"))
-    check(after["run"] is None, "the refused upgrade writes no Run value", str(after["run"]))
-    check(after["library"] == before["library"], "the refused upgrade leaves the registration",
-          after["library"])
+
+
+def run_uninstaller(target):
+    """Runs the installed uninstaller silently until it has ended; its
+    stub's exit code. The stub copies the uninstaller to a temporary folder,
+    starts the copy and returns at once; done when every process but Wine's
+    own, Korvane and those that ran before has ended."""
+    before = set(others())
+    code = kit.wine(target.folder_windows + r"\Uninstall.exe", "/S").returncode
+    ended = wait_until(lambda: set(others()) <= before, 120)
+    check(ended, "the uninstaller has ended", " ".join(others().values()))
+    return code
+
+
+def test_uninstall_refused(target):
+    running = processes("Korvane.exe")
+    while_held(target, "Update.dll", lambda: run_uninstaller(target), "uninstall")
+    check(not any(pid in processes("Korvane.exe") for pid in running)
+          and target.korvane_started(running) is not None,
+          "the refused uninstall ends the running Korvane and starts it again")
 
 
 def test_start_as_run_key(work, target):
@@ -330,11 +395,12 @@ def test_start_as_run_key(work, target):
     os.makedirs(elsewhere, exist_ok=True)
     process = subprocess.Popen(["wine", target.exe_windows], cwd=elsewhere,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    strip = kit.wait_for_window("Form1", timeout=60)
-    check(strip is not None, "started from another folder, Korvane finds its library and "
+    shown = strip_shown()
+    check(shown is not None, "started from another folder, Korvane finds its library and "
           "shows its strip")
-    if strip is None:
+    if shown is None:
         return process
+    strip = shown[1]
     # The strip is placed once shown: wait for two equal readings.
     readings = [None]
 
@@ -422,14 +488,8 @@ def test_autostart_off(target):
 def test_uninstall(target):
     release.check_signed(check, "the uninstaller that the install wrote",
                          os.path.join(target.folder, "Uninstall.exe"), target.certificate)
-    # The uninstaller copies itself to a temporary folder, starts the copy
-    # and returns at once; the copy ends the running Korvane and removes
-    # everything. Done when every process but Wine's own has ended.
-    staying = set(processes()) - set(processes("Korvane.exe"))
-    code = kit.wine(target.folder_windows + r"\Uninstall.exe", "/S").returncode
+    code = run_uninstaller(target)
     check(code == 0, "a silent uninstall starts", f"exit {code}")
-    ended = wait_until(lambda: set(processes()) <= staying, 120)
-    check(ended, "the uninstaller has ended", str(set(processes()) - staying))
     check(not processes("Korvane.exe"), "the uninstaller ends the running Korvane and starts "
           "none", str(processes("Korvane.exe")))
     check(not os.path.exists(target.folder), "the install folder is gone, test.ini included",
@@ -482,6 +542,7 @@ def main():
             running = test_start_as_run_key(args.work, target)
             test_upgrade(target, running, service_reply)
         test_autostart_off(target)
+        test_uninstall_refused(target)
         test_uninstall(target)
     finally:
         kit.kill_wine()

@@ -245,8 +245,9 @@ FunctionEnd
 ; When a file that this run must replace or remove is in use: starts again
 ; the Korvane that was ended, says which file and why, and ends the run with
 ; exit code 2, having changed nothing. WHAT is the verb shown ("替换", "删除"),
-; RUN the program shown ("安装程序", "卸载程序").
-!macro RefuseFileInUse WHAT RUN
+; RUN the program shown ("安装程序", "卸载程序"), ENDED what ended ("安装",
+; "卸载"), for the status line.
+!macro RefuseFileInUse WHAT RUN ENDED
   ${If} $R0 != ""
     ${If} $WasRunning = 1
       SetOutPath "$INSTDIR"
@@ -255,7 +256,7 @@ FunctionEnd
     DetailPrint "无法${WHAT} $R0：文件正被其他程序使用。"
     MessageBox MB_OK|MB_ICONSTOP "无法${WHAT} $R0：文件正被其他程序使用（例如以管理员身份运行的 Korvane）。$\r$\n$\r$\n请关闭该程序，然后再次运行${RUN}。没有做任何更改。" /SD IDOK
     SetErrorLevel 2
-    Abort
+    Abort "${ENDED}已中止，没有做任何更改。"
   ${EndIf}
 !macroend
 
@@ -272,7 +273,7 @@ Section "Korvane" SecProgram
   Call EndRunningKorvane
   ; Every file is replaced, or none: some new and some old would not run.
   Call FindFileInUse
-  !insertmacro RefuseFileInUse "替换" "安装程序"
+  !insertmacro RefuseFileInUse "替换" "安装程序" "安装"
 
   SetOutPath "$INSTDIR"
   ${If} ${RunningX64}
@@ -352,7 +353,7 @@ Section "Uninstall"
   StrCpy $WasRunning 0
   Call un.EndRunningKorvane
   Call un.FindFileInUse
-  !insertmacro RefuseFileInUse "删除" "卸载程序"
+  !insertmacro RefuseFileInUse "删除" "卸载程序" "卸载"
   !insertmacro RegistrationTool
   ${If} ${FileExists} "$INSTDIR\Update.dll"
     ExecWait '"$0" /u /s "$INSTDIR\Update.dll"' $1

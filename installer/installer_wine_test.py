@@ -519,6 +519,13 @@ def main():
         print(f"SKIP: no release files in {args.release} (installer_release_files skipped)")
         return release.SKIP
     manifest = json.load(open(record))
+    # The installer is a 32-bit program, as Windows x64 runs it: Wine needs
+    # its 32-bit half, whichever files it installs.
+    wine32 = subprocess.run([os.path.join(os.environ["KORVANE_ROOT"], "scripts", "setup.sh"),
+                             "--wine32"], stdout=subprocess.PIPE, text=True)
+    if wine32.returncode != 0:
+        print(f"SKIP: the installer is a 32-bit program, and {wine32.stdout.strip()}")
+        return release.SKIP
 
     subprocess.run(["rm", "-rf", args.work], check=True)
     os.makedirs(args.work)

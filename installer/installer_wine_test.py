@@ -316,6 +316,11 @@ def test_install(target, service_reply):
           "the class is registered from the install folder"
           + (" in the 64-bit registry view" if target.view else ""), target.registered_library())
     if target.view:
+        # Each view is read where asked: the two differ in ProgramFilesDir.
+        key = r"HKLM\Software\Microsoft\Windows\CurrentVersion"
+        folders = [(reg_values(key, view) or {}).get("ProgramFilesDir") for view in ("64", "32")]
+        check(folders[0] and folders[1] and folders[0] != folders[1],
+              "the registry's 64-bit and 32-bit views are read apart", str(folders))
         wow = reg_values(CLASS_KEY, "32")
         check(wow is None, "the 32-bit registry view holds no registration of the class",
               str(wow))

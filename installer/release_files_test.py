@@ -38,9 +38,10 @@ SKIP = 77  # ctest's SKIP_RETURN_CODE
 ZIP_FILES = ["Korvane.exe", "Update.dll", "README.txt"]
 BINARIES = ZIP_FILES[:2]
 PASSWORD = "korvane-test"
-# What package.sh reads besides the two builds' files.
+# What package.sh reads besides the two builds' files, and the checks.
 PACKING_INPUTS = ["package.sh", "korvane.nsi", "sign.sh", "README.txt.in",
-                  os.path.join("..", "app", "startup", "korvane.ico")]
+                  os.path.join("..", "app", "startup", "korvane.ico"),
+                  "release_files_test.py", "pe_info.py"]
 # The cache values a build of the next version takes from the build it
 # copies.
 COPIED_CACHE = ["CMAKE_TOOLCHAIN_FILE", "CMAKE_BUILD_TYPE", "KORVANE_UPDATE_HOST",
@@ -87,7 +88,8 @@ def build_next(args, base, folder, version):
 
 
 def inputs_stamp(builds):
-    """A digest of everything that goes into the release files."""
+    """A digest of everything that goes into the release files and of the
+    checks made on them."""
     digest = hashlib.sha256()
     for build in builds:
         for binary in BINARIES:

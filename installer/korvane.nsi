@@ -151,8 +151,10 @@ Function ${UN}EndRunningKorvane
     ${EndIf}
     StrCpy $1 $2
     System::Call 'user32::GetWindowThreadProcessId(p r2, *i .r3)'
-    ; PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, which a process
-    ; running elevated still grants to its user's other processes.
+    ; PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE: the least that
+    ; reading its program's path and waiting for it need. Where even that is
+    ; refused, it cannot be known to run from here and is left alone; if it
+    ; does, the check of the files below stops the run.
     System::Call 'kernel32::OpenProcess(i 0x101000, i 0, i r3) p .r4'
     ${If} $4 P<> 0
       System::Call 'kernel32::QueryFullProcessImageNameW(p r4, i 0, w .r6, *i ${NSIS_MAX_STRLEN}) i .r7'

@@ -1,62 +1,76 @@
 #!/usr/bin/env python3
-"""The release files, made from a 64-bit and a 32-bit build, and the installer
-under Wine.
+"""The shipped installer under Wine: one scenario in a fresh prefix, from a
+first install to the uninstall, with the release files that
+installer_release_files made (release.json in its work folder): the
+installer of the project version and that of the next version.
 
-- The release files are signed with a throwaway certificate: the installer,
-  the zips' executables and libraries and the uninstaller that an install
-  writes verify against it.
-- The zips hold exactly the two files of their architecture and the readme;
-  SHA256SUMS matches the three release files.
-- The version resources and the manifest of the built files carry the
-  project version, and the library compares against that same version.
-- In a fresh prefix, one scenario:
-  1. a silent install of an older build puts the files, the Start-menu
-     shortcut and the uninstall entry in place, no Run value; the class can
-     be created late-bound and answers Updates;
-  2. the installed Korvane, started as the Run key starts it (another working
-     folder), shows its strip, reads its test.ini and registers the class from
-     the install folder when its panel loads;
-  3. a silent install of the new build with /AUTOSTART=1 while it runs ends
-     that Korvane when asked, puts the new files in place, keeps test.ini,
-     writes the Run value and starts Korvane again; with --arch x64 the
-     install folder has a long name, and the upgrade is given its short one;
-  4. a silent uninstall ends it and removes everything, the Run value too.
+1. A silent install of the project version puts the files of the prefix's
+   architecture in place (the 64-bit files into the 64-bit places, through
+   the installer's 32-bit code, with --arch x64), the Start-menu shortcut
+   and the uninstall entry, and no Run value; the class is registered from
+   the install folder (in a 64-bit prefix: in the 64-bit registry view, none
+   in the 32-bit one) and Updates offers the next version.
+2. While another program holds the installed Korvane.exe open without
+   sharing, as Windows holds the image of a copy that runs elevated, a silent
+   upgrade with /AUTOSTART=1 exits with code 2 and changes nothing: the
+   files, the uninstaller, the entry, the Run value, the registration, the
+   shortcut.
+3. The installed Korvane, started as the Run key starts it (another working
+   folder), shows its strip, reads its test.ini and registers the class from
+   the install folder when its panel loads.
+4. A silent upgrade to the next version with /AUTOSTART=1 while it runs ends
+   that Korvane when asked, puts the new files in place (their version
+   resources state the next version), keeps test.ini, writes the Run value
+   and starts Korvane again; Updates no longer offers the next version. With
+   --arch x64 the install folder has a long name, and the upgrade is given
+   its short one.
+5. A silent reinstall with /AUTOSTART=0 while Korvane runs removes the Run
+   value and starts it again.
+6. While another program holds the installed Update.dll open without
+   sharing, a silent uninstall changes nothing and starts again the Korvane
+   it ended.
+7. A silent uninstall ends it and removes everything, the Run value too.
 
-With --arch x64 (the default) the installer run is the release script built
-for amd64-unicode, in a 64-bit prefix; with --arch x86 it is the shipped
-32-bit installer in a 32-bit prefix, installing the 32-bit files.
-
-Runs inside the project's Wine environment (scripts/wine-env.sh); the build
-must talk to 127.0.0.1:PORT for both hosts.
+--arch x64 runs the installer in a 64-bit prefix, --arch x86 in a 32-bit
+one. One wineserver serves the whole scenario. Runs inside the project's
+Wine environment (scripts/wine-env.sh); the builds talk to 127.0.0.1:PORT
+for both hosts.
 """
 
 import argparse
-import hashlib
 import json
 import os
 import re
-import shutil
 import struct
 import subprocess
 import sys
-import tempfile
 import time
-import zipfile
 
 import pe_info
+import release_files_test as release
 import wine_testkit as kit
-
-HERE = os.path.dirname(os.path.abspath(__file__))
 
 CLSID = kit.DETECTION_CLSID
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Korvane"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
+CLASS_KEY = rf"HKCR\CLSID\{CLSID}\InprocServer32"
 CHECK1 = 110  # the panel's "有新版本提示" box
 SETTINGS = b"[Check]\r\nCheck1=0\r\n"
-ZIP_FILES = ["Korvane.exe", "Update.dll", "README.txt"]
 DOWNLOAD = "http://127.0.0.1/download/Korvane-{}.exe"
+REFUSED = 2  # the installer's exit code when a file to be replaced is in use
 
 check = kit.Suite()
+
+
+def wait_until(condition, timeout, interval=0.2):
+    """condition()'s first true value within `timeout` seconds, or the last
+    false one."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(interval)
 
 
 def link_info(path):
@@ -71,7 +85,7 @@ def link_info(path):
         size, _, info_flags, _, base_offset = struct.unpack_from("<IIIII", data, pos)
         if info_flags & 0x1:
             end = data.index(b"\0", pos + base_offset)
-            target = data[pos + base_offset:end].decode("mbcs" if os.name == "nt" else "gbk")
+            target = data[pos + base_offset:end].decode("gbk")
         pos += size
     unicode = flags & 0x80
     strings = {}
@@ -86,137 +100,91 @@ def link_info(path):
     return target, strings.get("workdir", "")
 
 
-def sha256(path):
-    return hashlib.sha256(open(path, "rb").read()).hexdigest()
+# ---- The prefix: its registry, its processes ---------------------------------
+
+_REG_LINE = re.compile(r"\s+(\S.*?)\s+(REG_\w+)\s*(.*)$")
 
 
-def next_version(version):
-    major, minor, patch = (int(p) for p in version.split("."))
-    return f"{major}.{minor}.{patch + 1}"
+def reg_values(key, view=None):
+    """{name: text} of a key's values, or None when the key is missing; view
+    "64" or "32" reads that registry view of a 64-bit prefix."""
+    code, out = kit.wine_tool("reg", "query", key, *([f"/reg:{view}"] if view else []))
+    if code != 0:
+        return None
+    matches = (_REG_LINE.match(line) for line in out.splitlines())
+    return {match.group(1): match.group(3).strip() for match in matches if match}
 
 
-# ---- Signing -----------------------------------------------------------------
-
-PASSWORD = "korvane-test"
-
-
-def make_certificate(folder):
-    """A throwaway self-signed code-signing certificate: (PKCS#12 file, PEM)."""
-    os.makedirs(folder)
-    key, pem, p12 = (os.path.join(folder, n) for n in ("key.pem", "cert.pem", "cert.p12"))
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                    "-subj", "/CN=Korvane test signing", "-addext",
-                    "extendedKeyUsage=codeSigning", "-keyout", key, "-out", pem],
-                   check=True, capture_output=True)
-    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", key, "-in", pem, "-out", p12,
-                    "-passout", "pass:" + PASSWORD], check=True, capture_output=True)
-    return p12, pem
+def default_value(values):
+    values = values or {}
+    return values.get("(默认)", values.get("(Default)", ""))
 
 
-def check_signed(what, data_or_path, certificate):
-    if isinstance(data_or_path, bytes):
-        with tempfile.NamedTemporaryFile(suffix=".exe", delete=False) as f:
-            f.write(data_or_path)
-        path = f.name
-    else:
-        path = data_or_path
-    try:
-        result = subprocess.run(["osslsigncode", "verify", "-CAfile", certificate, "-in", path],
-                                capture_output=True, text=True)
-    finally:
-        if path is not data_or_path:
-            os.unlink(path)
-    said = (result.stdout + result.stderr).strip().splitlines()
-    check(result.returncode == 0, f"{what} is signed with the test certificate",
-          said[-1] if said else "")
+def programs():
+    """{pid: Windows path of the program} of the prefix's Windows processes."""
+    prefix = b"\0WINEPREFIX=" + os.environ["WINEPREFIX"].encode() + b"\0"
+    found = {}
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                environ = b"\0" + f.read()
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                program = f.read().split(b"\0")[0].decode("utf-8", "replace")
+        except OSError:
+            continue
+        # Wine shows a Windows program by its Windows path; the wineserver
+        # and the test's own helpers have Unix ones.
+        if prefix in environ and re.match(r"[A-Za-z]:\\", program):
+            found[int(pid)] = program
+    return found
 
 
-def package(args, x64, x86, out, test_installer, certificate=None):
-    command = [os.path.join(HERE, "package.sh"), x64, x86, out, "--test-installer",
-               test_installer]
-    if certificate:
-        command += ["--sign-pkcs12", certificate]
-    result = subprocess.run(command, env=dict(os.environ, KORVANE_SIGN_PASSWORD=PASSWORD))
-    return result.returncode == 0
+def processes(name):
+    """Pids of the prefix's processes that run a program called `name`."""
+    return [pid for pid, program in programs().items()
+            if program.rsplit("\\", 1)[-1].lower() == name.lower()]
 
 
-def older_build(build, folder):
-    """A copy of a build's two files that differ from it (an older build):
-    a few bytes after the image, which the loader ignores."""
-    os.makedirs(os.path.join(folder, "bin"))
-    shutil.copy(os.path.join(build, "CMakeCache.txt"), folder)
-    for binary in ("Korvane.exe", "Update.dll"):
-        data = open(os.path.join(build, "bin", binary), "rb").read()
-        with open(os.path.join(folder, "bin", binary), "wb") as f:
-            f.write(data + b"older build\0")
-    return folder
+def others():
+    """{pid: program} of the prefix's processes other than Korvane and
+    Wine's own (from C:\\windows)."""
+    return {pid: program for pid, program in programs().items()
+            if not program.lower().startswith("c:\\windows\\")
+            and program.rsplit("\\", 1)[-1].lower() != "korvane.exe"}
 
 
-# ---- Release files -----------------------------------------------------------
-
-def test_release_files(args, dist, version, certificate):
-    setup = f"Korvane-{version}-setup.exe"
-    zips = {arch: f"Korvane-{version}-{arch}.zip" for arch in ("x64", "x86")}
-    names = sorted(os.listdir(dist))
-    check(names == sorted([setup, *zips.values(), "SHA256SUMS"]), "dist holds the release files",
-          " ".join(names))
-
-    sums = {}
-    for line in open(os.path.join(dist, "SHA256SUMS")).read().splitlines():
-        digest, _, name = line.partition("  ")
-        sums[name] = digest
-    check(sorted(sums) == sorted([setup, *zips.values()]), "SHA256SUMS lists the three files",
-          " ".join(sums))
-    check(all(sums.get(n) == sha256(os.path.join(dist, n)) for n in sums),
-          "SHA256SUMS matches the files")
-
-    builds = {"x64": args.x64_build, "x86": args.x86_build}
-    for arch, name in zips.items():
-        with zipfile.ZipFile(os.path.join(dist, name)) as z:
-            check(sorted(z.namelist()) == sorted(ZIP_FILES), f"{name} holds the two files and "
-                  "the readme", " ".join(z.namelist()))
-            for binary in ZIP_FILES[:2]:
-                data = z.read(binary)
-                built = open(os.path.join(builds[arch], "bin", binary), "rb").read()
-                check(pe_info.content_digest(data) == pe_info.content_digest(built)
-                      and pe_info.machine(data) == arch,
-                      f"{name}: {binary} is the {arch} build's", pe_info.machine(data))
-                check_signed(f"{name}: {binary}", data, certificate)
-                test_version_resource(f"{arch} {binary}", data, version)
-            manifest = pe_info.manifest(z.read("Korvane.exe"))
-            check(f'name="Korvane" version="{version}.0"' in manifest,
-                  f"{arch} Korvane.exe: the manifest states {version}.0")
-            readme = z.read("README.txt").decode("utf-8")
-            check(f"Korvane {version} ({arch})" in readme and "regsvr32" in readme,
-                  f"{name}: the readme names the version and the registration")
-
-    info = pe_info.version_info(open(os.path.join(dist, setup), "rb").read())
-    check(info["ProductVersion"] == version + ".0"
-          and info["strings"].get("ProductVersion") == version,
-          "the installer carries the version", str(info))
-    check_signed("the installer", os.path.join(dist, setup), certificate)
+def start_prefix(work, arch):
+    """A fresh prefix of the architecture, served by one wineserver that stays
+    up until the end (kit.kill_wine)."""
+    prefix = os.path.join(work, "prefix")
+    os.makedirs(prefix)
+    os.environ["WINEPREFIX"] = prefix
+    os.environ["WINEARCH"] = "win64" if arch == "x64" else "win32"
+    subprocess.run(["wineserver", "-p"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   check=True)
+    subprocess.run(["wineboot", "-i"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   timeout=300)
 
 
-def test_version_resource(what, data, version):
-    info = pe_info.version_info(data)
-    strings = info["strings"]
-    check(info["FileVersion"] == info["ProductVersion"] == version + ".0"
-          and strings.get("FileVersion") == strings.get("ProductVersion") == version,
-          f"{what}: version resource is {version}", str(info))
-
-
-# ---- Install, run, upgrade, uninstall ------------------------------------------
+# ---- What an install puts where ----------------------------------------------
 
 
 class Target:
-    """What an install puts where, and the tools that run in the prefix."""
+    """The installers of the two versions, their builds of the prefix's
+    architecture, and what an install puts where."""
 
-    def __init__(self, args):
+    def __init__(self, args, manifest):
         self.arch = args.arch
-        self.build = args.x64_build if args.arch == "x64" else args.x86_build
-        self.testbin = os.path.join(self.build, "testbin")
-        self.client = (args.client if args.arch == "x64"
-                       else os.path.join(self.testbin, "detection_client_driver.exe"))
+        self.testbin = args.testbin
+        self.version = manifest["version"]
+        self.next_version = manifest["next_version"]
+        # The two builds of the prefix's architecture.
+        self.builds = {v: manifest["builds"][v][args.arch] for v in (self.version,
+                                                                     self.next_version)}
+        self.installers = {v: os.path.join(manifest["dist"][v], f"Korvane-{v}-setup.exe")
+                           for v in self.builds}
+        self.certificate = manifest["certificate"]
+        self.view = "64" if args.arch == "x64" else None
         local_appdata = kit.shell_folder("LOCALAPPDATA")
         self.programs = kit.unix_path(local_appdata + r"\Programs")
         # The x64 run installs into a folder whose name is no short (8.3)
@@ -231,49 +199,98 @@ class Target:
         self.shortcut = os.path.join(kit.unix_path(kit.shell_folder("APPDATA")), "Microsoft",
                                      "Windows", "Start Menu", "Programs", "Korvane.lnk")
 
-    def same_files(self, build):
-        """True when the installed two files are `build`'s (signed or not)."""
-        for binary in ("Korvane.exe", "Update.dll"):
-            path = os.path.join(self.folder, binary)
-            if not os.path.exists(path) or pe_info.content_digest(open(path, "rb").read()) != \
-                    pe_info.content_digest(open(os.path.join(build, "bin", binary), "rb").read()):
+    def install(self, version, *options):
+        """Runs an installer silently to its end; its exit code."""
+        return kit.wine(self.installers[version], "/S", *options).returncode
+
+    def installed(self):
+        """{file name: content} of the install folder."""
+        if not os.path.isdir(self.folder):
+            return {}
+        return {name: open(os.path.join(self.folder, name), "rb").read()
+                for name in os.listdir(self.folder)}
+
+    def holds_build(self, version):
+        """True when the installed two files are that version's build of the
+        prefix's architecture (signed, so compared without the signature)."""
+        files = self.installed()
+        for binary in release.BINARIES:
+            built = open(os.path.join(self.builds[version], "bin", binary), "rb").read()
+            if binary not in files or pe_info.machine(files[binary]) != self.arch or \
+                    pe_info.content_digest(files[binary]) != pe_info.content_digest(built):
                 return False
         return True
 
+    def registered_library(self):
+        return default_value(reg_values(CLASS_KEY, self.view))
 
-def updates(target, account):
-    result = kit.wine(target.client, "updates", account, "Korvane")
-    lines = result.stdout.decode("utf-8", "replace").splitlines()
-    return lines[0].rstrip("\r") if lines else f"<no output, exit {result.returncode}>"
+    def run_value(self):
+        return (reg_values(RUN_KEY, self.view) or {}).get("Korvane")
+
+    def entry(self):
+        return reg_values(UNINSTALL_KEY, self.view)
+
+    def updates(self):
+        """Updates' reply for account 10001, through the class as registered."""
+        client = os.path.join(self.testbin, "detection_client_driver.exe")
+        result = kit.wine(client, "updates", "10001", "Korvane")
+        lines = result.stdout.decode("utf-8", "replace").splitlines()
+        return lines[0].rstrip("\r") if lines else f"<no output, exit {result.returncode}>"
+
+    def korvane_started(self, before=()):
+        """The pid of a Korvane of this prefix that is not one of `before`
+        once its strip is shown, or None."""
+        shown = strip_shown(before)
+        return shown[0] if shown else None
 
 
-def registered_library():
-    clsid = kit.reg_values(rf"HKCR\CLSID\{CLSID}\InprocServer32") or {}
-    return clsid.get("(默认)", clsid.get("(Default)", ""))
+def strip_shown(before=(), timeout=60):
+    """(pid, window) of a Korvane of this prefix that is not one of `before`
+    once its strip (the window "Form1") is shown, or None. Only windows of
+    this prefix's processes count, whatever else shares the display."""
+
+    def shown():
+        for pid in processes("Korvane.exe"):
+            if pid not in before:
+                found = kit.run("xdotool", "search", "--all", "--pid", str(pid), "--name",
+                                "^Form1$").stdout.split()
+                if found:
+                    return pid, found[0]
+        return None
+
+    return wait_until(shown, timeout, interval=0.3)
 
 
-def run_value():
-    return (kit.reg_values(RUN_KEY) or {}).get("Korvane")
+def check_version_resources(target, version):
+    files = target.installed()
+    for binary in release.BINARIES:
+        info = pe_info.version_info(files[binary]) if binary in files else {}
+        check(info.get("FileVersion") == version + ".0"
+              and info["strings"].get("ProductVersion") == version,
+              f"the installed {binary} states {version}", str(info))
 
 
-def test_install(args, target, installer, older, version):
+# ---- The scenario ------------------------------------------------------------
+
+
+def test_install(target, service_reply):
     check(not os.path.exists(target.programs), "a fresh prefix has no Programs folder")
+    code = target.install(target.version, *target.install_args)
+    check(code == 0, f"a silent install of {target.version} succeeds", f"exit {code}")
 
-    code = kit.wine(installer, "/S", *target.install_args).returncode
-    kit.wait_wineserver()
-    check(code == 0, "silent install succeeds", f"exit {code}")
-
-    installed = sorted(os.listdir(target.folder)) if os.path.isdir(target.folder) else []
-    check(installed == ["Korvane.exe", "Uninstall.exe", "Update.dll"],
+    names = sorted(target.installed())
+    check(names == ["Korvane.exe", "Uninstall.exe", "Update.dll"],
           "the install folder holds the program, the library and the uninstaller",
-          " ".join(installed))
-    check(target.same_files(older), f"the files are the older {target.arch} build's")
+          " ".join(names))
+    check(target.holds_build(target.version),
+          f"the files are the {target.arch} build of {target.version}")
+    check_version_resources(target, target.version)
 
-    entry = kit.reg_values(UNINSTALL_KEY) or {}
+    entry = target.entry() or {}
     uninstaller = target.folder_windows + r"\Uninstall.exe"
     expected = {
         "DisplayName": "Korvane",
-        "DisplayVersion": version,
+        "DisplayVersion": target.version,
         "Publisher": "Korvane",
         "DisplayIcon": target.exe_windows + ",0",
         "InstallLocation": target.folder_windows,
@@ -285,7 +302,7 @@ def test_install(args, target, installer, older, version):
               entry.get(name, "<missing>"))
     size = int(entry.get("EstimatedSize", "0"), 0)
     check(300 < size < 10000, "uninstall entry EstimatedSize is in KiB", str(size))
-    check(run_value() is None, "no start at sign-in unless asked")
+    check(target.run_value() is None, "no start at sign-in unless asked")
 
     link_target, workdir = (link_info(target.shortcut) if os.path.exists(target.shortcut)
                             else ("", ""))
@@ -294,56 +311,123 @@ def test_install(args, target, installer, older, version):
     check(workdir.lower() == target.folder_windows.lower(),
           "the shortcut's working folder is the install folder", workdir)
 
-    check(registered_library().lower() == (target.folder_windows + r"\Update.dll").lower(),
-          "the class is registered from the install folder", registered_library())
+    library = (target.folder_windows + r"\Update.dll").lower()
+    check(target.registered_library().lower() == library,
+          "the class is registered from the install folder"
+          + (" in the 64-bit registry view" if target.view else ""), target.registered_library())
+    if target.view:
+        # Each view is read where asked: the two differ in ProgramFilesDir.
+        key = r"HKLM\Software\Microsoft\Windows\CurrentVersion"
+        folders = [(reg_values(key, view) or {}).get("ProgramFilesDir") for view in ("64", "32")]
+        check(folders[0] and folders[1] and folders[0] != folders[1],
+              "the registry's 64-bit and 32-bit views are read apart", str(folders))
+        wow = reg_values(CLASS_KEY, "32")
+        check(wow is None, "the 32-bit registry view holds no registration of the class",
+              str(wow))
+    check(service_reply() == f"REPLY OK|True|{target.next_version}|"
+          + DOWNLOAD.format(target.next_version),
+          f"Updates offers {target.next_version}", service_reply.last)
 
-    # The library compares against the project version.
-    entries = os.path.join(args.work, "entries.json")
-    newer = next_version(version)
-    with open(entries, "w") as f:
-        json.dump({"10001": [{"title": f"Korvane {newer}", "imgsrc": DOWNLOAD.format(newer)}],
-                   "10002": [{"title": f"Korvane {version}", "imgsrc": DOWNLOAD.format(version)}]},
-                  f)
-    with kit.UpdateService(entries, script=args.service):
-        reply = updates(target, "10001")
-        check(reply == f"REPLY OK|True|{newer}|" + DOWNLOAD.format(newer),
-              "Updates reports the next version as newer", reply)
-        reply = updates(target, "10002")
-        check(reply == f"REPLY OK|False|{version}|" + DOWNLOAD.format(version),
-              "Updates compares against the project version", reply)
+
+def installed_state(target):
+    return {"files": target.installed(), "entry": target.entry(), "run": target.run_value(),
+            "library": target.registered_library(), "shortcut": os.path.exists(target.shortcut)}
 
 
-def test_start_as_run_key(args, target):
+def while_held(target, name, run, what):
+    """run() while another program holds the installed file `name` open
+    without sharing, as Windows holds the image of a copy that runs elevated;
+    checks that it changed nothing that an install puts in place. Returns
+    what run() returned, or None when the file could not be held."""
+    before = installed_state(target)
+    holder = subprocess.Popen([kit.wine_loader(), os.path.join(target.testbin, "file_holder.exe"),
+                               kit.wine_path(os.path.join(target.folder, name))],
+                              stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL)
+    try:
+        said = holder.stdout.readline().decode("utf-8", "replace").strip()
+        check(said == "held", f"another program holds {name} open without sharing", said)
+        result = run() if said == "held" else None
+    finally:
+        holder.stdin.close()
+        holder.wait(timeout=30)
+    if result is None:
+        return None
+    after = installed_state(target)
+    changed = [n for n in sorted(set(before["files"]) | set(after["files"]))
+               if before["files"].get(n) != after["files"].get(n)]
+    check(not changed, f"the refused {what} changes no installed file", " ".join(changed))
+    changed = [key for key in ("entry", "run", "library", "shortcut") if before[key] != after[key]]
+    check(not changed, f"the refused {what} leaves the uninstall entry, the Run value, the "
+          "registration and the shortcut", " ".join(f"{key}: {after[key]}" for key in changed))
+    return result
+
+
+def test_upgrade_refused(target):
+    code = while_held(target, "Korvane.exe", lambda: target.install(
+        target.next_version, "/AUTOSTART=1", *target.install_args), "upgrade")
+    check(code == REFUSED, "a silent upgrade while a file is held open exits with code 2",
+          f"exit {code}")
+
+
+def run_uninstaller(target):
+    """Runs the installed uninstaller silently until it has ended; its
+    stub's exit code. The stub copies the uninstaller to a temporary folder,
+    starts the copy and returns at once; done when every process but Wine's
+    own, Korvane and those that ran before has ended."""
+    before = set(others())
+    code = kit.wine(target.folder_windows + r"\Uninstall.exe", "/S").returncode
+    ended = wait_until(lambda: set(others()) <= before, 120)
+    check(ended, "the uninstaller has ended", " ".join(others().values()))
+    return code
+
+
+def test_uninstall_refused(target):
+    running = processes("Korvane.exe")
+    while_held(target, "Update.dll", lambda: run_uninstaller(target), "uninstall")
+    check(not any(pid in processes("Korvane.exe") for pid in running)
+          and target.korvane_started(running) is not None,
+          "the refused uninstall ends the running Korvane and starts it again")
+
+
+def test_start_as_run_key(work, target):
     """Starts the installed Korvane as the Run key does, in another working
     folder, with the class not registered; returns its process."""
     with open(os.path.join(target.folder, "test.ini"), "wb") as f:
         f.write(SETTINGS)
     kit.forget_update_library()
-    elsewhere = os.path.join(args.work, "elsewhere")
+    elsewhere = os.path.join(work, "elsewhere")
     os.makedirs(elsewhere, exist_ok=True)
     process = subprocess.Popen(["wine", target.exe_windows], cwd=elsewhere,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    strip = kit.wait_for_window("Form1", timeout=60)
-    check(strip is not None, "started from another folder, Korvane finds its library and "
+    shown = strip_shown()
+    check(shown is not None, "started from another folder, Korvane finds its library and "
           "shows its strip")
-    if strip is None:
+    if shown is None:
         return process
-    time.sleep(0.5)
-    x, y, w, h = kit.geometry(strip)
+    strip = shown[1]
+    # The strip is placed once shown: wait for two equal readings.
+    readings = [None]
+
+    def placed():
+        readings.append(kit.geometry(strip))
+        return readings[-1] == readings[-2]
+
+    wait_until(placed, 10)
+    x, y, w, h = readings[-1]
     kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "click", "3")
     probe = os.path.join(target.testbin, "panel_probe.exe")
-    value = ""
-    deadline = time.time() + 20
-    while time.time() < deadline and value not in ("0", "1"):
+
+    def check1():
         value = kit.run("wine", probe, "value", str(CHECK1)).stdout.strip()
-        time.sleep(0.3)
-    check(value == "0", "its panel reads the install folder's test.ini", value)
+        return value if value in ("0", "1") else ""
+
+    value = wait_until(check1, 30)
+    check(value == "0", "its panel reads the install folder's test.ini", str(value))
     wanted = (target.folder_windows + r"\Update.dll").lower()
-    deadline = time.time() + 20
-    while time.time() < deadline and registered_library().lower() != wanted:
-        time.sleep(0.5)
-    check(registered_library().lower() == wanted,
-          "its panel registers the class from the install folder", registered_library())
+    wait_until(lambda: target.registered_library().lower() == wanted, 30, interval=0.5)
+    check(target.registered_library().lower() == wanted,
+          "its panel registers the class from the install folder", target.registered_library())
     return process
 
 
@@ -358,7 +442,7 @@ def short_name(path):
     return None
 
 
-def test_upgrade(target, installer, old_process):
+def test_upgrade(target, old_process, service_reply):
     folder_args = target.install_args
     if folder_args:
         short = short_name(target.folder_windows)
@@ -368,99 +452,112 @@ def test_upgrade(target, installer, old_process):
         if not took:
             return
         folder_args = ["/D=" + short]
-    code = kit.wine(installer, "/S", "/AUTOSTART=1", *folder_args).returncode
-    check(code == 0, "silent upgrade over the running Korvane succeeds", f"exit {code}")
+    running = processes("Korvane.exe")
+    code = target.install(target.next_version, "/AUTOSTART=1", *folder_args)
+    check(code == 0, f"a silent upgrade to {target.next_version} over the running Korvane "
+          "succeeds", f"exit {code}")
     try:
         old_code = old_process.wait(timeout=15)
     except subprocess.TimeoutExpired:
         old_code = None
     check(old_code == 0, "the running Korvane ended when asked, as Exit ends it",
           f"exit {old_code}")
-    check(target.same_files(target.build), "the files are the new build's")
+    check(target.holds_build(target.next_version),
+          f"the files are the {target.arch} build of {target.next_version}")
+    check_version_resources(target, target.next_version)
+    check((target.entry() or {}).get("DisplayVersion") == target.next_version,
+          f"the uninstall entry states {target.next_version}")
     settings = os.path.join(target.folder, "test.ini")
     check(os.path.exists(settings) and open(settings, "rb").read() == SETTINGS,
           "the upgrade keeps test.ini")
-    check((run_value() or "").lower() == f'"{target.exe_windows}"'.lower(),
-          "/AUTOSTART=1 writes the Run value, the quoted program path", str(run_value()))
-    check(kit.wait_for_window("Form1", timeout=60) is not None,
-          "the installer starts Korvane again")
+    check((target.run_value() or "").lower() == f'"{target.exe_windows}"'.lower(),
+          "/AUTOSTART=1 writes the Run value, the quoted program path", str(target.run_value()))
+    check(target.korvane_started(running) is not None, "the installer starts Korvane again")
+    check(service_reply() == f"REPLY OK|False|{target.next_version}|"
+          + DOWNLOAD.format(target.next_version),
+          f"Updates no longer offers {target.next_version}", service_reply.last)
 
 
-def test_uninstall(target, certificate):
-    check_signed("the uninstaller that the install wrote",
-                 os.path.join(target.folder, "Uninstall.exe"), certificate)
-    # The uninstaller copies itself to a temporary folder and returns at once;
-    # Wine's processes all end once it has ended the running Korvane.
-    code = kit.wine(target.folder_windows + r"\Uninstall.exe", "/S").returncode
-    try:
-        kit.wait_wineserver(timeout=120)
-        ended = True
-    except subprocess.TimeoutExpired:
-        ended = False
-    check(code == 0, "silent uninstall starts", f"exit {code}")
-    check(ended, "the uninstaller ends the running Korvane and starts none")
+def test_autostart_off(target):
+    running = processes("Korvane.exe")
+    code = target.install(target.next_version, "/AUTOSTART=0", *target.install_args)
+    check(code == 0, "a silent reinstall with /AUTOSTART=0 succeeds", f"exit {code}")
+    run_key = reg_values(RUN_KEY, target.view)
+    check(run_key is not None and "Korvane" not in run_key, "/AUTOSTART=0 removes the Run value",
+          str(run_key))
+    check(not any(pid in processes("Korvane.exe") for pid in running)
+          and target.korvane_started(running) is not None,
+          "the reinstall ends the running Korvane and starts it again")
+
+
+def test_uninstall(target):
+    release.check_signed(check, "the uninstaller that the install wrote",
+                         os.path.join(target.folder, "Uninstall.exe"), target.certificate)
+    code = run_uninstaller(target)
+    check(code == 0, "a silent uninstall starts", f"exit {code}")
+    check(not processes("Korvane.exe"), "the uninstaller ends the running Korvane and starts "
+          "none", str(processes("Korvane.exe")))
     check(not os.path.exists(target.folder), "the install folder is gone, test.ini included",
           " ".join(os.listdir(target.folder)) if os.path.isdir(target.folder) else "")
     check(not os.path.exists(target.programs), "no empty Programs folder is left")
     check(not os.path.exists(target.shortcut), "the shortcut is gone")
-    check(kit.reg_values(UNINSTALL_KEY) is None, "the uninstall entry is gone")
-    check(run_value() is None, "the Run value is gone")
-    check(kit.reg_values(r"HKCR\Quorvel.Detection") is None
-          and kit.reg_values(rf"HKCR\CLSID\{CLSID}") is None, "the class registration is gone")
+    check(target.entry() is None, "the uninstall entry is gone")
+    run_key = reg_values(RUN_KEY, target.view)
+    check(run_key is not None and "Korvane" not in run_key, "the Run value is gone", str(run_key))
+    check(reg_values(r"HKCR\Quorvel.Detection", target.view) is None
+          and reg_values(rf"HKCR\CLSID\{CLSID}", target.view) is None,
+          "the class registration is gone")
 
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--x64-build", required=True)
-    parser.add_argument("--x86-build", required=True)
-    parser.add_argument("--client", required=True, help="the 64-bit detection_client_driver.exe")
+    parser.add_argument("--arch", choices=("x64", "x86"), default="x64")
+    parser.add_argument("--release", required=True,
+                        help="the work folder of installer_release_files")
+    parser.add_argument("--testbin", required=True,
+                        help="the test tools of the prefix's architecture")
     parser.add_argument("--service", required=True, help="update_service.py")
     parser.add_argument("--work", required=True, help="scratch folder, emptied first")
-    parser.add_argument("--arch", choices=("x64", "x86"), default="x64",
-                        help="x86: the shipped 32-bit installer in a 32-bit prefix")
     args = parser.parse_args()
-    if not os.path.exists(os.path.join(args.x86_build, "bin", "Update.dll")):
-        print(f"SKIP: no 32-bit build in {args.x86_build}")
-        return 77
+    record = os.path.join(args.release, "release.json")
+    if not os.path.exists(record):
+        print(f"SKIP: no release files in {args.release} (installer_release_files skipped)")
+        return release.SKIP
+    manifest = json.load(open(record))
+    # The installer is a 32-bit program, as Windows x64 runs it: Wine needs
+    # its 32-bit half, whichever files it installs.
+    wine32 = subprocess.run([os.path.join(os.environ["KORVANE_ROOT"], "scripts", "setup.sh"),
+                             "--wine32"], stdout=subprocess.PIPE, text=True)
+    if wine32.returncode != 0:
+        print(f"SKIP: the installer is a 32-bit program, and {wine32.stdout.strip()}")
+        return release.SKIP
 
-    shutil.rmtree(args.work, ignore_errors=True)
+    subprocess.run(["rm", "-rf", args.work], check=True)
     os.makedirs(args.work)
-    p12, certificate = make_certificate(os.path.join(args.work, "certificate"))
-    dist = os.path.join(args.work, "dist")
-    installer = os.path.join(args.work, "Korvane-setup-amd64.exe")
-    check(package(args, args.x64_build, args.x86_build, dist, installer, p12),
-          "package.sh makes the signed release files")
-    old = os.path.join(args.work, "older")
-    old_dist = os.path.join(old, "dist")
-    old_installer = os.path.join(old, "Korvane-setup-amd64.exe")
-    olders = {"x64": older_build(args.x64_build, os.path.join(old, "x64")),
-              "x86": older_build(args.x86_build, os.path.join(old, "x86"))}
-    check(package(args, olders["x64"], olders["x86"], old_dist, old_installer),
-          "package.sh makes the older build's release files")
-    if check.failures:
-        return 1
-    cache = open(os.path.join(args.x64_build, "CMakeCache.txt")).read()
-    version = re.search(r"^CMAKE_PROJECT_VERSION:\w+=(.*)$", cache, re.M).group(1)
-    test_release_files(args, dist, version, certificate)
-    if args.arch == "x86":
-        installer = os.path.join(dist, f"Korvane-{version}-setup.exe")
-        old_installer = os.path.join(old_dist, f"Korvane-{version}-setup.exe")
+    entries = os.path.join(args.work, "entries.json")
+    offered = manifest["next_version"]
+    with open(entries, "w") as f:
+        json.dump({"10001": [{"title": f"Korvane {offered}",
+                              "imgsrc": DOWNLOAD.format(offered)}]}, f)
 
-    # A fresh prefix of its own: the install must find nothing there before.
-    os.environ["WINEPREFIX"] = os.path.join(args.work, "prefix")
-    os.environ["WINEARCH"] = "win64" if args.arch == "x64" else "win32"
-    subprocess.run(["wineboot", "-i"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                   timeout=300)
-    kit.wait_wineserver()
+    start_prefix(args.work, args.arch)
     try:
-        target = Target(args)
-        test_install(args, target, old_installer, olders[args.arch], version)
-        running = test_start_as_run_key(args, target)
-        test_upgrade(target, installer, running)
-        test_uninstall(target, certificate)
+        target = Target(args, manifest)
+
+        def service_reply():
+            service_reply.last = target.updates()
+            return service_reply.last
+
+        with kit.UpdateService(entries, script=args.service):
+            test_install(target, service_reply)
+            test_upgrade_refused(target)
+            running = test_start_as_run_key(args.work, target)
+            test_upgrade(target, running, service_reply)
+        test_autostart_off(target)
+        test_uninstall_refused(target)
+        test_uninstall(target)
     finally:
         kit.kill_wine()
-
     return check.exit_code()
 
 

@@ -4,8 +4,7 @@
 ;
 ; makensis -INPUTCHARSET UTF8 -DVERSION=1.0.0 -DX64_DIR=... -DX86_DIR=...
 ;          -DICON=.../korvane.ico -DOUTFILE=... [-DPUBLISHER_URL=...]
-;          [-DKORVANE_INSTALLER_TARGET=amd64-unicode] [-DSIGN_COMMAND=...]
-;          korvane.nsi
+;          [-DSIGN_COMMAND=...] korvane.nsi
 ;
 ; SIGN_COMMAND FILE signs a file in place; with it, the uninstaller and the
 ; installer are signed as they are written.
@@ -14,15 +13,12 @@
 ; /AUTOSTART=0 turns that off. Without it, a first install leaves it off and
 ; an upgrade keeps what was chosen before.
 ;
-; The release installer is x86-unicode, which runs on 32- and 64-bit Windows
-; and holds the files of both architectures. An amd64-unicode build (for
-; tests) holds the 64-bit files only.
+; The installer is a 32-bit program, which runs on 32- and 64-bit Windows
+; and holds the files of both architectures: the 64-bit ones go in on 64-bit
+; Windows. Exit codes: 0 done, 1 cancelled by the user, 2 nothing changed
+; because a file to be replaced is in use.
 
-!ifdef KORVANE_INSTALLER_TARGET
-  Target ${KORVANE_INSTALLER_TARGET}
-!else
-  Unicode true
-!endif
+Unicode true
 
 !include LogicLib.nsh
 !include x64.nsh
@@ -38,9 +34,7 @@
 !insertmacro Require X64_DIR
 !insertmacro Require ICON
 !insertmacro Require OUTFILE
-!if ${NSIS_PTR_SIZE} <= 4
-  !insertmacro Require X86_DIR
-!endif
+!insertmacro Require X86_DIR
 
 !define PRODUCT "Korvane"
 !define PUBLISHER "Korvane"
@@ -89,15 +83,11 @@ VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "LegalCopyright" "${PUBLISHER}"
 ; $0 = the registration tool that matches the installed files. From a 32-bit
 ; installer on 64-bit Windows, Sysnative reaches the 64-bit one.
 !macro RegistrationTool
-  !if ${NSIS_PTR_SIZE} > 4
+  ${If} ${RunningX64}
+    StrCpy $0 "$WINDIR\Sysnative\regsvr32.exe"
+  ${Else}
     StrCpy $0 "$SYSDIR\regsvr32.exe"
-  !else
-    ${If} ${RunningX64}
-      StrCpy $0 "$WINDIR\Sysnative\regsvr32.exe"
-    ${Else}
-      StrCpy $0 "$SYSDIR\regsvr32.exe"
-    ${EndIf}
-  !endif
+  ${EndIf}
 !macroend
 
 ; $R0 = 1 when the paths $R1 and $R2 name one existing file (the same volume
@@ -140,13 +130,16 @@ FunctionEnd
 !insertmacro SameFile ""
 !insertmacro SameFile "un."
 
-; 1 when a Korvane from the install folder was running before the files
-; were replaced: it is started again at the end.
+; 1 when a Korvane from the install folder was running and has ended: it is
+; started again at the end.
 Var WasRunning
 
 ; Ends every Korvane that runs from $INSTDIR: posts the end request to its
-; strip, waits up to 5 s for the process to end, then ends it. Sets
-; $WasRunning to 1 when one was running.
+; strip and waits up to 5 s for the process to end; only then, and only where
+; this user may, ends the process. A copy that runs elevated refuses to be
+; ended from here, but it takes the end request (its strip lets that message
+; in from lower integrity levels). Sets $WasRunning to 1 for each one that
+; has ended.
 !macro EndRunningKorvane UN
 Function ${UN}EndRunningKorvane
   System::Call 'user32::RegisterWindowMessageW(w "${END_REQUEST_MESSAGE}") i .r5'
@@ -158,8 +151,11 @@ Function ${UN}EndRunningKorvane
     ${EndIf}
     StrCpy $1 $2
     System::Call 'user32::GetWindowThreadProcessId(p r2, *i .r3)'
-    ; PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE
-    System::Call 'kernel32::OpenProcess(i 0x101001, i 0, i r3) p .r4'
+    ; PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE: the least that
+    ; reading its program's path and waiting for it need. Where even that is
+    ; refused, it cannot be known to run from here and is left alone; if it
+    ; does, the check of the files below stops the run.
+    System::Call 'kernel32::OpenProcess(i 0x101000, i 0, i r3) p .r4'
     ${If} $4 P<> 0
       System::Call 'kernel32::QueryFullProcessImageNameW(p r4, i 0, w .r6, *i ${NSIS_MAX_STRLEN}) i .r7'
       StrCpy $R0 0
@@ -169,17 +165,24 @@ Function ${UN}EndRunningKorvane
         Call ${UN}SameFile
       ${EndIf}
       ${If} $R0 = 1
-        StrCpy $WasRunning 1
         DetailPrint "关闭正在运行的 Korvane ($3)"
         System::Call 'user32::PostMessageW(p r2, i r5, p 0, p 0)'
         System::Call 'kernel32::WaitForSingleObject(p r4, i 5000) i .r7'
         ${If} $7 <> 0
-          System::Call 'kernel32::TerminateProcess(p r4, i 1)'
-          System::Call 'kernel32::WaitForSingleObject(p r4, i 5000) i .r7'
+          ; PROCESS_TERMINATE: refused across integrity levels.
+          System::Call 'kernel32::OpenProcess(i 0x1, i 0, i r3) p .r6'
+          ${If} $6 P<> 0
+            System::Call 'kernel32::TerminateProcess(p r6, i 1)'
+            System::Call 'kernel32::CloseHandle(p r6)'
+            System::Call 'kernel32::WaitForSingleObject(p r4, i 5000) i .r7'
+          ${EndIf}
         ${EndIf}
-        ; Its strip is gone: search again from the first window.
         ${If} $7 = 0
+          StrCpy $WasRunning 1
+          ; Its strip is gone: search again from the first window.
           StrCpy $1 0
+        ${Else}
+          DetailPrint "无法关闭正在运行的 Korvane ($3)"
         ${EndIf}
       ${EndIf}
       System::Call 'kernel32::CloseHandle(p r4)'
@@ -189,6 +192,75 @@ FunctionEnd
 !macroend
 !insertmacro EndRunningKorvane ""
 !insertmacro EndRunningKorvane "un."
+
+; $R0 = $R1 when the file $R1 exists but cannot be opened for writing and
+; deleting without sharing, as replacing or removing it needs: the image of
+; a running program (a copy running elevated cannot be ended from here), a
+; loaded library, a file another program holds open. Unchanged otherwise; a
+; missing file is no obstacle. Nothing is written.
+!macro CheckReplaceable UN
+Function ${UN}CheckReplaceable
+  ; GENERIC_WRITE | DELETE, no sharing, OPEN_EXISTING (3)
+  System::Call 'kernel32::CreateFileW(w R1, i 0x40010000, i 0, p 0, i 3, i 0, p 0) p .R2 ?e'
+  Pop $R3
+  ${If} $R2 P<> -1
+    System::Call 'kernel32::CloseHandle(p R2)'
+  ; Not ERROR_FILE_NOT_FOUND (2) or ERROR_PATH_NOT_FOUND (3)
+  ${ElseIf} $R3 <> 2
+  ${AndIf} $R3 <> 3
+    StrCpy $R0 $R1
+  ${EndIf}
+FunctionEnd
+
+; $R0 = the first of the install folder's files that this run replaces or
+; removes and that cannot be, or "" when every one can. A file that a
+; program has just let go of (one that ended when asked, a virus scanner)
+; gets up to 3 s.
+Function ${UN}FindFileInUse
+  StrCpy $R4 0
+  ${Do}
+    StrCpy $R0 ""
+    StrCpy $R1 "$INSTDIR\Korvane.exe"
+    Call ${UN}CheckReplaceable
+    ${If} $R0 == ""
+      StrCpy $R1 "$INSTDIR\Update.dll"
+      Call ${UN}CheckReplaceable
+    ${EndIf}
+    !if "${UN}" == ""
+      ${If} $R0 == ""
+        StrCpy $R1 "$INSTDIR\${UNINSTALLER}"
+        Call CheckReplaceable
+      ${EndIf}
+    !endif
+    ${If} $R0 == ""
+    ${OrIf} $R4 >= 30
+      ${Break}
+    ${EndIf}
+    IntOp $R4 $R4 + 1
+    Sleep 100
+  ${Loop}
+FunctionEnd
+!macroend
+!insertmacro CheckReplaceable ""
+!insertmacro CheckReplaceable "un."
+
+; When a file that this run must replace or remove is in use: starts again
+; the Korvane that was ended, says which file and why, and ends the run with
+; exit code 2, having changed nothing. WHAT is the verb shown ("替换", "删除"),
+; RUN the program shown ("安装程序", "卸载程序"), ENDED what ended ("安装",
+; "卸载"), for the status line.
+!macro RefuseFileInUse WHAT RUN ENDED
+  ${If} $R0 != ""
+    ${If} $WasRunning = 1
+      SetOutPath "$INSTDIR"
+      Exec '"$INSTDIR\Korvane.exe"'
+    ${EndIf}
+    DetailPrint "无法${WHAT} $R0：文件正被其他程序使用。"
+    MessageBox MB_OK|MB_ICONSTOP "无法${WHAT} $R0：文件正被其他程序使用（例如以管理员身份运行的 Korvane）。$\r$\n$\r$\n请关闭该程序，然后再次运行${RUN}。没有做任何更改。" /SD IDOK
+    SetErrorLevel 2
+    Abort "${ENDED}已中止，没有做任何更改。"
+  ${EndIf}
+!macroend
 
 Section "Korvane" SecProgram
   SectionIn RO
@@ -201,20 +273,18 @@ Section "Korvane" SecProgram
   ${EndIf}
   StrCpy $WasRunning 0
   Call EndRunningKorvane
+  ; Every file is replaced, or none: some new and some old would not run.
+  Call FindFileInUse
+  !insertmacro RefuseFileInUse "替换" "安装程序" "安装"
 
   SetOutPath "$INSTDIR"
-  !if ${NSIS_PTR_SIZE} > 4
+  ${If} ${RunningX64}
     File "${X64_DIR}\Korvane.exe"
     File "${X64_DIR}\Update.dll"
-  !else
-    ${If} ${RunningX64}
-      File "${X64_DIR}\Korvane.exe"
-      File "${X64_DIR}\Update.dll"
-    ${Else}
-      File "${X86_DIR}\Korvane.exe"
-      File "${X86_DIR}\Update.dll"
-    ${EndIf}
-  !endif
+  ${Else}
+    File "${X86_DIR}\Korvane.exe"
+    File "${X86_DIR}\Update.dll"
+  ${EndIf}
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
 
   ; Machine-wide when allowed; otherwise the library registers itself for the
@@ -225,7 +295,7 @@ Section "Korvane" SecProgram
     DetailPrint "regsvr32 Update.dll: $1"
   ${EndIf}
 
-  ; The program looks for Update.dll in its working folder.
+  ; The shortcut starts Korvane in the output folder: the install folder.
   SetOutPath "$INSTDIR"
   CreateShortCut "${SHORTCUT}" "$INSTDIR\Korvane.exe" "" "$INSTDIR\Korvane.exe" 0
 
@@ -282,7 +352,10 @@ Function un.onInit
 FunctionEnd
 
 Section "Uninstall"
+  StrCpy $WasRunning 0
   Call un.EndRunningKorvane
+  Call un.FindFileInUse
+  !insertmacro RefuseFileInUse "删除" "卸载程序" "卸载"
   !insertmacro RegistrationTool
   ${If} ${FileExists} "$INSTDIR\Update.dll"
     ExecWait '"$0" /u /s "$INSTDIR\Update.dll"' $1

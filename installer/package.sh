@@ -4,13 +4,12 @@
 #   Korvane-<version>-x64.zip     Korvane.exe, Update.dll, README.txt
 #   Korvane-<version>-x86.zip     the same for 32-bit Windows
 #   SHA256SUMS                    checksums of the three
-# The version is the project version recorded in the build folders.
-# Usage: package.sh X64_BUILD X86_BUILD OUT_DIR [--test-installer FILE]
+# The version is the one the build folders were made with: the project
+# version, or a test build's KORVANE_TEST_VERSION.
+# Usage: package.sh X64_BUILD X86_BUILD OUT_DIR
 #                   [--sign-pkcs12 FILE [--timestamp-url URL]]
-#   --test-installer also builds the same installer for amd64-unicode (a
-#   64-bit installer holding the 64-bit files only), for tests.
 #   --sign-pkcs12 signs Korvane.exe and Update.dll of both architectures
-#   before they are packed, then the uninstaller and the installers, with
+#   before they are packed, then the uninstaller and the installer, with
 #   the certificate in FILE and the password in KORVANE_SIGN_PASSWORD
 #   (see sign.sh); --timestamp-url adds an RFC 3161 time stamp.
 set -euo pipefail
@@ -25,11 +24,10 @@ mkdir -p "$3"
 out=$(cd "$3" && pwd)
 shift 3
 absolute() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
-test_installer= sign_pkcs12= timestamp_url=
+sign_pkcs12= timestamp_url=
 while (($#)); do
   (($# >= 2)) || usage
   case $1 in
-    --test-installer) mkdir -p "$(dirname "$2")"; test_installer=$(absolute "$2") ;;
     --sign-pkcs12)    [[ -f $2 ]] || { echo "package.sh: no file $2" >&2; exit 2; }
                       sign_pkcs12=$(absolute "$2") ;;
     --timestamp-url)  timestamp_url=$2 ;;
@@ -51,9 +49,15 @@ cache_value() {  # cache_value BUILD NAME
   sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"
 }
 
-version=$(cache_value "$x64_build" CMAKE_PROJECT_VERSION)
+build_version() {  # build_version BUILD
+  local test_version
+  test_version=$(cache_value "$1" KORVANE_TEST_VERSION)
+  echo "${test_version:-$(cache_value "$1" CMAKE_PROJECT_VERSION)}"
+}
+
+version=$(build_version "$x64_build")
 [[ -n "$version" ]] || { echo "package.sh: $x64_build is not a configured build" >&2; exit 1; }
-if [[ $(cache_value "$x86_build" CMAKE_PROJECT_VERSION) != "$version" ]]; then
+if [[ $(build_version "$x86_build") != "$version" ]]; then
   echo "package.sh: the two builds have different versions" >&2
   exit 1
 fi
@@ -108,13 +112,13 @@ with zipfile.ZipFile(target, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as z:
 PY
 }
 
-# make_installer OUTFILE [makensis options...]
+# make_installer OUTFILE
 make_installer() {
-  local outfile=$1; shift
-  [[ -n "$sign_pkcs12" ]] && set -- "$@" -DSIGN_COMMAND="$here/sign.sh"
+  local sign=()
+  [[ -n "$sign_pkcs12" ]] && sign=(-DSIGN_COMMAND="$here/sign.sh")
   makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DX64_DIR="$stage/x64" \
     -DX86_DIR="$stage/x86" -DICON="$root/app/startup/korvane.ico" \
-    -DPUBLISHER_URL="$publisher_url" -DOUTFILE="$outfile" "$@" "$here/korvane.nsi" >/dev/null
+    -DPUBLISHER_URL="$publisher_url" -DOUTFILE="$1" "${sign[@]}" "$here/korvane.nsi" >/dev/null
 }
 
 setup=Korvane-$version-setup.exe
@@ -124,8 +128,5 @@ make_zip x64
 make_zip x86
 make_installer "$out/$setup"
 (cd "$out" && sha256sum "$setup" "Korvane-$version-x64.zip" "Korvane-$version-x86.zip" >SHA256SUMS)
-if [[ -n "$test_installer" ]]; then
-  make_installer "$test_installer" -DKORVANE_INSTALLER_TARGET=amd64-unicode
-fi
 echo "package.sh: Korvane $version in $out"
 (cd "$out" && ls -l "$setup" "Korvane-$version-x64.zip" "Korvane-$version-x86.zip" SHA256SUMS)

@@ -52,6 +52,7 @@ for name in KORVANE_UPDATE_HOST KORVANE_DATE_HOST KORVANE_PUBLISHER_URL KORVANE_
     options+=("-U$name")  # back to the default in CMakeLists.txt
   fi
 done
+options+=(-UKORVANE_TEST_VERSION)  # a release has the project version
 
 build() {  # build FOLDER TOOLCHAIN
   echo "== build $1"

@@ -37,6 +37,10 @@ void Form1::Create() {
     args.height = TwipsToPixels(kHeightTwips, system_dpi);
     CreateWindowFor(args);
     if (!hwnd()) FailFatally(L"无法创建窗口。");
+    // The installer runs without elevation; a copy that runs elevated must
+    // still take its end request, which Windows otherwise drops as a message
+    // from a lower integrity level.
+    ChangeWindowMessageFilterEx(hwnd(), EndRequestMessage(), MSGFLT_ALLOW, nullptr);
     dpi_ = WindowDpi(hwnd());
     RecreateFont();
     RemeasureCaption();

@@ -276,7 +276,8 @@ class Panel:
         """Clicks a control on the current page and waits for its focus."""
         self.click(left, top, width, height)
         focused = wait_for(lambda: probe("focus"), lambda id: id == str(control))
-        kit.require(focused == str(control), "control %s has the focus, not %d" % (focused, control))
+        kit.require(focused == str(control),
+                    "control %s has the focus, not %d" % (focused, control))
 
     def slider_to_end(self, slider, key):
         """Home or End on a slider of the display page."""
@@ -765,7 +766,8 @@ def check_font_and_colours():
     kit.require(sizes, "the caption was never wholly on the narrow strip")
     kit.require(all(abs(size[0] - expected[0]) <= 2 and abs(size[1] - expected[1]) <= 2
                     for size in sizes),
-                "the caption's ink measures %s px, DejaVu Sans 18 pt %s" % (sorted(sizes), expected))
+                "the caption's ink measures %s px, DejaVu Sans 18 pt %s" % (sorted(sizes),
+                                                                             expected))
     names = {RED: "red", GREEN: "green", BLUE: "blue"}
     print("   colours at the wraps: %s; the caption's ink %s px, ImageMagick's %s" % (
         " ".join(names[c] for c, _, _ in seen), sorted(sizes), expected), flush=True)

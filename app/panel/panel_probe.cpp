@@ -9,6 +9,10 @@
 //   panel_probe dialog           the title of the window that the panel is
 //                                waiting on (an open, font or colour dialog,
 //                                a message box), none when there is none
+//   panel_probe endsession       ends the session for the panel's program as
+//                                signing out does: WM_QUERYENDSESSION to each
+//                                of its top-level windows, then WM_ENDSESSION;
+//                                prints "refused" when one of them refuses
 //   panel_probe hold PATH        holds PATH open for writing, as an editor or a
 //                                logger does, until stdin closes
 //   panel_probe topmost X Y W H  shows a magenta always-on-top window at that
@@ -28,6 +32,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "utf8_output.h"
 
@@ -69,6 +74,39 @@ HWND OwnedDialog(HWND owner) {
         },
         reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+// Signing out: every top-level window of the program is asked, then told.
+int EndSession(HWND panel) {
+    struct Windows {
+        DWORD process;
+        std::vector<HWND> found;
+    } windows{0, {}};
+    GetWindowThreadProcessId(panel, &windows.process);
+    EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+            auto* w = reinterpret_cast<Windows*>(param);
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            if (process == w->process) w->found.push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    constexpr UINT kWait = 5000;
+    bool agreed = true;
+    for (const HWND window : windows.found) {
+        DWORD_PTR answer = 0;
+        SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, kWait,
+                            &answer);
+        agreed = agreed && answer != 0;
+    }
+    for (const HWND window : windows.found) {
+        DWORD_PTR answer = 0;
+        SendMessageTimeoutW(window, WM_ENDSESSION, agreed, ENDSESSION_LOGOFF, SMTO_NORMAL, kWait,
+                            &answer);
+    }
+    std::printf("%s", agreed ? "ended" : "refused");
+    return 0;
 }
 
 int Hold(const char* path) {
@@ -157,6 +195,7 @@ int main(int argc, char** argv) {
         std::printf("%d", info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0);
         return 0;
     }
+    if (what == "endsession") return EndSession(panel);
     if (what == "dialog") {
         const HWND dialog = OwnedDialog(panel);
         if (dialog) {

@@ -836,8 +836,10 @@ def check_closing_writes_the_setting_and_a_stored_0_is_read():
         if end == "Exit":
             panel.click(6960, 1680, 975, 375, on_tab=False)
         else:
-            # Wine's sign-out: WM_QUERYENDSESSION, then WM_ENDSESSION.
-            kit.wine("wineboot", "--end-session", timeout=WAIT)
+            # Signing out: the program's windows are asked and then told.
+            # (Wine's own wineboot --end-session ends the process itself
+            # after telling it, so it would not show the program's part.)
+            kit.require(probe("endsession") == "ended", "the program refused to end the session")
         try:
             process.wait(timeout=WAIT)
         except subprocess.TimeoutExpired:

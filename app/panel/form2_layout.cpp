@@ -74,6 +74,9 @@ void Form2::LayOut() {
             height = std::max(height, static_cast<int>(metrics.tmHeight) + 4);
         }
         SetWindowPos(control, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+        // Drawn anew whole: its font was set without a redraw, and a control
+        // that grew would repaint only its new part, beside the old text.
+        InvalidateRect(control, nullptr, TRUE);
         if (row.kind == ControlKind::kSlider) SliderOf(row.id).SetThumbLength(height * 3 / 5);
     }
     page_brush_.reset();  // the page is drawn anew at the new size

@@ -6,7 +6,6 @@ Usage: startup_wine_test.py PUBLISHER_URL   (run through wine-env.sh)
 """
 
 import os
-import shutil
 import subprocess
 import sys
 import time
@@ -17,17 +16,55 @@ PUBLISHER_URL = sys.argv[1]
 ALERT_TITLE = "温馨提示"
 
 
-def opened_urls(log, wait):
-    deadline = time.time() + wait
-    while time.time() < deadline:
-        if os.path.exists(log):
-            break
-        time.sleep(0.2)
-    time.sleep(0.5)
-    if not os.path.exists(log):
-        return []
-    with open(log) as f:
-        return f.read().split()
+# A deadline for each wait, only a safety net: every wait ends on its
+# condition.
+WAIT = 60.0
+
+
+def wait_for(read, done, timeout=WAIT):
+    """The first value of read() that done() accepts, or the last one read
+    when the deadline passes."""
+    deadline = time.monotonic() + timeout
+    value = read()
+    while not done(value) and time.monotonic() < deadline:
+        time.sleep(0.1)
+        value = read()
+    return value
+
+
+def logger_running(folder):
+    """Whether a url_logger.exe of the case folder is running: Wine gives a
+    Windows process the Windows path of its program as its command line."""
+    name = os.path.basename(folder)
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                command = f.read().decode("utf-8", "replace")
+        except OSError:
+            continue
+        if "url_logger.exe" in command and name in command:
+            return True
+    return False
+
+
+def read_log(log):
+    try:
+        with open(log) as f:
+            return f.read()
+    except FileNotFoundError:
+        return ""
+
+
+def opened_urls(folder, log, expected):
+    """The addresses opened so far. Called once the program has passed its
+    first-run step: a page it opened there has started the logger (Wine's
+    CreateProcess returns once the process runs), so the list is complete
+    when no logger runs any more. With `expected`, first waits for a line."""
+    if expected:
+        wait_for(lambda: read_log(log), lambda text: text.endswith("\n"))
+    kit.require(not wait_for(lambda: logger_running(folder), lambda running: not running),
+                "the logger did not end")
+    return read_log(log).split()
 
 
 def check_refuses_to_start(library):
@@ -41,10 +78,10 @@ def check_refuses_to_start(library):
     kit.run("xdotool", "windowfocus", "--sync", alert)
     kit.run("xdotool", "key", "Return")
     try:
-        process.wait(timeout=15)
+        process.wait(timeout=WAIT)
     except subprocess.TimeoutExpired:
         raise AssertionError("the program did not end after OK")
-    kit.require(opened_urls(log, wait=1) == [],
+    kit.require(opened_urls(folder, log, expected=False) == [],
                 "publisher page opened although the library is missing")
 
 
@@ -69,10 +106,11 @@ def check_starts(settings):
     strip = kit.wait_for_window("Form1")
     kit.require(strip, "strip window Form1 not found")
     kit.require(kit.wait_for_window(ALERT_TITLE, timeout=0.3) is None, "unexpected message box")
+    # Shown first, then placed.
     expected = expected_strip_rectangle()
-    actual = kit.geometry(strip)
+    actual = wait_for(lambda: kit.geometry(strip), lambda place: place == expected)
     kit.require(actual == expected, "strip at %s, expected %s" % (actual, expected))
-    urls = opened_urls(log, wait=8 if not settings else 4)
+    urls = opened_urls(folder, log, expected=not settings)
     if settings:
         kit.require(urls == [], "publisher page opened although test.ini exists: %s" % urls)
     else:

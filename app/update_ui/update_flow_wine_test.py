@@ -4,8 +4,10 @@ Update.dll in a fresh folder, the reference update service on loopback.
 Usage: update_flow_wine_test.py SERVICE_SCRIPT ACCOUNT   (run through wine-env.sh)
 """
 
+import collections
 import os
 import shutil
+import subprocess
 import sys
 import time
 
@@ -13,11 +15,37 @@ import wine_testkit as kit
 
 SERVICE, ACCOUNT = sys.argv[1], sys.argv[2]
 NOTICE = "新版本提示"
+# The notice's window class and its controls: the message and the button.
+NOTICE_CLASS, NOTICE_LABEL1, NOTICE_COMMAND1 = "KorvaneFrmMsgbox", "1", "2"
+NEWER_AT_LOAD = "       检测到版本有更新!\r\n\r\n当前版本：1.0.0\r\n最新版本：1.0.1"
 LABEL9 = "121"
 WHITE = (255, 255, 255)
+# Deadlines, only a safety net: every wait ends on its condition. A check
+# against a service that is down waits for the request's time-out.
+WAIT = 60.0
+DOWN = 120.0
 
 
 probe = kit.panel_probe
+
+
+def notice_text(control):
+    """A control's text in the notice, exactly: leading blanks and CR LF kept."""
+    out = subprocess.run(["wine", os.path.join(kit.TEST_BIN_DIR, "panel_probe.exe"), "text",
+                          control, NOTICE_CLASS], stdout=subprocess.PIPE,
+                         stderr=subprocess.DEVNULL, timeout=WAIT).stdout
+    return out.decode("utf-8", "replace")
+
+
+def wait_for(read, done, timeout=WAIT):
+    """The first value of read() that done() accepts, or the last one read
+    when the deadline passes."""
+    deadline = time.monotonic() + timeout
+    value = read()
+    while not done(value) and time.monotonic() < deadline:
+        time.sleep(0.2)
+        value = read()
+    return value
 
 
 def offering(folder):
@@ -35,35 +63,43 @@ def start(check1):
     return folder, strip
 
 
-def wait_loaded(timeout=40):
-    deadline = time.time() + timeout
-    while time.time() < deadline and probe("visible") == "none":
-        time.sleep(0.5)
+def drawn(rows):
+    """Whether a window shows dark text on a light face (its commonest
+    colour)."""
+    face = collections.Counter(pixel for row in rows for pixel in row).most_common(1)[0][0]
+    return sum(face) > 600 and any(sum(pixel) < 200 for row in rows for pixel in row)
 
 
 def check_notice_at_the_first_wrap():
     with offering(kit.make_case_folder(library=None)):
         start(check1=1)
         # The first wrap, on the 72nd tick, loads the panel and checks.
-        notice = kit.wait_for_window(NOTICE, timeout=40)
+        notice = kit.wait_for_window(NOTICE, timeout=WAIT)
         kit.require(notice, "no new-version notice")
         kit.require(probe("visible") == "0", "the wrap showed the panel")
         kit.require(probe("text", LABEL9) == "下载新版", "Label9 does not read 下载新版")
         kit.require(kit.run("xdotool", "getwindowfocus").stdout.strip() != notice,
                     "notice took the focus")
-        shot = os.path.join(os.environ.get("KORVANE_BUILD_DIR", "."), "update-notice.png")
-        kit.run("import", "-window", "root", shot)
+        # What the notice says, and that it is drawn on the screen: the
+        # message's dark text on the dialog's light face.
+        message = notice_text(NOTICE_LABEL1)
+        kit.require(message == NEWER_AT_LOAD, "the notice says %r" % message)
+        button = notice_text(NOTICE_COMMAND1)
+        kit.require(button == "下载新版本", "the notice's button reads %r" % button)
+        area = kit.geometry(notice)
+        kit.require(wait_for(lambda: kit.grab(*area), drawn), "the notice at %s shows no text on"
+                    " a light face" % (area,))
 
 
 def check_no_notice_when_unticked():
     with offering(kit.make_case_folder(library=None)):
         start(check1=0)
-        wait_loaded()
-        kit.require(probe("visible") == "0", "the panel did not load at the first wrap")
-        time.sleep(2)
-        kit.require(kit.wait_for_window(NOTICE, timeout=0.5) is None,
-                    "notice shown with Check1 = 0")
-        kit.require(probe("text", LABEL9) == "下载新版", "Label9 does not read 下载新版")
+        # The first wrap loads the panel; the check at load ends by naming
+        # the link, after it would have filled the notice.
+        label9 = wait_for(lambda: probe("text", LABEL9), lambda text: text == "下载新版")
+        kit.require(label9 == "下载新版", "Label9 reads %r, not 下载新版" % label9)
+        kit.require(probe("visible") == "0", "the first wrap showed the panel")
+        kit.require(probe("visible", NOTICE_CLASS) == "none", "notice shown with Check1 = 0")
 
 
 def check_service_down_keeps_the_program_responsive():
@@ -71,18 +107,17 @@ def check_service_down_keeps_the_program_responsive():
     _, strip = start(check1=1)
     x, y, w, h = kit.geometry(strip)
     kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "click", "3")
-    clicked = time.time()
-    time.sleep(3)
+    clicked = time.monotonic()
+    # The panel's window exists, hidden, while its load waits for the check.
+    kit.require(wait_for(lambda: probe("visible"), lambda state: state != "none") == "0",
+                "the right-click did not start the panel's load")
     first = kit.ink_box(kit.grab(x, y, w, h), WHITE)
-    time.sleep(1.5)
-    second = kit.ink_box(kit.grab(x, y, w, h), WHITE)
+    second = wait_for(lambda: kit.ink_box(kit.grab(x, y, w, h), WHITE), lambda box: box != first)
     kit.require(first != second, "the strip stood still while the check waited")
-    kit.require(probe("visible") in ("none", "0"), "panel shown before the check returned")
-    deadline = time.time() + 60
-    while time.time() < deadline and probe("visible") != "1":
-        time.sleep(0.5)
-    kit.require(probe("visible") == "1", "the panel never showed")
-    print("   right-click to panel shown: %.1f s" % (time.time() - clicked), flush=True)
+    kit.require(probe("visible") == "0", "panel shown before the check returned")
+    kit.require(wait_for(lambda: probe("visible"), lambda state: state == "1", timeout=DOWN) == "1",
+                "the panel never showed")
+    print("   right-click to panel shown: %.1f s" % (time.monotonic() - clicked), flush=True)
     kit.require(probe("text", LABEL9) == "检测更新", "Label9 does not read 检测更新")
     kit.require(kit.wait_for_window(NOTICE, timeout=0.5) is None, "notice shown without a reply")
 

@@ -110,7 +110,8 @@ class Nginx:
     """nginx with the shipped site on 127.0.0.1:port in front of `upstream`,
     in its own prefix under `folder`, in the foreground."""
 
-    def __init__(self, folder, port, upstream, cache_seconds=60, worker_connections=1024):
+    def __init__(self, folder, port, upstream, cache_seconds=60, worker_connections=1024,
+                 workers=1, cache=True, static_port=None):
         self.port = port
         self.prefix = os.path.join(folder, "nginx")
         os.makedirs(os.path.join(self.prefix, "cache"), exist_ok=True)
@@ -119,6 +120,13 @@ class Nginx:
         with open(SITE, encoding="utf-8") as f:
             site = site_for_test(f.read(), port, upstream, os.path.join(self.prefix, "cache"),
                                  self.access_log, cache_seconds)
+        if not cache:
+            site = site.replace("proxy_cache korvane_update;", "proxy_cache off;")
+        if static_port:
+            # The same answer as a file on a port of its own: the ceiling.
+            site += (f"server {{\n    listen 127.0.0.1:{static_port};\n    access_log off;\n"
+                     f"    root {self.prefix}/static;\n    default_type \"text/html; charset=gbk\";\n}}\n")
+            os.makedirs(os.path.join(self.prefix, "static"), exist_ok=True)
         with open(os.path.join(self.prefix, "site.conf"), "w", encoding="utf-8") as f:
             f.write(site)
         temp = {name: os.path.join(self.prefix, name)
@@ -129,7 +137,8 @@ class Nginx:
             # cannot enter the private folder.
             user = "user root;\n" if os.geteuid() == 0 else ""
             f.write(user + f"""daemon off;
-worker_processes 1;
+worker_processes {workers};
+worker_rlimit_nofile {2 * worker_connections + 64};
 pid {self.prefix}/nginx.pid;
 error_log {self.error_log} info;
 events {{ worker_connections {worker_connections}; }}
@@ -183,3 +192,30 @@ def server_connections(port):
 def cache_status(headers):
     match = re.search(r"^X-Cache-Status: (\S+)", headers, re.M | re.I)
     return match.group(1) if match else None
+
+
+def main(argv):
+    """For the benchmark script: writes an nginx configuration and prints
+    its prefix; the script runs nginx -p PREFIX -c PREFIX/nginx.conf.
+      service_stack.py nginx-conf FOLDER PORT UPSTREAM [--no-cache]
+                       [--static-port PORT] [--workers N] [--connections N]"""
+    import argparse
+    parser = argparse.ArgumentParser(prog="service_stack.py nginx-conf")
+    parser.add_argument("folder")
+    parser.add_argument("port", type=int)
+    parser.add_argument("upstream")
+    parser.add_argument("--no-cache", action="store_true")
+    parser.add_argument("--static-port", type=int)
+    parser.add_argument("--workers", type=int, default=1)
+    parser.add_argument("--connections", type=int, default=1024)
+    args = parser.parse_args(argv)
+    nginx = Nginx(args.folder, args.port, args.upstream, worker_connections=args.connections,
+                  workers=args.workers, cache=not args.no_cache, static_port=args.static_port)
+    print(nginx.prefix)
+    return 0
+
+
+if __name__ == "__main__":
+    if sys.argv[1:2] != ["nginx-conf"]:
+        sys.exit("usage: service_stack.py nginx-conf FOLDER PORT UPSTREAM [options]")
+    sys.exit(main(sys.argv[2:]))

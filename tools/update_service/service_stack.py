@@ -11,7 +11,6 @@ import shutil
 import socket
 import subprocess
 import sys
-import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -140,7 +139,7 @@ class Nginx:
 worker_processes {workers};
 worker_rlimit_nofile {2 * worker_connections + 64};
 pid {self.prefix}/nginx.pid;
-error_log {self.error_log} info;
+error_log {self.error_log} warn;
 events {{ worker_connections {worker_connections}; }}
 http {{
     default_type application/octet-stream;
@@ -149,9 +148,9 @@ http {{
         self.process = None
 
     def start(self):
-        self.process = subprocess.Popen(["nginx", "-p", self.prefix, "-c", self.conf],
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        threading.Thread(target=self.process.stderr.read, daemon=True).start()
+        with open(os.path.join(self.prefix, "stderr.log"), "wb") as err:
+            self.process = subprocess.Popen(["nginx", "-p", self.prefix, "-c", self.conf],
+                                            stdout=subprocess.DEVNULL, stderr=err)
         if not wait_until(lambda: port_open(self.port) or self.process.poll() is not None, 20) \
                 or self.process.poll() is not None:
             raise RuntimeError("nginx did not start:\n" + self.errors())

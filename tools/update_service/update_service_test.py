@@ -125,6 +125,7 @@ class Service(Address):
     """The embedded server on a free port, its standard error in a file."""
 
     def __init__(self, *args, stderr=None):
+        self.own_err_file = stderr is None
         self.err_file = stderr or tempfile.TemporaryFile("w+", encoding="utf-8")
         self.process = subprocess.Popen([sys.executable, SERVICE, "--port", "0", *args],
                                         stdout=subprocess.PIPE, stderr=self.err_file, text=True)
@@ -144,6 +145,10 @@ class Service(Address):
             self.process.kill()
         self.process.wait()
         self.process.stdout.close()
+        if self.process.stderr:
+            self.process.stderr.close()
+        if self.own_err_file:
+            self.err_file.close()
 
 
 class EmbeddedServerTest(unittest.TestCase):

@@ -123,7 +123,9 @@ class Nginx:
             site = site.replace("proxy_cache korvane_update;", "proxy_cache off;")
         if static_port:
             # The same answer as a file on a port of its own: the ceiling.
-            site += (f"server {{\n    listen 127.0.0.1:{static_port};\n    access_log off;\n"
+            # It logs every request as the site does.
+            site += (f"server {{\n    listen 127.0.0.1:{static_port};\n"
+                     f"    access_log {self.prefix}/static.log korvane_update;\n"
                      f"    root {self.prefix}/static;\n    default_type \"text/html; charset=gbk\";\n}}\n")
             os.makedirs(os.path.join(self.prefix, "static"), exist_ok=True)
         with open(os.path.join(self.prefix, "site.conf"), "w", encoding="utf-8") as f:

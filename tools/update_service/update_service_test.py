@@ -44,6 +44,9 @@ PAGE_10001 = (HEAD + "var custom_window = {\"uin\":'10001',\"items\":[\n"
 PAGE_20002 = (HEAD + "var custom_window = {\"uin\":'20002',\"items\":[\n"
               "{\"title\":'科瓦 1.2.0',\"imgsrc\":'',\"w\":240,\"h\":60}" + TAIL).encode("gbk")
 
+PAGE_30003 = (HEAD + "var custom_window = {\"uin\":'30003',\"items\":[\n"
+              "{\"title\":'Korvane 3.0.0',\"imgsrc\":'',\"w\":240,\"h\":60}" + TAIL).encode("gbk")
+
 
 def empty_page(uin):
     return (HEAD + "var custom_window = {\"uin\":'%s',\"items\":[\n" % uin + TAIL).encode("gbk")
@@ -214,18 +217,25 @@ class EmbeddedServerTest(unittest.TestCase):
 
     def test_entries_file_changes(self):
         try:
-            # A change is seen by the next request, even one that keeps the
-            # size and the time stamp of the version read before.
-            changed = {"10001": [{"title": "Korvane 1.0.2", "imgsrc": "http://example.com/k/Korvane.zip"},
-                                 {"title": "Korvane 2.0.0", "imgsrc": "http://example.com/old"}]}
-            self.assertIn(b"Korvane 1.0.1", self.service.post("10001")[2])
-            stamp = os.stat(self.entries).st_mtime_ns
+            # A change right after a read is seen by the next request, even
+            # one that keeps the size, the inode and the time stamp of the
+            # version read (an edit within the file system's time stamp
+            # granularity).
+            write_entries(self.entries, ENTRIES)
+            self.assertEqual(self.service.post("10001")[2], PAGE_10001)
+            before = os.stat(self.entries)
+            changed = dict(ENTRIES, **{"10001": [dict(ENTRIES["10001"][0], title="Korvane 1.0.2"),
+                                                 ENTRIES["10001"][1]]})
             write_entries(self.entries, changed)
-            os.utime(self.entries, ns=(stamp, stamp))
-            self.assertIn(b"Korvane 1.0.2", self.service.post("10001")[2])
+            os.utime(self.entries, ns=(before.st_atime_ns, before.st_mtime_ns))
+            after = os.stat(self.entries)
+            self.assertEqual((after.st_size, after.st_ino, after.st_mtime_ns),
+                             (before.st_size, before.st_ino, before.st_mtime_ns))
+            self.assertEqual(self.service.post("10001")[2],
+                             PAGE_10001.replace(b"Korvane 1.0.1", b"Korvane 1.0.2"))
             # A byte-order mark is accepted.
             write_entries(self.entries, {"30003": [{"title": "Korvane 3.0.0"}]}, b"\xef\xbb\xbf")
-            self.assertIn(b"Korvane 3.0.0", self.service.post("30003")[2])
+            self.assertEqual(self.service.post("30003")[2], PAGE_30003)
             # A file that is not UTF-8, or not valid, keeps the previous
             # entries, with one log line each.
             for bad in ("{\"30003\": [{\"title\": \"K\xe9\"}]}".encode("latin-1"),
@@ -234,10 +244,7 @@ class EmbeddedServerTest(unittest.TestCase):
                 with open(self.entries, "wb") as f:
                     f.write(bad)
                 for _ in range(3):
-                    self.assertEqual(self.service.post("30003")[:3:2],
-                                     (200, empty_page("30003").replace(
-                                         b"[\n\n]", b"[\n{\"title\":'Korvane 3.0.0',\"imgsrc\""
-                                         b":'',\"w\":240,\"h\":60}\n]")))
+                    self.assertEqual(self.service.post("30003")[::2], (200, PAGE_30003))
                 count = stack.wait_until(lambda: self.service.stderr().count(
                     "keeping the previous entries") > before and
                     self.service.stderr().count("keeping the previous entries"), 5)

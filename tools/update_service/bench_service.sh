@@ -1,51 +1,78 @@
 #!/usr/bin/env bash
-# Load benchmark of the reference update service, on loopback only.
-# For the embedded server (update_service.py) and for the same application
-# under gunicorn with 2 sync workers, wrk sends update requests (POST
-# "uin=10001", the example entries) for a fixed time and this prints
-# requests per second, p50 and p99 latency and the errors (socket errors,
-# time-outs of 2 s and non-2xx answers) for:
-#   - 20 and 200 clients on keep-alive connections,
-#   - 20 clients opening a new connection per request,
-#   - 20 and 200 clients while 500 idle connections are held open (a
-#     connection the service closes is opened again).
+# Load benchmark of the update service, on loopback only, in one run.
+# wrk sends update requests (POST "uin=10001", the example entries, a
+# 555-byte answer) for a fixed time to:
+#   embedded       the embedded server (waitress, update_service.py)
+#   gunicorn       gunicorn with 2 sync workers, alone
+#   nginx-nocache  nginx (the shipped site) in front of those workers, its cache off
+#   nginx-cache    the same with the site's cache on
+#   nginx-static   nginx serving the same answer as a file (GET): the ceiling
+# each with 20 and 200 clients, on keep-alive connections and with a new
+# connection per request ("Connection: close"); then nginx-cache again while
+# 10,000 idle connections are held open against it. It prints requests per
+# second, p50 and p99 latency and the errors (socket errors, time-outs of
+# 2 s, non-2xx answers) of each run.
 #
 # Usage: tools/update_service/bench_service.sh [SECONDS]
-#   SECONDS  length of each run, 5 by default (ten runs in all)
-# Ports: any free ones, or KORVANE_BENCH_PORT and the one after it.
+#   SECONDS  length of each run, 5 by default (22 runs in all)
+# Ports: free ones on 127.0.0.1. Run it where nothing else loads the machine
+# (other tests, builds), inside a private network namespace if others use
+# loopback ports: unshare -n bash -c 'ip link set lo up && bench_service.sh'
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 seconds=${1:-5}
 [[ "$seconds" =~ ^[0-9]+$ ]] && ((seconds >= 1 && seconds <= 60)) ||
   { echo "bench_service.sh: SECONDS must be 1 to 60" >&2; exit 2; }
-idle_count=500
-base_port=${KORVANE_BENCH_PORT:-0}
+idle_count=10000
+update_path=/cgi-bin/custom/output_custom_window.cgi
 
-command -v wrk >/dev/null || { echo "bench_service.sh: wrk is missing (scripts/setup.sh)" >&2; exit 2; }
-# The interpreters themselves (not a wrapper such as pyenv's), so that
-# ending a process started here ends the server.
-python=$(python3 -c 'import sys; print(sys.executable)')
-gunicorn_python=
-for p in "$python" /usr/bin/python3; do
-  if "$p" -c 'import gunicorn' 2>/dev/null; then gunicorn_python=$p; break; fi
+for tool in wrk nginx; do
+  command -v "$tool" >/dev/null || { echo "bench_service.sh: $tool is missing (scripts/setup.sh)" >&2; exit 2; }
 done
-[[ -n "$gunicorn_python" ]] ||
-  { echo "bench_service.sh: python3-gunicorn is missing (scripts/setup.sh)" >&2; exit 2; }
+# Debian's python3 has waitress and gunicorn (another python3 on the PATH may not).
+python=/usr/bin/python3
+"$python" -c 'import waitress, gunicorn' 2>/dev/null ||
+  { echo "bench_service.sh: python3-waitress or python3-gunicorn is missing (scripts/setup.sh)" >&2; exit 2; }
+# The idle connections, nginx's and wrk's, need descriptors.
+ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
+if (($(ulimit -n) < idle_count + 2000)); then
+  idle_count=$(($(ulimit -n) - 2000))
+  ((idle_count >= 100)) || { echo "bench_service.sh: the open-file limit ($(ulimit -n)) is too low" >&2; exit 2; }
+  echo "bench_service.sh: the open-file limit ($(ulimit -n)) allows $idle_count idle connections" >&2
+fi
 
 work=$(mktemp -d)
-server_pid= idle_pid=
-stop() {  # stop PID: ends a process this script started and waits for it
-  [[ -n "$1" ]] || return 0
-  kill "$1" 2>/dev/null || true
-  wait "$1" 2>/dev/null || true
+pids=()
+stop_all() {  # ends the processes this script started, newest first
+  local i
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    kill "${pids[i]}" 2>/dev/null || true
+    wait "${pids[i]}" 2>/dev/null || true
+  done
+  pids=()
 }
 cleanup() {
-  stop "$idle_pid"
-  stop "$server_pid"
+  stop_all
   rm -rf "$work"
 }
 trap cleanup EXIT
+
+free_port() {
+  "$python" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# wait_port PORT: waits (20 s at most) until something accepts on PORT.
+wait_port() {
+  local i
+  for i in $(seq 200); do
+    "$python" -c 'import socket, sys; sys.exit(socket.socket().connect_ex(("127.0.0.1", int(sys.argv[1]))))' "$1" &&
+      return 0
+    sleep 0.1
+  done
+  echo "bench_service.sh: nothing listens on port $1" >&2
+  return 1
+}
 
 cat >"$work/post.lua" <<'EOF'
 wrk.method = "POST"
@@ -53,19 +80,19 @@ wrk.body = "uin=10001"
 wrk.headers["Content-Type"] = "application/x-www-form-urlencoded"
 EOF
 
-# Holds COUNT idle connections to HOST:PORT for at most LIMIT seconds,
+# Holds COUNT idle connections to 127.0.0.1:PORT for at most LIMIT seconds,
 # opening again any that the server closes; prints "ready" once all are open.
 cat >"$work/idle.py" <<'EOF'
 import selectors, socket, sys, time
-host, port, count, limit = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), float(sys.argv[4])
+port, count, limit = int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3])
 end = time.monotonic() + limit
 selector = selectors.DefaultSelector()
 def open_one():
     while time.monotonic() < end:
         try:
-            s = socket.create_connection((host, port), timeout=2)
+            s = socket.create_connection(("127.0.0.1", port), timeout=2)
         except OSError:
-            time.sleep(0.05)
+            time.sleep(0.01)
             continue
         s.setblocking(False)
         selector.register(s, selectors.EVENT_READ)
@@ -87,44 +114,11 @@ while time.monotonic() < end:
             open_one()
 EOF
 
-# wait_for FILE TEXT: waits (10 s at most) until FILE holds TEXT.
-wait_for() {
-  for _ in $(seq 100); do
-    grep -q "$2" "$1" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  echo "bench_service.sh: no '$2' in $1:" >&2
-  cat "$1" >&2
-  return 1
-}
-
-port() {  # port INDEX: the port of the INDEXth server, 0 for any free one
-  if ((base_port)); then echo $((base_port + $1)); else echo 0; fi
-}
-
-start_embedded() {
-  "$python" "$here/update_service.py" --port "$(port 0)" >"$work/server.out" 2>/dev/null &
-  server_pid=$!
-  wait_for "$work/server.out" "listening on"
-  address=$(sed -n 's/^listening on //p' "$work/server.out")
-}
-
-start_gunicorn() {
-  "$gunicorn_python" -m gunicorn --chdir "$here" -w 2 -b "127.0.0.1:$(port 1)" \
-    --access-logfile /dev/null 'update_service:create_app()' >/dev/null 2>"$work/server.err" &
-  server_pid=$!
-  wait_for "$work/server.err" "Listening at: http://"
-  wait_for "$work/server.err" "Booting worker"
-  address=$(sed -n 's|.*Listening at: http://\([^ ]*\) .*|\1|p' "$work/server.err" | head -n 1)
-  sleep 1   # both workers up
-}
-
-# run LABEL CLIENTS WHAT [wrk options]: one wrk run, one line of figures.
+# run LABEL CLIENTS WHAT URL [wrk options]: one wrk run, one line of figures.
 run() {
-  local label=$1 clients=$2 what=$3; shift 3
+  local label=$1 clients=$2 what=$3 url=$4; shift 4
   local out=$work/wrk.out
-  wrk -t2 -c"$clients" -d"${seconds}s" --timeout 2s --latency -s "$work/post.lua" "$@" \
-    "http://$address/cgi-bin/custom/output_custom_window.cgi" >"$out" 2>&1 || true
+  wrk -t2 -c"$clients" -d"${seconds}s" --timeout 2s --latency "$@" "$url" >"$out" 2>&1 || true
   awk -v label="$label" -v what="$what" '
     /Requests\/sec:/ { rps = $2 }
     / requests in / { total = $1 }
@@ -135,30 +129,76 @@ run() {
     END {
       errors += 0
       if (total == 0) { p50 = "-"; p99 = "-"; errors = "all" }
-      printf "%-10s %-28s %8d %7.0f %8s %8s %6s\n", label, what, total, rps, p50, p99, errors
+      printf "%-14s %-26s %8d %7.0f %8s %8s %6s\n", label, what, total, rps, p50, p99, errors
     }' "$out"
 }
 
-with_idle() {  # with_idle LABEL CLIENTS: run LABEL CLIENTS while idle connections are held
-  local host=${address%:*} p=${address##*:}
-  "$python" "$work/idle.py" "$host" "$p" "$idle_count" $((seconds + 30)) >"$work/idle.out" &
-  idle_pid=$!
-  wait_for "$work/idle.out" ready
-  run "$1" "$2" "$2 + $idle_count idle"
-  stop "$idle_pid"
-  idle_pid=
+# four LABEL URL [wrk options]: 20 and 200 clients, keep-alive and a connection a request.
+four() {
+  local label=$1 url=$2; shift 2
+  wrk -t2 -c20 -d1s "$@" "$url" >/dev/null 2>&1 || true   # warm up
+  run "$label" 20 "20 keep-alive" "$url" "$@"
+  run "$label" 200 "200 keep-alive" "$url" "$@"
+  run "$label" 20 "20 new connections" "$url" "$@" -H "Connection: close"
+  run "$label" 200 "200 new connections" "$url" "$@" -H "Connection: close"
 }
 
-echo "Update service on loopback, $(nproc) cores; wrk -t2, ${seconds} s a run, POST uin=10001;"
+start_gunicorn() {  # start_gunicorn PORT
+  "$python" -m gunicorn --chdir "$here" -w 2 -b "127.0.0.1:$1" --backlog 2048 \
+    'update_service:create_app()' >/dev/null 2>"$work/gunicorn.err" &
+  pids+=($!)
+  wait_port "$1"
+  for _ in $(seq 100); do   # both workers up
+    (($(grep -c "Booting worker" "$work/gunicorn.err") >= 2)) && break
+    sleep 0.1
+  done
+}
+
+start_nginx() {  # start_nginx NAME PORT UPSTREAM [service_stack options]
+  local name=$1 port=$2 upstream=$3; shift 3
+  local prefix
+  prefix=$("$python" "$here/service_stack.py" nginx-conf "$work/$name" "$port" "$upstream" \
+    --workers "$(nproc)" --connections $((idle_count + 2000)) "$@")
+  if [[ -d "$prefix/static" ]]; then
+    curl -s -d uin=10001 "http://$upstream$update_path" >"$prefix/static/answer.html"
+  fi
+  nginx -p "$prefix" -c "$prefix/nginx.conf" 2>/dev/null &
+  pids+=($!)
+  wait_port "$port"
+}
+
+echo "Update service on loopback: $(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo);"
+echo "wrk -t2, ${seconds} s a run, POST uin=10001 (the static ceiling: GET of the same bytes);"
 echo "latency p50/p99 of the answered requests; errors: socket errors, 2 s time-outs, non-2xx"
-printf "%-10s %-28s %8s %7s %8s %8s %6s\n" server clients requests req/s p50 p99 errors
-for server in embedded gunicorn; do
-  if [[ $server == embedded ]]; then start_embedded; label=embedded; else start_gunicorn; label="gunicorn-2"; fi
-  run "$label" 20 20
-  run "$label" 200 200
-  run "$label" 20 "20, a connection a request" -H "Connection: close"
-  with_idle "$label" 20
-  with_idle "$label" 200
-  stop "$server_pid"
-  server_pid=
+printf "%-14s %-26s %8s %7s %8s %8s %6s\n" server clients requests req/s p50 p99 errors
+
+port=$(free_port)
+"$python" "$here/update_service.py" --port "$port" --quiet >/dev/null 2>&1 &
+pids+=($!)
+wait_port "$port"
+four embedded "http://127.0.0.1:$port$update_path" -s "$work/post.lua"
+stop_all
+
+upstream=$(free_port)
+start_gunicorn "$upstream"
+four gunicorn "http://127.0.0.1:$upstream$update_path" -s "$work/post.lua"
+
+port=$(free_port)
+start_nginx nocache "$port" "127.0.0.1:$upstream" --no-cache
+four nginx-nocache "http://127.0.0.1:$port$update_path" -s "$work/post.lua"
+
+port=$(free_port) static=$(free_port)
+start_nginx cache "$port" "127.0.0.1:$upstream" --static-port "$static"
+four nginx-cache "http://127.0.0.1:$port$update_path" -s "$work/post.lua"
+four nginx-static "http://127.0.0.1:$static/answer.html"
+
+"$python" "$work/idle.py" "$port" "$idle_count" $((seconds * 2 + 120)) >"$work/idle.out" &
+pids+=($!)
+for _ in $(seq 600); do
+  grep -q ready "$work/idle.out" && break
+  sleep 0.1
 done
+held=$(ss -tnH state established "sport = :$port" | wc -l)
+run nginx-cache 20 "20 + $held idle" "http://127.0.0.1:$port$update_path" -s "$work/post.lua"
+run nginx-cache 200 "200 + $held idle" "http://127.0.0.1:$port$update_path" -s "$work/post.lua"
+stop_all

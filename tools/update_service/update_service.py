@@ -11,8 +11,10 @@ Any other path is 404, another method on these paths 405 (HEAD is GET
 without the body).
 
 The service is a WSGI application (create_app, or `application` configured
-from the environment) served either by the embedded server below (the
-default, standard library only) or by any WSGI server such as gunicorn:
+from the environment). This script serves it with waitress (Debian
+python3-waitress) for tests, scripts/run.sh and small publishers; in
+production gunicorn serves it behind nginx (korvane-update.nginx.conf,
+korvane-update.service):
   python3 -m gunicorn --chdir tools/update_service -w 2 -b 127.0.0.1:8080 \\
       'update_service:create_app("/srv/korvane/entries.json")'
 
@@ -22,23 +24,21 @@ Embedded server:
                     [--read-timeout SECONDS] [--max-connections N]
                     [--backlog N] [--threads N]
 Prints "listening on HOST:PORT" to standard output once ready (--port 0
-picks a free port), then one line per request to standard error.
+picks a free port), then one line per request to standard error. SIGTERM
+(or Ctrl-C) finishes the requests in flight, then exits.
 """
 
 import argparse
-import asyncio
-import concurrent.futures
 import datetime
-import email.utils
-import io
 import json
+import logging
 import os
 import queue
-import socket
+import re
+import signal
 import sys
 import threading
 import time
-import traceback
 import urllib.parse
 
 UPDATE_PATH = "/cgi-bin/custom/output_custom_window.cgi"
@@ -53,9 +53,9 @@ WEEKDAYS = "一二三四五六日"
 # Caps of one request. The update request's body is "uin=" and an account
 # number; the largest head a browser sends stays well under 8 KiB.
 MAX_HEAD = 8192         # request line and headers, bytes
-MAX_HEADERS = 100       # header lines
 MAX_BODY = 4096         # body, bytes
-SERVER_NAME = "KorvaneUpdateService/2.0"
+REQUEST_LINE = re.compile(rb"[!#$%&'*+.^_`|~0-9A-Za-z-]+ [\x21-\xff]+ HTTP/[0-9]\.[0-9]")
+SERVER_NAME = "KorvaneUpdateService/3.0"
 
 class EntriesError(ValueError):
     pass
@@ -94,13 +94,38 @@ def parse_entries(data):
     return accounts
 
 
+def decode_entries(path, data):
+    """The accounts of an entries file's bytes (UTF-8, with or without a BOM)."""
+    try:
+        document = json.loads(data.decode("utf-8-sig"))
+    except UnicodeDecodeError as e:
+        raise EntriesError(f"{path}: not UTF-8 ({e.reason} at byte {e.start})") from None
+    except json.JSONDecodeError as e:
+        raise EntriesError(f"{path}: {e}") from None
+    return parse_entries(document)
+
+
+def file_key(stat):
+    return stat.st_size, stat.st_ino, stat.st_mtime_ns
+
+
+def read_entries(path):
+    """(accounts, key) of the entries file. The key (size, inode, modification
+    time) is that of the bytes read, or None when the file changed while it
+    was read or so recently that a further change could keep the same time
+    stamp: the next request then reads it again."""
+    with open(path, "rb") as f:
+        before = os.fstat(f.fileno())
+        data = f.read()
+        after = os.fstat(f.fileno())
+    key = file_key(after)
+    if file_key(before) != key or time.time_ns() - after.st_mtime_ns < 1_000_000_000:
+        key = None
+    return decode_entries(path, data), key
+
+
 def load_entries(path):
-    with open(path, encoding="utf-8") as f:
-        try:
-            data = json.load(f)
-        except json.JSONDecodeError as e:
-            raise EntriesError(f"{path}: {e}") from None
-    return parse_entries(data)
+    return read_entries(path)[0]
 
 
 def escape_link(link):
@@ -112,7 +137,7 @@ def update_page(account, entries):
     items = ",\n".join(
         "{\"title\":'%s',\"imgsrc\":'%s',\"w\":240,\"h\":60}" % (e["title"], escape_link(e["imgsrc"]))
         for e in entries)
-    uin = account if account.isdigit() else ""
+    uin = account if account.isascii() and account.isdigit() else ""
     return ("<html>\n<head><meta http-equiv=\"Content-Type\" content=\"%s\"></head>\n"
             "<body>\n<script type=\"text/javascript\">\n"
             "var custom_window = {\"uin\":'%s',\"items\":[\n%s\n]};\n"
@@ -122,6 +147,12 @@ def update_page(account, entries):
 def today_text():
     d = datetime.date.today()
     return f"{d.year}年{d.month}月{d.day}日 星期{WEEKDAYS[d.weekday()]}"
+
+
+def next_midnight():
+    """The next local midnight, in seconds since the epoch: when the date page can change."""
+    tomorrow = datetime.date.today() + datetime.timedelta(days=1)
+    return int(datetime.datetime.combine(tomorrow, datetime.time()).timestamp())
 
 
 def date_page(text):
@@ -148,16 +179,18 @@ class EntriesSource:
         self.path = path
         self.warn = warn
         self.lock = threading.Lock()
-        self.mtime = os.stat(path).st_mtime_ns
-        self.accounts = load_entries(path)
+        self.accounts, self.key = read_entries(path)
 
     def get(self, account):
         with self.lock:
             try:
-                mtime = os.stat(self.path).st_mtime_ns
-                if mtime != self.mtime:
-                    self.mtime = mtime
-                    self.accounts = load_entries(self.path)
+                key = file_key(os.stat(self.path))
+                if key != self.key:
+                    try:
+                        self.accounts, self.key = read_entries(self.path)
+                    except EntriesError:
+                        self.key = key   # one line for a broken version, not one a request
+                        raise
             except (OSError, EntriesError) as e:
                 self.warn(f"keeping the previous entries: {e}")
             return self.accounts.get(account, [])
@@ -206,8 +239,13 @@ class UpdateApp:
         else:
             self.wait()
             status = 200
-            text = (date_page(self.date_text or today_text()) if path == DATE_PATH
-                    else PUBLISHER_PAGE)
+            if path == DATE_PATH:
+                text = date_page(self.date_text or today_text())
+                # A caching proxy (nginx) may keep the date page until it can
+                # change; clients are still told not to cache.
+                extra = [("X-Accel-Expires", f"@{next_midnight()}")]
+            else:
+                text = PUBLISHER_PAGE
         data = text.encode(ENCODING)
         start_response(f"{status} {STATUS_TEXT[status]}",
                        [("Content-Type", CONTENT_TYPE), ("Content-Length", str(len(data))),
@@ -232,7 +270,7 @@ class UpdateApp:
             return b""
         if length > 0:
             return stream.read(length)
-        data = stream.read(MAX_BODY + 1)   # no length given (chunked): read up to the cap
+        data = stream.read(MAX_BODY + 1)   # no length given: read up to the cap
         return None if len(data) > MAX_BODY else data
 
 
@@ -256,7 +294,7 @@ def __getattr__(name):
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
-# --- The embedded server ----------------------------------------------------
+# --- The embedded server (waitress) -----------------------------------------
 
 class RequestLog:
     """One line per request to a stream, written by a thread of its own, so
@@ -293,372 +331,165 @@ class RequestLog:
                 pass
 
 
-class Request:
-    __slots__ = ("method", "target", "version", "headers", "body", "keep_alive", "started")
+def escape(text, limit=200):
+    """Text from a client as one printable line: control characters, quotes,
+    backslashes and everything outside printable ASCII as escapes."""
+    if isinstance(text, bytes):
+        text = text.decode("latin-1")
+    text = text[:limit]
+    return "".join(c if " " <= c <= "~" and c not in "\"\\" else
+                   f"\\x{ord(c):02x}" if ord(c) < 0x100 else f"\\u{ord(c):04x}"
+                   for c in text)
 
 
-class HttpError(Exception):
-    def __init__(self, status):
-        super().__init__(status)
-        self.status = status
+class LogHandler(logging.Handler):
+    """Waitress's own messages (limits reached, errors) as single escaped
+    lines in the request log; never a traceback."""
 
+    def __init__(self, log):
+        super().__init__(logging.INFO)
+        self.log = log
 
-def parse_head(head):
-    """A Request from the bytes before the blank line; raises HttpError."""
-    lines = head.decode("latin-1").split("\n")
-    parts = lines[0].rstrip("\r").split(" ")
-    if len(parts) != 3 or not parts[0].isalpha() or not parts[1]:
-        raise HttpError(400)
-    request = Request()
-    request.method, request.target, request.version = parts
-    if not request.version.startswith("HTTP/1."):
-        raise HttpError(505 if request.version.startswith("HTTP/") else 400)
-    if len(lines) - 1 > MAX_HEADERS:
-        raise HttpError(431)
-    headers = {}
-    for line in lines[1:]:
-        line = line.rstrip("\r")
-        name, colon, value = line.partition(":")
-        if not colon or not name or name != name.strip():
-            raise HttpError(400)
-        name = name.lower()
-        value = value.strip(" \t")
-        headers[name] = headers[name] + ", " + value if name in headers else value
-    request.headers = headers
-    connection = headers.get("connection", "").lower()
-    if request.version == "HTTP/1.0":
-        request.keep_alive = "keep-alive" in connection
-    else:
-        request.keep_alive = "close" not in connection
-    return request
-
-
-def find_head_end(buffer, start=0):
-    """(end of the head, start of the body) in buffer, searched from start, or None."""
-    crlf = buffer.find(b"\r\n\r\n", start)
-    lf = buffer.find(b"\n\n", start)
-    if lf >= 0 and (crlf < 0 or lf < crlf):
-        return lf, lf + 2
-    if crlf >= 0:
-        return crlf, crlf + 4
-    return None
-
-
-class Clock:
-    """The Date header, formatted once a second."""
-
-    def __init__(self):
-        self.second = None
-        self.text = ""
-
-    def date(self):
-        now = int(time.time())
-        if now != self.second:
-            self.second = now
-            self.text = email.utils.formatdate(now, usegmt=True)
-        return self.text
-
-
-READING, BUSY, LINGERING = range(3)
-
-
-class Connection(asyncio.Protocol):
-    """One client connection. Reading and parsing happen here, on the event
-    loop, so that idle and slow clients hold no thread; a complete request
-    goes to the server's thread pool, one at a time per connection."""
-
-    def __init__(self, server):
-        self.server = server
-        self.transport = None
-        self.client = "-"
-        self.buffer = bytearray()
-        self.scanned = 0      # bytes of the buffer known to hold no end of a head
-        self.state = READING
-        self.deadline = 0.0
-        self.continued = False
-        self.peer_closed = False
-        self.write_paused = False
-        self.closed = False
-
-    def connection_made(self, transport):
-        self.transport = transport
-        peer = transport.get_extra_info("peername")
-        if peer:
-            self.client = peer[0]
-        self.deadline = time.monotonic() + self.server.read_timeout
-        self.server.connections.add(self)
-
-    def connection_lost(self, exc):
-        self.closed = True
-        self.server.connection_closed(self)
-
-    def data_received(self, data):
-        if self.state == LINGERING:
-            return
-        self.buffer += data
-        if self.state == READING:
-            self.process()
-
-    def eof_received(self):
-        self.peer_closed = True
-        if self.state == BUSY:
-            return True      # answer, then close
-        return False
-
-    def pause_writing(self):
-        self.write_paused = True
-        self.transport.pause_reading()
-
-    def resume_writing(self):
-        self.write_paused = False
-        if self.state == READING:
-            self.transport.resume_reading()
-
-    def expired(self, now):
-        return (self.state != BUSY or self.write_paused) and now > self.deadline
-
-    def process(self):
-        """Starts the request in the buffer once it is complete."""
-        buffer = self.buffer
-        if buffer[:1] in (b"\r", b"\n"):   # empty lines before a request are ignored
-            del buffer[:len(buffer) - len(buffer.lstrip(b"\r\n"))]
-            self.scanned = 0
-        end = find_head_end(buffer, self.scanned)
-        if end is None:
-            if len(buffer) > MAX_HEAD:
-                self.refuse(431, None)
-            self.scanned = max(0, len(buffer) - 3)
-            return
-        head_end, body_start = end
-        if head_end > MAX_HEAD:
-            self.refuse(431, None)
-            return
-        started = time.monotonic()
+    def emit(self, record):
         try:
-            request = parse_head(bytes(buffer[:head_end]))
-        except HttpError as e:
-            self.refuse(e.status, None)
-            return
-        headers = request.headers
-        if "transfer-encoding" in headers:
-            self.refuse(501, request)
-            return
-        length = headers.get("content-length", "0")
-        if not length.isdigit():
-            self.refuse(400, request)
-            return
-        length = int(length)
-        if length > MAX_BODY:
-            self.refuse(413, request)
-            return
-        if len(buffer) < body_start + length:
-            if (not self.continued and headers.get("expect", "").lower() == "100-continue"
-                    and request.version == "HTTP/1.1"):
-                self.continued = True
-                self.transport.write(b"HTTP/1.1 100 Continue\r\n\r\n")
-            return
-        request.body = bytes(buffer[body_start:body_start + length])
-        request.started = started
-        del buffer[:body_start + length]
-        self.scanned = 0
-        self.continued = False
-        self.state = BUSY
-        self.transport.pause_reading()
-        self.server.dispatch(self, request)
-
-    def respond(self, request, status, headers, body):
-        """Writes the application's answer (on the event loop)."""
-        if self.closed:
-            return
-        keep_alive = request.keep_alive and not self.peer_closed and self.server.running
-        self.write(request, status, headers, body, keep_alive)
-        if not keep_alive:
-            self.transport.close()
-            return
-        self.state = READING
-        self.deadline = time.monotonic() + self.server.read_timeout
-        if not self.write_paused:
-            self.transport.resume_reading()
-        if self.buffer:
-            self.process()
-
-    def write(self, request, status, headers, body, keep_alive):
-        names = set()
-        lines = [f"HTTP/1.1 {status}\r\nServer: {SERVER_NAME}\r\n"
-                 f"Date: {self.server.clock.date()}\r\n"]
-        for name, value in headers:
-            names.add(name.lower())
-            lines.append(f"{name}: {value}\r\n")
-        if "content-length" not in names:
-            lines.append(f"Content-Length: {len(body)}\r\n")
-        if not keep_alive:
-            lines.append("Connection: close\r\n")
-        elif request.version == "HTTP/1.0":
-            lines.append("Connection: keep-alive\r\n")
-        lines.append("\r\n")
-        head = "".join(lines).encode("latin-1")
-        self.transport.write(head + body if request.method != "HEAD" else head)
-        self.server.log(self.client, request, status, time.monotonic() - request.started)
-
-    def refuse(self, status, request):
-        """Answers an error at once and closes, reading on for a moment so
-        that the client sees the answer rather than a reset."""
-        if request is None:
-            request = Request()
-            line = bytes(self.buffer[:200]).split(b"\n", 1)[0].decode("latin-1").split(" ")
-            request.method, request.target = (line + ["-", "-"])[:2]
-            request.version, request.keep_alive = "HTTP/1.1", False
-        request.started = time.monotonic()
-        body = error_page(status).encode(ENCODING)
-        self.write(request, f"{status} {STATUS_TEXT[status]}",
-                   [("Content-Type", CONTENT_TYPE)], body, False)
-        self.state = LINGERING
-        self.buffer.clear()
-        self.deadline = time.monotonic() + 2.0
-        if self.transport.can_write_eof():
-            self.transport.write_eof()
-        else:
-            self.transport.close()
-
-
-class Server:
-    """The embedded server: an event loop that accepts at most
-    `max_connections` connections (the rest wait in the listen backlog),
-    reads requests without a thread per client, drops a client that has not
-    sent a whole request within `read_timeout` seconds, and runs the
-    application in a pool of `threads` threads."""
-
-    def __init__(self, app, sock, *, read_timeout=10.0, max_connections=1000,
-                 threads=32, log=None):
-        self.app = app
-        self.sock = sock
-        self.read_timeout = read_timeout
-        self.max_connections = max_connections
-        self.pool = concurrent.futures.ThreadPoolExecutor(threads, "update-service")
-        self.request_log = log
-        self.clock = Clock()
-        self.connections = set()
-        self.open = 0
-        self.accepting = False
-        self.running = True
-        self.loop = None
-        host, port = sock.getsockname()[:2]
-        self.base_environ = {
-            "SERVER_NAME": host, "SERVER_PORT": str(port), "SCRIPT_NAME": "",
-            "wsgi.version": (1, 0), "wsgi.url_scheme": "http", "wsgi.errors": sys.stderr,
-            "wsgi.multithread": True, "wsgi.multiprocess": False, "wsgi.run_once": False,
-        }
-
-    async def serve(self):
-        self.loop = asyncio.get_running_loop()
-        self.sock.setblocking(False)
-        self.start_accepting()
-        self.sweep()
-        await asyncio.Event().wait()
-
-    def start_accepting(self):
-        if not self.accepting:
-            self.accepting = True
-            self.loop.add_reader(self.sock, self.accept)
-
-    def stop_accepting(self):
-        if self.accepting:
-            self.accepting = False
-            self.loop.remove_reader(self.sock)
-
-    def accept(self):
-        while self.open < self.max_connections:
-            try:
-                conn, _ = self.sock.accept()
-            except (BlockingIOError, InterruptedError):
-                return
-            except ConnectionAbortedError:
-                continue
-            except OSError:   # out of descriptors: try again shortly
-                self.stop_accepting()
-                self.loop.call_later(0.1, self.start_accepting)
-                return
-            conn.setblocking(False)
-            self.open += 1
-            self.loop.create_task(self.start_connection(conn))
-        self.stop_accepting()
-
-    async def start_connection(self, conn):
-        try:
-            await self.loop.connect_accepted_socket(lambda: Connection(self), conn)
-        except OSError:
-            conn.close()
-            self.connection_closed(None)
-
-    def connection_closed(self, connection):
-        self.connections.discard(connection)
-        self.open -= 1
-        if self.open < self.max_connections and self.running:
-            self.start_accepting()
-
-    def sweep(self):
-        now = time.monotonic()
-        for connection in [c for c in self.connections if c.expired(now)]:
-            connection.transport.abort()
-        self.loop.call_later(min(1.0, self.read_timeout / 4), self.sweep)
-
-    def dispatch(self, connection, request):
-        environ = dict(self.base_environ)
-        target = request.target
-        if "://" in target:
-            target = urllib.parse.urlsplit(target)._replace(scheme="", netloc="").geturl()
-        path, _, query = target.partition("?")
-        environ["REQUEST_METHOD"] = request.method
-        environ["PATH_INFO"] = urllib.parse.unquote(path, "latin-1")
-        environ["QUERY_STRING"] = query
-        environ["SERVER_PROTOCOL"] = request.version
-        environ["REMOTE_ADDR"] = connection.client
-        environ["wsgi.input"] = io.BytesIO(request.body)
-        for name, value in request.headers.items():
-            key = name.upper().replace("-", "_")
-            if key not in ("CONTENT_TYPE", "CONTENT_LENGTH"):
-                key = "HTTP_" + key
-            environ[key] = value
-        future = self.loop.run_in_executor(self.pool, self.call_app, environ)
-        future.add_done_callback(
-            lambda done: connection.respond(request, *done.result()))
-
-    def call_app(self, environ):
-        """(status, headers, body) from the application, in a pool thread."""
-        answer = []
-        chunks = []
-
-        def start_response(status, headers, exc_info=None):
-            answer[:] = [status, headers]
-            return chunks.append
-
-        try:
-            result = self.app(environ, start_response)
-            try:
-                chunks.extend(result)
-            finally:
-                if hasattr(result, "close"):
-                    result.close()
-            return answer[0], answer[1], b"".join(chunks)
+            message = record.getMessage()
         except Exception:
-            if self.request_log:
-                self.request_log.write("update_service: " + traceback.format_exc())
-            body = error_page(500).encode(ENCODING)
-            return "500 Internal Server Error", [("Content-Type", CONTENT_TYPE)], body
+            message = str(record.msg)
+        if record.exc_info and record.exc_info[1] is not None:
+            message += f" ({type(record.exc_info[1]).__name__})"
+        self.log.write(f"update_service: {escape(message, 500)}\n")
 
-    def log(self, client, request, status, seconds):
-        if self.request_log:
+
+def waitress_server(app, host, port, *, read_timeout, max_connections, backlog, threads,
+                    log, log_requests):
+    """A waitress server for `app`, bound and listening, set up for clients
+    on the internet: poll() instead of select(), the caps of this service,
+    time-outs and limits from the options, and one log line per request."""
+    from waitress.adjustments import Adjustments
+    from waitress.channel import HTTPChannel
+    from waitress.parser import HTTPRequestParser, ParsingError, TransferEncodingNotImplemented
+    from waitress.utilities import BadRequest, find_double_newline
+    from waitress.server import TcpWSGIServer
+    from waitress.task import ErrorTask, WSGITask
+
+    class Parser(HTTPRequestParser):
+        head = b""   # the start of the head as received, for the log
+
+        def received(self, data):
+            if self.body_rcv is None and not self.completed:
+                head = self.header_plus + data
+                self.head = head[:256]
+                # A head that ends in bare line feeds never has the blank
+                # line waitress waits for: refuse it instead of waiting.
+                end = find_double_newline(head)
+                bare = head.find(b"\n\n")
+                if bare >= 0 and (end < 0 or bare < end):
+                    HTTPRequestParser.parse_header(self, b"GET / HTTP/1.0\r\n")
+                    self.error = BadRequest("bare line feed in the head")
+                    self.completed = True
+                    return len(data)
+            return super().received(data)
+
+        def parse_header(self, header_plus):
+            # Waitress lets a few malformed requests escape as other errors
+            # (a Content-Length of thousands of digits, a target urlsplit
+            # refuses) or passes them on (a request line that is not
+            # METHOD TARGET HTTP/x.y): answer them 400 like any other.
+            try:
+                super().parse_header(header_plus)
+            except (ParsingError, TransferEncodingNotImplemented):
+                raise
+            except Exception as e:
+                raise ParsingError(f"malformed request ({type(e).__name__})") from None
+            if not REQUEST_LINE.fullmatch(self.first_line):
+                raise ParsingError("malformed request line")
+
+    class LoggedTask:
+        def service(self):
+            started = time.monotonic()
+            try:
+                super().service()
+            finally:
+                if log_requests:
+                    self.log_line(time.monotonic() - started)
+
+        def log_line(self, seconds):
+            request = self.request
+            # The request line as received: for an error, the parser may not
+            # have got as far as reading it.
+            line = request.head.split(b"\n", 1)[0].rstrip(b"\r") or b"-"
             now = time.time()
             stamp = time.strftime("%Y-%m-%dT%H:%M:%S", time.localtime(now))
-            self.request_log.write(
-                f"{stamp}.{int(now * 1000) % 1000:03d} {client} \"{request.method} "
-                f"{request.target[:200]} {request.version}\" {status[:3]} "
-                f"{seconds * 1000:.1f}ms\n")
+            log.write(f"{stamp}.{int(now * 1000) % 1000:03d} {self.channel.addr[0]} "
+                      f"\"{escape(line)}\" {self.status[:3]} {seconds * 1000:.1f}ms\n")
+
+    class Task(LoggedTask, WSGITask):
+        pass
+
+    class Error(LoggedTask, ErrorTask):
+        pass
+
+    class Channel(HTTPChannel):
+        parser_class = Parser
+        task_class = Task
+        error_task_class = Error
+
+    class Server(TcpWSGIServer):
+        channel_class = Channel
+
+    adj = Adjustments(
+        host=host, port=port, threads=threads, backlog=backlog, ident=SERVER_NAME,
+        # The map holds the listening socket and the trigger besides the clients.
+        connection_limit=max_connections + 2,
+        channel_timeout=read_timeout, cleanup_interval=max(0.1, min(1.0, read_timeout / 4)),
+        max_request_header_size=MAX_HEAD + 1, max_request_body_size=MAX_BODY + 1,
+        asyncore_use_poll=True, log_socket_errors=False, expose_tracebacks=False)
+    return Server(app, adj=adj, sockinfo=adj.listen[0])
 
 
-def listening_socket(host, port, backlog):
-    family = socket.getaddrinfo(host, port, type=socket.SOCK_STREAM)[0][0]
-    return socket.create_server((host, port), family=family, backlog=backlog)
+def run_until_stopped(server, grace):
+    """Serves until SIGTERM or SIGINT; then stops accepting, closes idle
+    connections, lets the requests in flight finish (`grace` seconds at most)
+    and returns."""
+    from waitress import wasyncore
+    from waitress.channel import HTTPChannel
+
+    stopping = threading.Event()
+
+    def stop(signum, frame):
+        stopping.set()
+        server.pull_trigger()
+
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
+    while not stopping.is_set():
+        wasyncore.loop(timeout=1.0, map=server._map, use_poll=True, count=1)
+
+    server.accepting = False
+    server.del_channel()
+    server.socket.close()
+    deadline = time.monotonic() + grace
+    while time.monotonic() < deadline:
+        channels = [c for c in list(server._map.values()) if isinstance(c, HTTPChannel)]
+        if not channels:
+            break
+        for channel in channels:
+            # An idle connection is closed now; one with a request in
+            # flight once its answer has been sent.
+            if not (channel.requests or channel.total_outbufs_len or channel.will_close):
+                channel.will_close = True
+        wasyncore.loop(timeout=0.05, map=server._map, use_poll=True, count=1)
+    server.task_dispatcher.shutdown(timeout=1)
+
+
+def system_python_with_waitress():
+    """Debian's python3, when this interpreter (another installation, such
+    as pyenv's) lacks python3-waitress and that one has it."""
+    for python in ("/usr/bin/python3",):
+        if os.path.realpath(python) != os.path.realpath(sys.executable) and os.access(
+                python, os.X_OK) and os.path.isdir("/usr/lib/python3/dist-packages/waitress"):
+            return python
+    return None
 
 
 def raise_descriptor_limit(wanted):
@@ -696,30 +527,37 @@ def main(argv=None):
     args = parser.parse_args(argv)
 
     try:
+        import waitress  # noqa: F401
+    except ImportError:
+        python = system_python_with_waitress()
+        if python and argv is None:
+            os.execv(python, [python, os.path.abspath(__file__), *sys.argv[1:]])
+        print("update_service: waitress is missing (Debian: python3-waitress)", file=sys.stderr)
+        return 2
+    try:
         app = create_app(args.entries, max(args.delay, 0.0), args.date)
     except (OSError, EntriesError, UnicodeEncodeError) as e:
         print(f"update_service: {e}", file=sys.stderr)
         return 2
-    try:
-        sock = listening_socket(args.host, args.port, max(args.backlog, 1))
-    except OSError as e:
-        print(f"update_service: cannot listen on {args.host}:{args.port}: {e}", file=sys.stderr)
-        return 2
+    log = RequestLog(sys.stderr)
+    app.entries.warn = lambda message: log.write(f"update_service: {escape(message, 500)}\n")
+    waitress_log = logging.getLogger("waitress")
+    waitress_log.addHandler(LogHandler(log))
+    waitress_log.setLevel(logging.WARNING)
+    waitress_log.propagate = False
     max_connections = max(1, min(args.max_connections,
                                  raise_descriptor_limit(args.max_connections + 64) - 64))
-    log = None if args.quiet else RequestLog(sys.stderr)
-    if log:
-        app.entries.warn = lambda message: log.write(f"update_service: {message}\n")
-    server = Server(app, sock, read_timeout=max(args.read_timeout, 0.1),
-                    max_connections=max_connections, threads=max(args.threads, 1), log=log)
-    host, port = sock.getsockname()[:2]
-    print(f"listening on {host}:{port}", flush=True)
     try:
-        asyncio.run(server.serve())
-    except KeyboardInterrupt:
-        pass
-    finally:
-        sock.close()
+        server = waitress_server(
+            app, args.host, args.port, read_timeout=max(args.read_timeout, 0.1),
+            max_connections=max_connections, backlog=max(args.backlog, 1),
+            threads=max(args.threads, 1), log=log, log_requests=not args.quiet)
+    except (OSError, ValueError) as e:
+        print(f"update_service: cannot listen on {args.host}:{args.port}: {e}", file=sys.stderr)
+        return 2
+    host, port = server.getsockname()[:2]
+    print(f"listening on {host}:{port}", flush=True)
+    run_until_stopped(server, grace=max(args.read_timeout, 0.1) + max(args.delay, 0.0))
     return 0
 
 

@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
-"""Starts the reference update service on a free port and checks its pages,
-its limits (size caps, stalled and idle clients, a burst of clients) and the
-same application under gunicorn."""
+"""The reference update service: its pages, its log and its entries file
+under the embedded server (waitress); a table of hostile requests against
+the embedded server and against nginx in front of gunicorn; and the shipped
+nginx site's cache.
 
-import datetime
+Ports: free loopback ports. Needs python3-waitress, python3-gunicorn, nginx
+and ss (iproute2)."""
+
 import json
 import os
-import shutil
+import re
+import signal
 import socket
 import subprocess
 import sys
@@ -14,86 +18,69 @@ import tempfile
 import threading
 import time
 import unittest
-import urllib.error
-import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import service_stack as stack  # noqa: E402
+
 SERVICE = os.path.join(HERE, "update_service.py")
 UPDATE_PATH = "/cgi-bin/custom/output_custom_window.cgi"
-# Talk to the service directly, whatever proxy the environment names.
-OPENER = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+DATE = "2013年5月8日 星期三"
+ENTRIES = {
+    "10001": [{"title": "Korvane 1.0.1", "imgsrc": "http://example.com/k/Korvane.zip"},
+              {"title": "Korvane 2.0.0", "imgsrc": "http://example.com/old"}],
+    "20002": [{"title": "科瓦 1.2.0", "imgsrc": ""}],
+}
+
+# The pages, written out by hand.
+HEAD = ("<html>\n<head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
+        "</head>\n<body>\n<script type=\"text/javascript\">\n")
+TAIL = "\n]};\n</script>\n</body>\n</html>\n"
+PAGE_10001 = (HEAD + "var custom_window = {\"uin\":'10001',\"items\":[\n"
+              "{\"title\":'Korvane 1.0.1',\"imgsrc\":'http\\x3a\\x2f\\x2fexample.com\\x2fk"
+              "\\x2fKorvane.zip',\"w\":240,\"h\":60},\n"
+              "{\"title\":'Korvane 2.0.0',\"imgsrc\":'http\\x3a\\x2f\\x2fexample.com\\x2fold',"
+              "\"w\":240,\"h\":60}" + TAIL).encode("gbk")
+PAGE_20002 = (HEAD + "var custom_window = {\"uin\":'20002',\"items\":[\n"
+              "{\"title\":'科瓦 1.2.0',\"imgsrc\":'',\"w\":240,\"h\":60}" + TAIL).encode("gbk")
+
+PAGE_30003 = (HEAD + "var custom_window = {\"uin\":'30003',\"items\":[\n"
+              "{\"title\":'Korvane 3.0.0',\"imgsrc\":'',\"w\":240,\"h\":60}" + TAIL).encode("gbk")
 
 
-class Client:
-    """Requests to a service at HOST:PORT."""
-
-    def __init__(self, address):
-        self.base = "http://" + address
-        host, _, port = address.rpartition(":")
-        self.address = (host, int(port))
-
-    def connect(self):
-        return socket.create_connection(self.address, timeout=10)
-
-    def exchange(self, data, timeout=5):
-        """Sends raw bytes and reads the answer until the service closes."""
-        with self.connect() as s:
-            s.settimeout(timeout)
-            s.sendall(data)
-            return read_all(s)
-
-    def post(self, account):
-        request = urllib.request.Request(
-            self.base + UPDATE_PATH, data=f"uin={account}".encode(),
-            headers={"Content-Type": "application/x-www-form-urlencoded"})
-        with OPENER.open(request, timeout=10) as response:
-            return response.headers["Content-Type"], response.read()
-
-    def get(self, path):
-        with OPENER.open(self.base + path, timeout=10) as response:
-            return response.status, response.headers["Content-Type"], response.read()
-
-    def status(self, path, method="GET", data=None):
-        request = urllib.request.Request(self.base + path, data=data, method=method)
-        try:
-            with OPENER.open(request, timeout=10) as response:
-                return response.status
-        except urllib.error.HTTPError as e:
-            return e.code
+def empty_page(uin):
+    return (HEAD + "var custom_window = {\"uin\":'%s',\"items\":[\n" % uin + TAIL).encode("gbk")
 
 
-class Service(Client):
-    """The embedded service on a free port, as a process of its own."""
+DATE_PAGE = ("<html>\n<head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">\n"
+             "<style>.STYLE1 {color: #c00000; font-size: 12px}</style></head>\n"
+             "<body><span class=\"STYLE1\">2013年5月8日 星期三</span></body>\n</html>\n"
+             ).encode("gbk")
 
-    def __init__(self, *args, stderr=subprocess.DEVNULL):
-        self.process = subprocess.Popen(
-            [sys.executable, SERVICE, "--port", "0", *args],
-            stdout=subprocess.PIPE, stderr=stderr, text=True)
-        line = self.process.stdout.readline().strip()
-        if not line.startswith("listening on "):
-            self.stop()
-            raise RuntimeError(f"service did not start: {line!r}")
-        super().__init__(line[len("listening on "):])
 
-    def stop(self):
-        self.process.kill()
-        self.process.wait()
-        for stream in (self.process.stdout, self.process.stderr):
-            if stream:
-                stream.close()
+def write_entries(path, entries, prefix=b""):
+    data = prefix + json.dumps(entries, ensure_ascii=False).encode("utf-8")
+    with open(path, "wb") as f:
+        f.write(data)
 
 
 def read_all(s):
+    return read_until_closed(s)[0]
+
+
+def read_until_closed(s):
+    """(bytes read, whether the peer closed) once it closes or the socket times out."""
     chunks = []
     while True:
         try:
             data = s.recv(65536)
         except ConnectionResetError:
-            break
+            return b"".join(chunks), True
+        except socket.timeout:
+            return b"".join(chunks), False
         if not data:
-            break
+            return b"".join(chunks), True
         chunks.append(data)
-    return b"".join(chunks)
 
 
 def update_request(body=b"uin=10001", extra=b""):
@@ -101,209 +88,185 @@ def update_request(body=b"uin=10001", extra=b""):
             b"Content-Length: %d\r\n" % len(body) + extra + b"\r\n" + body)
 
 
-def parse_reply_fields(page, app_name):
-    """Version and decoded link the way the client reads the first entry."""
-    start = page.find("\"title\":'" + app_name)
-    if start < 0:
-        return None
-    entry = page[start + 10 + len(app_name):]
-    next_title = entry.find("\"title\"")
-    if next_title >= 0:
-        entry = entry[:next_title + 1]
-    version = entry.split("'", 1)[0] if "'" in entry else ""
-    link_at = entry.find("\"imgsrc\"")
-    link = entry[link_at + 10:].split("'", 1)[0] if link_at >= 0 else ""
-    link = link.encode("latin-1", "backslashreplace").decode("unicode_escape") if link else ""
-    return version, link
+def split_answer(answer):
+    """(status, headers text, body) of the first answer in `answer`."""
+    head, _, body = answer.partition(b"\r\n\r\n")
+    match = re.match(rb"HTTP/1\.[01] (\d{3})", head)
+    return (int(match.group(1)) if match else None), head.decode("latin-1"), body
 
 
-class UpdateServiceTest(unittest.TestCase):
+def statuses(answer):
+    """The status of every answer in a stream of answers."""
+    return [int(s) for s in re.findall(rb"(?:^|\r\n)HTTP/1\.[01] (\d{3}) ", answer)]
+
+
+class Address:
+    def __init__(self, port):
+        self.port = port
+
+    def connect(self, timeout=5):
+        return socket.create_connection(("127.0.0.1", self.port), timeout=timeout)
+
+    def exchange(self, data, timeout=5):
+        """Sends raw bytes, then reads until the server closes."""
+        with self.connect(timeout) as s:
+            s.sendall(data)
+            return read_all(s)
+
+    def request(self, method, path, body=None, timeout=5):
+        """(status, headers, body) of one request on a connection of its own."""
+        head = f"{method} {path} HTTP/1.1\r\nHost: update.example.com\r\nConnection: close\r\n"
+        if body is not None:
+            head += f"Content-Length: {len(body)}\r\n"
+        return split_answer(self.exchange(head.encode() + b"\r\n" + (body or b""), timeout))
+
+    def post(self, account, timeout=5):
+        return self.request("POST", UPDATE_PATH, f"uin={account}".encode(), timeout)
+
+
+class Service(Address):
+    """The embedded server on a free port, its standard error in a file."""
+
+    def __init__(self, *args, stderr=None):
+        self.own_err_file = stderr is None
+        self.err_file = stderr or tempfile.TemporaryFile("w+", encoding="utf-8")
+        self.process = subprocess.Popen([sys.executable, SERVICE, "--port", "0", *args],
+                                        stdout=subprocess.PIPE, stderr=self.err_file, text=True)
+        line = self.process.stdout.readline().strip()
+        if not line.startswith("listening on "):
+            self.stop()
+            raise RuntimeError(f"service did not start: {line!r}\n{self.stderr()}")
+        super().__init__(int(line.rpartition(":")[2]))
+
+    def stderr(self):
+        self.err_file.flush()
+        self.err_file.seek(0)
+        return self.err_file.read()
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+        self.process.stdout.close()
+        if self.process.stderr:
+            self.process.stderr.close()
+        if self.own_err_file:
+            self.err_file.close()
+
+
+class EmbeddedServerTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.TemporaryDirectory()
         cls.entries = os.path.join(cls.folder.name, "entries.json")
-        with open(cls.entries, "w", encoding="utf-8") as f:
-            json.dump({"10001": [
-                {"title": "Korvane 1.0.1", "imgsrc": "http://example.com/k/Korvane.zip"},
-                {"title": "Korvane 2.0.0", "imgsrc": "http://example.com/old"},
-            ], "20002": [{"title": "科瓦 1.2.0", "imgsrc": "http://example.com/科瓦.zip"}]},
-                f, ensure_ascii=False)
-        cls.log = open(os.path.join(cls.folder.name, "service.log"), "w+", encoding="utf-8")
-        cls.service = Service("--entries", cls.entries, stderr=cls.log)
+        write_entries(cls.entries, ENTRIES)
+        cls.service = Service("--entries", cls.entries, "--date", DATE)
 
     @classmethod
     def tearDownClass(cls):
         cls.service.stop()
-        cls.log.close()
         cls.folder.cleanup()
 
-    def test_update_page_lists_the_accounts_entries_in_gbk(self):
-        content_type, body = self.service.post("10001")
-        self.assertEqual(content_type, "text/html; charset=gbk")
-        self.assertIn(b"\"title\":'Korvane 1.0.1'", body)
-        self.assertIn(b"http\\x3a\\x2f\\x2fexample.com\\x2fk\\x2fKorvane.zip", body)
-        page = body.decode("gbk")
-        self.assertLess(page.index("Korvane 1.0.1"), page.index("Korvane 2.0.0"))
-        self.assertEqual(parse_reply_fields(page, "Korvane"),
-                         ("1.0.1", "http://example.com/k/Korvane.zip"))
-
-        _, body = self.service.post("20002")
-        self.assertIn("\"title\":'科瓦 1.2.0'".encode("gbk"), body)
-        self.assertEqual(parse_reply_fields(body.decode("gbk"), "科瓦")[0], "1.2.0")
-
-    def test_unknown_account_gets_a_page_without_entries(self):
-        for account in ("99999", ""):
-            _, body = self.service.post(account)
-            self.assertNotIn(b"\"title\"", body)
-            self.assertIn(b"<html>", body)
-
-    def test_date_page_has_todays_date_in_style1(self):
-        before = datetime.date.today()
-        status, content_type, body = self.service.get("/")
-        after = datetime.date.today()
-        self.assertEqual((status, content_type), (200, "text/html; charset=gbk"))
-        page = body.decode("gbk")
-        self.assertIn("<span class=\"STYLE1\">", page)
-        texts = {f"{d.year}年{d.month}月{d.day}日 星期" for d in (before, after)}
-        self.assertTrue(any(f"\"STYLE1\">{t}" in page for t in texts), page)
-
-    def test_publisher_page_and_nothing_else(self):
-        status, _, body = self.service.get("/publisher")
+    def test_pages(self):
+        status, headers, body = self.service.post("10001")
+        self.assertEqual((status, body), (200, PAGE_10001))
+        self.assertIn("Content-Type: text/html; charset=gbk", headers)
+        self.assertEqual(self.service.post("20002")[2], PAGE_20002)
+        self.assertEqual(self.service.post("99999")[2], empty_page("99999"))
+        self.assertEqual(self.service.request("GET", "/")[::2], (200, DATE_PAGE))
+        status, _, body = self.service.request("GET", "/publisher")
         self.assertEqual(status, 200)
         self.assertIn(b"Korvane", body)
-        self.assertEqual(self.service.status("/other"), 404)
-        self.assertEqual(self.service.status(UPDATE_PATH + "/x", "POST", b"uin=1"), 404)
-        self.assertEqual(self.service.status("/", "POST", b"uin=1"), 405)
-        self.assertEqual(self.service.status(UPDATE_PATH), 405)
-        self.assertEqual(self.service.status("/", "DELETE"), 405)
+        self.assertEqual(self.service.request("HEAD", "/")[::2], (200, b""))
 
-    def test_one_log_line_per_request(self):
-        self.service.get("/?log-me")
-        deadline = time.monotonic() + 5
-        while time.monotonic() < deadline:
-            self.log.seek(0)
-            lines = [line for line in self.log if "/?log-me" in line]
-            if lines:
-                break
-            time.sleep(0.05)
-        self.assertEqual(len(lines), 1)
-        self.assertRegex(lines[0], r"^\d{4}-\d\d-\d\dT[\d:.]+ 127\.0\.0\.1 "
-                                   r"\"GET /\?log-me HTTP/1\.1\" 200 [\d.]+ms$")
+    def test_404_and_405(self):
+        self.assertEqual(self.service.request("GET", "/other")[0], 404)
+        self.assertEqual(self.service.request("POST", UPDATE_PATH + "/x", b"uin=1")[0], 404)
+        self.assertEqual(self.service.request("POST", "/", b"uin=1")[0], 405)
+        status, headers, _ = self.service.request("GET", UPDATE_PATH)
+        self.assertEqual(status, 405)
+        self.assertIn("Allow: POST", headers)
+        self.assertEqual(self.service.request("DELETE", "/")[0], 405)
+
+    def test_one_escaped_log_line_per_request(self):
+        self.service.exchange(b"GET /log-me?\x1b[31m\xe4\xbd\xa0\" HTTP/1.1\r\nHost: x\r\n"
+                              b"Connection: close\r\n\r\n")
+        lines = stack.wait_until(
+            lambda: [line for line in self.service.stderr().splitlines() if "/log-me" in line], 5)
+        self.assertEqual(len(lines), 1, lines)
+        self.assertRegex(lines[0], r'^\d{4}-\d\d-\d\dT[\d:.]+ 127\.0\.0\.1 '
+                                   r'"GET /log-me\?\\x1b\[31m\\xe4\\xbd\\xa0\\x22 HTTP/1\.1" '
+                                   r'400 [\d.]+ms$')
 
     def test_caps_are_answered_at_once(self):
-        # A body announced beyond the cap is refused before it is sent.
-        start = time.monotonic()
+        # A body announced beyond 4 KiB is refused before it is sent; a head
+        # beyond 8 KiB before it ends.
         answer = self.service.exchange(
-            b"POST " + UPDATE_PATH.encode() + b" HTTP/1.1\r\nContent-Length: 104857600\r\n\r\n")
-        self.assertTrue(answer.startswith(b"HTTP/1.1 413 "), answer[:40])
-        # Headers past the cap: 431 without waiting for their end.
+            b"POST " + UPDATE_PATH.encode() + b" HTTP/1.1\r\nContent-Length: 4097\r\n\r\n")
+        self.assertEqual(statuses(answer), [413])
         answer = self.service.exchange(b"GET / HTTP/1.1\r\nX-Big: " + b"a" * 9000)
-        self.assertTrue(answer.startswith(b"HTTP/1.1 431 "), answer[:40])
-        answer = self.service.exchange(b"GET /" + b"a" * 9000 + b" HTTP/1.1\r\n\r\n")
-        self.assertTrue(answer.startswith(b"HTTP/1.1 431 "), answer[:40])
-        answer = self.service.exchange(b"GET / HTTP/1.1\r\n" + b"X: y\r\n" * 200 + b"\r\n")
-        self.assertTrue(answer.startswith(b"HTTP/1.1 431 "), answer[:40])
-        self.assertLess(time.monotonic() - start, 3)
-        # Within the caps, two requests on one connection.
-        answer = self.service.exchange(update_request() + update_request(
-            extra=b"Connection: close\r\n"))
-        self.assertEqual(answer.count(b"HTTP/1.1 200 OK"), 2)
+        self.assertEqual(statuses(answer), [431])
+        # Within the caps: a 4 KiB body and an 8 KiB head are served.
+        body = b"uin=10001&x=" + b"y" * (4096 - 12)
+        self.assertEqual(statuses(self.service.exchange(update_request(
+            body, b"Connection: close\r\n"))), [200])
+        head = b"GET / HTTP/1.1\r\nConnection: close\r\nX-Big: "
+        head += b"a" * (8192 - len(head) - 4) + b"\r\n\r\n"
+        self.assertEqual(len(head), 8192)
+        self.assertEqual(statuses(self.service.exchange(head)), [200])
 
-    def test_idle_clients_do_not_block_a_request(self):
-        idle = [self.service.connect() for _ in range(300)]
+    def test_entries_file_changes(self):
         try:
-            start = time.monotonic()
-            self.assertIn(b"Korvane 1.0.1", self.service.post("10001")[1])
-            self.assertLess(time.monotonic() - start, 1)
+            # A change right after a read is seen by the next request, even
+            # one that keeps the size, the inode and the time stamp of the
+            # version read (an edit within the file system's time stamp
+            # granularity).
+            write_entries(self.entries, ENTRIES)
+            self.assertEqual(self.service.post("10001")[2], PAGE_10001)
+            before = os.stat(self.entries)
+            changed = dict(ENTRIES, **{"10001": [dict(ENTRIES["10001"][0], title="Korvane 1.0.2"),
+                                                 ENTRIES["10001"][1]]})
+            write_entries(self.entries, changed)
+            os.utime(self.entries, ns=(before.st_atime_ns, before.st_mtime_ns))
+            after = os.stat(self.entries)
+            self.assertEqual((after.st_size, after.st_ino, after.st_mtime_ns),
+                             (before.st_size, before.st_ino, before.st_mtime_ns))
+            self.assertEqual(self.service.post("10001")[2],
+                             PAGE_10001.replace(b"Korvane 1.0.1", b"Korvane 1.0.2"))
+            # A byte-order mark is accepted.
+            write_entries(self.entries, {"30003": [{"title": "Korvane 3.0.0"}]}, b"\xef\xbb\xbf")
+            self.assertEqual(self.service.post("30003")[2], PAGE_30003)
+            # A file that is not UTF-8, or not valid, keeps the previous
+            # entries, with one log line each.
+            for bad in ("{\"30003\": [{\"title\": \"K\xe9\"}]}".encode("latin-1"),
+                        b"{\"30003\": [{\"title\": \"Korvane 1'0\"}]}"):
+                before = self.service.stderr().count("keeping the previous entries")
+                with open(self.entries, "wb") as f:
+                    f.write(bad)
+                for _ in range(3):
+                    self.assertEqual(self.service.post("30003")[::2], (200, PAGE_30003))
+                count = stack.wait_until(lambda: self.service.stderr().count(
+                    "keeping the previous entries") > before and
+                    self.service.stderr().count("keeping the previous entries"), 5)
+                self.assertEqual(count, before + 1)
         finally:
-            for s in idle:
-                s.close()
+            write_entries(self.entries, ENTRIES)
+            os.utime(self.entries, ns=(0, time.time_ns() + 5_000_000_000))
 
-    def test_entries_file_changes_are_picked_up(self):
-        with open(self.entries, encoding="utf-8") as f:
-            original = f.read()
-        try:
-            with open(self.entries, "w", encoding="utf-8") as f:
-                json.dump({"30003": [{"title": "Korvane 3.0.0", "imgsrc": ""}]}, f)
-            os.utime(self.entries, ns=(0, time.time_ns() + 1_000_000_000))
-            self.assertIn(b"Korvane 3.0.0", self.service.post("30003")[1])
-        finally:
-            with open(self.entries, "w", encoding="utf-8") as f:
-                f.write(original)
-            os.utime(self.entries, ns=(0, time.time_ns() + 2_000_000_000))
-
-
-class OptionsTest(unittest.TestCase):
-    def test_date_text_and_delay(self):
-        service = Service("--date", "2013年5月8日 星期三", "--delay", "0.3")
-        try:
-            start = time.monotonic()
-            _, _, body = service.get("/")
-            self.assertGreaterEqual(time.monotonic() - start, 0.3)
-            self.assertIn("<span class=\"STYLE1\">2013年5月8日 星期三</span>".encode("gbk"), body)
-        finally:
-            service.stop()
-
-    def test_example_entries_offer_a_newer_korvane(self):
-        service = Service()  # the example file is the default
-        try:
-            version, link = parse_reply_fields(service.post("10001")[1].decode("gbk"), "Korvane")
-            self.assertEqual(version, "1.0.1")
-            self.assertTrue(link.startswith("http://"))
-        finally:
-            service.stop()
-
-    def test_invalid_entries_are_refused_at_start(self):
-        with tempfile.TemporaryDirectory() as folder:
-            path = os.path.join(folder, "bad.json")
-            for bad in ({"1": [{"title": "Korvane 1.0'1"}]}, {"1": {"title": "K"}}):
-                with open(path, "w", encoding="utf-8") as f:
-                    json.dump(bad, f)
-                result = subprocess.run([sys.executable, SERVICE, "--port", "0", "--entries", path],
-                                        capture_output=True, text=True, timeout=10)
-                self.assertEqual(result.returncode, 2, bad)
-                self.assertEqual(result.stdout, "")
-
-
-class LimitsTest(unittest.TestCase):
-    def test_stalled_clients_are_dropped_and_excess_waits(self):
-        # Two connections in service at most; a third waits in the backlog
-        # until the two stalled clients are dropped after the read time-out.
-        service = Service("--read-timeout", "1", "--max-connections", "2", "--quiet")
-        try:
-            stalled = [service.connect() for _ in range(2)]
-            for s in stalled:
-                s.sendall(b"GET / HTTP/1.1\r\nHost: x\r\nX-Half: ")
-            time.sleep(0.2)
-            start = time.monotonic()
-            status, _, _ = service.get("/")
-            waited = time.monotonic() - start
-            self.assertEqual(status, 200)
-            self.assertGreater(waited, 0.3)
-            self.assertLess(waited, 4)
-            for s in stalled:
-                s.settimeout(3)
-                self.assertEqual(read_all(s), b"")   # closed by the service
-                s.close()
-        finally:
-            service.stop()
-
-    def test_a_burst_of_clients_without_error(self):
-        # 200 clients connect at once, each asks 5 times on a new connection.
-        # Nobody reads the service's log: it must not stall it.
-        service = Service(stderr=subprocess.PIPE)
+    def test_a_log_nobody_reads_never_stalls(self):
+        # 200 clients at once, 5 requests each on new connections, while
+        # nobody reads the service's standard error (a pipe).
+        service = Service("--entries", self.entries, stderr=subprocess.PIPE)
         clients, rounds = 200, 5
         results = []
-        start = threading.Barrier(clients)
+        barrier = threading.Barrier(clients)
 
         def client():
-            start.wait()
+            barrier.wait()
             for _ in range(rounds):
                 try:
-                    answer = service.exchange(update_request(extra=b"Connection: close\r\n"),
-                                              timeout=10)
-                    results.append(answer.startswith(b"HTTP/1.1 200 ") and
-                                   b"Korvane 1.0.1" in answer)
+                    status, _, body = service.post("10001", timeout=20)
+                    results.append(status == 200 and body == PAGE_10001)
                 except OSError as e:
                     results.append(repr(e))
 
@@ -312,66 +275,248 @@ class LimitsTest(unittest.TestCase):
             for t in threads:
                 t.start()
             for t in threads:
-                t.join(30)
+                t.join(60)
+            self.assertEqual([r for r in results if r is not True], [])
             self.assertEqual(len(results), clients * rounds)
-            failures = [r for r in results if r is not True]
-            self.assertEqual(failures, [])
         finally:
             service.stop()
 
+    def test_sigterm_finishes_the_request_in_flight(self):
+        service = Service("--entries", self.entries, "--delay", "1")
+        try:
+            with service.connect() as s:
+                s.sendall(update_request(extra=b"Connection: close\r\n"))
+                # In flight once the service has read it from the socket.
+                self.assertTrue(stack.wait_until(lambda: self.request_read(service.port), 5))
+                service.process.send_signal(signal.SIGTERM)
+                s.settimeout(10)
+                answer = read_all(s)
+            self.assertEqual(split_answer(answer)[::2], (200, PAGE_10001))
+            self.assertEqual(service.process.wait(10), 0)
+        finally:
+            service.stop()
 
-def gunicorn_python():
-    """A Python that has gunicorn (Debian's python3-gunicorn), or None."""
-    for python in dict.fromkeys([sys.executable, shutil.which("python3"), "/usr/bin/python3"]):
-        if python and subprocess.run([python, "-c", "import gunicorn"],
-                                     capture_output=True).returncode == 0:
-            return python
-    return None
+    @staticmethod
+    def request_read(port):
+        result = subprocess.run(["ss", "-tnH", "state", "established", "sport", "=", f":{port}"],
+                                capture_output=True, text=True)
+        rows = [line.split() for line in result.stdout.splitlines() if line.strip()]
+        return len(rows) == 1 and rows[0][0] == "0"
 
 
-class GunicornTest(unittest.TestCase):
-    def test_the_application_under_gunicorn(self):
-        python = gunicorn_python()
-        self.assertIsNotNone(python, "gunicorn is missing: scripts/setup.sh installs "
-                                     "python3-gunicorn")
+class OptionsTest(unittest.TestCase):
+    def test_example_entries_and_invalid_files(self):
+        service = Service()   # the example file is the default
+        try:
+            self.assertIn(b"\"title\":'Korvane 1.0.1'", service.post("10001")[2])
+        finally:
+            service.stop()
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "bad.json")
+            for bad in ({"1": [{"title": "Korvane 1.0'1"}]}, {"1": {"title": "K"}}):
+                write_entries(path, bad)
+                result = subprocess.run([sys.executable, SERVICE, "--port", "0", "--entries", path],
+                                        capture_output=True, text=True, timeout=20)
+                self.assertEqual((result.returncode, result.stdout), (2, ""), bad)
+
+
+# --- Hostile requests --------------------------------------------------------
+
+GOOD = b"GET / HTTP/1.1\r\nHost: x\r\n\r\n"
+CHUNKED = (b"POST " + UPDATE_PATH.encode() + b" HTTP/1.1\r\nHost: x\r\n"
+           b"Transfer-Encoding: chunked\r\nConnection: close\r\n\r\n")
+
+
+def post_head(*headers):
+    return (b"POST " + UPDATE_PATH.encode() + b" HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+            + b"".join(h + b"\r\n" for h in headers) + b"\r\n")
+
+
+# name, bytes sent, the statuses allowed for the answers in order (one set
+# each; None: the server may close instead), and whether the client then
+# closes its sending side. Every row ends with the server closing.
+ROWS = [
+    ("garbage request line", b"HELLO\r\n\r\n", [{400}]),
+    ("request line of four words", b"GET / HTTP/1.1 x\r\nHost: x\r\n\r\n", [{400}]),
+    ("malformed target", b"GET http://[x/ HTTP/1.1\r\nHost: x\r\n\r\n", [{400}]),
+    ("malformed target behind a good request",
+     GOOD + b"GET http://[x/ HTTP/1.1\r\nHost: x\r\n\r\n", [{200}, {400, None}]),
+    ("garbage behind a good request", GOOD + b"\x00\x01\x02 /\r\n\r\n", [{200}, {400, None}]),
+    ("Content-Length of 5,000 digits", post_head(b"Content-Length: " + b"9" * 5000),
+     [{400, 413}]),
+    ("Content-Length of 100 MB", post_head(b"Content-Length: 104857600"), [{413}]),
+    ("negative Content-Length", post_head(b"Content-Length: -9") + b"uin=10001", [{400}]),
+    ("non-ASCII Content-Length", post_head("Content-Length: ٩".encode()) + b"uin=10001",
+     [{400}]),
+    ("repeated Content-Length", post_head(b"Content-Length: 9", b"Content-Length: 9")
+     + b"uin=10001", [{400}]),
+    ("two different Content-Lengths", post_head(b"Content-Length: 9", b"Content-Length: 3")
+     + b"uin=10001", [{400}]),
+    ("bare line feeds", b"GET / HTTP/1.1\nHost: x\nConnection: close\n\n", [{200, 400}]),
+    ("stray carriage return", b"GET / HTTP/1.1\r\nHost: x\rX-A: b\r\nConnection: close\r\n\r\n",
+     [{200, 400}]),
+    ("chunked body", CHUNKED + b"9\r\nuin=10001\r\n0\r\n\r\n", [{200}]),
+    ("chunked body past the cap", CHUNKED + (b"800\r\n" + b"u" * 0x800 + b"\r\n") * 3
+     + b"0\r\n\r\n", [{413}]),
+    ("malformed chunk size", CHUNKED + b"zz\r\nuin=10001\r\n0\r\n\r\n", [{400}]),
+    ("non-ASCII target", "GET /你好 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"
+     .encode(), [{404, 400}]),
+    ("control characters in the target",
+     b"GET /\x1b[2J\x01 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", [{400, 404}]),
+    ("non-ASCII header", "GET / HTTP/1.1\r\nHost: x\r\nX-Name: 你好\r\nConnection: close\r\n\r\n"
+     .encode(), [{200}]),
+    ("control character in a header",
+     b"GET / HTTP/1.1\r\nHost: x\r\nX-A: a\x01b\r\nConnection: close\r\n\r\n", [{200, 400}]),
+    ("non-ASCII digit in uin", post_head(b"Content-Length: 10") + b"uin=%D9%A1", [{200}]),
+    ("raw non-ASCII uin", post_head(b"Content-Length: 6") + b"uin=\xd9\xa1", [{200}]),
+    ("control characters in uin", post_head(b"Content-Length: 10") + b"uin=%00%1b", [{200}]),
+    ("body longer than announced", post_head(b"Content-Length: 3").replace(
+        b"Connection: close\r\n", b"") + b"uin=10001", [{200}, {400, None}]),
+    ("body shorter than announced, then the client closes",
+     post_head(b"Content-Length: 20") + b"uin=1", [{400, None}], True),
+    ("the client closes halfway through the head", b"GET / HTTP/1.1\r\nHost: x\r\nX-A",
+     [{400, None}], True),
+]
+
+
+class HostileRequests:
+    """The table, against a server at `address`: after each row the server
+    answers a fresh request, never answers 5xx and holds no connection that
+    the client has closed."""
+
+    address = None
+
+    def stderr(self):
+        return ""
+
+    def test_hostile_requests(self):
+        for name, data, allowed, *half_close in ROWS:
+            with self.subTest(name):
+                with self.address.connect() as s:
+                    s.sendall(data)
+                    if half_close:
+                        s.shutdown(socket.SHUT_WR)
+                    s.settimeout(5)
+                    answer, closed = read_until_closed(s)
+                seen = statuses(answer)
+                self.assertTrue(closed, f"the server kept the connection: {answer[:300]!r}")
+                self.assertFalse([st for st in seen if st >= 500], (seen, answer[:300]))
+                expected = [next(iter(a)) if len(a) == 1 else a for a in allowed]
+                self.assertTrue(
+                    len(seen) <= len(allowed) and
+                    all(st in allowed[i] for i, st in enumerate(seen)) and
+                    all(None in allowed[i] for i in range(len(seen), len(allowed))),
+                    f"answers {seen}, expected {expected}: {answer[:300]!r}")
+                if name == "chunked body":
+                    self.assertIn(b"Korvane 1.0.1", answer)
+                # A fresh request is answered at once...
+                start = time.monotonic()
+                status, _, body = self.address.post("10001", timeout=1)
+                self.assertEqual(status, 200)
+                self.assertLess(time.monotonic() - start, 1)
+                # ...and the server holds no connection the client closed.
+                held = stack.wait_until(lambda: stack.server_connections(self.address.port) == 0,
+                                        5)
+                self.assertTrue(held, f"{stack.server_connections(self.address.port)} "
+                                      "connections still held")
+        self.assertNotIn("Traceback", self.stderr())
+        self.assertNotIn("uncaptured python exception", self.stderr())
+
+
+class EmbeddedHostileTest(HostileRequests, unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.TemporaryDirectory()
+        entries = os.path.join(cls.folder.name, "entries.json")
+        write_entries(entries, ENTRIES)
+        cls.service = Service("--entries", entries, "--read-timeout", "3")
+        cls.address = cls.service
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.service.stop()
+        cls.folder.cleanup()
+
+    def stderr(self):
+        return self.service.stderr()
+
+
+class NginxHostileTest(HostileRequests, unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.TemporaryDirectory()
+        entries = os.path.join(cls.folder.name, "entries.json")
+        write_entries(entries, ENTRIES)
+        upstream = stack.free_port()
+        cls.gunicorn = stack.Gunicorn(cls.folder.name, entries, upstream).start()
+        cls.nginx = stack.Nginx(cls.folder.name, stack.free_port(), f"127.0.0.1:{upstream}")
+        cls.nginx.start()
+        cls.address = Address(cls.nginx.port)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.nginx.stop()
+        cls.gunicorn.stop()
+        cls.folder.cleanup()
+
+    def stderr(self):
+        return self.gunicorn.stderr()
+
+
+# --- nginx in front of gunicorn ----------------------------------------------
+
+class NginxTest(unittest.TestCase):
+    CACHE_SECONDS = 1
+
+    def test_nginx_answers_caches_and_covers_for_gunicorn(self):
         with tempfile.TemporaryDirectory() as folder:
             entries = os.path.join(folder, "entries.json")
-            with open(entries, "w", encoding="utf-8") as f:
-                json.dump({"10001": [{"title": "Korvane 1.0.1", "imgsrc": "http://x/K.zip"}]}, f)
-            process = subprocess.Popen(
-                [python, "-m", "gunicorn", "--chdir", HERE, "-w", "2", "-b", "127.0.0.1:0",
-                 f"update_service:create_app({entries!r}, date='2013年5月8日 星期三')"],
-                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+            write_entries(entries, ENTRIES)
+            upstream = stack.free_port()
+            gunicorn = stack.Gunicorn(folder, entries, upstream, date=DATE).start()
+            nginx = stack.Nginx(folder, stack.free_port(), f"127.0.0.1:{upstream}",
+                                cache_seconds=self.CACHE_SECONDS).start()
+            address = Address(nginx.port)
             try:
-                address = None
-                deadline = time.monotonic() + 20
-                while address is None and time.monotonic() < deadline:
-                    line = process.stderr.readline()
-                    if not line:
-                        break
-                    if "Listening at: http://" in line:
-                        address = line.split("Listening at: http://")[1].split()[0]
-                threading.Thread(target=process.stderr.read, daemon=True).start()
-                self.assertIsNotNone(address, "gunicorn did not start")
-                service = Client(address)
-                content_type, body = service.post("10001")
-                self.assertEqual(content_type, "text/html; charset=gbk")
-                self.assertEqual(parse_reply_fields(body.decode("gbk"), "Korvane"),
-                                 ("1.0.1", "http://x/K.zip"))
-                status, _, body = service.get("/")
+                # Both requests, through nginx; the second check comes from the cache.
+                status, headers, body = address.post("10001")
+                self.assertEqual((status, body, stack.cache_status(headers)),
+                                 (200, PAGE_10001, "MISS"))
+                status, headers, body = address.post("10001")
+                self.assertEqual((status, body, stack.cache_status(headers)),
+                                 (200, PAGE_10001, "HIT"))
+                self.assertEqual(address.post("20002")[::2], (200, PAGE_20002))
+                status, headers, body = address.request("GET", "/")
+                self.assertEqual((status, body), (200, DATE_PAGE))
+                self.assertNotIn("X-Accel-Expires", headers)
+                self.assertEqual(stack.cache_status(address.request("GET", "/")[1]), "HIT")
+                self.assertEqual(address.request("GET", "/other")[0], 404)
+                self.assertEqual(address.request("POST", "/", b"uin=1")[0], 405)
+
+                # A changed entries file is answered once the cache time has passed.
+                changed = dict(ENTRIES, **{"10001": [{"title": "Korvane 1.0.5", "imgsrc": ""}]})
+                write_entries(entries, changed)
+                os.utime(entries, ns=(0, time.time_ns() + 5_000_000_000))
+                self.assertTrue(stack.wait_until(
+                    lambda: b"Korvane 1.0.5" in address.post("10001")[2],
+                    self.CACHE_SECONDS + 10, 0.1), "the change was never answered")
+
+                # With gunicorn stopped, checks are answered from the cache,
+                # after their cache time too.
+                gunicorn.stop()
+                self.assertFalse(stack.port_open(upstream))
+                status, headers, body = address.post("10001")
                 self.assertEqual(status, 200)
-                self.assertIn("\"STYLE1\">2013年5月8日 星期三<".encode("gbk"), body)
-                self.assertEqual(service.status("/other"), 404)
-                self.assertEqual(service.status("/", "POST", b"uin=1"), 405)
-                self.assertEqual(service.status(UPDATE_PATH, "POST", b"u" * 5000), 413)
+                self.assertIn(b"Korvane 1.0.5", body)
+                self.assertTrue(stack.wait_until(
+                    lambda: stack.cache_status(address.post("20002")[1]) == "STALE",
+                    self.CACHE_SECONDS + 10, 0.1))
+                self.assertEqual(address.post("20002")[::2], (200, PAGE_20002))
+                self.assertEqual(address.request("GET", "/")[::2], (200, DATE_PAGE))
             finally:
-                process.terminate()
-                try:
-                    process.wait(10)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait()
-                process.stderr.close()
+                nginx.stop()
+                gunicorn.stop()
+            self.assertNotIn("Traceback", gunicorn.stderr())
 
 
 if __name__ == "__main__":

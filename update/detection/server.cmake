@@ -74,6 +74,14 @@ if(KORVANE_UPDATE_HOST STREQUAL KORVANE_DATE_HOST
             --dll $<TARGET_FILE:Update>
             --client $<TARGET_FILE:detection_client_driver>
             --service ${KORVANE_ROOT}/tools/update_service/update_service.py)
+  # The same members through the production setup: nginx with the shipped
+  # site on that address, in front of gunicorn.
+  korvane_add_wine_test(update_service_wine
+    COMMAND ${KORVANE_PYTHON3} ${KORVANE_ROOT}/tools/update_service/update_service_wine_test.py
+            --port ${CMAKE_MATCH_1}
+            --dll $<TARGET_FILE:Update>
+            --client $<TARGET_FILE:detection_client_driver>)
 else()
   korvane_add_skipped_test(detection_wine REASON "the hosts are not one 127.0.0.1:PORT")
+  korvane_add_skipped_test(update_service_wine REASON "the hosts are not one 127.0.0.1:PORT")
 endif()

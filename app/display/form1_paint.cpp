@@ -87,8 +87,10 @@ void Form1::DrawCaption(HDC dc, const RECT& area) const {
         if (y >= area.bottom || height <= 0) break;
         if (y + height <= area.top) continue;
         if (layout_.Shaped(line)) {
-            complex_lines_.Draw(dc, line, x, static_cast<int>(y), area.left - slice_margin_ - x,
-                                area.right + slice_margin_ - x);
+            const TextSpan span = layout_.Line(line);
+            complex_lines_.Draw(
+                dc, line, std::wstring_view(caption_text_).substr(span.start, span.length), x,
+                static_cast<int>(y), area.left - slice_margin_ - x, area.right + slice_margin_ - x);
             continue;
         }
         const CaptionSlice slice = layout_.Visible(

@@ -230,12 +230,12 @@ TEST(ShapedLine, LongItemsAreCutIntoPiecesAtSpacesOrClusterBoundaries) {
 
 TEST(ShapedLine, ShapesOnlyWhatNeedsItAndDrawsAFailedPieceAsCharacters) {
     // Visual order: Latin (simple, left to right), Hebrew (right to left,
-    // 6000 units, so two pieces, the later one drawn first), then a Latin
+    // in two pieces, the later one drawn first), then a Latin
     // item with a combining accent (needs shaping). Shaping gives 5 px a
     // unit, measuring 8 px a unit; the Hebrew piece that starts the item
     // fails to shape.
     const std::wstring latin = L"Korvane ";
-    const std::wstring hebrew(6000, L'\u05E9');
+    const std::wstring hebrew(kMaxPieceUnits + 100, L'\u05E9');
     const std::wstring accented = L"e\u0301te";
     const std::wstring text = latin + hebrew + accented;
     const std::size_t hebrew_at = latin.size(), accented_at = hebrew_at + hebrew.size();

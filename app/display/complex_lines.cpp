@@ -352,13 +352,19 @@ const std::vector<std::wstring>& ComplexLines::InstalledFaces(HDC dc) {
     return *installed_faces_;
 }
 
-void ComplexLines::Draw(HDC dc, std::size_t index, std::wstring_view text, std::int64_t x, int y,
-                        std::int64_t left, std::int64_t right) const {
+void ComplexLines::Draw(HDC dc, HFONT selected, HFONT& current, std::size_t index,
+                        std::wstring_view text, std::int64_t x, int y, std::int64_t left,
+                        std::int64_t right) const {
     const auto found = lines_.find(index);
     if (found == lines_.end()) return;
     const Line& line = found->second;
+    const auto use = [&](HFONT font) {
+        if (font != current) SelectObject(dc, font);
+        current = font;
+    };
     for (const GlyphSlice& slice : line.layout.Visible(left, right)) {
         if (line.layout.Units(slice.run)) {
+            use(selected);
             // Characters, drawn as a plain line's are, whole surrogate pairs.
             const TextSpan run = line.layout.RunText(slice.run);
             std::size_t first = slice.first, count = slice.count;
@@ -377,13 +383,24 @@ void ComplexLines::Draw(HDC dc, std::size_t index, std::wstring_view text, std::
         }
         const GlyphRun& run = line.runs[slice.run];
         const Font& font = fonts_[run.font];
-        const HGDIOBJ previous = run.font ? SelectObject(dc, font.handle.get()) : nullptr;
+        use(run.font ? font.handle.get() : selected);
         const std::size_t glyph = run.first_glyph + slice.first;
+        const GOFFSET* offsets = line.offsets.data() + glyph;
+        const bool unmoved = std::all_of(offsets, offsets + slice.count,
+                                         [](const GOFFSET& o) { return o.du == 0 && o.dv == 0; });
+        if (unmoved && !run.analysis.fNoGlyphIndex && !run.analysis.fLogicalOrder) {
+            // What ScriptTextOut draws for glyphs in visual order that no
+            // mark moves, without its copies of the arrays.
+            ExtTextOutW(dc, static_cast<int>(x + slice.offset), y,
+                        ETO_GLYPH_INDEX | ETO_IGNORELANGUAGE, nullptr,
+                        reinterpret_cast<LPCWSTR>(line.glyphs.data() + glyph),
+                        static_cast<UINT>(slice.count), line.advances.data() + glyph);
+            continue;
+        }
         ScriptTextOut(dc, &font.cache, static_cast<int>(x + slice.offset), y, 0, nullptr,
                       &run.analysis, nullptr, 0, line.glyphs.data() + glyph,
                       static_cast<int>(slice.count), line.advances.data() + glyph, nullptr,
-                      line.offsets.data() + glyph);
-        if (previous) SelectObject(dc, previous);
+                      offsets);
     }
 }
 

@@ -46,9 +46,13 @@ public:
     std::optional<std::int64_t> Shape(HDC dc, std::size_t line, std::wstring_view text);
     // Draws the glyphs of line `line` (whose text is `text`) that meet
     // [left, right), pixels from the line's left edge, with that edge at x
-    // and its top at y, in the font selected into `dc` and the fallbacks.
-    void Draw(HDC dc, std::size_t line, std::wstring_view text, std::int64_t x, int y,
-              std::int64_t left, std::int64_t right) const;
+    // and its top at y, in `selected` (the font the line was shaped in) and
+    // the fallbacks. `current` is the font selected into `dc`, or null when
+    // not known; a font is selected only where another is needed, and the
+    // last one stays selected (a tick that draws only fallback glyphs
+    // selects one font, as a plain line's does).
+    void Draw(HDC dc, HFONT selected, HFONT& current, std::size_t line, std::wstring_view text,
+              std::int64_t x, int y, std::int64_t left, std::int64_t right) const;
 
     // The face of each font the lines are drawn in beside the selected one.
     std::vector<std::wstring> FallbackFaces() const;

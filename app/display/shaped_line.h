@@ -35,9 +35,11 @@ bool IsDefaultIgnorable(wchar_t unit);
 // emoji modifier, or after a joiner.
 bool IsClusterBoundary(std::wstring_view text, std::size_t at);
 
-// The most units that one shaped piece holds: its glyphs stay well inside
-// what a WORD cluster map can address.
-inline constexpr std::size_t kMaxPieceUnits = 4096;
+// The most units that one shaped piece holds: its glyphs stay far inside
+// what a WORD cluster map can address, and shaping stays linear in the
+// line's length (Wine's Uniscribe shapes a run of Arabic in time that grows
+// faster than its length: 1 MiB took about 2 s in pieces of 4096 units).
+inline constexpr std::size_t kMaxPieceUnits = 512;
 
 // Splits `span` of `text` into pieces of at most `max_units` units: after
 // the last space in the last quarter of the room if there is one, else at

@@ -184,11 +184,14 @@ def check_caption_reenters_from_the_right():
 
 def drag(from_x, from_y, dx, dy, strip, button="1", moves=True):
     """Presses `button` at (from_x, from_y), moves the pointer by (dx, dy)
-    in five steps and releases it. With `moves`, each step waits until the
-    strip has followed; without, until the strip has handled the input."""
+    in five steps and releases it. The moves start once the strip has
+    handled the press (a drag takes the pointer's place when it starts);
+    with `moves`, each step waits until the strip has followed; without,
+    until the strip has handled the input."""
     x0, y0 = kit.geometry(strip)[:2]
     kit.run("xdotool", "mousemove", str(from_x), str(from_y))
     kit.run("xdotool", "mousedown", button)
+    wait_for_ticks(strip)
     for step in range(1, 6):
         kit.run("xdotool", "mousemove", str(from_x + dx * step // 5), str(from_y + dy * step // 5))
         if moves:

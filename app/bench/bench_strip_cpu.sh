@@ -131,7 +131,7 @@ echo "$apply" | sed 's/^/  /'
 f=$(echo "$apply" | awk '/slowest apply step/ { print $NF }')
 # One tick with each 1 MiB caption, two strips ticked in turns.
 tick_cjk=$(echo "$apply" | awk '/^ticks in turns/ { print $4 }')
-tick_rtl=$(echo "$apply" | awk '/^ticks in turns/ { print $10 }')
+tick_rtl=$(echo "$apply" | awk '/^ticks in turns/ { print $11 }')
 
 awk -v a="${figure[a]}" -v b="${figure[b]}" -v c="${figure[c]}" -v d="${figure[d]}" \
     -v e="${figure[e]}" -v f="$f" -v g="${figure[g]}" -v h="${figure[h]}" \

@@ -390,9 +390,9 @@ void ComplexLines::Draw(HDC dc, HFONT selected, HFONT& current, std::size_t inde
                                          [](const GOFFSET& o) { return o.du == 0 && o.dv == 0; });
         if (unmoved && !run.analysis.fNoGlyphIndex && !run.analysis.fLogicalOrder) {
             // What ScriptTextOut draws for glyphs in visual order that no
-            // mark moves, without its copies of the arrays.
-            ExtTextOutW(dc, static_cast<int>(x + slice.offset), y,
-                        ETO_GLYPH_INDEX | ETO_IGNORELANGUAGE, nullptr,
+            // mark moves, without its copies of the arrays (glyph indices
+            // get no further language processing).
+            ExtTextOutW(dc, static_cast<int>(x + slice.offset), y, ETO_GLYPH_INDEX, nullptr,
                         reinterpret_cast<LPCWSTR>(line.glyphs.data() + glyph),
                         static_cast<UINT>(slice.count), line.advances.data() + glyph);
             continue;

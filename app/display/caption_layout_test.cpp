@@ -131,7 +131,7 @@ TEST(ShapedLine, WhichLinesAreShapedWholeAndWhatARepaintDraws) {
     EXPECT_TRUE(NeedsShaping(L"\xD83D\xDC4D\xD83C\xDFFD"));        // thumbs up, skin tone
     EXPECT_TRUE(NeedsShaping(L"\xD83C\xDDE8\xD83C\xDDF3"));        // a flag
 
-    // A line of lines 0 and 2 plain, line 1 shaped whole: the layout asks
+    // A caption of lines 0 and 2 plain, line 1 shaped: the layout asks
     // only for line 1, takes its width and has no unit slice of it.
     const std::wstring text = L"ab\n\u05E9\u05DC\u05D5\u05DD\ncd";
     CaptionLayout layout;
@@ -180,6 +180,109 @@ TEST(ShapedLine, WhichLinesAreShapedWholeAndWhatARepaintDraws) {
     expect(65, 1000, {{1, 3, 1, 54}});
     expect(66, 1000, {});
     expect(-50, 0, {});
+}
+
+TEST(ShapedLine, LongItemsAreCutIntoPiecesAtSpacesOrClusterBoundaries) {
+    // Arabic words of 9 letters and a space: 5000 words, 50,000 units.
+    const std::wstring word = L"\u0645\u0631\u062D\u0628\u0627\u0628\u0643\u0645\u0627 ";
+    std::wstring words;
+    for (int i = 0; i < 5000; ++i) words += word;
+    const std::vector<TextSpan> pieces = SplitIntoPieces(words, TextSpan{0, words.size()});
+    std::size_t next = 0;
+    for (const TextSpan& piece : pieces) {
+        EXPECT_EQ(piece.start, next);
+        EXPECT_LE(piece.length, kMaxPieceUnits);
+        next = piece.start + piece.length;
+        if (next < words.size()) {
+            EXPECT_GT(piece.length, kMaxPieceUnits - 10);  // the last space within reach
+            EXPECT_EQ(words[next - 1], L' ');
+        }
+    }
+    EXPECT_EQ(next, words.size());
+
+    // No space at all: letters that each carry a vowel mark, with an emoji
+    // (a surrogate pair and a variation selector) every 1000 letters. No
+    // piece starts with a mark, a low surrogate or a selector.
+    std::wstring marked;
+    for (int i = 0; i < 20000; ++i) {
+        marked += i % 1000 == 999 ? std::wstring{static_cast<wchar_t>(0xD83D),
+                                                 static_cast<wchar_t>(0xDC4D), 0xFE0F}
+                                  : std::wstring{0x0628, 0x064E};
+    }
+    const std::vector<TextSpan> cut = SplitIntoPieces(marked, TextSpan{0, marked.size()}, 1000);
+    ASSERT_GT(cut.size(), 39u);
+    next = 0;
+    for (const TextSpan& piece : cut) {
+        EXPECT_EQ(piece.start, next);
+        EXPECT_LE(piece.length, 1000u);
+        const wchar_t first = marked[piece.start];
+        EXPECT_TRUE(first == 0x0628 || first == 0xD83D)
+            << std::hex << int(first) << " at " << piece.start;
+        next = piece.start + piece.length;
+    }
+    EXPECT_EQ(next, marked.size());
+    // A span within the text, shorter than the room, is one piece.
+    const std::vector<TextSpan> one = SplitIntoPieces(marked, TextSpan{10, 500}, 1000);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].start, 10u);
+    EXPECT_EQ(one[0].length, 500u);
+}
+
+TEST(ShapedLine, ShapesOnlyWhatNeedsItAndDrawsAFailedPieceAsCharacters) {
+    // Visual order: Latin (simple, left to right), Hebrew (right to left,
+    // in two pieces, the later one drawn first), then a Latin
+    // item with a combining accent (needs shaping). Shaping gives 5 px a
+    // unit, measuring 8 px a unit; the Hebrew piece that starts the item
+    // fails to shape.
+    const std::wstring latin = L"Korvane ";
+    const std::wstring hebrew(kMaxPieceUnits + 100, L'\u05E9');
+    const std::wstring accented = L"e\u0301te";
+    const std::wstring text = latin + hebrew + accented;
+    const std::size_t hebrew_at = latin.size(), accented_at = hebrew_at + hebrew.size();
+    const std::vector<LineItem> items{{{0, latin.size()}, false, false},
+                                      {{hebrew_at, hebrew.size()}, true, true},
+                                      {{accented_at, accented.size()}, false, false}};
+    std::vector<std::size_t> shaped_at;
+    ShapedLine line;
+    line.Build(
+        text, items,
+        [&](TextSpan piece, bool, std::vector<int>& advances) {
+            shaped_at.push_back(piece.start);
+            if (piece.start == hebrew_at) return false;
+            advances.assign(piece.length, 5);
+            return true;
+        },
+        [](TextSpan piece, int* ends) {
+            for (std::size_t k = 0; k < piece.length; ++k) ends[k] = 8 * static_cast<int>(k + 1);
+        });
+    ASSERT_EQ(line.RunCount(), 4u);
+    ASSERT_EQ(shaped_at.size(), 3u);  // never the plain Latin item
+    const std::size_t second_piece = shaped_at[0];
+    EXPECT_GT(second_piece, hebrew_at);
+    EXPECT_EQ(shaped_at[1], hebrew_at);
+    EXPECT_EQ(shaped_at[2], accented_at);
+    // Latin as characters; the Hebrew item's pieces from its end, its first
+    // piece (which failed) as characters; the accented item shaped.
+    EXPECT_TRUE(line.Units(0));
+    EXPECT_EQ(line.RunText(0).start, 0u);
+    EXPECT_FALSE(line.Units(1));
+    EXPECT_TRUE(line.Units(2));
+    EXPECT_EQ(line.RunText(2).start, hebrew_at);
+    EXPECT_EQ(line.RunText(2).length, second_piece - hebrew_at);
+    EXPECT_FALSE(line.Units(3));
+    const std::int64_t failed = static_cast<std::int64_t>(second_piece - hebrew_at);
+    const std::int64_t width = 8 * static_cast<std::int64_t>(latin.size()) +
+                               5 * (static_cast<std::int64_t>(hebrew.size()) - failed) +
+                               8 * failed + 5 * static_cast<std::int64_t>(accented.size());
+    EXPECT_EQ(line.Width(), width);
+    // The failed piece is drawn where its measured characters lie.
+    const std::int64_t failed_left = width - 5 * 4 - 8 * failed;
+    const std::vector<GlyphSlice> slices = line.Visible(failed_left + 8, failed_left + 17);
+    ASSERT_EQ(slices.size(), 1u);
+    EXPECT_EQ(slices[0].run, 2u);
+    EXPECT_EQ(slices[0].first, 1u);
+    EXPECT_EQ(slices[0].count, 2u);
+    EXPECT_EQ(slices[0].offset, failed_left + 8);
 }
 
 }  // namespace

@@ -1,20 +1,28 @@
 // Draws a caption the plain way, for the tests to compare the strip with:
-// the whole first line of a UTF-8 file in one call (ExtTextOutW, or
-// ScriptStringOut for a line that must be shaped whole), black on white.
+// the whole first line of a UTF-8 file in one call, black on white, in a
+// font and at places worked out here from the laid-out figures, not taken
+// from the strip's code: ExtTextOutW for a line that Uniscribe calls
+// simple, ScriptStringOut with Uniscribe's own font fallback and linking
+// (SSA_FALLBACK | SSA_LINK) for one it calls complex.
 //
 //   caption_reference TEXT_FILE POINTS WIDTH HEIGHT OUT_PPM [FONT]
 //       the line with its left edge at x = 0 and its top where the strip
-//       puts the caption's, into a WIDTH x HEIGHT picture written as a
-//       binary PPM; FONT is "宋体" unless given.
+//       puts the caption's (105 twips), into a WIDTH x HEIGHT picture
+//       written as a binary PPM; FONT is "宋体" unless given.
 //   caption_reference compare TEXT_FILE FONT POINTS TICKS [DUMP]
 //       the strip itself with that line, started 495 twips from its left
-//       edge, ticked TICKS times: after each tick the strip's window is
-//       compared with the line drawn whole where the caption stands. Prints
-//       "frames N, differing M" and the first differing tick, whose two
-//       pictures go to DUMP-shown.ppm and DUMP-expected.ppm when asked.
+//       edge and ticked until the caption has left it on the left (at most
+//       TICKS times): before the first tick and after each, the strip's
+//       window is compared with the line drawn whole where the caption
+//       must stand, 495 twips less 20 a tick. Prints "frames N, differing
+//       M, caption W px wide, crossed yes|no" and the first differing
+//       tick, whose two pictures go to DUMP-shown.ppm and
+//       DUMP-expected.ppm when asked.
 #include <windows.h>
 #include <usp10.h>
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -23,13 +31,9 @@
 #include <string>
 #include <vector>
 
-#include "caption_log_font.h"
-#include "dpi.h"
+#include "caption_font.h"
 #include "form1.h"
 #include "no_panel.h"
-#include "scroll_engine.h"
-#include "shaped_line.h"
-#include "twips.h"
 #include "win_handles.h"
 
 namespace korvane {
@@ -71,40 +75,62 @@ struct Picture {
     UniqueMemoryDc dc;
 };
 
-// The whole line in one call, black on white, its left edge at x.
-void DrawWhole(Picture& picture, const std::wstring& text, HFONT font, int x, int y) {
+// The screen's pixels per inch.
+int ScreenDpi() {
+    WindowDc screen(nullptr);
+    return GetDeviceCaps(screen.get(), LOGPIXELSY);
+}
+
+// Twips to the nearest pixel: 1440 twips to the inch, halves up.
+std::int64_t Pixels(double twips, int dpi) {
+    return static_cast<std::int64_t>(std::floor(twips * dpi / 1440.0 + 0.5));
+}
+
+// "宋体" in its GB2312 character set, as laid out; any other face in the
+// default one, which lets it map to the named face for every script.
+BYTE CharsetOf(const std::wstring& name) {
+    return name == L"宋体" ? static_cast<BYTE>(GB2312_CHARSET) : static_cast<BYTE>(DEFAULT_CHARSET);
+}
+
+// The font at its size in points: a character height of points / 72 inch.
+UniqueFont MakeFont(const std::wstring& name, float points, int dpi) {
+    LOGFONTW lf{};
+    lf.lfHeight = -static_cast<LONG>(std::lround(points * dpi / 72.0));
+    lf.lfWeight = FW_NORMAL;
+    lf.lfCharSet = CharsetOf(name);
+    lstrcpynW(lf.lfFaceName, name.c_str(), LF_FACESIZE);
+    return UniqueFont(CreateFontIndirectW(&lf));
+}
+
+// The whole line in one call, black on white, its left edge at x; returns
+// its width in pixels.
+int DrawWhole(Picture& picture, const std::wstring& text, HFONT font, int x, int y) {
     HDC dc = picture.dc.get();
     PatBlt(dc, 0, 0, picture.width, picture.height, WHITENESS);
     SelectScope select_font(dc, font);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(0, 0, 0));
     const int length = static_cast<int>(text.size());
+    int width = 0;
     SCRIPT_STRING_ANALYSIS analysis = nullptr;
     // A left-to-right paragraph with the full bidirectional algorithm.
     SCRIPT_CONTROL control{};
     SCRIPT_STATE state{};
-    if (NeedsShaping(text) &&
-        ScriptStringAnalyse(dc, text.data(), length, length * 3 / 2 + 16, -1, SSA_GLYPHS, 0,
-                            &control, &state, nullptr, nullptr, nullptr, &analysis) == S_OK) {
+    if (length > 0 && ScriptIsComplex(text.data(), length, SIC_COMPLEX) == S_OK &&
+        ScriptStringAnalyse(dc, text.data(), length, length * 3 / 2 + 16, -1,
+                            SSA_GLYPHS | SSA_FALLBACK | SSA_LINK, 0, &control, &state, nullptr,
+                            nullptr, nullptr, &analysis) == S_OK) {
         ScriptStringOut(analysis, x, y, 0, nullptr, 0, 0, FALSE);
+        width = ScriptString_pSize(analysis)->cx;
         ScriptStringFree(&analysis);
     } else {
         ExtTextOutW(dc, x, y, 0, nullptr, text.data(), static_cast<UINT>(length), nullptr);
+        SIZE size{};
+        GetTextExtentPoint32W(dc, text.data(), length, &size);
+        width = size.cx;
     }
     GdiFlush();
-}
-
-// "宋体" in its GB2312 character set, as laid out; any other face in the
-// default one, which lets it map to the named face for every script.
-CaptionFont FontNamed(const wchar_t* name, float points) {
-    CaptionFont font{name, points};
-    if (font.name != L"宋体") font.charset = DEFAULT_CHARSET;
-    return font;
-}
-
-UniqueFont MakeFont(const wchar_t* name, float points, unsigned dpi) {
-    const LOGFONTW lf = CaptionLogFont(FontNamed(name, points), dpi);
-    return UniqueFont(CreateFontIndirectW(&lf));
+    return width;
 }
 
 int WritePpm(const wchar_t* path, const Picture& picture) {
@@ -128,6 +154,8 @@ int WritePpm(const wchar_t* path, const Picture& picture) {
 int Compare(const wchar_t* path, const wchar_t* font_name, float points, int ticks,
             const wchar_t* dump) {
     const std::wstring text = FirstLine(path);
+    // The strip under test, given the line and font as the panel's apply
+    // gives them.
     NoPanel panel;
     Form1 strip(panel);
     strip.Create();
@@ -135,26 +163,33 @@ int Compare(const wchar_t* path, const wchar_t* font_name, float points, int tic
     strip.SetTimerEnabled(false);  // ticks are driven below
     strip.SetSurfaceColour(0xFFFFFF);
     strip.SetCaptionColour(0x000000);
-    strip.SetCaptionFont(FontNamed(font_name, points));
+    CaptionFont chosen{font_name, points};
+    chosen.charset = CharsetOf(font_name);
+    strip.SetCaptionFont(chosen);
     strip.SetCaptionText(text);
     strip.SetCaptionLeft(495.0f);
     UpdateWindow(strip.hwnd());
     RECT client{};
     GetClientRect(strip.hwnd(), &client);
-    const unsigned dpi = strip.Dpi();
+    const int dpi = ScreenDpi();
     Picture shown(client.right, client.bottom), expected(client.right, client.bottom);
     const UniqueFont font = MakeFont(font_name, points, dpi);
-    const int top = TwipsToPixels(105.0f, dpi);
-    int differing = 0;
-    for (int tick = 0; tick < ticks; ++tick) {
-        strip.Timer1_Timer();
+    const int top = static_cast<int>(Pixels(105.0, dpi));
+    int differing = 0, frames = 0, width = 0;
+    bool crossed = false;
+    for (int tick = 0; tick <= ticks; ++tick) {
+        // 495 twips, then 20 twips to the left a tick; the frame after the
+        // caption has left the strip on the left is the last one compared.
+        const double left_twips = 495.0 - 20.0 * tick;
+        const std::int64_t left = Pixels(left_twips, dpi);
+        if (tick > 0) strip.Timer1_Timer();
         {
             WindowDc window(strip.hwnd());
             BitBlt(shown.dc.get(), 0, 0, shown.width, shown.height, window.get(), 0, 0, SRCCOPY);
             GdiFlush();
         }
-        const std::int64_t left = CaptionPixels(strip.CaptionLeft(), dpi);
-        DrawWhole(expected, text, font.get(), static_cast<int>(left), top);
+        width = DrawWhole(expected, text, font.get(), static_cast<int>(left), top);
+        ++frames;
         bool same = true;
         for (int y = 0; y < shown.height && same; ++y) {
             for (int x = 0; x < shown.width && same; ++x)
@@ -168,9 +203,13 @@ int Compare(const wchar_t* path, const wchar_t* font_name, float points, int tic
                 WritePpm((std::wstring(dump) + L"-expected.ppm").c_str(), expected);
             }
         }
+        if (left + width < 0) {
+            crossed = true;
+            break;
+        }
     }
-    std::printf("frames %d, differing %d, caption %.0f px wide\n", ticks, differing,
-                strip.CaptionWidth() * dpi / 1440.0);
+    std::printf("frames %d, differing %d, caption %d px wide, crossed %s\n", frames, differing,
+                width, crossed ? "yes" : "no");
     return 0;
 }
 
@@ -190,9 +229,10 @@ int wmain(int argc, wchar_t** argv) {
             stderr);
         return 2;
     }
-    const unsigned dpi = SystemDpi();
+    const int dpi = ScreenDpi();
     Picture picture(_wtoi(argv[3]), _wtoi(argv[4]));
-    const UniqueFont font = MakeFont(argc == 7 ? argv[6] : L"宋体", _wtof(argv[2]), dpi);
-    DrawWhole(picture, FirstLine(argv[1]), font.get(), 0, TwipsToPixels(105.0f, dpi));
+    const UniqueFont font =
+        MakeFont(argc == 7 ? argv[6] : L"宋体", static_cast<float>(_wtof(argv[2])), dpi);
+    DrawWhole(picture, FirstLine(argv[1]), font.get(), 0, static_cast<int>(Pixels(105.0, dpi)));
     return WritePpm(argv[5], picture);
 }

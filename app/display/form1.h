@@ -127,7 +127,7 @@ private:
     std::uint32_t surface_colour_ = kSystemWindowColour;
     float caption_height_twips_ = 0.0f;
     CaptionLayout layout_;
-    ComplexLines complex_lines_;  // the lines of layout_ that are shaped whole
+    ComplexLines complex_lines_;  // the lines of layout_ that are shaped
     bool layout_stale_ = false;
     // Glyphs may reach beyond their advance (italics, overhangs): the slice
     // drawn reaches this far past the area on either side.

@@ -31,7 +31,7 @@ void Form1::RemeasureCaption() {
     SelectScope select(dc.get(), font_.get());
     TEXTMETRICW metrics{};
     GetTextMetricsW(dc.get(), &metrics);
-    complex_lines_.Clear();
+    complex_lines_.Reset(CaptionLogFont(caption_font_, dpi_));
     const auto measure = [&](const wchar_t* units, int count, int* ends) {
         SIZE size{};
         if (!GetTextExtentExPointW(dc.get(), units, count, 0, nullptr, ends, &size)) {
@@ -42,6 +42,7 @@ void Form1::RemeasureCaption() {
         const std::wstring_view text =
             std::wstring_view(caption_text_).substr(span.start, span.length);
         if (!NeedsShaping(text)) return std::nullopt;
+        // Nothing for a line that cannot be itemised: it is measured unit by unit.
         return complex_lines_.Shape(dc.get(), line, text);
     };
     layout_.Build(caption_text_, metrics.tmHeight, measure, shape);

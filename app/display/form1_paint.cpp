@@ -68,7 +68,6 @@ void Form1::DrawIntoBuffer(const RECT& area) {
     if (!caption_text_.empty() && IntersectRect(&overlap, &caption, &area)) {
         const int saved = SaveDC(dc);
         IntersectClipRect(dc, area.left, area.top, area.right, area.bottom);
-        SelectObject(dc, font_.get());
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, ResolveColour(caption_colour_));
         DrawCaption(dc, area);
@@ -82,18 +81,25 @@ void Form1::DrawCaption(HDC dc, const RECT& area) const {
     const std::int64_t x = painted_caption_x_;
     const int top = Px(kCaptionTopTwips);
     const int height = layout_.LineHeight();
+    // Fonts are selected only where they are needed: a repaint that draws
+    // only fallback glyphs selects one font, as one of a plain line does.
+    HFONT current = nullptr;
     for (std::size_t line = 0; line < layout_.LineCount(); ++line) {
         const std::int64_t y = top + static_cast<std::int64_t>(line) * height;
         if (y >= area.bottom || height <= 0) break;
         if (y + height <= area.top) continue;
         if (layout_.Shaped(line)) {
-            complex_lines_.Draw(dc, line, x, static_cast<int>(y), area.left - slice_margin_ - x,
+            const TextSpan span = layout_.Line(line);
+            complex_lines_.Draw(dc, font_.get(), current, line,
+                                std::wstring_view(caption_text_).substr(span.start, span.length), x,
+                                static_cast<int>(y), area.left - slice_margin_ - x,
                                 area.right + slice_margin_ - x);
             continue;
         }
         const CaptionSlice slice = layout_.Visible(
             caption_text_, line, area.left - slice_margin_ - x, area.right + slice_margin_ - x);
         if (slice.count == 0) continue;
+        if (current != font_.get()) SelectObject(dc, current = font_.get());
         ExtTextOutW(dc, static_cast<int>(x + slice.offset), static_cast<int>(y), 0, nullptr,
                     caption_text_.data() + layout_.Line(line).start + slice.first,
                     static_cast<UINT>(slice.count), nullptr);

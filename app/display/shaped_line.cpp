@@ -34,7 +34,82 @@ bool IsComplexCodePoint(char32_t c) {
            (c >= 0xE0000 && c <= 0xE01EF);
 }
 
+bool IsHighSurrogate(wchar_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool IsLowSurrogate(wchar_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+// Units that attach to the character before them.
+bool Attaches(wchar_t u) {
+    return (u >= 0x0300 && u <= 0x036F) ||  // combining diacritical marks
+           (u >= 0x0591 && u <= 0x05C7 && u != 0x05BE && u != 0x05C0 && u != 0x05C3 &&
+            u != 0x05C6) ||                 // Hebrew points
+           (u >= 0x064B && u <= 0x065F) ||  // Arabic vowel marks
+           u == 0x0670 ||
+           (u >= 0x06D6 && u <= 0x06ED && u != 0x06DD && u != 0x06DE) ||
+           (u >= 0x1AB0 && u <= 0x1AFF) ||  // combining marks extended
+           (u >= 0x1DC0 && u <= 0x1DFF) ||  // combining marks supplement
+           u == 0x200C || u == 0x200D ||    // ZWNJ, ZWJ
+           (u >= 0x20D0 && u <= 0x20FF) ||  // combining marks for symbols
+           (u >= 0xFE00 && u <= 0xFE0F) ||  // variation selectors
+           (u >= 0xFE20 && u <= 0xFE2F);    // combining half marks
+}
+
+// Brahmic scripts form clusters of several letters; inside a word of
+// theirs only a space is taken as a boundary.
+bool IsBrahmic(wchar_t u) {
+    return (u >= 0x0900 && u <= 0x0DFF) || (u >= 0x0E00 && u <= 0x0FFF) ||
+           (u >= 0x1000 && u <= 0x109F) || (u >= 0x1780 && u <= 0x17FF) ||
+           (u >= 0xA800 && u <= 0xABFF);
+}
+
 }  // namespace
+
+bool IsDefaultIgnorable(wchar_t u) {
+    return u == 0x00AD || u == 0x034F || (u >= 0x200B && u <= 0x200F) ||
+           (u >= 0x202A && u <= 0x202E) || (u >= 0x2060 && u <= 0x206F) ||
+           (u >= 0xFE00 && u <= 0xFE0F) || u == 0xFEFF;
+}
+
+bool IsClusterBoundary(std::wstring_view text, std::size_t at) {
+    if (at == 0 || at >= text.size()) return true;
+    const wchar_t before = text[at - 1];
+    const wchar_t after = text[at];
+    if (IsLowSurrogate(after) && IsHighSurrogate(before)) return false;
+    if (Attaches(after) || before == 0x200D) return false;
+    // Emoji modifiers (U+1F3FB..U+1F3FF) and tags (U+E0020..U+E007F).
+    if (after == 0xD83C && at + 1 < text.size() && text[at + 1] >= 0xDFFB &&
+        text[at + 1] <= 0xDFFF) {
+        return false;
+    }
+    if (after == 0xDB40) return false;
+    return !(IsBrahmic(before) && IsBrahmic(after));
+}
+
+std::vector<TextSpan> SplitIntoPieces(std::wstring_view text, TextSpan span,
+                                      std::size_t max_units) {
+    std::vector<TextSpan> pieces;
+    std::size_t start = span.start;
+    const std::size_t end = span.start + span.length;
+    while (end - start > max_units) {
+        const std::size_t limit = start + max_units;
+        std::size_t cut = 0;
+        // After a space in the last quarter of the room.
+        for (std::size_t at = limit; at > limit - max_units / 4 && !cut; --at) {
+            if (text[at - 1] == L' ' && IsClusterBoundary(text, at)) cut = at;
+        }
+        for (std::size_t at = limit; at > start && !cut; --at) {
+            if (IsClusterBoundary(text, at)) cut = at;
+        }
+        // No boundary within the room: the next one, however far.
+        for (std::size_t at = limit + 1; at < end && !cut; ++at) {
+            if (IsClusterBoundary(text, at)) cut = at;
+        }
+        if (!cut) break;
+        pieces.push_back(TextSpan{start, cut - start});
+        start = cut;
+    }
+    if (end > start || pieces.empty()) pieces.push_back(TextSpan{start, end - start});
+    return pieces;
+}
 
 bool NeedsShaping(std::wstring_view line) {
     for (std::size_t i = 0; i < line.size(); ++i) {
@@ -51,8 +126,39 @@ bool NeedsShaping(std::wstring_view line) {
     return false;
 }
 
-void ShapedLine::AddRun(const int* advances, std::size_t count) {
-    runs_.push_back(Run{ends_.size()});
+void ShapedLine::Build(std::wstring_view text, const std::vector<LineItem>& visual_items,
+                       const ShapePiece& shape, const MeasurePiece& measure) {
+    runs_.clear();
+    ends_.clear();
+    std::vector<int> advances;
+    for (const LineItem& item : visual_items) {
+        std::vector<TextSpan> pieces = SplitIntoPieces(text, item.span);
+        if (item.right_to_left) std::reverse(pieces.begin(), pieces.end());
+        for (const TextSpan& piece : pieces) {
+            if (piece.length == 0) continue;
+            advances.clear();
+            const bool plain = !item.right_to_left && !item.complex &&
+                               !NeedsShaping(text.substr(piece.start, piece.length));
+            if (!plain && shape(piece, item.right_to_left, advances)) {
+                AddRun(advances.data(), advances.size());
+                continue;
+            }
+            // Unit by unit: each unit's advance from the running ones.
+            std::vector<int> ends(piece.length);
+            measure(piece, ends.data());
+            advances.resize(piece.length);
+            int before = 0;
+            for (std::size_t k = 0; k < piece.length; ++k) {
+                advances[k] = std::max(ends[k] - before, 0);
+                before = std::max(ends[k], before);
+            }
+            AddRun(advances.data(), advances.size(), piece, true);
+        }
+    }
+}
+
+void ShapedLine::AddRun(const int* advances, std::size_t count, TextSpan text, bool units) {
+    runs_.push_back(Run{ends_.size(), text, units});
     std::int64_t running = Width();
     for (std::size_t i = 0; i < count; ++i) ends_.push_back(running += advances[i]);
 }

@@ -60,38 +60,43 @@ HWND TopLevel(int argc, char** argv, int class_arg) {
 
 // The visible top-level window that `owner` owns: a modal dialog is owned by
 // the window it disables.
+struct OwnedSearch {
+    HWND owner;
+    HWND found;
+};
+
+// A named callback: a lambda has no stdcall conversion on 32-bit Windows.
+BOOL CALLBACK FindOwned(HWND window, LPARAM param) {
+    auto* s = reinterpret_cast<OwnedSearch*>(param);
+    if (GetWindow(window, GW_OWNER) != s->owner || !IsWindowVisible(window)) return TRUE;
+    s->found = window;
+    return FALSE;
+}
+
 HWND OwnedDialog(HWND owner) {
-    struct Search {
-        HWND owner;
-        HWND found;
-    } search{owner, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM param) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(param);
-            if (GetWindow(window, GW_OWNER) != s->owner || !IsWindowVisible(window)) return TRUE;
-            s->found = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    OwnedSearch search{owner, nullptr};
+    EnumWindows(FindOwned, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
 // Signing out: every top-level window of the program is asked, then told.
+struct ProcessWindows {
+    DWORD process;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectProcessWindow(HWND window, LPARAM param) {
+    auto* w = reinterpret_cast<ProcessWindows*>(param);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == w->process) w->found.push_back(window);
+    return TRUE;
+}
+
 int EndSession(HWND panel) {
-    struct Windows {
-        DWORD process;
-        std::vector<HWND> found;
-    } windows{0, {}};
+    ProcessWindows windows{0, {}};
     GetWindowThreadProcessId(panel, &windows.process);
-    EnumWindows(
-        [](HWND window, LPARAM param) -> BOOL {
-            auto* w = reinterpret_cast<Windows*>(param);
-            DWORD process = 0;
-            GetWindowThreadProcessId(window, &process);
-            if (process == w->process) w->found.push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&windows));
+    EnumWindows(CollectProcessWindow, reinterpret_cast<LPARAM>(&windows));
     constexpr UINT kWait = 5000;
     bool agreed = true;
     for (const HWND window : windows.found) {

@@ -1,18 +1,33 @@
-# Sourced by the scripts: start_xvfb FIRST LAST starts a private Xvfb on the
-# first free display number in FIRST..LAST when DISPLAY is unset, exports
-# DISPLAY and sets xvfb_pid (empty when a display was already there).
+# Sourced by the scripts: start_xvfb starts a private Xvfb when DISPLAY is
+# unset, exports DISPLAY and sets xvfb_pid (empty when a display was already
+# there). It returns once the server accepts connections.
+#
+# Xvfb picks the display number itself (-displayfd): it takes the first
+# number whose lock file it can create, so tests started side by side never
+# share a server. Arguments, if any, are ignored (an older form took a range
+# of display numbers).
 xvfb_pid=
 start_xvfb() {
   [[ -z "${DISPLAY:-}" ]] || return 0
-  local n
-  for n in $(seq "$1" "$2"); do
-    [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && continue
-    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
-    return 0
-  done
-  echo "no free X display number in $1..$2" >&2
-  return 1
+  local fd n=
+  # Xvfb writes the display number to the pipe once it is ready.
+  exec {fd}< <(exec Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>&1 >/dev/null 2>&1)
+  xvfb_pid=$!
+  read -r -t 60 -u "$fd" n || true
+  exec {fd}<&-
+  if [[ ! $n =~ ^[0-9]+$ ]]; then
+    echo "Xvfb did not start" >&2
+    kill "$xvfb_pid" 2>/dev/null
+    xvfb_pid=
+    return 1
+  fi
+  export DISPLAY=":$n"
+}
+
+# stop_xvfb ends the Xvfb that start_xvfb started, if any, and waits for it.
+stop_xvfb() {
+  [[ -n "$xvfb_pid" ]] || return 0
+  kill "$xvfb_pid" 2>/dev/null
+  wait "$xvfb_pid" 2>/dev/null
+  xvfb_pid=
 }

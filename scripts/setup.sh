@@ -14,7 +14,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev
   wine wine64 xvfb xdotool imagemagick fonts-wqy-zenhei fonts-dejavu-core python3
-  procps nsis osslsigncode openssl locales x11-utils python3-gunicorn wrk
+  procps nsis osslsigncode openssl locales x11-utils python3-gunicorn wrk iproute2 util-linux
 )
 
 installed() {

@@ -90,7 +90,11 @@ ensure_template() {
 # copy_prefix BUILD_FOLDER DEST: DEST becomes a fresh copy of the build
 # folder's template (made first if needed).
 copy_prefix() {
-  local template dest=$2
+  local template dest=${2:-}
+  if [[ -z ${1:-} || -z $dest ]]; then
+    echo "copy_prefix BUILD_FOLDER DEST" >&2
+    return 2
+  fi
   ensure_template "$1" || return 1
   template=$(template_of "$1")
   WINEPREFIX=$dest wineserver -k 2>/dev/null || true

@@ -47,19 +47,23 @@ export KORVANE_TEST_WORK=$work
 # shell: the programs with their wineserver, Xvfb, the update service and
 # anything else the test left.
 end_processes() {
-  local pid pids=() deadline
+  local pid pids=() stat deadline
   WINEPREFIX=$work/prefix wineserver -k 2>/dev/null
-  for pid in /proc/[0-9]*; do
+  for pid in $(grep -lzxF "KORVANE_TEST_WORK=$work" /proc/[0-9]*/environ 2>/dev/null); do
     pid=${pid#/proc/}
-    ((pid == $$)) && continue
-    grep -qzxF "KORVANE_TEST_WORK=$work" "/proc/$pid/environ" 2>/dev/null && pids+=("$pid")
+    pid=${pid%/environ}
+    ((pid == $$)) || pids+=("$pid")
   done
   ((${#pids[@]})) || return 0
   kill -TERM "${pids[@]}" 2>/dev/null
+  # Until each has ended (or is a zombie, whose parent has ended too).
   deadline=$((SECONDS + 5))
   while ((SECONDS < deadline)); do
     for pid in "${pids[@]}"; do
-      [[ -e /proc/$pid && $(cut -d' ' -f3 "/proc/$pid/stat" 2>/dev/null) != Z ]] && break
+      stat=
+      read -r stat <"/proc/$pid/stat" 2>/dev/null
+      stat=${stat##*) }
+      [[ -n $stat && ${stat%% *} != Z ]] && break
       pid=
     done
     [[ -z $pid ]] && return 0
@@ -75,10 +79,14 @@ rm -rf "$work"
 mkdir -p "$work" || exit 1
 
 # The test's own display and prefix (copied from the template by
-# wine-env.sh); its wineserver stays up until the test ends.
+# wine-env.sh); its wineserver stays up until the test ends. Wine's background
+# programs (services.exe and the rest) start with the first program and live
+# as long as the wineserver: a first program started here, with no standard
+# streams, keeps them from holding open a pipe that the test reads.
 unset DISPLAY
-WINEPREFIX=$work/prefix "$root/scripts/wine-env.sh" \
-  bash -c 'wineserver -p && exec "$@"' wine-test "$@"
+WINEPREFIX=$work/prefix "$root/scripts/wine-env.sh" bash -c \
+  'wineserver -p && "$KORVANE_WINE" cmd /c exit </dev/null >/dev/null 2>&1; exec "$@"' \
+  wine-test "$@"
 rc=$?
 end_processes
 ((rc == 0)) && rm -rf "$work"

@@ -20,7 +20,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$root/build/win64
 shot=${1:-$root/build/korvane-screenshot.png}
 export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
-timeout=${KORVANE_RUN_TIMEOUT:-300}
+limit=${KORVANE_RUN_TIMEOUT:-300}
 
 service_pid= service_log=
 cleanup() {
@@ -59,12 +59,15 @@ fi
 "$root/scripts/wine-env.sh" wine Korvane.exe >/dev/null 2>&1 &
 korvane_pid=$!
 
+# Each X client gets at most 10 s, so that the deadline holds whatever the
+# server does.
 # window_with_title TITLE: the id of a mapped window with exactly that title.
 # (xdotool's own pattern never matches a Chinese title.)
 window_with_title() {
   local wid
-  for wid in $(xdotool search --onlyvisible --name . 2>/dev/null); do
-    [[ $(xdotool getwindowname "$wid" 2>/dev/null) == "$1" ]] && { echo "$wid"; return 0; }
+  for wid in $(timeout 10 xdotool search --onlyvisible --name . 2>/dev/null); do
+    [[ $(timeout 10 xdotool getwindowname "$wid" 2>/dev/null) == "$1" ]] &&
+      { echo "$wid"; return 0; }
   done
   return 1
 }
@@ -73,14 +76,14 @@ window_with_title() {
 # rectangle of the screenshot: the rectangle trimmed of the colour of its
 # corner (1 when it is all one colour).
 ink_width() {
-  eval "$(xdotool getwindowgeometry --shell "$1" | grep -E '^(X|Y|WIDTH|HEIGHT)=')"
-  convert "$2" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage -trim -format %w info: 2>/dev/null ||
+  eval "$(timeout 10 xdotool getwindowgeometry --shell "$1" | grep -E '^(X|Y|WIDTH|HEIGHT)=')"
+  timeout 10 convert "$2" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage -trim -format %w info: 2>/dev/null ||
     echo 0
 }
 
 probe=$(mktemp --suffix=.png)
 started=$SECONDS
-deadline=$((SECONDS + timeout))
+deadline=$((SECONDS + limit))
 missing=
 while :; do
   strip=$(window_with_title Form1 || true)
@@ -93,7 +96,7 @@ while :; do
   else
     # The caption re-enters from the right edge when the notice appears:
     # wait until a few characters of it are in view.
-    import -window root "$probe"
+    timeout 10 import -window root "$probe" || true
     if (($(ink_width "$strip" "$probe") < 48)); then
       missing="the strip shows no caption"
     elif (($(ink_width "$notice" "$probe") < 2)); then
@@ -113,13 +116,13 @@ done
 mkdir -p "$(dirname "$shot")"
 if [[ -z $missing ]]; then
   mv "$probe" "$shot"
-  eval "$(xdotool getwindowgeometry --shell "$strip" | grep -E '^(X|Y|WIDTH|HEIGHT)=')"
+  eval "$(timeout 10 xdotool getwindowgeometry --shell "$strip" | grep -E '^(X|Y|WIDTH|HEIGHT)=')"
   echo "The strip is at ${WIDTH}x${HEIGHT}+${X}+${Y}; it and the notice showed after" \
        "$((SECONDS - started)) s."
   echo "No display: Korvane ran on a private X server. Screenshot: $shot"
   exit 0
 fi
-import -window root "$shot" 2>/dev/null || true
+timeout 10 import -window root "$shot" 2>/dev/null || true
 rm -f "$probe"
 echo "run.sh: after $((SECONDS - started)) s, $missing. What the screen showed: $shot" >&2
 exit 1

@@ -90,6 +90,7 @@ def reg_key_exists(key):
 
 def reg_set(key, name, data, kind="REG_SZ"):
     """Writes a value where the program looks, then reads it back."""
+    _note_write(key)
     wine_tool("reg", "add", key, *_value_switch(name), "/t", kind, "/d", str(data), "/f")
     found = reg_value(key, name)
     if kind == "REG_DWORD":
@@ -102,6 +103,7 @@ def reg_set(key, name, data, kind="REG_SZ"):
 
 def reg_delete(key, name=None):
     """Removes a value (or with name None the whole key) and checks it is gone."""
+    _note_write(key)
     wine_tool("reg", "delete", key, *([] if name is None else ["/v", name]), "/f")
     gone = reg_value(key, name) is None if name is not None else not reg_key_exists(key)
     if not gone:
@@ -132,11 +134,25 @@ class windows_version:
             reg_delete(self.KEY, "Version")
 
 
-# Wine's own background programs: they stay up between cases, as they do on
-# Windows between two runs of a program. Every other Windows program in the
-# prefix was started by a case.
+# Wine's own background programs: the services and the desktop process
+# (explorer.exe /desktop). They stay up between cases, as they do on Windows
+# between two runs of a program; every other Windows program in the prefix
+# was started by a case.
 _WINE_BACKGROUND = {"services.exe", "winedevice.exe", "plugplay.exe", "rpcss.exe", "svchost.exe"}
 _WINE_LOADERS = {"wine", "wine64", "wine-preloader", "wine64-preloader"}
+
+# Settings that Wine reads once for the whole session, such as the DPI and
+# its own settings: once a case has written under one of these keys,
+# kill_wine restarts the wineserver so that the next program sees them.
+_SESSION_KEYS = (r"HKCU\CONTROL PANEL", r"HKEY_CURRENT_USER\CONTROL PANEL", "HKCC",
+                 "HKEY_CURRENT_CONFIG", r"HKCU\SOFTWARE\WINE", r"HKEY_CURRENT_USER\SOFTWARE\WINE")
+_session_changed = False
+
+
+def _note_write(key):
+    global _session_changed
+    if key.upper().startswith(_SESSION_KEYS):
+        _session_changed = True
 
 
 def _running(pid):
@@ -181,15 +197,27 @@ def prefix_programs(prefix=None):
     return found
 
 
+def start_wineserver():
+    """Starts the prefix's wineserver, kept up until it is ended, and Wine's
+    background programs, with no standard streams: started by a test's
+    program, they would hold open the pipe the test reads its output from."""
+    subprocess.run(["wineserver", "-p"], check=True, timeout=60)
+    subprocess.run([wine_loader(), "cmd", "/c", "exit"], stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180)
+
+
 def kill_wine(timeout=30):
     """Ends every program that the cases started in the prefix and waits
-    until they are gone; the wineserver and Wine's background programs keep
-    running, so the next case starts without waiting for them."""
+    until they are gone. The wineserver and Wine's background programs keep
+    running, so the next case starts without waiting for them, unless a case
+    changed a setting that Wine reads once per session: then they start
+    again."""
+    global _session_changed
     deadline = time.monotonic() + timeout
     while True:
         programs = prefix_programs()
         if not programs:
-            return
+            break
         for pid in programs:
             try:
                 os.kill(pid, signal.SIGKILL)
@@ -199,6 +227,11 @@ def kill_wine(timeout=30):
             if time.monotonic() > deadline:
                 raise RuntimeError("these programs did not end: " + "; ".join(programs.values()))
             time.sleep(0.05)
+    if _session_changed:
+        subprocess.run(["wineserver", "-k"], timeout=60)
+        subprocess.run(["wineserver", "-w"], timeout=60)
+        start_wineserver()
+        _session_changed = False
 
 
 def wine_path(path):
@@ -221,7 +254,8 @@ def wine(*args, cwd=None, timeout=180):
 
 def wait_wineserver(timeout=300):
     """Waits until every program of the prefix has ended (Wine's background
-    programs aside); subprocess.TimeoutExpired after `timeout` seconds."""
+    programs aside, which end only with the wineserver);
+    subprocess.TimeoutExpired after `timeout` seconds."""
     deadline = time.monotonic() + timeout
     while True:
         programs = prefix_programs()
@@ -390,13 +424,19 @@ def wait_for_window(name, timeout=20.0):
                       timeout, interval=0.3)
 
 
+def viewable(wid):
+    """Whether the X window is mapped and all its ancestors too."""
+    return "Map State: IsViewable" in run("xwininfo", "-id", wid).stdout
+
+
 def choose_in_open_dialog(path):
     """Types `path` into the open dialog ("打开") and confirms it."""
     dialog = wait_for_window("打开")
     require(dialog, "no open dialog")
+    # The dialog is shown once it has laid out its controls and put the
+    # focus in the file-name box; keys typed before that would be lost.
+    require(wait_until(lambda: viewable(dialog)), "the open dialog is never shown")
     run("xdotool", "windowfocus", "--sync", dialog)
-    require(wait_until(lambda: run("xdotool", "getwindowfocus").stdout.strip() == dialog),
-            "the open dialog did not take the focus")
     run("xdotool", "type", "--delay", "20", wine_path(path))
     run("xdotool", "key", "Return")
 

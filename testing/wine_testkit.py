@@ -544,8 +544,8 @@ class Suite:
 
     suite.run(name, case) runs case(); a Failure or any other exception
     fails it without stopping the others, and every program the case
-    started in the prefix is ended after it (kill_wine). suite(condition, what, detail) is one check
-    that fails without stopping anything."""
+    started in the prefix is ended after it (kill_wine). suite(condition,
+    what, detail) is one check that fails without stopping anything."""
 
     def __init__(self):
         self.failures = []

@@ -90,7 +90,6 @@ def reg_key_exists(key):
 
 def reg_set(key, name, data, kind="REG_SZ"):
     """Writes a value where the program looks, then reads it back."""
-    _note_write(key)
     wine_tool("reg", "add", key, *_value_switch(name), "/t", kind, "/d", str(data), "/f")
     found = reg_value(key, name)
     if kind == "REG_DWORD":
@@ -103,7 +102,6 @@ def reg_set(key, name, data, kind="REG_SZ"):
 
 def reg_delete(key, name=None):
     """Removes a value (or with name None the whole key) and checks it is gone."""
-    _note_write(key)
     wine_tool("reg", "delete", key, *([] if name is None else ["/v", name]), "/f")
     gone = reg_value(key, name) is None if name is not None else not reg_key_exists(key)
     if not gone:
@@ -141,20 +139,6 @@ class windows_version:
 _WINE_BACKGROUND = {"services.exe", "winedevice.exe", "plugplay.exe", "rpcss.exe", "svchost.exe"}
 _WINE_LOADERS = {"wine", "wine64", "wine-preloader", "wine64-preloader"}
 
-# Settings that Wine reads once for the whole session, such as the DPI and
-# its own settings: once a case has written under one of these keys,
-# kill_wine restarts the wineserver so that the next program sees them.
-_SESSION_KEYS = (r"HKCU\CONTROL PANEL", r"HKEY_CURRENT_USER\CONTROL PANEL", "HKCC",
-                 "HKEY_CURRENT_CONFIG", r"HKCU\SOFTWARE\WINE", r"HKEY_CURRENT_USER\SOFTWARE\WINE")
-_session_changed = False
-
-
-def _note_write(key):
-    global _session_changed
-    if key.upper().startswith(_SESSION_KEYS):
-        _session_changed = True
-
-
 def _running(pid):
     """Whether the process is there and not a zombie."""
     try:
@@ -181,43 +165,33 @@ def prefix_programs(prefix=None):
         except OSError:
             continue
         value = next((v[11:] for v in environ if v.startswith(b"WINEPREFIX=")), None)
-        if value is None or os.path.realpath(os.fsdecode(value)) != prefix or not argv[0]:
+        if value is None or os.path.realpath(os.fsdecode(value)) != prefix:
             continue
-        # A Windows program shows its Windows path once Wine has started it,
-        # the loader's name before.
-        if re.match(r"[A-Za-z]:\\", argv[0]):
-            program = argv[0].rpartition("\\")[2].lower()
-            if program in _WINE_BACKGROUND or (program == "explorer.exe"
-                                               and argv[1:2] == ["/desktop"]):
-                continue
-        elif os.path.basename(argv[0]) not in _WINE_LOADERS:
+        # Every Windows program runs in one of Wine's loaders; its first
+        # argument is the program's Windows or Unix path, or its name.
+        try:
+            loader = os.path.basename(os.readlink(f"/proc/{entry}/exe"))
+        except OSError:
+            continue
+        if loader not in _WINE_LOADERS:
+            continue
+        program = re.split(r"[\\/]", argv[0])[-1].lower()
+        if program in _WINE_BACKGROUND or (program == "explorer.exe" and argv[1:2] == ["/desktop"]):
             continue
         if _running(entry):
             found[int(entry)] = " ".join(argv).strip()
     return found
 
 
-def start_wineserver():
-    """Starts the prefix's wineserver, kept up until it is ended, and Wine's
-    background programs, with no standard streams: started by a test's
-    program, they would hold open the pipe the test reads its output from."""
-    subprocess.run(["wineserver", "-p"], check=True, timeout=60)
-    subprocess.run([wine_loader(), "cmd", "/c", "exit"], stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180)
-
-
 def kill_wine(timeout=30):
     """Ends every program that the cases started in the prefix and waits
-    until they are gone. The wineserver and Wine's background programs keep
-    running, so the next case starts without waiting for them, unless a case
-    changed a setting that Wine reads once per session: then they start
-    again."""
-    global _session_changed
+    until they are gone; the wineserver and Wine's background programs keep
+    running, so the next case starts without waiting for them."""
     deadline = time.monotonic() + timeout
     while True:
         programs = prefix_programs()
         if not programs:
-            break
+            return
         for pid in programs:
             try:
                 os.kill(pid, signal.SIGKILL)
@@ -227,11 +201,6 @@ def kill_wine(timeout=30):
             if time.monotonic() > deadline:
                 raise RuntimeError("these programs did not end: " + "; ".join(programs.values()))
             time.sleep(0.05)
-    if _session_changed:
-        subprocess.run(["wineserver", "-k"], timeout=60)
-        subprocess.run(["wineserver", "-w"], timeout=60)
-        start_wineserver()
-        _session_changed = False
 
 
 def wine_path(path):

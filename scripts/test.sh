@@ -16,7 +16,9 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/setup.sh" || exit 1
 "$root/scripts/build.sh" native fuzz win64 win32 || exit 1
 
-jobs=$(nproc)
+# Tests run side by side, as many as the machine has cores
+# (KORVANE_TEST_JOBS to choose another number).
+jobs=${KORVANE_TEST_JOBS:-$(nproc)}
 results=$(mktemp -d)
 run_pid= templates_pid=
 cleanup() {

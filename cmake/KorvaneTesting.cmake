@@ -8,8 +8,11 @@
 #       Native benchmark that prints its figures (KORVANE_BENCH builds);
 #       scripts/bench.sh runs every target in bench/.
 #   korvane_add_wine_test(name COMMAND cmd args...)
-#       Integration test in the Windows build, run with the project's Wine
-#       environment (own prefix, zh_CN locale, CJK font, a display).
+#       Integration test in the Windows build, run apart from the others
+#       (scripts/wine-test.sh: own network namespace, prefix and display) in
+#       the project's Wine environment (zh_CN locale, CJK font); exit code 77
+#       means skipped. Label it wine32 when it needs Wine's 32-bit half in a
+#       64-bit build folder.
 #   korvane_add_skipped_test(name REASON text)
 #       A test this configuration cannot run: ctest reports it as skipped.
 #   korvane_add_test_tool(name SOURCES a.cpp ... [LIBS lib ...] [WMAIN])
@@ -64,12 +67,26 @@ function(korvane_add_benchmark name)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 endfunction()
 
+# Wine tests run side by side, each in its own network namespace, prefix and
+# X display (scripts/wine-test.sh). Where no network namespace can be made,
+# the tests that reach the loopback port the build was compiled for take
+# turns instead: all of them hold the same resource lock.
+if(WIN32 AND NOT DEFINED KORVANE_PRIVATE_NETWORK)
+  execute_process(COMMAND unshare -n true RESULT_VARIABLE korvane_unshare_result
+                  OUTPUT_QUIET ERROR_QUIET)
+  if(korvane_unshare_result EQUAL 0)
+    set(KORVANE_PRIVATE_NETWORK ON CACHE BOOL "Each Wine test runs in its own network namespace")
+  else()
+    set(KORVANE_PRIVATE_NETWORK OFF CACHE BOOL "Each Wine test runs in its own network namespace")
+  endif()
+endif()
+
 function(korvane_add_wine_test name)
   if(NOT WIN32)
     return()
   endif()
   cmake_parse_arguments(ARG "" "" "COMMAND" ${ARGN})
-  add_test(NAME ${name} COMMAND ${KORVANE_ROOT}/scripts/wine-env.sh ${ARG_COMMAND})
+  add_test(NAME ${name} COMMAND ${KORVANE_ROOT}/scripts/wine-test.sh ${name} ${ARG_COMMAND})
   # A 32-bit build runs in a 32-bit prefix, as on 32-bit Windows.
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(arch win32)
@@ -78,8 +95,21 @@ function(korvane_add_wine_test name)
   endif()
   set_tests_properties(${name} PROPERTIES
     ENVIRONMENT "KORVANE_BUILD_DIR=${CMAKE_BINARY_DIR};KORVANE_BIN_DIR=${CMAKE_BINARY_DIR}/bin;KORVANE_TEST_BIN_DIR=${KORVANE_TEST_BIN_DIR};KORVANE_UPDATE_HOST=${KORVANE_UPDATE_HOST};WINEARCH=${arch}"
-    RUN_SERIAL TRUE
+    SKIP_RETURN_CODE ${KORVANE_SKIP_CODE}
     TIMEOUT 600)
+  if(NOT KORVANE_PRIVATE_NETWORK)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK korvane_loopback_port)
+  endif()
+  # Once the directory is read: a test labelled wine32 (one that makes a
+  # 32-bit prefix of its own) is skipped where Wine's 32-bit half cannot run.
+  cmake_language(EVAL CODE "cmake_language(DEFER CALL korvane_wine32_label_check [[${name}]])")
+endfunction()
+
+function(korvane_wine32_label_check name)
+  get_test_property(${name} LABELS labels)
+  if("wine32" IN_LIST labels)
+    set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT KORVANE_WINE32=1)
+  endif()
 endfunction()
 
 function(korvane_add_skipped_test name)

@@ -15,7 +15,7 @@ packages=(
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev
   wine wine64 xvfb xdotool imagemagick fonts-wqy-zenhei fonts-dejavu-core python3
   procps nsis osslsigncode openssl locales x11-utils python3-gunicorn wrk
-  python3-waitress nginx-light iproute2
+  python3-waitress nginx-light iproute2 util-linux
 )
 
 installed() {

@@ -1,72 +1,107 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: native unit tests (with sanitizers),
-# bounded fuzz runs, then the integration tests under Wine; where the machine
-# runs i386 code, also the 32-bit Wine tests (start-up, strip, library and
-# the shipped installer), else one line saying why they were skipped.
+# bounded fuzz runs, the integration tests under Wine, side by side (each in
+# its own network namespace, prefix and display: scripts/wine-test.sh), and
+# scripts/run.sh once from a clean start. Where the machine runs i386 code,
+# also the 32-bit Wine tests (start-up, strip, library, HTTP and the shipped
+# installer); elsewhere they are reported and counted as skipped, while the
+# win32 build and its import check still run.
+#
+# It ends with the skipped tests and why, the ten slowest tests, each build
+# folder's "Total Test time" and their sum, and the line
+# "N passed, N failed, N skipped".
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/setup.sh" || exit 1
 "$root/scripts/build.sh" native fuzz win64 win32 || exit 1
 
-source "$root/scripts/xvfb.sh"
-start_xvfb 70 89
+# Tests run side by side, as many as the machine has cores
+# (KORVANE_TEST_JOBS to choose another number).
+jobs=${KORVANE_TEST_JOBS:-$(nproc)}
+results=$(mktemp -d)
+run_pid= templates_pid=
 cleanup() {
-  WINEPREFIX=$root/build/win64/wineprefix wineserver -k 2>/dev/null
-  WINEPREFIX=$root/build/win32/wineprefix wineserver -k 2>/dev/null
-  [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null
+  [[ -n $run_pid ]] && kill "$run_pid" 2>/dev/null
+  [[ -n $templates_pid ]] && kill "$templates_pid" 2>/dev/null
+  rm -rf "$results"
 }
 trap cleanup EXIT
 
-passed=0 failed=0 status=0
-run_ctest() {
-  local dir=$1; shift
-  echo "== tests in build/$dir"
-  local log
-  log=$(mktemp)
-  ctest --test-dir "$root/build/$dir" --output-on-failure "$@" 2>&1 | tee "$log"
-  local rc=${PIPESTATUS[0]}
-  local total fails
-  total=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
-  fails=$(sed -n 's/.*, \([0-9]*\) tests failed out of.*/\1/p' "$log" | tail -n 1)
-  # No tests found counts as a failure: a selection that matches nothing
-  # would otherwise pass without testing anything.
-  if [[ -z "$total" ]]; then
-    echo "no tests found in build/$dir"
-    total=1 fails=1
+# in_own_network COMMAND...: runs the command in a network namespace of its
+# own, where the port the build reaches is free, when one can be made.
+in_own_network() {
+  if unshare -n true 2>/dev/null; then
+    unshare -n bash -c 'ip link set lo up && exec "$@"' in-own-network "$@"
+  else
+    "$@"
   fi
-  passed=$((passed + total - fails))
-  failed=$((failed + fails))
-  ((rc == 0 && fails == 0)) || status=1
-  rm -f "$log"
 }
 
-# Once wine32 is installed, a prefix made before it cannot start any program:
-# such a prefix (one without the stamp) is made again.
-fresh_prefix() {  # fresh_prefix BUILD_FOLDER WINEARCH
-  local prefix=$root/build/$1/wineprefix
-  [[ $(dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null) == "install ok installed" ]] || return 0
-  [[ -e $prefix/korvane-wine32.stamp ]] && return 0
-  echo "== making the Wine prefix of build/$1"
-  WINEPREFIX=$prefix wineserver -k 2>/dev/null
-  rm -rf "$prefix"
-  KORVANE_BUILD_DIR=$root/build/$1 WINEARCH=$2 "$root/scripts/wine-env.sh" true &&
-    touch "$prefix/korvane-wine32.stamp"
+# The run command as a newcomer first uses it: a Wine prefix made on the
+# spot, never one made earlier. It runs beside the native tests and fuzzers.
+run_started=$SECONDS
+shot=$root/build/korvane-screenshot.png
+rm -f "$shot"
+(
+  unset DISPLAY
+  export KORVANE_WINE_TEMPLATE=$results/run/template WINEPREFIX=$results/run/prefix
+  in_own_network "$root/scripts/run.sh" "$shot" >"$results/run.out" 2>&1
+) &
+run_pid=$!
+
+# Meanwhile the template prefixes that the Wine tests copy are made (once per
+# build folder; wineboot takes a while).
+(
+  unset DISPLAY
+  KORVANE_BUILD_DIR=$root/build/win64 WINEARCH=win64 "$root/scripts/wine-env.sh" true
+  if "$root/scripts/setup.sh" --wine32 >/dev/null; then
+    KORVANE_BUILD_DIR=$root/build/win32 WINEARCH=win32 "$root/scripts/wine-env.sh" true
+  fi
+) >"$results/templates.out" 2>&1 &
+templates_pid=$!
+
+run_ctest() {  # run_ctest FOLDER [ctest options...]
+  local folder=$1; shift
+  echo "== tests in build/$folder"
+  ctest --test-dir "$root/build/$folder" --output-on-failure \
+    --output-junit "$results/$folder.xml" "$@" 2>&1 | tee "$results/$folder.log"
 }
 
-run_ctest native -j2
-run_ctest fuzz
-fresh_prefix win64 win64
-run_ctest win64 -LE wine32
+run_ctest native -j"$jobs"
+# The fuzzers run for a fixed time each: all at once.
+run_ctest fuzz -j"$(ctest --test-dir "$root/build/fuzz" -N | sed -n 's/^Total Tests: //p')"
 
-if why=$("$root/scripts/setup.sh" --wine32); then
-  fresh_prefix win32 win32
-  run_ctest win32 -R '^(import_check|startup_wine_test|strip_wine_test|detection_wine|xmlhttp_wine_test)$'
-  run_ctest win64 -L wine32
-else
+# The run command's outcome: its own verdict, and the saved screenshot must
+# show the strip with part of its caption: the strip's rectangle, trimmed of
+# its background, at least 48 px (three ideographs) wide.
+echo "== scripts/run.sh from a clean start"
+wait "$run_pid"
+run_rc=$?
+run_pid=
+run_seconds=$((SECONDS - run_started))
+cat "$results/run.out"
+run_status=failed
+if ((run_rc == 0)); then
+  strip=$(sed -n 's/^The strip is at \([0-9x+-]*\);.*/\1/p' "$results/run.out")
+  ink=$(convert "$shot" -crop "${strip:-0x0}" +repage -trim -format %w \
+        info: 2>/dev/null || echo 0)
+  if [[ -n $strip ]] && ((ink >= 48)); then
+    run_status=passed
+  else
+    echo "FAIL: the screenshot shows no caption on the strip at ${strip:-(no place reported)}"
+  fi
+fi
+echo "run.sh: $run_status in $run_seconds s"
+WINEPREFIX=$results/run/template wineserver -k 2>/dev/null
+
+wait "$templates_pid" || cat "$results/templates.out"
+templates_pid=
+run_ctest win64 -j"$jobs"
+run_ctest win32 -j"$jobs" \
+  -R '^(import_check|startup_wine_test|strip_wine_test|detection_wine|xmlhttp_wine_test)$'
+if ! why=$("$root/scripts/setup.sh" --wine32); then
   echo "32-bit Wine tests skipped: $why"
 fi
 
-echo
-echo "$passed passed, $failed failed"
-exit $status
+python3 "$root/testing/test_summary.py" "$results" "scripts/run.sh:$run_status:$run_seconds"

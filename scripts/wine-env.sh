@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Runs a command in the project's Wine environment:
-#   - a Wine prefix of its own inside the build folder (made on first use),
+#   - a Wine prefix of its own: WINEPREFIX when set, else
+#     build/<folder>/wineprefix; made when missing as a copy of the build
+#     folder's template prefix (scripts/wine-prefix.sh; KORVANE_WINE_TEMPLATE
+#     names another template folder),
 #   - LC_ALL=zh_CN.UTF-8, so that the ANSI code page is 936,
-#   - "宋体" and "SimSun" mapped to the installed CJK font (its Mono face, whose
-#     half-width ASCII matches SimSun's metrics),
+#   - "宋体" and "SimSun" mapped to the installed CJK font,
 #   - an X display (a private Xvfb is started when none is set),
 #   - testing/ on the Python path, for the tests' shared helpers.
 # Usage: wine-env.sh command [args...]
@@ -14,7 +16,11 @@ root=$(dirname "$here")
 KORVANE_BUILD_DIR=${KORVANE_BUILD_DIR:-$root/build/win64}
 mkdir -p "$KORVANE_BUILD_DIR"
 export KORVANE_BUILD_DIR=$(cd "$KORVANE_BUILD_DIR" && pwd)
-export WINEPREFIX=${WINEPREFIX:-$KORVANE_BUILD_DIR/wineprefix}
+own_prefix=0
+if [[ -z "${WINEPREFIX:-}" ]]; then
+  export WINEPREFIX=$KORVANE_BUILD_DIR/wineprefix
+  own_prefix=1
+fi
 export WINEARCH=${WINEARCH:-win64}
 export WINEDEBUG=${WINEDEBUG:--all}
 # Wine's own tools named without a path (reg, regedit, regsvr32, cmd,
@@ -35,50 +41,37 @@ export LC_ALL=zh_CN.UTF-8 2>/dev/null
 export KORVANE_ROOT=$root
 export PYTHONPATH=$root/testing${PYTHONPATH:+:$PYTHONPATH}
 
+source "$root/scripts/xvfb.sh"
+source "$root/scripts/wine-prefix.sh"
+
 cleanup() {
   if [[ -n "$xvfb_pid" ]]; then
+    # The programs drew on this display: end them with it.
     wineserver -k 2>/dev/null || true
-    kill "$xvfb_pid" 2>/dev/null || true
+    stop_xvfb
   fi
 }
 trap cleanup EXIT
 
-source "$root/scripts/xvfb.sh"
-start_xvfb 90 120
+start_xvfb
 
-font_mapping() {
-  # UTF-16, so that the Chinese font names survive any command-line code page.
-  printf '%s\r\n' \
-    'Windows Registry Editor Version 5.00' '' \
-    '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
-    '"宋体"="WenQuanYi Zen Hei Mono"' \
-    '"SimSun"="WenQuanYi Zen Hei Mono"' \
-    '"新宋体"="WenQuanYi Zen Hei Mono"' \
-    '"NSimSun"="WenQuanYi Zen Hei Mono"' \
-    '"微软雅黑"="WenQuanYi Zen Hei"' \
-    '"Microsoft YaHei"="WenQuanYi Zen Hei"' \
-    | iconv -f UTF-8 -t UTF-16
-}
-
-prepare_prefix() {
-  local reg="$WINEPREFIX/korvane-fonts.reg"
-  if [[ ! -e "$WINEPREFIX/system.reg" ]]; then
-    mkdir -p "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1
-    wineserver -w
-  fi
-  if ! font_mapping | cmp -s - "$reg"; then
-    font_mapping > "$reg.new"
-    "$KORVANE_WINE" regedit /S "$reg.new" >/dev/null 2>&1
-    wineserver -w
-    mv "$reg.new" "$reg"
-  fi
-}
-
+# A missing prefix is copied from the build folder's template, and so is the
+# build folder's own prefix when it was made by an older Wine or before
+# wine32 was installed. Another prefix given in WINEPREFIX is only given the
+# font mapping. Several commands may start at once: one prepares the prefix.
 mkdir -p "$(dirname "$WINEPREFIX")"
 exec 9>"$WINEPREFIX.lock"
 flock 9
-prepare_prefix
+if [[ ! -e $WINEPREFIX || -z $(ls -A "$WINEPREFIX") ]] || { ((own_prefix)) &&
+     ! prefix_stamp | cmp -s - "$WINEPREFIX/korvane-prefix.stamp" 2>/dev/null; }; then
+  copy_prefix "$KORVANE_BUILD_DIR" "$WINEPREFIX"
+elif [[ ! -e $WINEPREFIX/system.reg ]]; then
+  echo "wine-env: $WINEPREFIX is neither empty nor a Wine prefix" >&2
+  exit 1
+elif ! font_mapping | cmp -s - "$WINEPREFIX/korvane-fonts.reg"; then
+  font_mapping >"$WINEPREFIX/korvane-fonts.reg"
+  "$KORVANE_WINE" regedit /S "$WINEPREFIX/korvane-fonts.reg" >/dev/null 2>&1
+fi
 flock -u 9
 exec 9>&-
 

@@ -1,18 +1,57 @@
-# Sourced by the scripts: start_xvfb FIRST LAST starts a private Xvfb on the
-# first free display number in FIRST..LAST when DISPLAY is unset, exports
-# DISPLAY and sets xvfb_pid (empty when a display was already there).
-xvfb_pid=
+# Sourced by the scripts: start_xvfb [FIRST LAST] starts a private Xvfb on a
+# free display number in FIRST..LAST (default 100..599) when DISPLAY is
+# unset, exports DISPLAY and sets xvfb_pid (empty when a display was already
+# there). It returns once the server accepts connections. stop_xvfb ends it.
+#
+# A display number is taken by creating its lock file /tmp/.X<n>-lock, as X
+# servers do, under a lock that these scripts share, so that tests started
+# side by side never pick the same one. Xvfb's own choice (-displayfd alone)
+# is not enough: it only asks whether the number's socket is in use, and
+# tests in network namespaces of their own do not see each other's sockets.
+xvfb_pid= xvfb_lock=
 start_xvfb() {
   [[ -z "${DISPLAY:-}" ]] || return 0
-  local n
-  for n in $(seq "$1" "$2"); do
-    [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && continue
-    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
-    return 0
+  local first=${1:-100} last=${2:-599} n fd owner
+  exec {fd}>>/tmp/.korvane-xvfb.lock
+  flock "$fd"
+  for ((n = first; n <= last; n++)); do
+    if [[ -e /tmp/.X$n-lock ]]; then
+      # A lock whose server has ended is left over: take the number.
+      read -r owner </tmp/.X$n-lock 2>/dev/null
+      [[ $owner =~ ^[0-9]+$ ]] && kill -0 "$owner" 2>/dev/null && continue
+      rm -f "/tmp/.X$n-lock"
+    fi
+    [[ -e /tmp/.X11-unix/X$n ]] && continue
+    (set -C; printf '%10d\n' $$ >"/tmp/.X$n-lock") 2>/dev/null && break
   done
-  echo "no free X display number in $1..$2" >&2
-  return 1
+  flock -u "$fd"
+  exec {fd}>&-
+  if ((n > last)); then
+    echo "no free X display number in $first..$last" >&2
+    return 1
+  fi
+  xvfb_lock=/tmp/.X$n-lock
+  # Xvfb writes the display number to the pipe once it accepts connections.
+  exec {fd}< <(exec Xvfb ":$n" -nolock -displayfd 3 -screen 0 1280x800x24 -nolisten tcp \
+                 3>&1 >/dev/null 2>&1)
+  xvfb_pid=$!
+  printf '%10d\n' "$xvfb_pid" >"$xvfb_lock"
+  local ready=
+  read -r -t 60 -u "$fd" ready || true
+  exec {fd}<&-
+  if [[ $ready != "$n" ]]; then
+    echo "Xvfb did not start on display :$n" >&2
+    stop_xvfb
+    return 1
+  fi
+  export DISPLAY=":$n"
+}
+
+stop_xvfb() {
+  if [[ -n "$xvfb_pid" ]]; then
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+  fi
+  [[ -n "$xvfb_lock" ]] && rm -f "$xvfb_lock"
+  xvfb_pid= xvfb_lock=
 }

@@ -2,13 +2,15 @@
 
 The tests run inside the project's Wine environment (own prefix, zh_CN
 locale, a display). Each case runs Korvane.exe from a fresh folder of its
-own and ends every Wine process of the prefix afterwards.
+own and ends every program it started in the prefix afterwards; the prefix's
+wineserver and Wine's background programs stay up for the whole test.
 """
 
 import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -130,9 +132,75 @@ class windows_version:
             reg_delete(self.KEY, "Version")
 
 
-def kill_wine():
-    run("wineserver", "-k")
-    run("wineserver", "-w")
+# Wine's own background programs: the services and the desktop process
+# (explorer.exe /desktop). They stay up between cases, as they do on Windows
+# between two runs of a program; every other Windows program in the prefix
+# was started by a case.
+_WINE_BACKGROUND = {"services.exe", "winedevice.exe", "plugplay.exe", "rpcss.exe", "svchost.exe"}
+_WINE_LOADERS = {"wine", "wine64", "wine-preloader", "wine64-preloader"}
+
+def _running(pid):
+    """Whether the process is there and not a zombie."""
+    try:
+        with open(f"/proc/{pid}/stat", "rb") as f:
+            return f.read().rpartition(b")")[2].split()[0] != b"Z"
+    except OSError:
+        return False
+
+
+def prefix_programs(prefix=None):
+    """{pid: command line} of the Windows programs running in the prefix
+    (default: WINEPREFIX), leaving out Wine's background programs and the
+    wineserver."""
+    prefix = os.path.realpath(prefix or os.environ["WINEPREFIX"])
+    found = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/environ", "rb") as f:
+                environ = f.read().split(b"\0")
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                argv = f.read().decode("utf-8", "replace").split("\0")
+        except OSError:
+            continue
+        value = next((v[11:] for v in environ if v.startswith(b"WINEPREFIX=")), None)
+        if value is None or os.path.realpath(os.fsdecode(value)) != prefix:
+            continue
+        # Every Windows program runs in one of Wine's loaders; its first
+        # argument is the program's Windows or Unix path, or its name.
+        try:
+            loader = os.path.basename(os.readlink(f"/proc/{entry}/exe"))
+        except OSError:
+            continue
+        if loader not in _WINE_LOADERS:
+            continue
+        program = re.split(r"[\\/]", argv[0])[-1].lower()
+        if program in _WINE_BACKGROUND or (program == "explorer.exe" and argv[1:2] == ["/desktop"]):
+            continue
+        if _running(entry):
+            found[int(entry)] = " ".join(argv).strip()
+    return found
+
+
+def kill_wine(timeout=30):
+    """Ends every program that the cases started in the prefix and waits
+    until they are gone; the wineserver and Wine's background programs keep
+    running, so the next case starts without waiting for them."""
+    deadline = time.monotonic() + timeout
+    while True:
+        programs = prefix_programs()
+        if not programs:
+            return
+        for pid in programs:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except OSError:
+                pass
+        while any(_running(pid) for pid in programs):
+            if time.monotonic() > deadline:
+                raise RuntimeError("these programs did not end: " + "; ".join(programs.values()))
+            time.sleep(0.05)
 
 
 def wine_path(path):
@@ -154,7 +222,28 @@ def wine(*args, cwd=None, timeout=180):
 
 
 def wait_wineserver(timeout=300):
-    subprocess.run(["wineserver", "-w"], timeout=timeout)
+    """Waits until every program of the prefix has ended (Wine's background
+    programs aside, which end only with the wineserver);
+    subprocess.TimeoutExpired after `timeout` seconds."""
+    deadline = time.monotonic() + timeout
+    while True:
+        programs = prefix_programs()
+        if not programs:
+            return
+        if time.monotonic() > deadline:
+            raise subprocess.TimeoutExpired(list(programs.values()), timeout)
+        time.sleep(0.1)
+
+
+def new_prefix(path, build_dir=None, arch=None):
+    """Makes `path` a fresh Wine prefix, a copy of the build folder's
+    template (default: this test's build folder and WINEARCH), and returns
+    it. The caller points WINEPREFIX (and WINEARCH) at it."""
+    build_dir = build_dir or os.environ["KORVANE_BUILD_DIR"]
+    arch = arch or os.environ.get("WINEARCH", "win64")
+    subprocess.run([os.path.join(os.environ["KORVANE_ROOT"], "scripts", "wine-prefix.sh"),
+                    "copy", build_dir, arch, path], check=True, timeout=600)
+    return path
 
 
 def unix_path(windows_path):
@@ -285,23 +374,38 @@ def windows():
     return found
 
 
+def wait_until(condition, timeout=20.0, interval=0.1):
+    """Polls `condition` until it returns a true value, which is returned;
+    None when `timeout` seconds pass first."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            return None
+        time.sleep(interval)
+
+
 def wait_for_window(name, timeout=20.0):
     """Id of a window whose title is exactly `name` (any script), or None."""
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        for wid, title in windows():
-            if title == name:
-                return wid
-        time.sleep(0.3)
-    return None
+    return wait_until(lambda: next((wid for wid, title in windows() if title == name), None),
+                      timeout, interval=0.3)
+
+
+def viewable(wid):
+    """Whether the X window is mapped and all its ancestors too."""
+    return "Map State: IsViewable" in run("xwininfo", "-id", wid).stdout
 
 
 def choose_in_open_dialog(path):
     """Types `path` into the open dialog ("打开") and confirms it."""
     dialog = wait_for_window("打开")
     require(dialog, "no open dialog")
+    # The dialog is shown once it has laid out its controls and put the
+    # focus in the file-name box; keys typed before that would be lost.
+    require(wait_until(lambda: viewable(dialog)), "the open dialog is never shown")
     run("xdotool", "windowfocus", "--sync", dialog)
-    time.sleep(0.5)
     run("xdotool", "type", "--delay", "20", wine_path(path))
     run("xdotool", "key", "Return")
 
@@ -408,9 +512,9 @@ class Suite:
     ends the script.
 
     suite.run(name, case) runs case(); a Failure or any other exception
-    fails it without stopping the others, and every Wine process of the
-    prefix is ended after it. suite(condition, what, detail) is one check
-    that fails without stopping anything."""
+    fails it without stopping the others, and every program the case
+    started in the prefix is ended after it (kill_wine). suite(condition,
+    what, detail) is one check that fails without stopping anything."""
 
     def __init__(self):
         self.failures = []

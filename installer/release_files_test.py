@@ -199,6 +199,9 @@ def main():
     parser.add_argument("--source", required=True, help="the source tree of both builds")
     parser.add_argument("--cmake", default="cmake")
     parser.add_argument("--work", required=True)
+    parser.add_argument("--build-only", action="store_true",
+                        help="only build the next version's files (the test command does"
+                             " this with the other builds, so the test times only packing)")
     args = parser.parse_args()
     if not os.path.exists(os.path.join(args.x86_build, "bin", "Update.dll")):
         print(f"SKIP: no 32-bit build in {args.x86_build}")
@@ -218,6 +221,8 @@ def main():
         if not built:
             return check.exit_code()
     print(f"built {newer} in {time.monotonic() - started:.1f} s", flush=True)
+    if args.build_only:
+        return check.exit_code()
 
     stamp = inputs_stamp([builds[v][a] for v in (version, newer) for a in ("x64", "x86")])
     if os.path.exists(record):

@@ -424,7 +424,16 @@ def waitress_server(app, host, port, *, read_timeout, max_connections, backlog, 
                       f"\"{escape(line)}\" {self.status[:3]} {seconds * 1000:.1f}ms\n")
 
     class Task(LoggedTask, WSGITask):
-        pass
+        def build_response_header(self):
+            # One request a connection. Update.dll sends one request on each
+            # connection it opens, and waitress, given a couple of hundred
+            # keep-alive clients, answers them far slower than it accepts
+            # new connections (its poll loop falls behind): closing after
+            # each answer keeps every client served.
+            if not any(name.lower() == "connection" for name, _ in self.response_headers):
+                self.response_headers.append(("Connection", "close"))
+            self.close_on_finish = True
+            return super().build_response_header()
 
     class Error(LoggedTask, ErrorTask):
         pass

@@ -190,11 +190,14 @@ void TestMessagesAreDispatchedWhileWaiting(HWND window) {
     SetTimer(window, 1, 50, nullptr);
     PostMessageW(window, kNestedFetch, 0, 0);
     nested.outer_waiting = true;
+    const ULONGLONG outer_start = GetTickCount64();
     const std::wstring outer = TextOf(HttpGet(server + L"/hold?id=outer&ms=20000", kResponseText));
+    const ULONGLONG outer_ms = GetTickCount64() - outer_start;
     nested.outer_waiting = false;
     KillTimer(window, 1);
 
-    std::printf("  timer ticks during the outer fetch: %d\n", nested.ticks);
+    std::printf("  outer fetch: \"%s\" after %llu ms, %d timer ticks\n",
+                korvane::testing::Utf8(outer).c_str(), outer_ms, nested.ticks);
     Check(outer == L"released outer",
           "the timer ticks during the wait and its fetch releases the outer one");
     Check(nested.nested_ran_while_outer_waited, "the posted message is handled during the wait");

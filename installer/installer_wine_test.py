@@ -44,7 +44,6 @@ import re
 import struct
 import subprocess
 import sys
-import time
 
 import pe_info
 import release_files_test as release
@@ -60,17 +59,6 @@ DOWNLOAD = "http://127.0.0.1/download/Korvane-{}.exe"
 REFUSED = 2  # the installer's exit code when a file to be replaced is in use
 
 check = kit.Suite()
-
-
-def wait_until(condition, timeout, interval=0.2):
-    """condition()'s first true value within `timeout` seconds, or the last
-    false one."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value or time.monotonic() >= deadline:
-            return value
-        time.sleep(interval)
 
 
 def link_info(path):
@@ -258,7 +246,7 @@ def strip_shown(before=(), timeout=60):
                     return pid, found[0]
         return None
 
-    return wait_until(shown, timeout, interval=0.3)
+    return kit.wait_until(shown, timeout, interval=0.3)
 
 
 def check_version_resources(target, version):
@@ -377,7 +365,7 @@ def run_uninstaller(target):
     own, Korvane and those that ran before has ended."""
     before = set(others())
     code = kit.wine(target.folder_windows + r"\Uninstall.exe", "/S").returncode
-    ended = wait_until(lambda: set(others()) <= before, 120)
+    ended = kit.wait_until(lambda: set(others()) <= before, 120)
     check(ended, "the uninstaller has ended", " ".join(others().values()))
     return code
 
@@ -413,7 +401,7 @@ def test_start_as_run_key(work, target):
         readings.append(kit.geometry(strip))
         return readings[-1] == readings[-2]
 
-    wait_until(placed, 10)
+    kit.wait_until(placed, 10)
     x, y, w, h = readings[-1]
     kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "click", "3")
     probe = os.path.join(target.testbin, "panel_probe.exe")
@@ -422,10 +410,10 @@ def test_start_as_run_key(work, target):
         value = kit.run("wine", probe, "value", str(CHECK1)).stdout.strip()
         return value if value in ("0", "1") else ""
 
-    value = wait_until(check1, 30)
+    value = kit.wait_until(check1, 30)
     check(value == "0", "its panel reads the install folder's test.ini", str(value))
     wanted = (target.folder_windows + r"\Update.dll").lower()
-    wait_until(lambda: target.registered_library().lower() == wanted, 30, interval=0.5)
+    kit.wait_until(lambda: target.registered_library().lower() == wanted, 30, interval=0.5)
     check(target.registered_library().lower() == wanted,
           "its panel registers the class from the install folder", target.registered_library())
     return process

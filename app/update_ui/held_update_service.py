@@ -10,7 +10,6 @@ title, the product name, a blank and the version, and its download link).
 
 import http.server
 import threading
-import time
 
 UPDATE_PATH = "/cgi-bin/custom/output_custom_window.cgi"
 # A held reply goes out after this long even if the test never releases it,
@@ -108,14 +107,3 @@ class HeldUpdateService:
     def counts(self):
         with self.condition:
             return self.arrived, self.answered
-
-
-def wait_until(condition, timeout, interval=0.2):
-    """Polls `condition` until it holds or `timeout` seconds have passed;
-    its last value."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value or time.monotonic() >= deadline:
-            return value
-        time.sleep(interval)

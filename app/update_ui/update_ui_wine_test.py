@@ -125,7 +125,7 @@ def wait_logged(log, address):
     """The logged addresses once `address` is among them (or the step's time
     is up). That nothing was opened before is checked by opening another
     address later and waiting for that one."""
-    held.wait_until(lambda: address in logged(log), WAIT)
+    kit.wait_until(lambda: address in logged(log), WAIT)
     return logged(log)
 
 
@@ -139,7 +139,7 @@ def click(at):
     """Moves the pointer to `at` ("x y"), waits until it is there, clicks."""
     x, y = at.split()
     kit.run("xdotool", "mousemove", x, y)
-    held.wait_until(lambda: pointer() == (x, y), WAIT, 0.05)
+    kit.wait_until(lambda: pointer() == (x, y), WAIT, 0.05)
     kit.run("xdotool", "click", "1")
 
 
@@ -174,7 +174,7 @@ def case_registration_then_progid(ctx):
         driver = Driver(os.path.join(library, "update_ui_driver.exe"), program, "register")
         driver.expect("REGISTERING")
         driver.expect("END")
-        kit.require(held.wait_until(registered, WAIT), "regsvr32 did not register Update.dll")
+        kit.require(kit.wait_until(registered, WAIT), "regsvr32 did not register Update.dll")
         driver = Driver(os.path.join(program, "update_ui_driver.exe"), program, "create",
                         "request")
         driver.expect("CREATED")

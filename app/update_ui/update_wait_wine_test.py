@@ -52,7 +52,7 @@ def settled_geometry(window):
         agreed, last = now == last, now
         return agreed
 
-    held.wait_until(same, WAIT)
+    kit.wait_until(same, WAIT)
     return last
 
 
@@ -66,7 +66,7 @@ def move_to(x, y):
         values = dict(line.split("=", 1) for line in out.split() if "=" in line)
         return (values.get("X"), values.get("Y")) == (str(x), str(y))
 
-    kit.require(held.wait_until(there, WAIT, 0.05), "the pointer did not get to %d,%d" % (x, y))
+    kit.require(kit.wait_until(there, WAIT, 0.05), "the pointer did not get to %d,%d" % (x, y))
 
 
 def click_control(panel, left, top, width, height):
@@ -85,7 +85,7 @@ def check_tab_during_a_waiting_check():
         x, y, w, h = kit.geometry(strip)
         kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "click", "3")
         # The panel shows once the check at its load is over.
-        kit.require(held.wait_until(lambda: probe("visible") == "1", WAIT),
+        kit.require(kit.wait_until(lambda: probe("visible") == "1", WAIT),
                     "no panel after a right-click")
         panel = kit.wait_for_window(PANEL)
         kit.require(panel, "no window %s" % PANEL)
@@ -93,14 +93,14 @@ def check_tab_during_a_waiting_check():
         service.set_holding(True)
         kit.run("xdotool", "windowfocus", "--sync", panel)
         click_control(panel, 240, 480, 5295, 1575)  # Text1, on its tab
-        kit.require(held.wait_until(lambda: probe("focus") == TEXT1, WAIT),
+        kit.require(kit.wait_until(lambda: probe("focus") == TEXT1, WAIT),
                     "Text1 did not take the focus (%s)" % probe("focus"))
         arrived = service.counts()[0]
         click_control(panel, 5520, 2280, 720, 180)  # Label9: 检测更新
         kit.require(service.wait_arrived(arrived + 1, WAIT),
                     "the click on 检测更新 made no check")
         kit.run("xdotool", "key", "Tab")
-        moved = held.wait_until(lambda: probe("focus") == COMMAND1, WAIT)
+        moved = kit.wait_until(lambda: probe("focus") == COMMAND1, WAIT)
         focus, text = probe("focus"), probe("text", TEXT1)
         # Still inside the check: its reply is held.
         kit.require(service.counts()[1] == arrived, "the check was over too soon")
@@ -143,7 +143,7 @@ def check_drag_across_the_first_wrap():
                 readings += 1
                 return kit.geometry(strip)[:2] == at
 
-            kit.require(held.wait_until(arrived_at, WAIT, 0.05),
+            kit.require(kit.wait_until(arrived_at, WAIT, 0.05),
                         "the strip did not follow the drag to %s" % (at,))
             follow = max(follow, readings)
         kit.require(service.wait_arrived(1, WAIT), "the first wrap made no check")
@@ -154,10 +154,10 @@ def check_drag_across_the_first_wrap():
         kit.run("xdotool", "mouseup", "1")
         kit.require(service.counts()[1] == 0, "the check was over before the release")
         service.release_all(hold_on=False)
-        kit.require(held.wait_until(lambda: probe("text", LABEL9) == "下载新版", WAIT),
+        kit.require(kit.wait_until(lambda: probe("text", LABEL9) == "下载新版", WAIT),
                     "the check did not end")
         dropped = (sx + dx, sy + dy)
-        kit.require(held.wait_until(lambda: kit.geometry(strip)[:2] == dropped, WAIT),
+        kit.require(kit.wait_until(lambda: kit.geometry(strip)[:2] == dropped, WAIT),
                     "strip at %s, dropped at %s" % (kit.geometry(strip)[:2], dropped))
         # After the check the strip stays where it was dropped, wherever the
         # pointer goes: read its place ten times as often as it took to see

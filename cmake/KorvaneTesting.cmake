@@ -11,8 +11,9 @@
 #       Integration test in the Windows build, run apart from the others
 #       (scripts/wine-test.sh: own network namespace, prefix and display) in
 #       the project's Wine environment (zh_CN locale, CJK font); exit code 77
-#       means skipped. Label it wine32 when it needs Wine's 32-bit half in a
-#       64-bit build folder.
+#       means skipped. Labelled wine (scripts/test.sh runs such a test once
+#       more when it fails, and reports a pass on that run as flaky). Label it
+#       wine32 too when it needs Wine's 32-bit half in a 64-bit build folder.
 #   korvane_add_skipped_test(name REASON text)
 #       A test this configuration cannot run: ctest reports it as skipped.
 #   korvane_add_test_tool(name SOURCES a.cpp ... [LIBS lib ...] [WMAIN])
@@ -100,13 +101,15 @@ function(korvane_add_wine_test name)
   if(NOT KORVANE_PRIVATE_NETWORK)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK korvane_loopback_port)
   endif()
-  # Once the directory is read: a test labelled wine32 (one that makes a
-  # 32-bit prefix of its own) is skipped where Wine's 32-bit half cannot run.
+  # Once the directory is read, so that labels set there are kept: the label
+  # wine, and a test labelled wine32 (one that makes a 32-bit prefix of its
+  # own) is skipped where Wine's 32-bit half cannot run.
   cmake_language(EVAL CODE "cmake_language(DEFER CALL korvane_wine32_label_check [[${name}]])")
 endfunction()
 
 function(korvane_wine32_label_check name)
   get_test_property(${name} LABELS labels)
+  set_property(TEST ${name} APPEND PROPERTY LABELS wine)
   if("wine32" IN_LIST labels)
     set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT KORVANE_WINE32=1)
   endif()

@@ -8,7 +8,9 @@
 #     wineserver kept up for the whole test,
 #   - its own Xvfb,
 # then the Wine environment of wine-env.sh. Every process the test leaves
-# behind is ended afterwards; the prefix is kept when the test failed.
+# behind is ended afterwards. The test's output is also written to
+# build/<folder>/wine-tests/NAME/output.log; that folder, with the prefix and
+# whatever the test saved there, is kept when the test failed.
 #
 # A test that needs Wine's 32-bit half (WINEARCH=win32 or KORVANE_WINE32=1)
 # exits with 77 (skipped) where the machine cannot run it.
@@ -77,6 +79,9 @@ trap 'end_processes; exit 143' TERM INT
 end_processes
 rm -rf "$work"
 mkdir -p "$work" || exit 1
+# The output goes to ctest and to the work folder, which outlives a failed
+# run; tee is not one of the test's processes, so end_processes leaves it.
+exec > >(env -u KORVANE_TEST_WORK tee "$work/output.log") 2>&1
 
 # The test's own display and prefix (copied from the template by
 # wine-env.sh); its wineserver stays up until the test ends. Wine's background

@@ -252,8 +252,10 @@ def check_locked_caption_rests_and_goes_on():
     follow_caption(strip, reference, 120, 2)
     kit.require(kit.panel_probe("send", *LOCK), "the strip took no lock")
     locked = kit.grab(x, y, w, h)
-    route = places(120, 70)
-    stop = route.index(frame_offset(locked, reference, w, route))
+    route = places(120, 72)
+    stop = frame_offset(locked, reference, w, route)
+    kit.require(stop is not None, "the locked strip shows no place of the caption")
+    stop = route.index(stop)
     # Any tick moves the caption by a pixel or more: watched for 20 ticks.
     watch_end = time.time() + 20 * 0.15
     while time.time() < watch_end:
@@ -273,9 +275,11 @@ def check_display_change_brings_back_a_lost_strip_only():
     home = kit.geometry(strip)
     x, y, w, h = home
     as_rect = lambda g: "%d %d %d %d" % (g[0], g[1], g[0] + g[2], g[1] + g[3])  # noqa: E731
-    # Dragged by its surface until 120 px of it show: it stays, not a pixel
-    # away, also once it has handled the input that follows.
-    drag(x + w - 20, y + h // 2, 100 - (x + w - 20), 0, strip)
+    # Dragged by its surface, just right of the caption, until 120 px of it
+    # show at the screen's right edge, the caption's part: it stays, not a
+    # pixel away, also once it has handled the input that follows.
+    grip = caption_box(strip)[0][2] + 20
+    drag(x + grip, y + h // 2, kit.screen_size()[0] - 120 - x, 0, strip)
     dragged = kit.geometry(strip)
     after = display_change()
     kit.require(after == as_rect(dragged), "the dragged strip %s went to %s" % (dragged, after))

@@ -14,8 +14,10 @@
 #   (f) the apply steps with a 1 MiB text (strip_bench apply),
 # then the ratios against their goals (with the time of one tick with 1 MiB
 # of Arabic in 宋体 against 1 MiB of ideographs, measured in the same
-# run), and Korvane.exe itself at 150 ms and
-# at the fastest speed (slider 100), with its paused cost beside them.
+# run), and Korvane.exe itself at 150 ms, locked (the session change that
+# Windows sends, sent by panel_probe) and scrolling again after the unlock,
+# with the process's own share of each against the goal, and at the fastest
+# speed (slider 100), with its paused cost beside them.
 #
 # Usage: app/bench/bench_strip_cpu.sh BUILD_DIR [SECONDS]
 #   BUILD_DIR  a win64 build folder (holds bin/Korvane.exe and the prefix)
@@ -23,7 +25,7 @@
 set -euo pipefail
 
 if [[ $# -lt 1 ]]; then
-  sed -n '2,22p' "$0" >&2
+  sed -n '2,24p' "$0" >&2
   exit 2
 fi
 build=$(cd "$1" && pwd)
@@ -78,7 +80,7 @@ cpu_ns() {  # CPU time of a process's live threads, in nanoseconds (finer than c
   cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ sum += $1 } END { printf "%.0f", sum }'
 }
 hz=1000000000
-declare -A figure
+declare -A figure own   # % of a core: with wineserver, the process alone
 
 measure() {  # measure KEY PROCESS_PID LABEL [TARGET]: prints and keeps figure[KEY]
   local server k0 s0 t0 k1 s1 t1
@@ -89,6 +91,8 @@ measure() {  # measure KEY PROCESS_PID LABEL [TARGET]: prints and keeps figure[K
   k1=$(cpu_ns "$2"); s1=$(cpu_ns "$server"); t1=$(date +%s.%N)
   figure[$1]=$(awk -v k=$((k1 - k0)) -v s=$((s1 - s0)) -v hz="$hz" -v t0="$t0" -v t1="$t1" \
                    'BEGIN { printf "%.2f", 100 * (k + s) / hz / (t1 - t0) }')
+  own[$1]=$(awk -v k=$((k1 - k0)) -v hz="$hz" -v t0="$t0" -v t1="$t1" \
+                'BEGIN { printf "%.4f", 100 * k / hz / (t1 - t0) }')
   awk -v k=$((k1 - k0)) -v s=$((s1 - s0)) -v hz="$hz" -v t0="$t0" -v t1="$t1" \
       -v label="$3" -v target="${4:-}" 'BEGIN {
     wall = t1 - t0
@@ -159,6 +163,17 @@ sleep 2  # let start-up settle
 korvane_pid=$(prefix_pid Korvane.exe)
 
 measure k150 "$korvane_pid" "Korvane.exe at the laid-out 150 ms interval"
+
+# Locked, then scrolling again, both after the first wrap has loaded the
+# panel: the process alone, from its threads' scheduler nanoseconds.
+probe=$build/testbin/panel_probe.exe
+[[ -n $(wine "$probe" send 0x2B1 7 session 2>/dev/null) ]] || { echo "bench_strip_cpu: the lock was not taken" >&2; exit 1; }
+measure klocked "$korvane_pid" "Korvane.exe locked (WTS_SESSION_LOCK)"
+[[ -n $(wine "$probe" send 0x2B1 8 session 2>/dev/null) ]] || { echo "bench_strip_cpu: the unlock was not taken" >&2; exit 1; }
+measure kscroll "$korvane_pid" "Korvane.exe scrolling again after the unlock"
+awk -v l="${own[klocked]}" -v r="${own[kscroll]}" 'BEGIN {
+  printf "  locked %.4f %% against scrolling %.4f %% of a core, the process alone (goal <= 0.02 %%, %s)\n", l, r, l <= 0.02 ? "met" : "NOT met"
+}'
 # The fastest speed: open the panel from the strip, then on its third tab
 # put the speed slider at its end and press OK.
 eval "$(xdotool search --name '^Form1$' getwindowgeometry --shell)"

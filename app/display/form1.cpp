@@ -47,6 +47,7 @@ void Form1::Create() {
     ApplyWindowSize();
     painted_caption_x_ = CaptionPixels(scroll_.caption_left, dpi_);
     ApplyTimer();
+    WatchDesktop();
 }
 
 void Form1::Show() {
@@ -158,7 +159,7 @@ void Form1::ApplyWindowSize() {
 }
 
 void Form1::ApplyTimer() {
-    const bool run = timer_.Ticking();
+    const bool run = TimerRuns(timer_, unseen_);
     if (!run) RepaintMovedCaption();  // a paused caption shows where it stands
     if (run) {
         SetTimer(hwnd(), kTimer1, timer_.interval_ms, nullptr);
@@ -177,6 +178,7 @@ void Form1::OnDpiChanged(unsigned dpi, const RECT& suggested) {
     SetWindowPos(hwnd(), nullptr, suggested.left, suggested.top, Px(scroll_.surface_width),
                  Px(kHeightTwips), SWP_NOZORDER | SWP_NOACTIVATE);
     InvalidateRect(hwnd(), nullptr, FALSE);
+    DesktopChanged();
 }
 
 LRESULT Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
@@ -184,6 +186,7 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     if (IsEndRequest(message, EndRequestMessage()) || (message == WM_ENDSESSION && wparam)) {
         ExitProcess(0);
     }
+    if (LRESULT result; OnDesktopMessage(message, wparam, lparam, result)) return result;
     switch (message) {
         case WM_ERASEBKGND:
             return 1;  // the buffer covers everything
@@ -207,6 +210,7 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
             return 0;
         case WM_CAPTURECHANGED:
             middle_drag_grip_.reset();
+            DragEnded();
             return 0;
         case WM_DPICHANGED:
             OnDpiChanged(LOWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
@@ -217,6 +221,7 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_CLOSE:
             return 0;  // the strip is never closed; the panel's Exit ends the program
         case WM_DESTROY:
+            UnwatchDesktop();
             KillTimer(hwnd(), kTimer1);
             timer_running_ = false;
             return 0;

@@ -3,7 +3,8 @@
 // caption Label1 lies on top and is moved by the timer Timer1.
 // The window, timer and setters are in form1.cpp; the caption's font and
 // measure in form1_caption.cpp; painting in form1_paint.cpp; mouse input
-// and drags in form1_input.cpp.
+// and drags in form1_input.cpp; display changes and the session's state in
+// form1_desktop.cpp.
 #pragma once
 
 #include <windows.h>
@@ -18,6 +19,7 @@
 #include "panel_link.h"
 #include "scroll_engine.h"
 #include "strip_buffer.h"
+#include "strip_home.h"
 #include "system_colour.h"
 #include "twips.h"
 #include "win_handles.h"
@@ -34,6 +36,9 @@ public:
     void Create();
     // Shows the window modeless.
     void Show();
+    // Where the strip goes back to when the desktop changes under it;
+    // `home` must outlive the strip. Without one the strip stays put.
+    void SetHome(StripHome* home) { home_ = home; }
 
     void meinit();
     void resetcolor();
@@ -111,6 +116,14 @@ private:
     void FollowMiddleDrag();
     void OnDpiChanged(unsigned dpi, const RECT& suggested);
 
+    // The desktop around the strip (form1_desktop.cpp).
+    void WatchDesktop();
+    void WatchSession();
+    void UnwatchDesktop();
+    bool OnDesktopMessage(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result);
+    void DesktopChanged();
+    void DragEnded();
+
     PanelLink& panel_;
     unsigned dpi_ = 96;
     ScrollState scroll_{120.0, 0.0, 5895.0};
@@ -143,6 +156,15 @@ private:
     // While the middle button drags: the pointer's offset from the window's
     // top left corner.
     std::optional<POINT> middle_drag_grip_;
+    bool left_drag_ = false;  // while the system moves the strip with the left button
+
+    StripHome* home_ = nullptr;
+    bool desktop_changed_in_drag_ = false;
+    UnseenState unseen_;
+    std::uint32_t own_session_ = 0;
+    int session_tries_ = 0;
+    HPOWERNOTIFY display_notify_ = nullptr;
+    GUID display_setting_{};
 
     StripBuffer buffer_;
 };

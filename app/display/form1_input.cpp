@@ -41,7 +41,10 @@ void Form1::Image1_MouseDown(std::int16_t button, std::int16_t, float, float) {
     // panel, and a move started by its press would swallow that release.
     if (button == kLeftButton) {
         ReleaseCapture();
+        left_drag_ = true;  // the move loop returns when the button is released
         SendMessageA(hwnd(), WM_SYSCOMMAND, kMoveByCaption, 0);
+        left_drag_ = false;
+        DragEnded();
     } else if (button == kMiddleButton) {
         // The system's move loop ends only on a left release, so the middle
         // button moves the window itself while it holds the capture.

@@ -48,4 +48,27 @@ void OpenPanelFromStrip(std::int16_t button, const StripPosition& strip, PanelLi
     panel.Show();
 }
 
+// The WTS_* events of WM_WTSSESSION_CHANGE that change what the strip's
+// session shows.
+enum : std::uint32_t {
+    kConsoleConnect = 0x1,
+    kConsoleDisconnect = 0x2,
+    kRemoteConnect = 0x3,
+    kRemoteDisconnect = 0x4,
+    kSessionLock = 0x7,
+    kSessionUnlock = 0x8,
+};
+
+void UnseenState::OnSessionChange(std::uint32_t event, std::uint32_t session,
+                                  std::uint32_t own_session) {
+    if (!session_watched || session != own_session) return;
+    if (event == kSessionLock || event == kSessionUnlock) locked = event == kSessionLock;
+    if (event == kConsoleDisconnect || event == kRemoteDisconnect) disconnected = true;
+    if (event == kConsoleConnect || event == kRemoteConnect) disconnected = false;
+}
+
+void UnseenState::OnDisplayState(std::uint32_t state) {
+    if (display_watched) display_off = state == 0;
+}
+
 }  // namespace korvane

@@ -1,8 +1,7 @@
 // The strip's portable rules: the scroll tick, the colour cycle, where the
-// panel opens, and when the timer ticks. The caption's position and width
-// are twips in double precision: every 20-twip step stays exact however
-// long the caption is, and below 2^24 twips the values are the ones single
-// precision gives.
+// panel opens, and when the timer ticks, also while nobody can see it. The caption's position and
+// width are twips in double precision: every 20-twip step stays exact however long the caption is,
+// and below 2^24 twips the values are the ones single precision gives.
 #pragma once
 
 #include <cmath>
@@ -74,5 +73,33 @@ struct TimerSettings {
     bool enabled = true;
     bool Ticking() const { return enabled && interval_ms > 0; }
 };
+
+// Whether nobody can see the strip: its session locked, disconnected from
+// its console or remote connection, or its display off. Each condition
+// counts only once its notifications are registered (`*_watched`), so
+// that where registration fails the strip scrolls as it always did. Kept
+// apart from Timer1's enabled flag, which stays the panel's Play and Pause.
+struct UnseenState {
+    bool session_watched = false;
+    bool display_watched = false;
+    bool locked = false;
+    bool disconnected = false;
+    bool display_off = false;
+
+    // A session change (WM_WTSSESSION_CHANGE: a WTS_* event for a session);
+    // only events for the strip's own session count.
+    void OnSessionChange(std::uint32_t event, std::uint32_t session, std::uint32_t own_session);
+    // The display's state from a power-setting notification: 0 off, 1 on,
+    // 2 dimmed, which still shows the strip.
+    void OnDisplayState(std::uint32_t state);
+    bool Unseen() const {
+        return (session_watched && (locked || disconnected)) || (display_watched && display_off);
+    }
+};
+
+// The system timer runs while Timer1 ticks and somebody can see the strip.
+inline bool TimerRuns(const TimerSettings& timer, const UnseenState& unseen) {
+    return timer.Ticking() && !unseen.Unseen();
+}
 
 }  // namespace korvane

@@ -239,15 +239,56 @@ TEST(PanelOpening, OtherButtonsDoNothing) {
     EXPECT_TRUE(panel.calls.empty());
 }
 
-TEST(ScrollTimer, IntervalZeroStopsTicksAndAPositiveIntervalResumes) {
+// Whether the system timer runs, step after step: Timer1 enabled with an
+// interval above 0, and the strip seen. The events are Windows' own values:
+// WTS_SESSION_LOCK 7, WTS_SESSION_UNLOCK 8, WTS_CONSOLE_CONNECT 1,
+// WTS_CONSOLE_DISCONNECT 2, WTS_REMOTE_CONNECT 3, WTS_REMOTE_DISCONNECT 4;
+// the display's state 0 off, 1 on, 2 dimmed. The strip's session is 1.
+TEST(ScrollTimer, RunsWhileEnabledWithAnIntervalAndSeen) {
     TimerSettings timer;
-    EXPECT_TRUE(timer.Ticking());
-    timer.interval_ms = 0;
-    EXPECT_FALSE(timer.Ticking());
-    timer.interval_ms = 52;
-    EXPECT_TRUE(timer.Ticking());
-    timer.enabled = false;
-    EXPECT_FALSE(timer.Ticking());
+    UnseenState unseen;
+    const auto session = [&](std::uint32_t event, std::uint32_t id = 1) {
+        return [&unseen, event, id] { unseen.OnSessionChange(event, id, 1); };
+    };
+    const auto display = [&](std::uint32_t state) {
+        return [&unseen, state] { unseen.OnDisplayState(state); };
+    };
+    const struct {
+        const char* step;
+        std::function<void()> apply;
+        bool runs;
+    } steps[] = {
+        {"laid out", [] {}, true},
+        {"interval 0", [&] { timer.interval_ms = 0; }, false},
+        {"interval 52", [&] { timer.interval_ms = 52; }, true},
+        // Nothing registered (Wine, or a failed registration): never unseen.
+        {"locked, unregistered", session(7), true},
+        {"display off, unregistered", display(0), true},
+        {"registered",
+         [&] {
+             unseen = {true, true};
+         },
+         true},
+        {"display off", display(0), false},
+        {"display dimmed", display(2), true},
+        {"display off again", display(0), false},
+        {"Pause while unseen", [&] { timer.enabled = false; }, false},
+        {"Play while unseen", [&] { timer.enabled = true; }, false},
+        {"display on", display(1), true},
+        {"another session locked", session(7, 2), true},
+        {"locked", session(7), false},
+        {"display off and on while locked", [&] { display(0)(), display(1)(); }, false},
+        {"unlocked", session(8), true},
+        {"console disconnected", session(2), false},
+        {"connected remotely", session(3), true},
+        {"remote disconnected", session(4), false},
+        {"console connected", session(1), true},
+        {"paused", [&] { timer.enabled = false; }, false},
+    };
+    for (const auto& s : steps) {
+        s.apply();
+        EXPECT_EQ(TimerRuns(timer, unseen), s.runs) << s.step;
+    }
 }
 
 TEST(TwipMapping, FifteenTwipsPerPixelAt96AndScaledAtOtherDpis) {

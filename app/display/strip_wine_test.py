@@ -3,7 +3,9 @@ exactly 20 twips a tick, re-enters from the right, the strip drags from
 its surface but not from its caption, a long imported text scrolls and
 looks as the whole caption drawn at once would, and so do lines in
 right-to-left and joining scripts, in a font that has them and in the
-default font, which does not (font fallback).
+default font, which does not (font fallback). A locked session stops the
+caption until it is unlocked, and a display change brings back a strip
+that no work area shows, and only such a strip.
 
 Every frame a case takes is compared with the caption drawn whole by
 caption_reference.exe, at a place worked out here from the laid-out
@@ -231,6 +233,64 @@ def check_drag_from_surface_not_from_caption():
     kit.require(moved_to == (x - 20, y - 50), "strip at %s after a middle drag" % (moved_to,))
 
 
+# Messages Windows would send the strip, sent by panel_probe: Wine sends
+# neither. WM_WTSSESSION_CHANGE with WTS_SESSION_LOCK and WTS_SESSION_UNLOCK;
+# WM_DISPLAYCHANGE with 32 bits a pixel and the screen's size.
+LOCK, UNLOCK = ("0x2B1", "7", "session"), ("0x2B1", "8", "session")
+
+
+def display_change():
+    w, h = kit.screen_size()
+    return kit.panel_probe("send", "0x7E", "32", str(h << 16 | w))
+
+
+def check_locked_caption_rests_and_goes_on():
+    folder = kit.make_case_folder(library="file", settings=True)
+    strip = start_strip(folder)
+    x, y, w, h = kit.geometry(strip)
+    reference = reference_picture(folder, "欢迎使用!", 14.25, w + 100, h)
+    follow_caption(strip, reference, 120, 2)
+    kit.require(kit.panel_probe("send", *LOCK), "the strip took no lock")
+    locked = kit.grab(x, y, w, h)
+    route = places(120, 72)
+    stop = frame_offset(locked, reference, w, route)
+    kit.require(stop is not None, "the locked strip shows no place of the caption")
+    stop = route.index(stop)
+    # Any tick moves the caption by a pixel or more: watched for 20 ticks.
+    watch_end = time.time() + 20 * 0.15
+    while time.time() < watch_end:
+        kit.require(kit.grab(x, y, w, h) == locked, "the caption moved while locked")
+    unlocked = time.time()
+    kit.require(kit.panel_probe("send", *UNLOCK), "the strip took no unlock")
+    # On from where it stood: no more ticks than the time since the unlock
+    # allows (a catch-up would take the 20 of the lock), and no wrap.
+    seen = follow_caption(strip, reference, 120 - 20 * stop, 3)
+    ticks = route.index(seen[0]) - stop
+    kit.require(ticks <= (time.time() - unlocked) / 0.15 + 1,
+                "the caption jumped %d ticks on at the unlock" % ticks)
+
+
+def check_display_change_brings_back_a_lost_strip_only():
+    strip = start_strip()
+    home = kit.geometry(strip)
+    x, y, w, h = home
+    as_rect = lambda g: "%d %d %d %d" % (g[0], g[1], g[0] + g[2], g[1] + g[3])  # noqa: E731
+    # Dragged by its surface, just right of the caption, until 120 px of it
+    # show at the screen's right edge, the caption's part: it stays, not a
+    # pixel away, also once it has handled the input that follows.
+    grip = caption_box(strip)[0][2] + 20
+    drag(x + grip, y + h // 2, kit.screen_size()[0] - 120 - x, 0, strip)
+    dragged = kit.geometry(strip)
+    after = display_change()
+    kit.require(after == as_rect(dragged), "the dragged strip %s went to %s" % (dragged, after))
+    wait_for_ticks(strip)
+    kit.require(kit.geometry(strip) == dragged, "the dragged strip moved later")
+    # Moved where 10 px of its height show: back at start-up's place.
+    kit.panel_probe("move", str(x), str(kit.screen_size()[1] - 10))
+    after = display_change()
+    kit.require(after == as_rect(home), "the lost strip went to %s, not %s" % (after, home))
+
+
 def panel_click(panel, left, top, width, height):
     """Clicks the middle of a control on the panel's tab, laid out in twips."""
     x, y, _, _ = kit.geometry(panel)
@@ -341,6 +401,10 @@ def main():
     suite.run("left and middle presses on the surface drag the strip; the caption and right"
               " clicks do not",
               check_drag_from_surface_not_from_caption)
+    suite.run("locked, the caption rests; unlocked, it goes on from there",
+              check_locked_caption_rests_and_goes_on)
+    suite.run("a display change brings back a strip that no work area shows, and only such a"
+              " strip", check_display_change_brings_back_a_lost_strip_only)
     suite.run("a 1 MiB import reaches Text1 whole, scrolls from 495 twips and matches the whole"
               " caption drawn at once in every frame",
               check_long_import_scrolls_as_drawn_whole)

@@ -21,6 +21,13 @@
 //                                the top of the topmost band again on each line
 //                                "raise" read from stdin (printing "raised"),
 //                                and ends when stdin closes
+//   panel_probe send MSG W L     sends the strip a message that Windows would
+//                                send it (numbers as in C; L "session" is this
+//                                probe's session, which is the strip's) and
+//                                prints the strip's rectangle once it was handled:
+//                                "LEFT TOP RIGHT BOTTOM"
+//   panel_probe move X Y         moves the strip's top left corner to the pixel
+//                                (X, Y) and prints its rectangle
 // CLASS is the window class of the top-level window to look in: the panel's
 // by default, "KorvaneFrmMsgbox" for the update notice.
 #include <windows.h>
@@ -174,6 +181,33 @@ int ShowTopmost(int x, int y, int width, int height) {
     return 0;
 }
 
+// The strip's rectangle, printed after the strip has handled a message sent
+// to it or a move.
+int SendToStrip(int argc, char** argv) {
+    const HWND strip = FindWindowA("KorvaneStrip", nullptr);
+    if (!strip) return 1;
+    const auto number = [](const char* text) { return std::strtoll(text, nullptr, 0); };
+    DWORD_PTR answer = 0;
+    if (argc == 5) {
+        DWORD session = 0;
+        const bool own = std::strcmp(argv[4], "session") == 0;
+        if (own) ProcessIdToSessionId(GetCurrentProcessId(), &session);
+        if (!SendMessageTimeoutW(strip, static_cast<UINT>(number(argv[2])),
+                                 static_cast<WPARAM>(number(argv[3])),
+                                 own ? static_cast<LPARAM>(session) : number(argv[4]), SMTO_NORMAL,
+                                 10000, &answer)) {
+            return 1;
+        }
+    } else if (!SetWindowPos(strip, nullptr, std::atoi(argv[2]), std::atoi(argv[3]), 0, 0,
+                             SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE)) {
+        return 1;
+    }
+    RECT rect{};
+    GetWindowRect(strip, &rect);
+    std::printf("%ld %ld %ld %ld", rect.left, rect.top, rect.right, rect.bottom);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -185,6 +219,9 @@ int main(int argc, char** argv) {
     if (what == "topmost" && argc == 6) {
         return ShowTopmost(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
                            std::atoi(argv[5]));
+    }
+    if ((what == "send" && argc == 5) || (what == "move" && argc == 4)) {
+        return SendToStrip(argc, argv);
     }
     if (what == "visible") {
         const HWND window = TopLevel(argc, argv, 2);

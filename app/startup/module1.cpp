@@ -8,6 +8,7 @@
 
 #include "dpi.h"
 #include "program_folder.h"
+#include "screen_home.h"
 #include "strip_placement.h"
 
 namespace Module1 {
@@ -37,11 +38,13 @@ int WorkAreaBottom(int screen_width, int screen_height) {
 }
 
 // The strip and the panel refer to each other: the panel is constructed
-// first, and the strip reaches it only as its PanelLink.
+// first, and the strip reaches it only as its PanelLink. The strip's home
+// takes it back to start-up's place when the desktop changes under it.
 struct Windows {
     korvane::Form2 panel;
     korvane::Form1 strip;
-    Windows() : panel(*std::addressof(strip)), strip(panel) {}
+    korvane::ScreenHome home{strip};
+    Windows() : panel(*std::addressof(strip)), strip(panel) { strip.SetHome(&home); }
 };
 
 Windows& TheWindows() {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
+#include <vector>
 
 namespace korvane {
 namespace {
@@ -106,6 +108,82 @@ TEST(PlaceStrip, BottomRowNeverUnderAnyBar) {
                 EXPECT_EQ(top + height, work_bottom);
             }
         }
+    }
+}
+
+// After the desktop changed, the strip stays while a piece of its full
+// height at least 32 px wide lies in one work area; else it goes where
+// start-up puts it, on the monitor nearest to it. Worked out by hand at a
+// system DPI of 96 (15 twips a pixel); the strip at 96 DPI is 393 x 33 px,
+// start-up's place on a 1920 x 1080 monitor Left 11452.5 (763.5 px, drawn
+// at 764), Top 15125 (1008.3 px), or over a bar of b px (1080 - b - 33) px.
+TEST(PlaceLostStrip, StaysWhileShownElseStartUpPlaceOnTheNearestMonitor) {
+    // A monitor whose work area leaves out bars of `bar` px at its bottom
+    // and `top_bar` px at its top.
+    const auto monitor = [](int left, int top, int right, int bottom, int bar = 0,
+                            int top_bar = 0) {
+        return MonitorArea{{left, top, right, bottom}, {left, top + top_bar, right, bottom - bar}};
+    };
+    const MonitorArea primary = monitor(0, 0, 1920, 1080, 40);
+    const PixelRect at_start{764, 1007, 1157, 1040};  // start-up's place over a 40 px bar
+    const std::optional<StripPlacement> stays;
+    const struct {
+        const char* what;
+        std::vector<MonitorArea> monitors;
+        PixelRect strip;
+        std::optional<StripPlacement> place;
+        unsigned dpi = 96;
+        float width = kStripWidth;
+    } cases[] = {
+        // clang-format off
+        // The primary is 480 px away, the monitor on the left 2400.
+        {"monitor on the right unplugged", {primary, monitor(-1920, 0, 0, 1080)},
+         {2400, 1007, 2793, 1040}, StripPlacement{11452.5f, 15105.0f}},
+        {"monitor on the left unplugged", {primary, monitor(1920, 0, 3840, 1080)},
+         {-1500, 1007, -1107, 1040}, StripPlacement{11452.5f, 15105.0f}},
+        // The right one is 147 px away, the primary 1380; its corner lies
+        // 57600 twips right, and it has no bar.
+        {"middle one of three monitors unplugged", {primary, monitor(3840, 0, 5760, 1080)},
+         {3300, 1007, 3693, 1040}, StripPlacement{69052.5f, 15125.0f}},
+        // 1280 x 720: Left 9600 - 2947.5; Top 10800 - 1075 = 9725 (648.3 px)
+        // reaches under the 40 px bar, so (680 - 33) px.
+        {"lower resolution", {monitor(0, 0, 1280, 720, 40)}, at_start,
+         StripPlacement{6652.5f, 9705.0f}},
+        {"taskbar grown from 40 to 48 px", {monitor(0, 0, 1920, 1080, 48)}, at_start,
+         StripPlacement{11452.5f, 14985.0f}},
+        {"taskbar moved to the top, over the strip", {monitor(0, 0, 1920, 1080, 0, 48)},
+         {764, 10, 1157, 43}, StripPlacement{11452.5f, 15125.0f}},
+        {"taskbar moved to the top, the strip at the bottom", {monitor(0, 0, 1920, 1080, 0, 48)},
+         at_start, stays},
+        {"dragged off the left edge, 32 px shown", {primary}, {-361, 500, 32, 533}, stays},
+        {"dragged off the left edge, 31 px shown", {primary}, {-362, 500, 31, 533},
+         StripPlacement{11452.5f, 15105.0f}},
+        {"dragged partly below the screen", {monitor(0, 0, 1920, 1080)}, {764, 1060, 1157, 1093},
+         StripPlacement{11452.5f, 15125.0f}},
+        // 30000 twips, 2000 px, on 1280 x 720: Left 9600 - 15000.
+        {"wider than the screen, shown", {monitor(0, 0, 1280, 720)}, {-360, 648, 1640, 681}, stays,
+         96, 30000.0f},
+        {"wider than the screen, below it", {monitor(0, 0, 1280, 720)}, {-360, 800, 1640, 833},
+         StripPlacement{-5400.0f, 9725.0f}, 96, 30000.0f},
+        // A DPI change: on a 150 % monitor of 2880 x 1620 px right of the
+        // primary, the strip is 590 x 50 px (8842.5 x 742.5 screen twips)
+        // at the rectangle Windows suggests. Reaching below that monitor it
+        // goes back onto it: Left 28800 + 21600 - 4421.25, Top 24300 -
+        // 742.5 - 580.
+        {"after a DPI change, on the 150 % monitor", {primary, monitor(1920, 0, 4800, 1620)},
+         {2500, 1500, 3090, 1550}, stays, 144},
+        {"after a DPI change, below the 150 % monitor", {primary, monitor(1920, 0, 4800, 1620)},
+         {2500, 1600, 3090, 1650}, StripPlacement{45978.75f, 22977.5f}, 144},
+        {"no monitor", {}, {-5000, -5000, -4607, -4967}, stays},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto place = PlaceLostStrip(c.monitors, c.strip, {c.width, kStripHeight, c.dpi}, 96);
+        ASSERT_EQ(place.has_value(), c.place.has_value());
+        if (!place) continue;
+        EXPECT_FLOAT_EQ(place->left, c.place->left);
+        EXPECT_FLOAT_EQ(place->top, c.place->top);
     }
 }
 

@@ -3,14 +3,17 @@
 // caption Label1 lies on top and is moved by the timer Timer1.
 // The window, timer and setters are in form1.cpp; the caption's font and
 // measure in form1_caption.cpp; painting in form1_paint.cpp; mouse input
-// and drags in form1_input.cpp.
+// and drags in form1_input.cpp; what screen readers get in
+// form1_accessible.cpp.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "caption_font.h"
 #include "caption_layout.h"
@@ -83,6 +86,11 @@ public:
     bool TimerEnabled() const { return timer_.enabled; }
     void SetTimerEnabled(bool enabled);
 
+    // Called after each change of the caption's text.
+    void OnCaptionTextChanged(std::function<void()> listener) {
+        caption_text_listener_ = std::move(listener);
+    }
+
 protected:
     LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
 
@@ -145,6 +153,12 @@ private:
     std::optional<POINT> middle_drag_grip_;
 
     StripBuffer buffer_;
+
+    // Screen readers: the caption as the window's accessible object, and a
+    // name change announced with each change of its text.
+    LRESULT OnGetObject(WPARAM wparam, LPARAM lparam);
+    void CaptionTextChanged();
+    std::function<void()> caption_text_listener_;
 };
 
 }  // namespace korvane

@@ -21,10 +21,18 @@
 //                                the top of the topmost band again on each line
 //                                "raise" read from stdin (printing "raised"),
 //                                and ends when stdin closes
+//   panel_probe accessible       the strip's accessible object as a screen
+//                                reader gets it: "ROLE STATE NAME"
+//   panel_probe notify EVENT     sends the notification-area icon's window what
+//                                the shell sends for EVENT (select, keyselect,
+//                                contextmenu), anchored at the screen's bottom
+//                                right corner
 // CLASS is the window class of the top-level window to look in: the panel's
 // by default, "KorvaneFrmMsgbox" for the update notice.
 #include <windows.h>
 #include <commctrl.h>
+#include <oleacc.h>
+#include <shellapi.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -174,6 +182,52 @@ int ShowTopmost(int x, int y, int width, int height) {
     return 0;
 }
 
+// The strip's client object, read as a screen reader reads it, through the
+// system's client side of the accessibility interfaces.
+int Accessible() {
+    const HWND strip = FindWindowW(L"KorvaneStrip", nullptr);
+    if (!strip || FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+    IAccessible* object = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(strip, static_cast<DWORD>(OBJID_CLIENT),
+                                          __uuidof(IAccessible),
+                                          reinterpret_cast<void**>(&object)))) {
+        return 1;
+    }
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    VARIANT role{}, state{};
+    BSTR name = nullptr;
+    const bool read = SUCCEEDED(object->get_accRole(self, &role)) &&
+                      SUCCEEDED(object->get_accState(self, &state)) &&
+                      SUCCEEDED(object->get_accName(self, &name)) && role.vt == VT_I4 &&
+                      state.vt == VT_I4;
+    if (read) {
+        std::printf("%ld %ld ", static_cast<long>(role.lVal), static_cast<long>(state.lVal));
+        Print(std::wstring(name ? name : L"", SysStringLen(name)));
+    }
+    SysFreeString(name);
+    object->Release();
+    return read ? 0 : 1;
+}
+
+// The icon's callback as the shell sends it with NOTIFYICON_VERSION_4: the
+// event and the icon's id in lParam, the place to open a menu at in wParam.
+int Notify(const std::string& event) {
+    constexpr UINT kCallbackMessage = WM_APP + 1;  // as the icon was added
+    constexpr UINT kIconId = 1;
+    UINT code = 0;
+    if (event == "select") code = NIN_SELECT;
+    if (event == "keyselect") code = NIN_KEYSELECT;
+    if (event == "contextmenu") code = WM_CONTEXTMENU;
+    const HWND window = FindWindowW(L"KorvaneNotifyIcon", nullptr);
+    if (!code || !window) return 1;
+    const int x = GetSystemMetrics(SM_CXSCREEN) - 8;
+    const int y = GetSystemMetrics(SM_CYSCREEN) - 8;
+    return PostMessageW(window, kCallbackMessage, MAKEWPARAM(x, y), MAKELPARAM(code, kIconId)) ? 0
+                                                                                               : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -186,6 +240,8 @@ int main(int argc, char** argv) {
         return ShowTopmost(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
                            std::atoi(argv[5]));
     }
+    if (what == "accessible") return Accessible();
+    if (what == "notify" && argc == 3) return Notify(argv[2]);
     if (what == "visible") {
         const HWND window = TopLevel(argc, argv, 2);
         std::printf("%s", !window ? "none" : IsWindowVisible(window) ? "1" : "0");

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "dpi.h"
+#include "notify_icon_window.h"
 #include "program_folder.h"
 #include "strip_placement.h"
 
@@ -37,11 +38,13 @@ int WorkAreaBottom(int screen_width, int screen_height) {
 }
 
 // The strip and the panel refer to each other: the panel is constructed
-// first, and the strip reaches it only as its PanelLink.
+// first, and the strip reaches it only as its PanelLink. The notification
+// area's icon reaches both.
 struct Windows {
     korvane::Form2 panel;
     korvane::Form1 strip;
-    Windows() : panel(*std::addressof(strip)), strip(panel) {}
+    korvane::NotifyIconWindow notify_icon;
+    Windows() : panel(*std::addressof(strip)), strip(panel), notify_icon(strip, panel) {}
 };
 
 Windows& TheWindows() {
@@ -79,6 +82,8 @@ void Main() {
         {strip.Width(), strip.Height(), strip.Dpi()}, korvane::SystemDpi());
     strip.SetTop(place.top);
     strip.SetLeft(place.left);
+
+    TheWindows().notify_icon.Create();
 }
 
 }  // namespace Module1

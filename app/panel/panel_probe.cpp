@@ -27,6 +27,9 @@
 //                                the shell sends for EVENT (select, keyselect,
 //                                contextmenu), anchored at the screen's bottom
 //                                right corner
+//   panel_probe namechanges      prints "name" for each name change that the
+//                                strip announces to screen readers, "watching"
+//                                once it listens, until stdin closes
 // CLASS is the window class of the top-level window to look in: the panel's
 // by default, "KorvaneFrmMsgbox" for the update notice.
 #include <windows.h>
@@ -47,6 +50,7 @@
 namespace {
 
 constexpr UINT kRaise = WM_APP + 1;
+DWORD g_main_thread = 0;
 
 void Print(const std::wstring& text) {
     const std::string utf8 = korvane::testing::Utf8(text);
@@ -148,10 +152,11 @@ LRESULT CALLBACK TopmostProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     return DefWindowProcW(window, message, wparam, lparam);
 }
 
-// Reads the commands from stdin while the window's thread pumps messages.
+// Reads the commands from stdin while the window's thread pumps messages
+// (the calling thread's, without a window).
 DWORD WINAPI ReadCommands(void* param) {
     const HWND window = static_cast<HWND>(param);
-    const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    const DWORD thread = window ? GetWindowThreadProcessId(window, nullptr) : g_main_thread;
     char line[64];
     while (std::fgets(line, sizeof line, stdin)) {
         if (std::strncmp(line, "raise", 5) == 0) PostMessageW(window, kRaise, 0, 0);
@@ -211,6 +216,33 @@ int Accessible() {
     return read ? 0 : 1;
 }
 
+HWND g_strip = nullptr;
+
+void CALLBACK OnNameChange(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG child, DWORD,
+                           DWORD) {
+    if (window != g_strip || object != OBJID_CLIENT || child != CHILDID_SELF) return;
+    std::printf("name\n");
+    std::fflush(stdout);
+}
+
+// Listens as a screen reader does, out of the strip's process.
+int NameChanges() {
+    g_strip = FindWindowW(L"KorvaneStrip", nullptr);
+    DWORD process = 0;
+    GetWindowThreadProcessId(g_strip, &process);
+    const HWINEVENTHOOK hook =
+        SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr, OnNameChange,
+                        process, 0, WINEVENT_OUTOFCONTEXT);
+    if (!g_strip || !hook) return 1;
+    std::printf("watching\n");
+    std::fflush(stdout);
+    CloseHandle(CreateThread(nullptr, 0, ReadCommands, nullptr, 0, nullptr));
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    UnhookWinEvent(hook);
+    return 0;
+}
+
 // The icon's callback as the shell sends it with NOTIFYICON_VERSION_4: the
 // event and the icon's id in lParam, the place to open a menu at in wParam.
 int Notify(const std::string& event) {
@@ -240,7 +272,9 @@ int main(int argc, char** argv) {
         return ShowTopmost(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
                            std::atoi(argv[5]));
     }
+    g_main_thread = GetCurrentThreadId();
     if (what == "accessible") return Accessible();
+    if (what == "namechanges") return NameChanges();
     if (what == "notify" && argc == 3) return Notify(argv[2]);
     if (what == "visible") {
         const HWND window = TopLevel(argc, argv, 2);

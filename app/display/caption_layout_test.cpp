@@ -1,4 +1,5 @@
 #include "caption_layout.h"
+#include "caption_name.h"
 #include "shaped_line.h"
 
 #include <gtest/gtest.h>
@@ -226,6 +227,38 @@ TEST(ShapedLine, LongItemsAreCutIntoPiecesAtSpacesOrClusterBoundaries) {
     ASSERT_EQ(one.size(), 1u);
     EXPECT_EQ(one[0].start, 10u);
     EXPECT_EQ(one[0].length, 500u);
+}
+
+TEST(CaptionName, TheCaptionsStartCutAtASpaceOrClusterBoundary) {
+    const std::wstring ideographs(600, L'\u4E2D');
+    std::wstring words;  // "abcd " over and over: a space every fifth unit
+    while (words.size() < 600) words += L"abcd ";
+    // An emoji (a surrogate pair) on units 499 and 500.
+    const std::wstring pair_across = std::wstring(499, L'\u4E2D') + kPair + ideographs;
+    // "e" with a combining acute accent on units 499 and 500.
+    const std::wstring mark_across = std::wstring(499, L'\u4E2D') + L"e\u0301" + ideographs;
+    // Devanagari letters only: no cluster boundary within the room at all.
+    const std::wstring one_word(600, L'\u0915');
+    const struct {
+        const wchar_t* what;
+        std::wstring_view caption;
+        std::size_t length;
+    } rows[] = {
+        {L"a short caption whole", L"\u6B22\u8FCE\u4F7F\u7528!", 5},
+        {L"exactly the room", std::wstring_view(ideographs).substr(0, 500), 500},
+        {L"ideographs at the room's end", ideographs, 500},
+        {L"before the last space in the room", words, 499},
+        {L"not inside a surrogate pair", pair_across, 499},
+        {L"not before a combining mark", mark_across, 499},
+        {L"no boundary: the room, whole pairs", one_word, 500},
+    };
+    for (const auto& row : rows) {
+        const std::wstring_view name = CaptionName(row.caption);
+        EXPECT_EQ(name.size(), row.length) << row.what;
+        EXPECT_EQ(name, row.caption.substr(0, row.length)) << row.what;
+    }
+    // The tip's room: 118 units after "Korvane: ".
+    EXPECT_EQ(CaptionName(words, 118).size(), 114u);
 }
 
 TEST(ShapedLine, ShapesOnlyWhatNeedsItAndDrawsAFailedPieceAsCharacters) {

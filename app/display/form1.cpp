@@ -109,6 +109,7 @@ void Form1::SetCaptionText(std::wstring text) {
     InvalidateCaption();
     caption_text_ = std::move(text);
     layout_stale_ = true;
+    CaptionTextChanged();
 }
 
 void Form1::SetCaptionLeft(double twips) {
@@ -184,7 +185,7 @@ void Form1::OnDpiChanged(unsigned dpi, const RECT& suggested) {
 LRESULT Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     // Asked to end, or the session ends: end as the panel's Exit does.
     if (IsEndRequest(message, EndRequestMessage()) || (message == WM_ENDSESSION && wparam)) {
-        ExitProcess(0);
+        EndProgram();
     }
     if (LRESULT result; OnDesktopMessage(message, wparam, lparam, result)) return result;
     switch (message) {
@@ -218,6 +219,8 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_SYSCOLORCHANGE:
             InvalidateRect(hwnd(), nullptr, FALSE);
             return 0;
+        case WM_GETOBJECT:
+            return OnGetObject(wparam, lparam);
         case WM_CLOSE:
             return 0;  // the strip is never closed; the panel's Exit ends the program
         case WM_DESTROY:

@@ -4,14 +4,16 @@
 // The window, timer and setters are in form1.cpp; the caption's font and
 // measure in form1_caption.cpp; painting in form1_paint.cpp; mouse input
 // and drags in form1_input.cpp; display changes and the session's state in
-// form1_desktop.cpp.
+// form1_desktop.cpp; what screen readers get in form1_accessible.cpp.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "caption_font.h"
 #include "caption_layout.h"
@@ -87,6 +89,11 @@ public:
     void SetTimerInterval(std::uint32_t milliseconds);
     bool TimerEnabled() const { return timer_.enabled; }
     void SetTimerEnabled(bool enabled);
+
+    // Called after each change of the caption's text.
+    void OnCaptionTextChanged(std::function<void()> listener) {
+        caption_text_listener_ = std::move(listener);
+    }
 
 protected:
     LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
@@ -167,6 +174,12 @@ private:
     GUID display_setting_{};
 
     StripBuffer buffer_;
+
+    // Screen readers: the caption as the window's accessible object, and a
+    // name change announced with each change of its text.
+    LRESULT OnGetObject(WPARAM wparam, LPARAM lparam);
+    void CaptionTextChanged();
+    std::function<void()> caption_text_listener_;
 };
 
 }  // namespace korvane

@@ -39,6 +39,15 @@ public:
     void SetLeft(float twips) override;
     void SetTop(float twips) override;
 
+    // Play (Command3) and Pause (Command5) for the notification-area menu:
+    // whether each button is enabled (as laid out while the panel does not
+    // exist yet), and pressing one, which creates and loads the panel hidden
+    // first, as any first use does. A disabled button does nothing.
+    bool PlayEnabled() const;
+    bool PauseEnabled() const;
+    void PressPlay();
+    void PressPause();
+
     // Gives the panel's keyboard messages to the dialog manager, with Tab
     // following the panel's own order. True when the message was handled.
     bool TranslateDialogMessage(MSG& message);

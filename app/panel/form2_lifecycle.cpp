@@ -80,6 +80,6 @@ void Form2::Form_Unload(bool& cancel) {
 }
 
 // Exit ends the program at once: no apply, no test.ini, no close handler.
-void Form2::Command6_Click() { ExitProcess(0); }
+void Form2::Command6_Click() { EndProgram(); }
 
 }  // namespace korvane

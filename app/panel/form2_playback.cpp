@@ -1,5 +1,5 @@
 // Form2's Play and Pause: the strip's timer and the two buttons change
-// together.
+// together, whether pressed on the panel or chosen in the notification area.
 #include "form2.h"
 
 #include "form1.h"
@@ -15,5 +15,25 @@ void Form2::SetPlayback(const PlaybackState& state) {
 void Form2::Command3_Click() { SetPlayback(kPlaying); }
 
 void Form2::Command5_Click() { SetPlayback(kPaused); }
+
+bool Form2::PlayEnabled() const {
+    return state_ == LoadState::kNotCreated ? kPlaying.play_enabled
+                                            : IsWindowEnabled(Control(kCommand3)) != FALSE;
+}
+
+bool Form2::PauseEnabled() const {
+    return state_ == LoadState::kNotCreated ? kPlaying.pause_enabled
+                                            : IsWindowEnabled(Control(kCommand5)) != FALSE;
+}
+
+void Form2::PressPlay() {
+    EnsureLoaded();
+    if (PlayEnabled()) Command3_Click();
+}
+
+void Form2::PressPause() {
+    EnsureLoaded();
+    if (PauseEnabled()) Command5_Click();
+}
 
 }  // namespace korvane

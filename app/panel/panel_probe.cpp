@@ -28,10 +28,21 @@
 //                                "LEFT TOP RIGHT BOTTOM"
 //   panel_probe move X Y         moves the strip's top left corner to the pixel
 //                                (X, Y) and prints its rectangle
+//   panel_probe accessible       the strip's accessible object as a screen
+//                                reader gets it: "ROLE STATE NAME"
+//   panel_probe notify EVENT     sends the notification-area icon's window what
+//                                the shell sends for EVENT (select, keyselect,
+//                                contextmenu), anchored at the screen's bottom
+//                                right corner
+//   panel_probe namechanges      prints "name" for each name change that the
+//                                strip announces to screen readers, "watching"
+//                                once it listens, until stdin closes
 // CLASS is the window class of the top-level window to look in: the panel's
 // by default, "KorvaneFrmMsgbox" for the update notice.
 #include <windows.h>
 #include <commctrl.h>
+#include <oleacc.h>
+#include <shellapi.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -46,6 +57,7 @@
 namespace {
 
 constexpr UINT kRaise = WM_APP + 1;
+DWORD g_main_thread = 0;
 
 void Print(const std::wstring& text) {
     const std::string utf8 = korvane::testing::Utf8(text);
@@ -147,10 +159,11 @@ LRESULT CALLBACK TopmostProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     return DefWindowProcW(window, message, wparam, lparam);
 }
 
-// Reads the commands from stdin while the window's thread pumps messages.
+// Reads the commands from stdin while the window's thread pumps messages
+// (the calling thread's, without a window).
 DWORD WINAPI ReadCommands(void* param) {
     const HWND window = static_cast<HWND>(param);
-    const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    const DWORD thread = window ? GetWindowThreadProcessId(window, nullptr) : g_main_thread;
     char line[64];
     while (std::fgets(line, sizeof line, stdin)) {
         if (std::strncmp(line, "raise", 5) == 0) PostMessageW(window, kRaise, 0, 0);
@@ -208,6 +221,79 @@ int SendToStrip(int argc, char** argv) {
     return 0;
 }
 
+// The strip's client object, read as a screen reader reads it, through the
+// system's client side of the accessibility interfaces.
+int Accessible() {
+    const HWND strip = FindWindowW(L"KorvaneStrip", nullptr);
+    if (!strip || FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+    IAccessible* object = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(strip, static_cast<DWORD>(OBJID_CLIENT),
+                                          __uuidof(IAccessible),
+                                          reinterpret_cast<void**>(&object)))) {
+        return 1;
+    }
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    VARIANT role{}, state{};
+    BSTR name = nullptr;
+    const bool read = SUCCEEDED(object->get_accRole(self, &role)) &&
+                      SUCCEEDED(object->get_accState(self, &state)) &&
+                      SUCCEEDED(object->get_accName(self, &name)) && role.vt == VT_I4 &&
+                      state.vt == VT_I4;
+    if (read) {
+        std::printf("%ld %ld ", static_cast<long>(role.lVal), static_cast<long>(state.lVal));
+        Print(std::wstring(name ? name : L"", SysStringLen(name)));
+    }
+    SysFreeString(name);
+    object->Release();
+    return read ? 0 : 1;
+}
+
+HWND g_strip = nullptr;
+
+void CALLBACK OnNameChange(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG child, DWORD,
+                           DWORD) {
+    if (window != g_strip || object != OBJID_CLIENT || child != CHILDID_SELF) return;
+    std::printf("name\n");
+    std::fflush(stdout);
+}
+
+// Listens as a screen reader does, out of the strip's process.
+int NameChanges() {
+    g_strip = FindWindowW(L"KorvaneStrip", nullptr);
+    DWORD process = 0;
+    GetWindowThreadProcessId(g_strip, &process);
+    const HWINEVENTHOOK hook =
+        SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr, OnNameChange,
+                        process, 0, WINEVENT_OUTOFCONTEXT);
+    if (!g_strip || !hook) return 1;
+    std::printf("watching\n");
+    std::fflush(stdout);
+    CloseHandle(CreateThread(nullptr, 0, ReadCommands, nullptr, 0, nullptr));
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    UnhookWinEvent(hook);
+    return 0;
+}
+
+// The icon's callback as the shell sends it with NOTIFYICON_VERSION_4: the
+// event and the icon's id in lParam, the place to open a menu at in wParam.
+int Notify(const std::string& event) {
+    constexpr UINT kCallbackMessage = WM_APP + 1;  // as the icon was added
+    constexpr UINT kIconId = 1;
+    UINT code = 0;
+    if (event == "select") code = NIN_SELECT;
+    if (event == "keyselect") code = NIN_KEYSELECT;
+    if (event == "contextmenu") code = WM_CONTEXTMENU;
+    const HWND window = FindWindowW(L"KorvaneNotifyIcon", nullptr);
+    if (!code || !window) return 1;
+    const int x = GetSystemMetrics(SM_CXSCREEN) - 8;
+    const int y = GetSystemMetrics(SM_CYSCREEN) - 8;
+    return PostMessageW(window, kCallbackMessage, MAKEWPARAM(x, y), MAKELPARAM(code, kIconId)) ? 0
+                                                                                               : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -223,6 +309,10 @@ int main(int argc, char** argv) {
     if ((what == "send" && argc == 5) || (what == "move" && argc == 4)) {
         return SendToStrip(argc, argv);
     }
+    g_main_thread = GetCurrentThreadId();
+    if (what == "accessible") return Accessible();
+    if (what == "namechanges") return NameChanges();
+    if (what == "notify" && argc == 3) return Notify(argv[2]);
     if (what == "visible") {
         const HWND window = TopLevel(argc, argv, 2);
         std::printf("%s", !window ? "none" : IsWindowVisible(window) ? "1" : "0");

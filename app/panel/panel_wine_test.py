@@ -16,6 +16,7 @@ import ctypes
 import ctypes.util
 import os
 import re
+import select
 import subprocess
 import sys
 import tempfile
@@ -957,6 +958,86 @@ def check_text1_menu_and_keys(panel, text):
     expect("撤销", text)
 
 
+# --- Screen readers and the keyboard ----------------------------------------
+
+def menu_from_icon(event, *keys):
+    """Sends the notification-area icon's window what the shell sends for
+    `event`, then the keys to the menu that opens. Returns, for each item,
+    whether it is drawn in the menu's text colour (black) rather than greyed."""
+    kit.require(probe("notify", event) == "", "the icon's window is missing")
+    kit.require(wait_for(lambda: probe("visible", "#32768"), lambda v: v == "1") == "1",
+                "%s opened no menu" % event)
+    # Opened at the screen's bottom right corner, where the probe put the icon.
+    shown = kit.run("xdotool", "search", "--onlyvisible", "--class", "korvane").stdout.split()
+    bottom = kit.screen_size()[1] - 20
+    menu = next((wid for wid in shown if sum(kit.geometry(wid)[1::2]) > bottom), None)
+    kit.require(menu, "no menu at the screen's bottom")
+    x, y, w, h = settled_geometry(menu)
+    frame = steady((x + 3, y + 3, w - 6, h - 6))
+    # Each item's text is a band of rows with ink: black or grey.
+    bands, band = [], []
+    for row in frame + [b"\xff"]:
+        if min(row) < 160:
+            band.append(min(row))
+        elif band:
+            bands.append(min(band) < 64)
+            band = []
+    kit.run("xdotool", "key", "--window", menu, *keys)
+    gone = wait_for(lambda: probe("visible", "#32768"), lambda v: v != "1")
+    kit.require(gone != "1", "the menu stayed open after %s" % " ".join(keys))
+    return bands
+
+
+def check_screen_reader_name_and_notification_menu():
+    _, _, strip = start()
+    read = lambda: probe("accessible")  # noqa: E731
+    # Static text (41), read-only (64), named after the caption.
+    kit.require(read() == "41 64 欢迎使用!", "the strip reads %r to a screen reader" % read())
+    # Enter on the icon: 播放 greyed while the caption plays. Down three
+    # times reaches 暂停, which creates the panel hidden and pauses.
+    kit.require(menu_from_icon("keyselect", "Down", "Down", "Down", "Return") ==
+                [True, False, True], "控制面板, 播放 and 暂停 not as the buttons are")
+    paused = wait_for(lambda: (probe("enabled", str(COMMAND3)), probe("enabled", str(COMMAND5))),
+                      lambda on: on == ("1", "0"))
+    kit.require(paused == ("1", "0") and probe("visible") == "0",
+                "暂停 left Play and Pause at %s, the panel %s" % (paused, probe("visible")))
+    # The menu key: now 暂停 is greyed, and 播放 plays.
+    kit.require(menu_from_icon("contextmenu", "Down", "Down", "Return") == [True, True, False],
+                "控制面板, 播放 and 暂停 not as the buttons are after 暂停")
+    played = wait_for(lambda: (probe("enabled", str(COMMAND3)), probe("enabled", str(COMMAND5))),
+                      lambda on: on == ("0", "1"))
+    kit.require(played == ("0", "1"), "播放 left Play and Pause at %s" % (played,))
+    # A click on the icon: 控制面板 shows the panel as a right-click beside
+    # the caption does, its bottom 4000 twips above the strip.
+    menu_from_icon("select", "Down", "Return")
+    wid = kit.wait_for_window(PANEL, timeout=WAIT)
+    kit.require(wid and wait_for(lambda: probe("visible"), lambda v: v == "1") == "1",
+                "控制面板 did not show the panel")
+    panel = Panel(wid)
+    _, py, _, ph = settled_geometry(wid)
+    gap = kit.geometry(strip)[1] - (py + ph) - panel.px(4000)
+    kit.require(0 <= gap <= 8, "panel bottom %d px from its place above the strip" % gap)
+    # OK with a new text: one name change is announced, none by the ticks
+    # and the wrap that follow, and the screen reader reads the new text.
+    panel.set_text("Korvane, read aloud")
+    with subprocess.Popen(["wine", os.path.join(kit.TEST_BIN_DIR, "panel_probe.exe"),
+                           "namechanges"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, text=True) as watcher:
+        kit.require(watcher.stdout.readline() == "watching\n", "no one listens to the strip")
+        panel.ok()
+        kit.require(select.select([watcher.stdout], [], [], WAIT)[0], "OK announced nothing")
+        kit.require(watcher.stdout.readline() == "name\n", "OK announced something else")
+        # Restarted near the left edge, then in again from the right.
+        width = kit.geometry(strip)[2]
+        for where in (lambda left: left < width // 4, lambda left: left > width // 2):
+            kit.require(wait_for(lambda: caption_box(strip), lambda box: box and where(box[0]),
+                                 timeout=PASS), "the new caption did not restart and wrap")
+        more = watcher.communicate("", timeout=WAIT)[0]
+    kit.require(more == "", "ticks and a wrap announced %d more name changes" % more.count("n"))
+    named = read()
+    kit.require(named == "41 64 Korvane, read aloud", "after OK the strip reads %r" % named)
+
+
 def main():
     kit.kill_wine()
     # The library in each case folder is a stand-in: no update check runs.
@@ -979,6 +1060,9 @@ def main():
     suite.run("import of a file held open for writing; Text1's menu and keys; a GBK file; a file"
               " over the limit refused; the width slider at its minimum",
               check_import_and_width)
+    suite.run("a screen reader reads the caption, after OK the new one; the notification-area"
+              " menu from the keyboard pauses, plays and opens the panel",
+              check_screen_reader_name_and_notification_menu)
     return suite.exit_code()
 
 

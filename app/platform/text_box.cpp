@@ -5,27 +5,17 @@
 
 #include <cwchar>
 
+#include "system_library.h"
+
 namespace korvane {
 namespace {
-
-#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
-#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
-#endif
 
 // The context menu's commands.
 enum MenuCommand : UINT { kUndo = 1, kCut, kCopy, kPaste, kDelete, kSelectAll };
 
-// msftedit.dll from the system folder, loaded once for the process. Windows 7
-// without KB2533623 refuses the search flag; the full path does the same.
+// msftedit.dll from the system folder, loaded once for the process.
 bool LoadRichEdit() {
-    static const bool loaded = [] {
-        if (LoadLibraryExW(L"msftedit.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) return true;
-        wchar_t path[MAX_PATH];
-        const UINT length = GetSystemDirectoryW(path, MAX_PATH);
-        if (length == 0 || length + 14 >= MAX_PATH) return false;
-        lstrcpyW(path + length, L"\\msftedit.dll");
-        return LoadLibraryW(path) != nullptr;
-    }();
+    static const bool loaded = LoadSystemLibrary(L"msftedit.dll") != nullptr;
     return loaded;
 }
 

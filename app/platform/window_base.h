@@ -5,13 +5,15 @@
 
 #include <windows.h>
 
+#include "program_end.h"
+
 namespace korvane {
 
 // Ends the program after telling the user, as for any error a handler
 // does not handle itself. Never returns.
 [[noreturn]] inline void FailFatally(const wchar_t* what) {
     MessageBoxW(nullptr, what, L"Korvane", MB_ICONSTOP | MB_OK | MB_TASKMODAL);
-    ExitProcess(1);
+    EndProgram(1);
 }
 
 class WindowBase {

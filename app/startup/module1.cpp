@@ -7,6 +7,7 @@
 #include <string>
 
 #include "dpi.h"
+#include "notify_icon_window.h"
 #include "program_folder.h"
 #include "screen_home.h"
 #include "strip_placement.h"
@@ -39,12 +40,16 @@ int WorkAreaBottom(int screen_width, int screen_height) {
 
 // The strip and the panel refer to each other: the panel is constructed
 // first, and the strip reaches it only as its PanelLink. The strip's home
-// takes it back to start-up's place when the desktop changes under it.
+// takes it back to start-up's place when the desktop changes under it. The
+// notification area's icon reaches both the strip and the panel.
 struct Windows {
     korvane::Form2 panel;
     korvane::Form1 strip;
     korvane::ScreenHome home{strip};
-    Windows() : panel(*std::addressof(strip)), strip(panel) { strip.SetHome(&home); }
+    korvane::NotifyIconWindow notify_icon;
+    Windows() : panel(*std::addressof(strip)), strip(panel), notify_icon(strip, panel) {
+        strip.SetHome(&home);
+    }
 };
 
 Windows& TheWindows() {
@@ -82,6 +87,8 @@ void Main() {
         {strip.Width(), strip.Height(), strip.Dpi()}, korvane::SystemDpi());
     strip.SetTop(place.top);
     strip.SetLeft(place.left);
+
+    TheWindows().notify_icon.Create();
 }
 
 }  // namespace Module1

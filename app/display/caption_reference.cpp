@@ -21,7 +21,8 @@
 //       edge and ticked until the caption has left it on the left (at most
 //       TICKS times): before the first tick and after each, the strip's
 //       window is compared with the line drawn whole where the caption
-//       must stand, 495 twips less 20 a tick. Prints "frames N, differing
+//       must stand, 495 twips less 20 a tick (the whole window is
+//       repainted every tenth tick). Prints "frames N, differing
 //       M, caption W px wide, crossed yes|no, outside K", K being the
 //       pixels of all frames shown outside the line's band that are not
 //       the surface's white, and the first differing tick, whose two
@@ -191,15 +192,16 @@ int DrawWhole(Picture& picture, const std::wstring& text, const LOGFONTW& chosen
     SelectScope select_font(dc, faces[0]->font.get());
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(0, 0, 0));
-    SetTextAlign(dc, TA_BASELINE | TA_LEFT | TA_NOUPDATECP);
     const int length = static_cast<int>(text.size());
     if (length == 0 || ScriptIsComplex(text.data(), length, SIC_COMPLEX) != S_OK) {
-        ExtTextOutW(dc, x, baseline, ETO_CLIPPED, &band, text.data(), length, nullptr);
+        // In one font, whose glyphs stay within its own line.
+        ExtTextOutW(dc, x, y, 0, nullptr, text.data(), length, nullptr);
         SIZE size{};
         GetTextExtentPoint32W(dc, text.data(), length, &size);
         GdiFlush();
         return size.cx;
     }
+    SetTextAlign(dc, TA_BASELINE | TA_LEFT | TA_NOUPDATECP);
     std::vector<SCRIPT_ITEM> items(text.size() + 2);
     int count = 0;
     const SCRIPT_CONTROL control{};
@@ -246,7 +248,13 @@ int DrawWhole(Picture& picture, const std::wstring& text, const LOGFONTW& chosen
         ScriptGetProperties(&properties, &scripts);
         std::vector<WORD> types(n);
         GetStringTypeW(CT_CTYPE3, units, n, types.data());
-        const bool plain = !items[item].a.fRTL && !properties[items[item].a.eScript]->fComplex &&
+        // Ideographs beyond the BMP (U+20000 to U+3FFFF) count as simple
+        // here: Chinese is drawn as a plain line whatever its plane.
+        const bool ideographs = std::all_of(units, units + n, [](wchar_t u) {
+            return u == L' ' || (u >= 0xD840 && u <= 0xD8BF) || (u >= 0xDC00 && u <= 0xDFFF);
+        });
+        const bool plain = !items[item].a.fRTL &&
+                           (ideographs || !properties[items[item].a.eScript]->fComplex) &&
                            std::none_of(types.begin(), types.end(),
                                         [](WORD t) { return (t & C3_NONSPACING) != 0; });
         if (plain) {
@@ -339,6 +347,11 @@ int Compare(const wchar_t* path, const wchar_t* font_name, float points, int tic
         const double left_twips = 495.0 - 20.0 * tick;
         const std::int64_t left = Pixels(left_twips, dpi);
         if (tick > 0) strip.Timer1_Timer();
+        if (tick % 10 == 5) {
+            // A full repaint now and then, beside the ticks' own.
+            InvalidateRect(strip.hwnd(), nullptr, FALSE);
+            UpdateWindow(strip.hwnd());
+        }
         {
             WindowDc window(strip.hwnd());
             BitBlt(shown.dc.get(), 0, 0, shown.width, shown.height, window.get(), 0, 0, SRCCOPY);

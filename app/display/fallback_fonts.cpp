@@ -33,6 +33,7 @@ void FallbackFonts::Clear() {
     choice_.Clear();
     selected_names_.clear();
     linked_faces_.reset();
+    named_faces_.clear();
     installed_families_.reset();
 }
 
@@ -118,8 +119,11 @@ std::size_t FallbackFonts::ShapeInChosen(HDC dc, std::wstring_view piece,
                                     ? static_cast<BYTE>(DEFAULT_CHARSET)
                                     : properties.bCharSet;
     if (!linked_faces_) linked_faces_ = LinkedFacesOf(selected_names_);
-    std::vector<std::wstring> named = *linked_faces_;
-    for (std::wstring& face : ShippedFacesFor(properties.langid)) named.push_back(std::move(face));
+    std::vector<std::wstring>& named = named_faces_[properties.langid];
+    if (named.empty()) {
+        named = *linked_faces_;
+        for (std::wstring& face : ShippedFacesFor(properties.langid)) named.push_back(face);
+    }
     const auto charset_of = [&](const std::wstring& face) {
         return std::find(named.begin(), named.end(), face) != named.end()
                    ? script_charset

@@ -16,6 +16,7 @@
 #include <usp10.h>
 
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -84,6 +85,7 @@ private:
     FallbackChoice choice_;
     std::vector<std::wstring> selected_names_;  // the selected face's localized and English names
     std::optional<std::vector<std::wstring>> linked_faces_;
+    std::map<WORD, std::vector<std::wstring>> named_faces_;  // linked, then shipped, by language
     std::optional<std::vector<FontFamily>> installed_families_;
 };
 

@@ -90,6 +90,14 @@ FallbackFonts::Shaping FallbackFonts::ShapeIn(HDC dc, const Font& font, std::wst
 // The characters, but invisible ones, that came out as the font's
 // missing-glyph box; nothing when the piece was not shaped in it, or (in a
 // font but the selected one) shaped without glyph indices.
+std::size_t FallbackFonts::Visible(std::wstring_view piece) {
+    std::size_t visible = 0;
+    for (std::size_t i = 0; i < piece.size(); ++i) {
+        visible += !IsPairSecond(piece, i) && !Has(CodePointAt(piece, i), kIgnorable);
+    }
+    return visible;
+}
+
 std::optional<std::size_t> FallbackFonts::Missing(const Font& font, bool selected,
                                                   std::wstring_view piece,
                                                   const Shaping& shaping) const {
@@ -149,7 +157,10 @@ std::size_t FallbackFonts::ShapeInChosen(HDC dc, std::wstring_view piece,
             }
         }
         Shaping& shaped = shapings[face] = ShapeIn(dc, *font, piece, analysis);
-        return Missing(*font, face.empty(), piece, shaped);
+        const std::optional<std::size_t> lacks = Missing(*font, face.empty(), piece, shaped);
+        // The selected font without the script lacks every visible
+        // character: a fallback must have at least one.
+        return lacks || !face.empty() ? lacks : Visible(piece);
     };
     const std::wstring chosen = choice_.Choose(
         analysis.eScript, named,

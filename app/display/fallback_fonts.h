@@ -76,6 +76,7 @@ public:
     std::vector<std::wstring> FallbackFaces() const { return choice_.Fallbacks(); }
 
 private:
+    static std::size_t Visible(std::wstring_view piece);
     std::optional<std::size_t> Missing(const Font& font, bool selected, std::wstring_view piece,
                                        const Shaping& shaping) const;
     std::unique_ptr<Font> Create(HDC dc, const std::wstring& face, BYTE charset) const;

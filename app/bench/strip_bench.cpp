@@ -187,6 +187,16 @@ int RunApply() {
                     ticks_short, ticks_long);
     }
     std::printf("slowest apply step %.3f\n", slowest);
+    // Thai puts no spaces between words: 300,000 characters in one line
+    // are cut into pieces at cluster boundaries only (Wine has no Thai
+    // font, so this measures shaping, not drawing).
+    const std::wstring thai_words = L"กินข้าวแล้วหรือยังสวัสดีครับยินดีต้อนรับ";
+    choices.text.clear();
+    while (choices.text.size() < 300000) choices.text += thai_words;
+    choices.text.resize(300000);
+    const double thai =
+        Timed(form, [&] { ApplyToStrip(choices, ApplyScope::kWithBackground, strip); });
+    std::printf("300,000 Thai characters without a space: apply %.3f s\n", thai);
 
     // One tick with 1 MiB of ideographs and with 1 MiB of Arabic, both in
     // the laid-out 宋体, on two strips ticked in turns, so that other work

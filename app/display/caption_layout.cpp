@@ -2,15 +2,10 @@
 
 #include <algorithm>
 
+#include "utf16.h"
+
 namespace korvane {
 namespace {
-
-bool IsHighSurrogate(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(wchar_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-bool IsPair(std::wstring_view text, std::size_t low) {
-    return low > 0 && low < text.size() && IsLowSurrogate(text[low]) &&
-           IsHighSurrogate(text[low - 1]);
-}
 
 // The first index in [lo, hi) for which `past` holds, or hi; `past` is
 // false then true along the range.
@@ -60,7 +55,7 @@ void CaptionLayout::Build(std::wstring_view text, int line_height, const Measure
         // Measured in chunks that never split a surrogate pair.
         for (std::size_t unit = shaped_width ? end : start; unit < end;) {
             std::size_t count = std::min<std::size_t>(kMeasureChunk, end - unit);
-            if (unit + count < end && IsPair(text, unit + count)) --count;
+            if (unit + count < end && IsPairSecond(text, unit + count)) --count;
             measure(text.data() + unit, static_cast<int>(count), ends.data());
             const std::int64_t base = running;
             for (std::size_t k = 0; k < count; ++k) {
@@ -93,9 +88,9 @@ CaptionSlice CaptionLayout::Visible(std::wstring_view text, std::size_t line, st
     std::size_t first = FirstWhere(lo, hi, [&](std::size_t u) { return end_of(u) > left; });
     std::size_t last = FirstWhere(first, hi, [&](std::size_t u) { return start_of(u) >= right; });
     if (first == last) return {};
-    if (first > lo && IsPair(text, first)) --first;
-    if (last < hi && IsPair(text, last)) ++last;
-    return CaptionSlice{first - lo, last - first, start_of(first)};
+    std::size_t count = last - first;
+    KeepPairsWhole(text.substr(0, hi), first, count);
+    return CaptionSlice{first - lo, count, start_of(first)};
 }
 
 }  // namespace korvane

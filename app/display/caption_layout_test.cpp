@@ -1,9 +1,12 @@
 #include "caption_layout.h"
 #include "caption_name.h"
+#include "fallback_choice.h"
+#include "font_names.h"
 #include "shaped_line.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -201,27 +204,69 @@ TEST(ShapedLine, LongItemsAreCutIntoPiecesAtSpacesOrClusterBoundaries) {
     }
     EXPECT_EQ(next, words.size());
 
-    // No space at all: letters that each carry a vowel mark, with an emoji
-    // (a surrogate pair and a variation selector) every 1000 letters. No
-    // piece starts with a mark, a low surrogate or a selector.
-    std::wstring marked;
-    for (int i = 0; i < 20000; ++i) {
-        marked += i % 1000 == 999 ? std::wstring{static_cast<wchar_t>(0xD83D),
-                                                 static_cast<wchar_t>(0xDC4D), 0xFE0F}
-                                  : std::wstring{0x0628, 0x064E};
+    // No space at all, in clusters written out here: a cut falls only
+    // between two of them, and no piece is longer than the room. Letters
+    // with a vowel mark and an emoji with a variation selector; Thai with
+    // marks, leading vowels and a phinthu joining two letters (300,000
+    // units); Devanagari conjuncts; Brahmi beyond the BMP with its virama.
+    const auto repeat = [](std::vector<std::wstring> clusters, std::size_t units) {
+        std::wstring text;
+        std::vector<bool> starts;
+        for (std::size_t i = 0; text.size() < units; ++i) {
+            const std::wstring& cluster = clusters[(i * 7 + i / 3) % clusters.size()];
+            starts.push_back(true);
+            starts.resize(starts.size() + cluster.size() - 1, false);
+            text += cluster;
+        }
+        return std::pair{text, starts};
+    };
+    const std::wstring brahmi_ka{static_cast<wchar_t>(0xD804), static_cast<wchar_t>(0xDC13)};
+    const std::wstring brahmi_virama{static_cast<wchar_t>(0xD804), static_cast<wchar_t>(0xDC46)};
+    const std::wstring brahmi_i{static_cast<wchar_t>(0xD804), static_cast<wchar_t>(0xDC3A)};
+    const struct {
+        const char* name;
+        std::vector<std::wstring> clusters;
+        std::size_t units, room;
+    } rows[] = {
+        {"marked Arabic and emoji",
+         {L"\u0628\u064E", L"\u0628\u064E", L"\xD83D\xDC4D\xFE0F", L"\u0628\u064E\u0651"},
+         40000,
+         1000},
+        {"Thai",
+         {L"\u0E01", L"\u0E01\u0E34", L"\u0E40", L"\u0E01\u0E48", L"\u0E01\u0E35\u0E49",
+          L"\u0E23\u0E3A\u0E01", L"\u0E32"},
+         300000,
+         kMaxPieceUnits},
+        {"Devanagari",
+         {L"\u0915\u094D\u0937", L"\u0915\u093F", L"\u0938\u094D\u0924\u094D\u0930",
+          L"\u0928\u0902", L"\u0905"},
+         20000,
+         kMaxPieceUnits},
+        {"Brahmi",
+         {brahmi_ka + brahmi_virama + brahmi_ka, brahmi_ka + brahmi_i, brahmi_ka},
+         20000,
+         kMaxPieceUnits},
+        // One cluster longer than the room, which no real text has: cut at the room.
+        {"a letter with 2000 marks", {L"a" + std::wstring(2000, L'\u0301')}, 2001, 512},
+    };
+    for (const auto& row : rows) {
+        const auto [text, starts] = repeat(row.clusters, row.units);
+        const std::vector<TextSpan> cut = SplitIntoPieces(text, TextSpan{0, text.size()}, row.room);
+        ASSERT_GT(cut.size(), text.size() / row.room) << row.name;
+        next = 0;
+        for (const TextSpan& piece : cut) {
+            EXPECT_EQ(piece.start, next) << row.name;
+            EXPECT_LE(piece.length, row.room) << row.name;
+            if (row.clusters[0].size() < row.room) {
+                EXPECT_TRUE(starts[piece.start]) << row.name << ": cut at " << piece.start;
+            } else if (piece.start + piece.length < text.size()) {
+                EXPECT_EQ(piece.length, row.room) << row.name;
+            }
+            next = piece.start + piece.length;
+        }
+        EXPECT_EQ(next, text.size()) << row.name;
     }
-    const std::vector<TextSpan> cut = SplitIntoPieces(marked, TextSpan{0, marked.size()}, 1000);
-    ASSERT_GT(cut.size(), 39u);
-    next = 0;
-    for (const TextSpan& piece : cut) {
-        EXPECT_EQ(piece.start, next);
-        EXPECT_LE(piece.length, 1000u);
-        const wchar_t first = marked[piece.start];
-        EXPECT_TRUE(first == 0x0628 || first == 0xD83D)
-            << std::hex << int(first) << " at " << piece.start;
-        next = piece.start + piece.length;
-    }
-    EXPECT_EQ(next, marked.size());
+    const std::wstring marked = repeat({L"\u0628\u064E"}, 2000).first;
     // A span within the text, shorter than the room, is one piece.
     const std::vector<TextSpan> one = SplitIntoPieces(marked, TextSpan{10, 500}, 1000);
     ASSERT_EQ(one.size(), 1u);
@@ -316,6 +361,92 @@ TEST(ShapedLine, ShapesOnlyWhatNeedsItAndDrawsAFailedPieceAsCharacters) {
     EXPECT_EQ(slices[0].first, 1u);
     EXPECT_EQ(slices[0].count, 2u);
     EXPECT_EQ(slices[0].offset, failed_left + 8);
+}
+
+TEST(FallbackChoice, AnUncoveredPieceKeepsTheScriptsFallbackAndRasterFamiliesAreSkipped) {
+    // Stand-in fonts by the characters they have; "Symbols" cannot draw
+    // the script at all. Arabic is script 1, Thai script 2.
+    const std::map<std::wstring, std::wstring> has{{L"", L"abc"},
+                                                   {L"Linked", L"abc"},
+                                                   {L"Bitmap", L"\u0628\u062A\u0E01"},
+                                                   {L"Good", L"\u0628\u062A"},
+                                                   {L"Thai", L"\u0E01"},
+                                                   {L"Symbols", L""}};
+    const std::vector<FontFamily> installed{
+        {L"Bitmap", false}, {L"Good", true}, {L"Symbols", true}, {L"Thai", true}};
+    std::map<std::wstring, int> tries;
+    int scans = 0;
+    FallbackChoice choice;
+    const auto choose = [&](int script, const std::wstring& piece) {
+        return choice.Choose(
+            script, {L"Linked"},
+            [&]() -> const std::vector<FontFamily>& {
+                ++scans;
+                return installed;
+            },
+            [&](const std::wstring& face) -> std::optional<std::size_t> {
+                ++tries[face];
+                if (face == L"Symbols") return std::nullopt;
+                std::size_t missing = 0;
+                for (const wchar_t c : piece) missing += has.at(face).find(c) == std::wstring::npos;
+                return missing;
+            });
+    };
+    EXPECT_EQ(choose(1, L"abc"), L"");               // the selected font covers it
+    EXPECT_EQ(choose(1, L"\u0628\u062A"), L"Good");  // found by the scan, not in Bitmap
+    EXPECT_EQ(choose(1, L"\u0628\u08A0"), L"Good");  // covered nowhere: the fallback stays
+    EXPECT_EQ(choose(1, L"\u062A"), L"Good");
+    EXPECT_EQ(scans, 1);
+    EXPECT_EQ(tries.count(L"Bitmap"), 0u);
+    EXPECT_EQ(tries[L"Symbols"], 0);  // the scan stopped at Good
+    // Thai's first piece has a character nothing has: the family that
+    // lacks the fewest becomes the script's fallback, and no second scan runs.
+    EXPECT_EQ(choose(2, L"\u0E01\u0E99\u0E01"), L"Thai");
+    EXPECT_EQ(choose(2, L"\u0E01"), L"Thai");
+    EXPECT_EQ(scans, 2);
+    EXPECT_EQ(tries[L"Symbols"], 1);       // cannot draw Thai: never tried for it again
+    EXPECT_EQ(choose(3, L"\u0E99"), L"");  // nothing has any of it: the selected font
+    EXPECT_EQ(choice.Fallbacks(), (std::vector<std::wstring>{L"Good", L"Thai"}));
+}
+
+TEST(FontNames, SystemLinkValuesAndEnglishFamilyNames) {
+    using namespace std::string_view_literals;
+    const struct {
+        std::wstring_view value;
+        std::vector<std::wstring> faces;
+    } links[] = {
+        {L"MSGOTHIC.TTC,MS UI Gothic\0MINGLIU.TTC,PMingLiU\0"sv, {L"MS UI Gothic", L"PMingLiU"}},
+        {L"SIMSUN.TTC,SimSun,128,96\0\0AFTER.TTF,After"sv, {L"SimSun"}},  // to the empty entry
+        {L"NOFACE.TTF\0,\0MALGUN.TTF,Malgun Gothic"sv, {L"Malgun Gothic"}},
+        {L""sv, {}},
+    };
+    for (const auto& link : links) EXPECT_EQ(ParseSystemLink(link.value), link.faces);
+
+    // A name table: Macintosh and Chinese family names before the US
+    // English one, strings in UTF-16BE.
+    const auto be = [](std::u16string_view s) {
+        std::vector<unsigned char> bytes;
+        for (const char16_t c : s)
+            bytes.insert(bytes.end(),
+                         {static_cast<unsigned char>(c >> 8), static_cast<unsigned char>(c)});
+        return bytes;
+    };
+    const std::vector<unsigned char> chinese = be(u"\u5B8B\u4F53"), english = be(u"SimSun");
+    std::vector<unsigned char> table{0, 0, 0, 3, 0, 42};
+    const auto record = [&](int platform, int language, int length, int offset) {
+        for (const int v : {platform, 1, language, 1, length, offset}) {
+            table.insert(table.end(),
+                         {static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)});
+        }
+    };
+    record(1, 0, 3, 0);
+    record(3, 0x0804, 4, 3);
+    record(3, 0x0409, 12, 7);
+    table.insert(table.end(), {'M', 'a', 'c'});
+    table.insert(table.end(), chinese.begin(), chinese.end());
+    table.insert(table.end(), english.begin(), english.end());
+    EXPECT_EQ(EnglishFamilyName(table.data(), table.size()), L"SimSun");
+    EXPECT_EQ(EnglishFamilyName(table.data(), table.size() - 2), L"");  // cut short
 }
 
 }  // namespace

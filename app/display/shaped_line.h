@@ -15,38 +15,9 @@
 #include <vector>
 
 #include "caption_layout.h"
+#include "text_pieces.h"
 
 namespace korvane {
-
-// True when `line` holds a character that drawing it piece by piece would
-// get wrong: right-to-left text, joining or shaping scripts, combining
-// marks, joiners (emoji sequences), variation selectors, and beyond the BMP
-// flags, skin tones and joining scripts. Chinese (extension B included) and
-// Latin text keeps the per-unit path.
-bool NeedsShaping(std::wstring_view line);
-
-// True for a character that is drawn as nothing of its own: joiners,
-// direction marks and variation selectors. A font that lacks one still
-// draws the text around it.
-bool IsDefaultIgnorable(wchar_t unit);
-
-// True when a cluster may end before unit `at` of `text`: never inside a
-// surrogate pair, before a combining mark, joiner, variation selector or
-// emoji modifier, or after a joiner.
-bool IsClusterBoundary(std::wstring_view text, std::size_t at);
-
-// The most units that one shaped piece holds: its glyphs stay far inside
-// what a WORD cluster map can address, and shaping stays linear in the
-// line's length (Wine's Uniscribe shapes a run of Arabic in time that grows
-// faster than its length: 1 MiB took about 2 s in pieces of 4096 units).
-inline constexpr std::size_t kMaxPieceUnits = 512;
-
-// Splits `span` of `text` into pieces of at most `max_units` units: after
-// the last space in the last quarter of the room if there is one, else at
-// the last cluster boundary; a piece is longer only where no boundary lies
-// within the room.
-std::vector<TextSpan> SplitIntoPieces(std::wstring_view text, TextSpan span,
-                                      std::size_t max_units = kMaxPieceUnits);
 
 // Glyphs [first, first + count) of run `run`, the first of which starts
 // `offset` pixels right of the line's left edge.

@@ -346,49 +346,92 @@ def check_long_import_scrolls_as_drawn_whole():
 
 
 # Lines that are shaped, each wider than the strip and ending in a strong
-# character, so no trailing blank's direction is in question: in DejaVu
-# Sans, which has their glyphs but no ideographs (Chinese then comes from
-# the font's links), and in the default font 宋体, which has no Hebrew or
-# Arabic (they come from a fallback font). Wine has no font for Thai or
-# Devanagari at all, so they are left out.
+# character, so no trailing blank's direction is in question, with the faces
+# that the runs their font lacks must be drawn in (in Wine's fonts here):
+# DejaVu Sans has them all, with Chinese from Wine's own linking; 宋体
+# (WenQuanYi Zen Hei) has no Hebrew or Arabic; DejaVu Math TeX Gyre, whose
+# ascent is twice the others', has neither, and stands in as the font
+# whose combining arrows 宋体 lacks (drawn smaller to fit the line). Wine
+# has no font for Thai or Devanagari at all, so they are left out.
 HEBREW = " ".join(["שלום עולם, זהו טקסט לדוגמה בעברית שנגלל על הפס"] * 3)
 ARABIC = " ".join(["مرحبا بالعالم، هذا نص تجريبي باللغة العربية يمر على الشريط"] * 3)
 ARABIC_LATIN = " ".join(["Korvane يعرض مرحبا بكم 2024 في العرض ABC xyz، والنص العربي"] * 3)
 CHINESE_HEART = "欢迎使用跑马灯，祝您生活愉快❤\ufe0f 我们爱你❤\ufe0f 谢谢光临本店，欢迎再来❤\ufe0f"
+VECTORS = " ".join(["שלום עולם Korvane x\u20D7 + y\u20D7 = z\u20D7 עולם"] * 5)
+MATH, SANS = "DejaVu Math TeX Gyre", "DejaVu Sans"
 COMPLEX_LINES = [
-    ("DejaVu Sans", "Hebrew", HEBREW),
-    ("DejaVu Sans", "Arabic", ARABIC),
-    ("DejaVu Sans", "Arabic and Latin", ARABIC_LATIN),
-    ("DejaVu Sans", "emoji joined by ZWJ",
+    (SANS, 12, "Hebrew", HEBREW, []),
+    (SANS, 12, "Arabic", ARABIC, []),
+    (SANS, 12, "Arabic and Latin", ARABIC_LATIN, []),
+    (SANS, 12, "emoji joined by ZWJ",
      " ".join(["\U0001F468\u200D\U0001F469\u200D\U0001F467\u200D\U0001F466 family"
-               " \U0001F469\u200D\U0001F4BB ok \U0001F3F3\uFE0F\u200D\U0001F308"] * 4)),
-    ("DejaVu Sans", "Chinese and a heart with its variation selector", CHINESE_HEART),
-    ("宋体", "Hebrew", HEBREW),
-    ("宋体", "Arabic", ARABIC),
-    ("宋体", "Arabic with Latin and digits", ARABIC_LATIN),
-    ("宋体", "Chinese and a heart with its variation selector", CHINESE_HEART),
+               " \U0001F469\u200D\U0001F4BB ok \U0001F3F3\uFE0F\u200D\U0001F308"] * 4), []),
+    (SANS, 12, "Chinese and a heart with its variation selector", CHINESE_HEART, []),
+    ("宋体", 12, "Hebrew", HEBREW, [SANS]),
+    ("宋体", 12, "Arabic", ARABIC, [SANS]),
+    ("宋体", 12, "Arabic with Latin and digits", ARABIC_LATIN, [SANS]),
+    ("宋体", 12, "Chinese and a heart with its variation selector", CHINESE_HEART, []),
+    (MATH, 6, "Hebrew on a baseline 12 px lower", " ".join([HEBREW] * 2), [SANS]),
+    ("宋体", 12, "Hebrew and arrows from a taller font", VECTORS, [MATH, SANS]),
 ]
+SYSTEM_LINK = r"HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink"
+
+
+def compare_line(folder, font, points, line, fallbacks, ticks=2000, drawn=None):
+    """caption_reference's comparison of the strip with `line` in `font`
+    against the line drawn whole (or `drawn`) with `fallbacks`: its figures."""
+    text_file = os.path.join(folder, "line.txt")
+    with open(text_file, "w", encoding="utf-8") as f:
+        f.write(line + ("\n" + drawn if drawn else ""))
+    out = kit.run("wine", REFERENCE, "compare", kit.wine_path(text_file), font, str(points),
+                  str(ticks), kit.wine_path(os.path.join(folder, "differing")), *fallbacks,
+                  timeout=300).stdout
+    match = re.search(r"frames (\d+), differing (\d+), caption (\d+) px wide, crossed (\w+),"
+                      r" outside (\d+)", out)
+    kit.require(match, "caption_reference said %r" % out)
+    return " ".join(out.split()), [int(match.group(g)) for g in (1, 2, 3, 5)], match.group(4)
 
 
 def check_complex_lines_match_the_whole_line():
     # caption_reference runs the strip itself: before the first tick and
     # after every tick, as the caption crosses the strip from 495 twips
-    # until it has left it, the window must equal the line drawn whole in
-    # one call, with Uniscribe's own font fallback.
+    # until it has left it, the window must equal the line drawn whole,
+    # each run in the face named for it, on the selected font's baseline,
+    # and nothing may be drawn outside the line's band.
     folder = kit.make_case_folder(library="file", settings=True)
     failed = []
-    for font, name, line in COMPLEX_LINES:
-        text_file = os.path.join(folder, "line.txt")
-        with open(text_file, "w", encoding="utf-8") as f:
-            f.write(line)
-        out = kit.run("wine", REFERENCE, "compare", kit.wine_path(text_file), font, "12", "2000",
-                      kit.wine_path(os.path.join(folder, "differing")), timeout=300).stdout
-        print("   %s, %s: %s" % (font, name, " ".join(out.split())))
-        match = re.search(r"frames (\d+), differing (\d+), caption (\d+) px wide, crossed (\w+)",
-                          out)
-        if not (match and int(match.group(3)) > 500 and match.group(2) == "0"
-                and match.group(4) == "yes"):
+    for font, points, name, line, fallbacks in COMPLEX_LINES:
+        said, (_, differing, width, outside), crossed = compare_line(
+            folder, font, points, line, fallbacks)
+        print("   %s, %s: %s" % (font, name, said))
+        if not (width > 500 and differing == 0 and outside == 0 and crossed == "yes"):
             failed.append("%s in %s" % (name, font))
+    # 1 MiB of Arabic whose last words hold a character no font here has
+    # (U+061D): the words after it are drawn in the fallback, not as boxes.
+    # The strip shows the line's end first; the reference draws the last
+    # words alone.
+    words = "مرحبا بكم في العرض، هذا نص تجريبي باللغة العربية "
+    arabic = (words * ((1 << 19) // len(words)))[:(1 << 19) - 300].rstrip()
+    arabic += " \u061D " + "ابتثجحخدذرزسشصضطظعغفقكلمنهوي " + "والنص"
+    tail = arabic[arabic.rindex(" ", 0, len(arabic) - 1200) + 1:]
+    said, (frames, differing, _, outside), _ = compare_line(folder, "宋体", 12, arabic, [SANS],
+                                                            ticks=100, drawn=tail)
+    print("   1 MiB of Arabic with U+061D near its end: %s" % said)
+    if not (frames == 101 and differing == 0 and outside == 0):
+        failed.append("1 MiB of Arabic with an uncoverable character")
+    # Links are looked up by the face's English name too: 宋体 is WenQuanYi
+    # Zen Hei here, whose name table has no "SimSun"; linked to DejaVu Sans
+    # Condensed, Hebrew is drawn in that, not in DejaVu Sans.
+    kit.reg_set(SYSTEM_LINK, "WenQuanYi Zen Hei", "DejaVuSansCondensed.ttf,DejaVu Sans Condensed",
+                "REG_MULTI_SZ")
+    try:
+        said, (_, differing, width, outside), crossed = compare_line(
+            folder, "宋体", 12, HEBREW, ["DejaVu Sans Condensed"])
+    finally:
+        kit.reg_delete(SYSTEM_LINK, "WenQuanYi Zen Hei")
+    print("   Hebrew in 宋体 linked by its English name: %s" % said)
+    if not (width > 500 and differing == 0 and outside == 0 and crossed == "yes"):
+        failed.append("Hebrew in 宋体 linked by its English name")
     kit.require(not failed, "differing from the whole line: %s" % ", ".join(failed))
 
 
@@ -409,7 +452,9 @@ def main():
               " caption drawn at once in every frame",
               check_long_import_scrolls_as_drawn_whole)
     suite.run("Hebrew, Arabic, Arabic with Latin, ZWJ emoji and Chinese with a heart, in DejaVu"
-              " Sans and in 宋体, match the whole line at every tick",
+              " Sans and in 宋体, fallbacks on other baselines, 1 MiB of Arabic with an"
+              " uncoverable character and links by the English name match the whole line at"
+              " every tick, with no ink outside the line",
               check_complex_lines_match_the_whole_line)
     return suite.exit_code()
 

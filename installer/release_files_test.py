@@ -39,7 +39,8 @@ ZIP_FILES = ["Korvane.exe", "Update.dll", "README.txt"]
 BINARIES = ZIP_FILES[:2]
 PASSWORD = "korvane-test"
 # What package.sh reads besides the two builds' files, and the checks.
-PACKING_INPUTS = ["package.sh", "korvane.nsi", "sign.sh", "README.txt.in",
+PACKING_INPUTS = ["package.sh", "korvane.nsi", "running_program.nsh", "in_use.nsh",
+                  "sign.sh", "README.txt.in",
                   os.path.join("..", "app", "startup", "korvane.ico"),
                   "release_files_test.py", "pe_info.py"]
 # The cache values a build of the next version takes from the build it

@@ -6,6 +6,8 @@ own and ends every program it started in the prefix afterwards; the prefix's
 wineserver and Wine's background programs stay up for the whole test.
 """
 
+import ctypes
+import ctypes.util
 import json
 import os
 import re
@@ -207,18 +209,60 @@ def wine_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+# What Wine prints when it could not start a program at all: its loader
+# ("wine: could not load kernel32.dll, status c0000135", "wine: failed to
+# start ..."), and start.exe, which the loader hands a program it cannot map
+# ("Application could not be started, or no application associated with the
+# specified file." and "ShellExecuteEx failed: Internal error.").
+_START_FAILED = re.compile(rb"^wine: (could not load|failed to start).*|^.*could not load .*, status"
+                           rb" [0-9a-f]+.*|^Application could not be started.*|"
+                           rb"^ShellExecuteEx failed.*|^.*Importing dlls for .* failed, status.*", re.M)
+# Starts of a program before one is given up for good.
+STARTS = 3
+
+
+def start_failure(output):
+    """Wine's own message that it could not start a program, in its output
+    (bytes), or None."""
+    found = _START_FAILED.search(output or b"")
+    return found.group(0).decode("utf-8", "replace").strip() if found else None
+
+
+def log_start_failure(program, message, attempt):
+    print("wine failed to start %s: %s; %s" % (
+        os.path.basename(program), message,
+        "starting it again" if attempt < STARTS else "giving up"), file=sys.stderr, flush=True)
+
+
 def wine(*args, cwd=None, timeout=180):
-    """A Windows program run to its end; stdout and stderr as bytes.
+    """A Windows program run to its end; stdout and stderr as bytes. When
+    Wine could not start it (a loader message and a failed exit), it is
+    started again.
 
     Output goes through files: a wineserver started by this call inherits
     the handles and would hold a pipe open for seconds after wine exits."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        result = subprocess.run([wine_loader(), *args], cwd=cwd, stdout=out, stderr=err,
-                                timeout=timeout)
-        out.seek(0)
-        err.seek(0)
-        return subprocess.CompletedProcess(result.args, result.returncode, out.read(),
-                                           err.read())
+    for attempt in range(1, STARTS + 1):
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            result = subprocess.run([wine_loader(), *args], cwd=cwd, stdout=out, stderr=err,
+                                    timeout=timeout)
+            out.seek(0)
+            err.seek(0)
+            result = subprocess.CompletedProcess(result.args, result.returncode, out.read(),
+                                                 err.read())
+        failure = result.returncode and start_failure(result.stderr + result.stdout)
+        if not failure or attempt == STARTS:
+            return result
+        log_start_failure(args[0], failure, attempt)
+
+
+def run_windows(program, *args, timeout=180, check=False):
+    """A test program of TEST_BIN_DIR (or a path) run to its end through
+    wine(); its stdout decoded from UTF-8."""
+    result = wine(os.path.join(TEST_BIN_DIR, program), *args, timeout=timeout)
+    if check and result.returncode:
+        raise Failure("%s %s exited with %d: %s" % (program, " ".join(args), result.returncode,
+                                                     result.stderr[-500:]))
+    return result.stdout.decode("utf-8", "replace")
 
 
 def wait_wineserver(timeout=300):
@@ -358,12 +402,6 @@ def make_case_folder(library="file", settings=False):
     return folder
 
 
-def start_korvane(folder, cwd=None):
-    """Korvane.exe of `folder`, started in `cwd` (default: that folder)."""
-    return subprocess.Popen(["wine", os.path.join(folder, "Korvane.exe")], cwd=cwd or folder,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-
 def windows():
     """(id, name) of every X window that has a name."""
     ids = run("xdotool", "search", "--name", ".").stdout.split()
@@ -387,10 +425,93 @@ def wait_until(condition, timeout=20.0, interval=0.1):
         time.sleep(interval)
 
 
-def wait_for_window(name, timeout=20.0):
+# A deadline for each wait: only a safety net, every wait ends on its
+# condition, and the machine may be busy.
+WAIT = 60.0
+
+
+def wait_for(read, done=bool, what="the condition", timeout=WAIT, pause=0.1, hold=None,
+             broken=None):
+    """The first value of read() that done() accepts. Fails the case with
+    `what` and the last value read once `timeout` seconds have passed; with
+    `hold`, also as soon as a value read meanwhile breaks it (`broken` says
+    how)."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = read()
+        if hold is not None and not hold(value):
+            raise Failure("%s (read %r)" % (broken or "a watched condition broke", value))
+        if done(value):
+            return value
+        if time.monotonic() > deadline:
+            raise Failure("%s (waited %.0f s, last read %r)" % (what, timeout, value))
+        time.sleep(pause)
+
+
+def watch(read, good, seconds, what, pause=0.1):
+    """Reads read() for `seconds` and fails the case as soon as a value is
+    not good(): that something does not happen over a time it could."""
+    end = time.monotonic() + seconds
+    while True:
+        value = read()
+        if not good(value):
+            raise Failure("%s (read %r)" % (what, value))
+        if time.monotonic() > end:
+            return
+        time.sleep(pause)
+
+
+def window_named(name):
     """Id of a window whose title is exactly `name` (any script), or None."""
-    return wait_until(lambda: next((wid for wid, title in windows() if title == name), None),
-                      timeout, interval=0.3)
+    return next((wid for wid, title in windows() if title == name), None)
+
+
+def wait_for_window(name, timeout=20.0):
+    return wait_until(lambda: window_named(name), timeout, interval=0.3)
+
+
+def settled_geometry(wid, differs_from=None, timeout=WAIT):
+    """The window's place and size once two readings in a row agree (and
+    its place differs from one it is known to leave): a window is shown,
+    then placed."""
+    last = [None]
+
+    def read():
+        area = geometry(wid)
+        steady = area == last[0] and area[:2] != differs_from
+        last[0] = area
+        return area if steady else None
+
+    return wait_for(read, what="window %s to settle" % wid, timeout=timeout)
+
+
+def start_korvane(folder, cwd=None, window="Form1", timeout=WAIT):
+    """Starts Korvane.exe of `folder` in `cwd` (default: that folder) and
+    waits for its top-level window `window` (the strip; the message box when
+    it refuses to start); (process, the window's id). Started again when
+    Wine could not start it, once or twice."""
+    exe = os.path.join(folder, "Korvane.exe")
+    for attempt in range(1, STARTS + 1):
+        err = tempfile.TemporaryFile()
+        process = subprocess.Popen(["wine", exe], cwd=cwd or folder, stdout=subprocess.DEVNULL,
+                                   stderr=err)
+        deadline = time.monotonic() + timeout
+        while True:
+            wid = window_named(window)
+            if wid:
+                return process, wid
+            if process.poll() is not None:
+                err.seek(0)
+                output = err.read()
+                failure = start_failure(output)
+                if failure and attempt < STARTS:
+                    log_start_failure(exe, failure, attempt)
+                    break
+                raise Failure("Korvane ended (%s) without a window %s: %s" % (
+                    process.returncode, window, output[-500:].decode("utf-8", "replace")))
+            if time.monotonic() > deadline:
+                raise Failure("no window %s %.0f s after Korvane started" % (window, timeout))
+            time.sleep(0.2)
 
 
 def viewable(wid):
@@ -464,36 +585,106 @@ def parse_ppm(data):
     return width, height, body
 
 
+class _XImage(ctypes.Structure):
+    _fields_ = [("width", ctypes.c_int), ("height", ctypes.c_int), ("xoffset", ctypes.c_int),
+                ("format", ctypes.c_int), ("data", ctypes.c_void_p),
+                ("byte_order", ctypes.c_int), ("bitmap_unit", ctypes.c_int),
+                ("bitmap_bit_order", ctypes.c_int), ("bitmap_pad", ctypes.c_int),
+                ("depth", ctypes.c_int), ("bytes_per_line", ctypes.c_int),
+                ("bits_per_pixel", ctypes.c_int)]
+
+
+class Display:
+    """A connection to the X server of the test's display, through Xlib."""
+
+    def __init__(self):
+        x = self.x = ctypes.CDLL(ctypes.util.find_library("X11"))
+        x.XOpenDisplay.restype = ctypes.c_void_p
+        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        x.XDefaultRootWindow.restype = ctypes.c_ulong
+        x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        x.XGetImage.restype = ctypes.POINTER(_XImage)
+        x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
+                                ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+        x.XFree.argtypes = [ctypes.c_void_p]
+        x.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
+        x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        x.XPending.argtypes = [ctypes.c_void_p]
+        x.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+        self.display = x.XOpenDisplay(None)
+        if not self.display:
+            raise RuntimeError("cannot open the X display")
+        self.root = x.XDefaultRootWindow(self.display)
+
+    def close(self):
+        self.x.XCloseDisplay(self.display)
+
+    def grab(self, x, y, w, h):
+        """The rectangle straight from the X server (XGetImage on the root
+        window): a millisecond a grab, fast enough to see every frame."""
+        z_pixmap, all_planes = 2, 0xFFFFFFFF
+        image = self.x.XGetImage(self.display, self.root, x, y, w, h, all_planes, z_pixmap)
+        if not image:
+            raise RuntimeError("XGetImage failed for %dx%d+%d+%d" % (w, h, x, y))
+        info = image.contents
+        if info.bits_per_pixel != 32 or info.byte_order != 0:
+            raise RuntimeError("unexpected X image format")
+        raw = ctypes.string_at(info.data, info.bytes_per_line * h)
+        self.x.XFree(info.data)
+        self.x.XFree(image)
+        rows = []
+        for row in range(h):
+            line = raw[row * info.bytes_per_line:row * info.bytes_per_line + w * 4]
+            rgb = bytearray(w * 3)
+            rgb[0::3], rgb[1::3], rgb[2::3] = line[2::4], line[1::4], line[0::4]
+            rows.append(bytes(rgb))
+        return rows
+
+
+_screen = []
+
+
 def grab(x, y, w, h):
-    """Screen pixels of a rectangle as rows of (r, g, b)."""
-    data = subprocess.run(["import", "-window", "root", "-crop", f"{w}x{h}+{x}+{y}",
-                           "+repage", "-depth", "8", "ppm:-"],
-                          stdout=subprocess.PIPE, check=True).stdout
+    """Screen pixels of a rectangle: a list of rows, each bytes of R, G, B."""
+    if not _screen:
+        _screen.append(Display())
+    return _screen[0].grab(x, y, w, h)
+
+
+def ppm_rows(data):
+    """The rows of a binary PPM as grab() gives them."""
     width, height, body = parse_ppm(data)
-    rows = []
-    for row in range(height):
-        line = body[row * width * 3:(row + 1) * width * 3]
-        rows.append([tuple(line[i:i + 3]) for i in range(0, len(line), 3)])
-    return rows
+    return [body[r * width * 3:(r + 1) * width * 3] for r in range(height)]
 
 
-def ink_box(rows, background):
-    """Bounding box (left, top, right, bottom) of pixels that differ from
-    the background, or None."""
-    xs, ys = [], []
-    for y, row in enumerate(rows):
-        for x, pixel in enumerate(row):
-            if max(abs(a - b) for a, b in zip(pixel, background)) > 60:
-                xs.append(x)
-                ys.append(y)
-    if not xs:
-        return None
-    return min(xs), min(ys), max(xs) + 1, max(ys) + 1
+def pixel(frame, x, y):
+    return tuple(frame[y][3 * x:3 * x + 3])
 
 
-def panel_probe(*args):
+def ink_box(frame, background, faint=60):
+    """(left, top, right, bottom) of the pixels that differ from the
+    background by more than `faint` (by default more than the faint edges of
+    smoothed glyphs do), or None."""
+    plain = bytes(background) * (len(frame[0]) // 3)
+    left, right, top, bottom = None, None, None, None
+    for y, row in enumerate(frame):
+        if row == plain:
+            continue
+        inked = [x for x in range(len(row) // 3)
+                 if max(abs(row[3 * x + c] - background[c]) for c in range(3)) > faint]
+        if not inked:
+            continue
+        left = inked[0] if left is None else min(left, inked[0])
+        right = inked[-1] + 1 if right is None else max(right, inked[-1] + 1)
+        top = y if top is None else top
+        bottom = y + 1
+    return None if left is None else (left, top, right, bottom)
+
+
+def panel_probe(*args, timeout=180):
     """What panel_probe.exe reads from the running panel (see its usage)."""
-    return run("wine", os.path.join(TEST_BIN_DIR, "panel_probe.exe"), *args).stdout.strip()
+    return run_windows("panel_probe.exe", *args, timeout=timeout).strip()
 
 
 class Failure(Exception):

@@ -9,7 +9,6 @@ import os
 import shutil
 import sys
 import tempfile
-import time
 
 import wine_testkit as kit
 
@@ -38,10 +37,10 @@ def plant_decoy(folder):
                 os.path.join(folder, "Update.dll"))
 
 
-def open_panel():
-    strip = kit.wait_for_window("Form1")
-    kit.require(strip, "strip window Form1 not found")
-    x, y, w, h = kit.geometry(strip)
+def open_panel(folder, cwd=None):
+    """Starts Korvane of `folder` in `cwd` and right-clicks its strip."""
+    _, strip = kit.start_korvane(folder, cwd)
+    x, y, w, h = kit.settled_geometry(strip)
     kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "click", "3")
 
 
@@ -64,14 +63,10 @@ def check_started_from_another_folder():
     plant_regsvr32(elsewhere)
     plant_decoy(elsewhere)
     with kit.offering(elsewhere, ACCOUNT):
-        kit.start_korvane(program, cwd=elsewhere)
-        open_panel()
+        open_panel(program, cwd=elsewhere)
         own = kit.wine_path(os.path.join(program, "Update.dll")).lower()
-        deadline = time.time() + 60
-        while time.time() < deadline and (registered_server() or "").lower() != own:
-            time.sleep(1)
-        kit.require((registered_server() or "").lower() == own,
-                    "class registered to %r, not %r" % (registered_server(), own))
+        kit.wait_for(lambda: (registered_server() or "").lower(), lambda found: found == own,
+                     "the class registered to %r" % own, pause=1)
         kit.require(kit.wait_for_window(NOTICE, timeout=30), "no new-version notice")
     kit.require(not traces(program, elsewhere), "planted files were run or loaded: %s" % traces(
         program, elsewhere))
@@ -90,8 +85,7 @@ def check_registered_to_another_copy():
             kit.reg_set(classes + key, None, value)
     try:
         with kit.offering(older, ACCOUNT):
-            kit.start_korvane(program)
-            open_panel()
+            open_panel(program)
             # The notice comes from the library beside the program, which
             # knows its version is older than 1.0.1.
             kit.require(kit.wait_for_window(NOTICE, timeout=30), "no new-version notice")

@@ -125,7 +125,7 @@ def wait_logged(log, address):
     """The logged addresses once `address` is among them (or the step's time
     is up). That nothing was opened before is checked by opening another
     address later and waiting for that one."""
-    kit.wait_until(lambda: address in logged(log), WAIT)
+    kit.wait_for(lambda: address in logged(log), bool, "%s to be opened" % address, WAIT)
     return logged(log)
 
 
@@ -139,7 +139,7 @@ def click(at):
     """Moves the pointer to `at` ("x y"), waits until it is there, clicks."""
     x, y = at.split()
     kit.run("xdotool", "mousemove", x, y)
-    kit.wait_until(lambda: pointer() == (x, y), WAIT, 0.05)
+    kit.wait_for(pointer, lambda at: at == (x, y), "the pointer at %s" % at, WAIT, 0.05)
     kit.run("xdotool", "click", "1")
 
 
@@ -328,16 +328,16 @@ def case_nested_checks(ctx):
                     "%d of 8 nested checks reached the service" % service.counts()[0])
         # The tenth click returns while all eight checks still wait; a ninth
         # check would reach the service instead.
-        deadline = time.monotonic() + WAIT
-        line = None
-        while line is None:
-            arrived = service.counts()[0]
-            kit.require(arrived == 8, "%d checks reached the service" % arrived)
-            kit.require(time.monotonic() < deadline, "the tenth click did not return")
+        def next_line():
             try:
-                line = driver.lines.get(timeout=0.2)
+                return driver.lines.get(timeout=0.2)
             except queue.Empty:
-                pass
+                return None
+
+        line = kit.wait_for(lambda: (service.counts()[0], next_line()),
+                            lambda state: state[1] is not None, "the tenth click to return",
+                            WAIT, pause=0, hold=lambda state: state[0] == 8,
+                            broken="other than 8 checks reached the service")[1]
         kit.require(line == "CLICKS 10", "driver said %r, expected 'CLICKS 10'" % line)
         kit.require(service.counts() == (8, 0), "replies went out before the release: %s" % (
             service.counts(),))
@@ -346,6 +346,36 @@ def case_nested_checks(ctx):
         driver.expect("END")
         kit.require(service.counts() == (8, 8),
                     "requests and replies, expected 8 of each: %s" % (service.counts(),))
+
+
+def case_broken_library_beside_program(ctx, broken):
+    """An Update.dll beside the program that fails to load (not a DLL) or
+    offers no class, with the class registered to another copy, machine-wide
+    and per user: the program does not hand over to that copy (a stranger's
+    library, which leaves Update.dll.loaded when loaded)."""
+    folder = ctx.folder("broken-" + broken)
+    other = ctx.folder("other-" + broken)
+    copy_to(folder, ctx.driver)
+    decoy = os.path.join(kit.TEST_BIN_DIR, "decoy_update.dll")
+    shutil.copy(decoy, os.path.join(other, "Update.dll"))
+    if broken == "decoy":
+        shutil.copy(decoy, os.path.join(folder, "Update.dll"))
+    else:
+        with open(os.path.join(folder, "Update.dll"), "wb") as f:
+            f.write(b"MZ not a library")
+    try:
+        for classes in (r"HKLM\Software\Classes", r"HKCU\Software\Classes"):
+            kit.reg_set(classes + r"\Quorvel.Detection\CLSID", None, kit.DETECTION_CLSID)
+            kit.reg_set(classes + r"\CLSID\%s\InprocServer32" % kit.DETECTION_CLSID, None,
+                        kit.wine_path(os.path.join(other, "Update.dll")))
+        driver = Driver(os.path.join(folder, "update_ui_driver.exe"), folder, "create")
+        driver.expect("CREATED")
+        driver.expect("END")
+        kit.require(not os.path.exists(os.path.join(other, "Update.dll.loaded")),
+                    "the registered copy was loaded")
+    finally:
+        kit.kill_wine()
+        kit.forget_update_library()
 
 
 def main():
@@ -372,6 +402,11 @@ def main():
             suite.run("on request: newer, up to date, no information (确定 opens nothing);"
                       " file: opens nothing",
                       lambda: case_requests_and_file_address(ctx))
+            for broken in ("not a library", "decoy"):
+                suite.run("an Update.dll beside the program that %s: no hand-over to the"
+                          " registered copy" % ("is not a library" if broken != "decoy"
+                                                else "offers no class"),
+                          lambda: case_broken_library_beside_program(ctx, broken))
         # The port is the held service's now.
         suite.run("ten clicks nested in each other's waits: eight checks, the rest do nothing",
                   lambda: case_nested_checks(Context(args, temp, None)))

@@ -328,7 +328,17 @@ class UpdateService:
     def __init__(self, entries_file, *extra, script=UPDATE_SERVICE, port=UPDATE_PORT):
         self.command = [sys.executable, script, "--port", str(port), "--entries", entries_file,
                         *extra]
+        self.entries, self.stamp = entries_file, time.time_ns()
         self.process = None
+
+    def offer(self, account, entries):
+        """Publishes `entries` to `account` from now on, also while it runs."""
+        with open(self.entries, "w", encoding="utf-8") as f:
+            json.dump({account: entries}, f, ensure_ascii=False)
+        # A new modification time every time, so that the service reads it again.
+        self.stamp += 10_000_000
+        os.utime(self.entries, ns=(self.stamp, self.stamp))
+        return self
 
     def __enter__(self):
         self.process = subprocess.Popen(self.command, stdout=subprocess.PIPE,
@@ -353,11 +363,8 @@ class UpdateService:
 def offering(folder, account, version="1.0.1", *extra):
     """The reference service publishing `version` of Korvane to `account`,
     its entries file written into `folder`; `extra` as for UpdateService."""
-    entries = os.path.join(folder, "entries.json")
-    with open(entries, "w", encoding="utf-8") as f:
-        json.dump({account: [{"title": "Korvane " + version,
-                              "imgsrc": "http://127.0.0.1/download/Korvane.zip"}]}, f)
-    return UpdateService(entries, *extra)
+    return UpdateService(os.path.join(folder, "entries.json"), *extra).offer(account, [
+        {"title": "Korvane " + version, "imgsrc": "http://127.0.0.1/download/Korvane.zip"}])
 
 
 DETECTION_CLSID = "{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}"
@@ -381,9 +388,10 @@ def use_url_logger(folder):
     return os.path.join(folder, "opened-urls.txt")
 
 
-def make_case_folder(library="file", settings=False):
-    """A folder with Korvane.exe; library: "file", "hidden", "system",
-    "folder" or None."""
+def make_case_folder(library="file", settings=False, check1=1):
+    """A folder with Korvane.exe; library: "file" (a stand-in), "hidden",
+    "system", "folder", "Update.dll" (the library itself) or None; with
+    `settings`, test.ini holding Check1 = `check1`."""
     folder = tempfile.mkdtemp(prefix="korvane-case-")
     shutil.copy(os.path.join(BIN_DIR, "Korvane.exe"), folder)
     dll = os.path.join(folder, "Update.dll")
@@ -396,33 +404,27 @@ def make_case_folder(library="file", settings=False):
                 raise SetupFailed("attrib %s %s failed" % (flag, dll))
     elif library == "folder":
         os.mkdir(dll)
+    elif library == "Update.dll":
+        shutil.copy(os.path.join(BIN_DIR, library), folder)
     if settings:
         with open(os.path.join(folder, "test.ini"), "w") as f:
-            f.write("[Check]\r\nCheck1=1\r\n")
+            f.write("[Check]\r\nCheck1=%d\r\n" % check1)
     return folder
 
 
 def windows():
     """(id, name) of every X window that has a name."""
-    ids = run("xdotool", "search", "--name", ".").stdout.split()
-    found = []
-    for wid in ids:
-        name = run("xdotool", "getwindowname", wid).stdout.rstrip("\n")
-        found.append((wid, name))
-    return found
+    return [(wid, run("xdotool", "getwindowname", wid).stdout.rstrip("\n"))
+            for wid in run("xdotool", "search", "--name", ".").stdout.split()]
 
 
 def wait_until(condition, timeout=20.0, interval=0.1):
     """Polls `condition` until it returns a true value, which is returned;
     None when `timeout` seconds pass first."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            return None
-        time.sleep(interval)
+    try:
+        return wait_for(condition, bool, timeout=timeout, pause=interval)
+    except Failure:
+        return None
 
 
 # A deadline for each wait: only a safety net, every wait ends on its
@@ -466,23 +468,51 @@ def window_named(name):
     return next((wid for wid, title in windows() if title == name), None)
 
 
-def wait_for_window(name, timeout=20.0):
-    return wait_until(lambda: window_named(name), timeout, interval=0.3)
+def wait_for_window(name, timeout=WAIT):
+    """Id of a window whose title is exactly `name`, once there is one."""
+    return wait_for(lambda: window_named(name), bool, "a window %s" % name, timeout, 0.3)
 
 
-def settled_geometry(wid, differs_from=None, timeout=WAIT):
-    """The window's place and size once two readings in a row agree (and
-    its place differs from one it is known to leave): a window is shown,
-    then placed."""
+def settled(read, what, timeout=WAIT, pause=0.1, moved_from=None):
+    """The value of read() once two readings in a row agree (and, for a
+    window's geometry, its place differs from `moved_from`)."""
     last = [None]
 
-    def read():
-        area = geometry(wid)
-        steady = area == last[0] and area[:2] != differs_from
-        last[0] = area
-        return area if steady else None
+    def steady():
+        value, before = read(), last[0]
+        last[0] = value
+        return value if value == before and value[:2] != moved_from else None
 
-    return wait_for(read, what="window %s to settle" % wid, timeout=timeout)
+    return wait_for(steady, bool, what, timeout, pause)
+
+
+def settled_geometry(wid, moved_from=None, timeout=WAIT):
+    """The window's place and size once it stands still: a window is shown,
+    then placed."""
+    return settled(lambda: geometry(wid), "window %s to settle" % wid, timeout,
+                   moved_from=moved_from)
+
+
+def read_file(path):
+    """The file's bytes, or None when there is none."""
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
+
+
+def move_pointer(x, y):
+    """Moves the pointer and waits until it is there. (xdotool's own --sync
+    can wait for ever when the pointer is there already.)"""
+    run("xdotool", "mousemove", str(x), str(y))
+
+    def there():
+        out = run("xdotool", "getmouselocation", "--shell").stdout
+        values = dict(line.split("=", 1) for line in out.split() if "=" in line)
+        return (values.get("X"), values.get("Y")) == (str(x), str(y))
+
+    wait_for(there, bool, "the pointer to get to %s,%s" % (x, y), pause=0.05)
 
 
 def start_korvane(folder, cwd=None, window="Form1", timeout=WAIT):
@@ -493,8 +523,8 @@ def start_korvane(folder, cwd=None, window="Form1", timeout=WAIT):
     exe = os.path.join(folder, "Korvane.exe")
     for attempt in range(1, STARTS + 1):
         err = tempfile.TemporaryFile()
-        process = subprocess.Popen(["wine", exe], cwd=cwd or folder, stdout=subprocess.DEVNULL,
-                                   stderr=err)
+        # Wine's start.exe tells of a failed start on stdout.
+        process = subprocess.Popen(["wine", exe], cwd=cwd or folder, stdout=err, stderr=err)
         deadline = time.monotonic() + timeout
         while True:
             wid = window_named(window)
@@ -522,7 +552,6 @@ def viewable(wid):
 def choose_in_open_dialog(path):
     """Types `path` into the open dialog ("打开") and confirms it."""
     dialog = wait_for_window("打开")
-    require(dialog, "no open dialog")
     # The dialog is shown once it has laid out its controls and put the
     # focus in the file-name box; keys typed before that would be lost.
     require(wait_until(lambda: viewable(dialog)), "the open dialog is never shown")
@@ -556,33 +585,6 @@ def prefix_dpi():
         if value:
             return value
     return 96
-
-
-def parse_ppm(data):
-    """(width, height, pixel bytes) of a binary PPM (P6) with maxval 255.
-
-    The header is read token by token: the pixel bytes start right after the
-    single whitespace byte that follows the maxval, and may themselves begin
-    with bytes that look like whitespace or a comment sign."""
-    pos = 0
-    fields = []
-    while len(fields) < 4:
-        while data[pos:pos + 1].isspace():
-            pos += 1
-        if data[pos:pos + 1] == b"#":  # comments only occur before the maxval
-            pos = data.index(b"\n", pos) + 1
-            continue
-        start = pos
-        while not data[pos:pos + 1].isspace():
-            pos += 1
-        fields.append(data[start:pos])
-    if fields[0] != b"P6" or int(fields[3]) != 255:
-        raise ValueError("not an 8-bit P6 image: %r" % fields)
-    width, height = int(fields[1]), int(fields[2])
-    body = data[pos + 1:pos + 1 + width * height * 3]
-    if len(body) != width * height * 3:
-        raise ValueError("PPM body is %d bytes, expected %d" % (len(body), width * height * 3))
-    return width, height, body
 
 
 class _XImage(ctypes.Structure):
@@ -652,10 +654,36 @@ def grab(x, y, w, h):
     return _screen[0].grab(x, y, w, h)
 
 
+# A binary PPM's header: comments may come between the fields, and the
+# pixels start right after the one whitespace byte that follows the maxval
+# (they may themselves begin with bytes that look like whitespace or "#").
+_PPM_HEADER = re.compile(rb"P6(?:\s|#[^\n]*\n)+(\d+)(?:\s|#[^\n]*\n)+(\d+)(?:\s|#[^\n]*\n)+255\s")
+
+
 def ppm_rows(data):
-    """The rows of a binary PPM as grab() gives them."""
-    width, height, body = parse_ppm(data)
+    """The rows of a binary 8-bit PPM (P6) as grab() gives them."""
+    header = _PPM_HEADER.match(data)
+    if not header:
+        raise ValueError("not an 8-bit P6 image: %r" % data[:40])
+    width, height = int(header.group(1)), int(header.group(2))
+    body = data[header.end():header.end() + width * height * 3]
+    if len(body) != width * height * 3:
+        raise ValueError("PPM body is %d bytes, expected %d" % (len(body), width * height * 3))
     return [body[r * width * 3:(r + 1) * width * 3] for r in range(height)]
+
+
+def caption_at(frame, reference, candidates, background=(255, 255, 255)):
+    """The left edge among `candidates` at which `reference` (a caption drawn
+    whole from x = 0, rows as grab() gives them) gives exactly this frame on
+    the background, or None."""
+    width, ref_width, fill = len(frame[0]) // 3, len(reference[0]) // 3, bytes(background)
+    for left in sorted(set(candidates), reverse=True):
+        shown_from, shown_to = max(left, 0), min(left + ref_width, width)
+        if shown_from < shown_to and all(
+                row == fill * shown_from + ref[3 * (shown_from - left):3 * (shown_to - left)]
+                + fill * (width - shown_to) for row, ref in zip(frame, reference)):
+            return left
+    return None
 
 
 def pixel(frame, x, y):

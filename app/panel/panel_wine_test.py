@@ -14,7 +14,6 @@ Usage: panel_wine_test.py   (run through wine-env.sh)
 import contextlib
 import ctypes
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -107,16 +106,9 @@ pixel, ink_box = kit.pixel, kit.ink_box
 
 
 def steady(area):
-    """The rectangle's pixels once two grabs in a row agree: a window has
-    finished repainting it."""
-    last = [None]
-
-    def read():
-        frame = grab(area)
-        same, last[0] = frame == last[0], frame
-        return frame if same else None
-
-    return wait_for(read, bool, "the screen at %s to stop changing" % (area,), pause=0.05)
+    """The rectangle's pixels once a window has finished repainting it."""
+    return kit.settled(lambda: grab(area), "the screen at %s to stop changing" % (area,),
+                       pause=0.05)
 
 
 def colour_counts(frame, colours):
@@ -197,11 +189,9 @@ class Panel:
 
 
 def start(settings=True, ini=None, suffix="", library="file"):
-    """Korvane in a fresh folder with a stand-in library, or with the
-    library itself (library "Update.dll"), its strip placed and drawn."""
-    folder = kit.make_case_folder(library="file", settings=settings)
-    if library == "Update.dll":
-        shutil.copy(os.path.join(kit.BIN_DIR, library), folder)
+    """Korvane in a fresh folder (as make_case_folder makes it), its strip
+    placed and drawn."""
+    folder = kit.make_case_folder(library=library, settings=settings)
     if suffix:
         os.rename(folder, folder + suffix)
         folder += suffix
@@ -226,7 +216,6 @@ def open_panel(strip):
     x, y, w, h = kit.geometry(strip)
     right_click(x + w - 20, y + h // 2)
     wid = kit.wait_for_window(PANEL, timeout=WAIT)
-    kit.require(wid, "no panel after a right-click")
     probe_reads("1", "the panel to show", "visible")
     settled_geometry(wid)
     return Panel(wid)
@@ -238,14 +227,6 @@ def show_panel_again(strip, panel):
     right_click(x + w - 5, y + 3)
     probe_reads("1", "a right-click to show the panel again", "visible")
     settled_geometry(panel.wid)
-
-
-def read_file(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except FileNotFoundError:
-        return None
 
 
 def caption_box(strip, background=WHITE):
@@ -320,7 +301,7 @@ def check_right_clicks_place_the_panel():
     box = wait_for(lambda: caption_box(strip), lambda box: box and box[2] - box[0] >= 10,
                    "the caption on the strip", timeout=PASS)
     right_click(sx + (box[0] + box[2]) // 2, sy + (box[1] + box[3]) // 2)
-    cx, cy, _, _ = settled_geometry(panel.wid, differs_from=(px, py))
+    cx, cy, _, _ = settled_geometry(panel.wid, moved_from=(px, py))
     kit.require(0 <= cx - sx <= 8,
                 "panel at x=%d after a click on the caption, strip at %d" % (cx, sx))
     lifted = (cy - py) - (panel.px(4000) - panel.px(2600))
@@ -374,14 +355,8 @@ def place_of(frame, reference, background):
     box = ink_box(frame, background, faint=0)
     if box is None:
         return None
-    width, ref_width = len(frame[0]) // 3, len(reference[0]) // 3
-    for left in {box[0], box[2] - ref_width}:
-        shown_from, shown_to = max(left, 0), min(left + ref_width, width)
-        fill = bytes(background)
-        if all(row == fill * shown_from + ref[3 * (shown_from - left):3 * (shown_to - left)]
-               + fill * (width - shown_to) for row, ref in zip(frame, reference)):
-            return left
-    return "torn"
+    left = kit.caption_at(frame, reference, {box[0], box[2] - len(reference[0]) // 3}, background)
+    return "torn" if left is None else left
 
 
 def edge_travel(before, after, width):
@@ -507,7 +482,6 @@ def choose_colour(panel, swatch_left, colour):
     dialog's basic colours, found on the screen by its exact pixels."""
     panel.click(swatch_left, 480, 495, 255)
     dialog = kit.wait_for_window("颜色", timeout=WAIT)
-    kit.require(dialog, "no colour dialog")
     area = kit.settled_geometry(dialog)
     # Found once the dialog has painted its cells.
     cells = wait_for(lambda: [(x, y) for y, row in enumerate(grab(area)) for x in range(area[2])
@@ -527,7 +501,6 @@ def choose_font(panel, face, points):
     """Clicks the sample and picks a face and a size in the font dialog."""
     panel.click(960, 1080, 2580, 300)
     dialog = kit.wait_for_window("字体", timeout=WAIT)
-    kit.require(dialog, "no font dialog")
     kit.run("xdotool", "windowfocus", "--sync", dialog)
     # The dialog opens with the face's name selected; Tab, Tab reaches the size.
     kit.run("xdotool", "type", face)
@@ -543,9 +516,7 @@ def drawn_text_box(font_file, points, dpi, text):
     data = subprocess.run(["convert", "-background", "white", "-fill", "black", "-font", font_file,
                            "-density", str(dpi), "-pointsize", str(points), "label:" + text,
                            "-depth", "8", "ppm:-"], stdout=subprocess.PIPE, check=True).stdout
-    width, height, body = kit.parse_ppm(data)
-    rows = [body[r * width * 3:(r + 1) * width * 3] for r in range(height)]
-    box = ink_box(rows, WHITE)
+    box = ink_box(kit.ppm_rows(data), WHITE)
     return box[2] - box[0], box[3] - box[1]
 
 
@@ -680,9 +651,9 @@ def check_closing_writes_the_setting_and_a_stored_0_is_read():
                      "Text1 to end in abcd after abc, Esc, d")
     kit.require(typed == "欢迎使用!abcd", "Text1 reads %r after abc, Esc, d" % typed)
     kit.require(probe("visible") == "1", "Esc closed the panel")
-    kit.require(read_file(ini) is None, "Esc wrote test.ini")
+    kit.require(kit.read_file(ini) is None, "Esc wrote test.ini")
     kit.run("xdotool", "key", "alt+F4")
-    written = wait_for(lambda: read_file(ini), lambda data: data and b"Check1" in data,
+    written = wait_for(lambda: kit.read_file(ini), lambda data: data and b"Check1" in data,
                        "closing to write Check1")
     kit.require(probe("visible") == "0", "closing left the panel shown")
     kit.require(written.replace(b"\r\n", b"\n") == b"[Check]\nCheck1=1\n", written)

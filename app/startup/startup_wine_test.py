@@ -21,23 +21,16 @@ def logger_running(folder):
                for command in kit.prefix_programs().values())
 
 
-def read_log(log):
-    try:
-        with open(log) as f:
-            return f.read()
-    except FileNotFoundError:
-        return ""
-
-
 def opened_urls(folder, log, expected):
     """The addresses opened so far. Called once the program has passed its
     first-run step: a page it opened there has started the logger (Wine's
     CreateProcess returns once the process runs), so the list is complete
     when no logger runs any more. With `expected`, first waits for a line."""
     if expected:
-        kit.wait_for(lambda: read_log(log), lambda text: text.endswith("\n"), "a logged address")
+        kit.wait_for(lambda: kit.read_file(log), lambda text: text and text.endswith(b"\n"),
+                     "a logged address")
     kit.wait_for(lambda: logger_running(folder), lambda running: not running, "the logger to end")
-    return read_log(log).split()
+    return (kit.read_file(log) or b"").decode().split()
 
 
 def check_refuses_to_start(library):

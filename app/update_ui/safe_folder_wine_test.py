@@ -20,8 +20,7 @@ CLSID_KEY = "\\CLSID\\" + kit.DETECTION_CLSID
 def program_folder():
     """Korvane.exe, its Update.dll, test.ini with Check1 = 1, and a planted
     regsvr32.exe that logs its arguments to opened-urls.txt."""
-    folder = kit.make_case_folder(library=None, settings=True)
-    shutil.copy(os.path.join(kit.BIN_DIR, "Update.dll"), folder)
+    folder = kit.make_case_folder(library="Update.dll", settings=True)
     plant_regsvr32(folder)
     return folder
 
@@ -67,14 +66,22 @@ def check_started_from_another_folder():
         own = kit.wine_path(os.path.join(program, "Update.dll")).lower()
         kit.wait_for(lambda: (registered_server() or "").lower(), lambda found: found == own,
                      "the class registered to %r" % own, pause=1)
-        kit.require(kit.wait_for_window(NOTICE, timeout=30), "no new-version notice")
+        kit.wait_for_window(NOTICE)
     kit.require(not traces(program, elsewhere), "planted files were run or loaded: %s" % traces(
         program, elsewhere))
 
 
-def check_registered_to_another_copy():
+def check_registered_to_another_copy(beside):
+    """The class registered to another copy: the check uses the library
+    beside the program; when that one fails to load or offers no class, the
+    program does not hand over to the other copy either."""
     kit.forget_update_library()
     program = program_folder()
+    if beside == "offers no class":
+        plant_decoy(program)
+    elif beside == "is not a library":
+        with open(os.path.join(program, "Update.dll"), "wb") as f:
+            f.write(b"MZ not a library")
     older = tempfile.mkdtemp(prefix="korvane-older-")
     plant_decoy(older)
     # Machine-wide (Wine's HKCR) and per user (which Windows puts first).
@@ -87,8 +94,12 @@ def check_registered_to_another_copy():
         with kit.offering(older, ACCOUNT):
             open_panel(program)
             # The notice comes from the library beside the program, which
-            # knows its version is older than 1.0.1.
-            kit.require(kit.wait_for_window(NOTICE, timeout=30), "no new-version notice")
+            # knows its version is older than 1.0.1; without one, the panel
+            # shows once its load has ended.
+            if beside == "Update.dll":
+                kit.wait_for_window(NOTICE)
+            kit.wait_for(lambda: kit.panel_probe("visible"), lambda shown: shown == "1",
+                         "the panel to show once its load has ended")
         kit.require(not traces(older), "the other copy was loaded: %s" % traces(older))
     finally:
         kit.kill_wine()
@@ -102,7 +113,11 @@ def main():
               "Update.dll is never loaded, the class is registered to the program's library",
               check_started_from_another_folder)
     suite.run("class registered to another copy: the check uses the library beside the program",
-              check_registered_to_another_copy)
+              lambda: check_registered_to_another_copy("Update.dll"))
+    for beside in ("is not a library", "offers no class"):
+        suite.run("class registered to another copy, the Update.dll beside the program %s: no"
+                  " hand-over to the other copy" % beside,
+                  lambda: check_registered_to_another_copy(beside))
     return suite.exit_code()
 
 

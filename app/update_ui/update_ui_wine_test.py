@@ -7,7 +7,6 @@ Usage (through scripts/wine-env.sh):
 """
 
 import argparse
-import json
 import os
 import queue
 import shutil
@@ -20,7 +19,7 @@ import time
 import held_update_service as held
 import wine_testkit as kit
 
-PORT = int(os.environ.get("KORVANE_UPDATE_HOST", "127.0.0.1:18080").rpartition(":")[2])
+PORT = kit.UPDATE_PORT
 DOWNLOAD = "http://127.0.0.1:%d/download/Korvane-1.0.1.zip" % PORT
 WAIT = 90  # seconds for any one step; the machine may be busy
 
@@ -28,23 +27,6 @@ NEWER_AT_LOAD = r"       检测到版本有更新!\r\n\r\n当前版本：1.0.0\r
 NEWER_ON_REQUEST = r"       检测到有新版本!\r\n\r\n当前版本：1.0.0\r\n最新版本：1.0.1"
 UP_TO_DATE = r"       已是最新版本!\r\n\r\n当前版本：1.0.0\r\n最新版本：1.0.0"
 NO_INFORMATION = r"       获取更新信息失败!\r\n\r\n当前版本：1.0.0"
-
-
-class Service(kit.UpdateService):
-    """The reference service, answering from an entries file that a case may
-    rewrite while it runs."""
-
-    def __init__(self, script, folder):
-        self.entries = os.path.join(folder, "entries.json")
-        self.stamp = time.time_ns()
-        super().__init__(self.entries, script=script)
-
-    def offer(self, account, entries):
-        with open(self.entries, "w", encoding="utf-8") as f:
-            json.dump({account: entries}, f, ensure_ascii=False)
-        # A new modification time every time, so that the service reads it again.
-        self.stamp += 10_000_000
-        os.utime(self.entries, ns=(self.stamp, self.stamp))
 
 
 class Driver:
@@ -115,10 +97,7 @@ def unregister(dll):
 
 def logged(log):
     """The addresses that the URL logger was given so far."""
-    if not os.path.exists(log):
-        return []
-    with open(log) as f:
-        return f.read().split()
+    return (kit.read_file(log) or b"").decode().split()
 
 
 def wait_logged(log, address):
@@ -129,17 +108,9 @@ def wait_logged(log, address):
     return logged(log)
 
 
-def pointer():
-    out = kit.run("xdotool", "getmouselocation", "--shell").stdout
-    values = dict(line.split("=", 1) for line in out.split() if "=" in line)
-    return values.get("X"), values.get("Y")
-
-
 def click(at):
     """Moves the pointer to `at` ("x y"), waits until it is there, clicks."""
-    x, y = at.split()
-    kit.run("xdotool", "mousemove", x, y)
-    kit.wait_for(pointer, lambda at: at == (x, y), "the pointer at %s" % at, WAIT, 0.05)
+    kit.move_pointer(*at.split())
     kit.run("xdotool", "click", "1")
 
 
@@ -231,7 +202,6 @@ def case_unregistered_at_load(ctx):
                     "waitfile:" + kit.wine_path(go), "create", "load:1", "waitclosed")
     driver.expect("FOCUS")
     focus = kit.wait_for_window("KorvaneFocus")
-    kit.require(focus, "no window KorvaneFocus")
     kit.run("xdotool", "windowfocus", "--sync", focus)
     focused = kit.run("xdotool", "getwindowfocus").stdout.strip()
     kit.require(focused == focus, "KorvaneFocus did not take the focus (%s)" % focused)
@@ -243,9 +213,10 @@ def case_unregistered_at_load(ctx):
     check_dialog(state, "新版本提示", NEWER_AT_LOAD, "下载新版本", DOWNLOAD)
     kit.require(state["foreground"] == "focus", "foreground: %s" % state["foreground"])
     dialog = kit.wait_for_window("新版本提示")
-    kit.require(dialog, "no window 新版本提示")
-    focused = kit.run("xdotool", "getwindowfocus").stdout.strip()
-    kit.require(focused == focus, "the focus moved to %s (dialog %s)" % (focused, dialog))
+    # The focus stays where it was all the while the dialog is shown.
+    kit.wait_for(lambda: (kit.run("xdotool", "getwindowfocus").stdout.strip(), kit.viewable(dialog)),
+                 lambda state: state[1], "the dialog to be shown",
+                 hold=lambda state: state[0] == focus, broken="the dialog took the focus")
     if ctx.args.screenshot:
         x, y, w, h = kit.geometry(dialog)
         kit.run("import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage",
@@ -268,45 +239,32 @@ def case_requests_and_file_address(ctx):
     trap = ctx.folder("trap")
     copy_to(trap, os.path.join(kit.TEST_BIN_DIR, "url_logger.exe"))
     file_address = "file:///" + kit.wine_path(trap).replace("\\", "/") + "/url_logger.exe"
-    go = [os.path.join(folder, "go%d" % i) for i in range(4)]
+    last = DOWNLOAD.replace(".zip", "-last.zip")
+    newer = lambda address: [{"title": "Korvane 1.0.1", "imgsrc": address}]  # noqa: E731
+    # Each next check: (account, what the service offers it, the dialog's
+    # caption, Label1, button and Tag, whether its button is clicked).
+    steps = [(ctx.args.account, [{"title": "Korvane 1.0.0", "imgsrc": "http://other/"}],
+              ("版本信息", UP_TO_DATE, "确定", DOWNLOAD), False),
+             (ctx.args.account + "0", [], ("错误提示", NO_INFORMATION, "确定", DOWNLOAD), True),
+             (ctx.args.account, newer(file_address),
+              ("新版本提示", NEWER_ON_REQUEST, "下载新版本", file_address), True),
+             (ctx.args.account, newer(last), ("新版本提示", NEWER_ON_REQUEST, "下载新版本", last), True)]
+    go = [os.path.join(folder, "go%d" % i) for i in range(len(steps))]
     ctx.offer_newer()
     driver = Driver(os.path.join(folder, "update_ui_driver.exe"), folder, "create", "request",
-                    "waitfile:" + kit.wine_path(go[0]), "request",
-                    "waitfile:" + kit.wine_path(go[1]), "request", "waitclosed",
-                    "waitfile:" + kit.wine_path(go[2]), "request", "waitclosed",
-                    "waitfile:" + kit.wine_path(go[3]), "request", "waitclosed")
+                    *sum((["waitfile:" + kit.wine_path(file), "request"] + ["waitclosed"] * clicked
+                          for file, (*_, clicked) in zip(go, steps)), []))
     driver.expect("CREATED")
     check_dialog(driver.dialog(), "新版本提示", NEWER_ON_REQUEST, "下载新版本", DOWNLOAD)
-
-    ctx.service.offer(ctx.args.account, [{"title": "Korvane 1.0.0", "imgsrc": "http://other/"}])
-    open(go[0], "w").close()
-    driver.expect("GO")
-    check_dialog(driver.dialog(), "版本信息", UP_TO_DATE, "确定", DOWNLOAD)
-
-    ctx.service.offer(ctx.args.account + "0", [])
-    open(go[1], "w").close()
-    driver.expect("GO")
-    state = driver.dialog()
-    check_dialog(state, "错误提示", NO_INFORMATION, "确定", DOWNLOAD)
-    click(state["at"])
-    driver.expect("CLOSED")
-
-    ctx.offer_newer(file_address)
-    open(go[2], "w").close()
-    driver.expect("GO")
-    state = driver.dialog()
-    check_dialog(state, "新版本提示", NEWER_ON_REQUEST, "下载新版本", file_address)
-    click(state["at"])
-    driver.expect("CLOSED")
-
-    last = DOWNLOAD.replace(".zip", "-last.zip")
-    ctx.offer_newer(last)
-    open(go[3], "w").close()
-    driver.expect("GO")
-    state = driver.dialog()
-    check_dialog(state, "新版本提示", NEWER_ON_REQUEST, "下载新版本", last)
-    click(state["at"])
-    driver.expect("CLOSED")
+    for file, (account, entries, dialog, clicked) in zip(go, steps):
+        ctx.service.offer(account, entries)
+        open(file, "w").close()
+        driver.expect("GO")
+        state = driver.dialog()
+        check_dialog(state, *dialog)
+        if clicked:
+            click(state["at"])
+            driver.expect("CLOSED")
     # Only the last address was opened: neither "确定" nor the file: address
     # opened anything before it.
     kit.require(wait_logged(log, last) == [last], "opened %s" % logged(log))
@@ -348,36 +306,6 @@ def case_nested_checks(ctx):
                     "requests and replies, expected 8 of each: %s" % (service.counts(),))
 
 
-def case_broken_library_beside_program(ctx, broken):
-    """An Update.dll beside the program that fails to load (not a DLL) or
-    offers no class, with the class registered to another copy, machine-wide
-    and per user: the program does not hand over to that copy (a stranger's
-    library, which leaves Update.dll.loaded when loaded)."""
-    folder = ctx.folder("broken-" + broken)
-    other = ctx.folder("other-" + broken)
-    copy_to(folder, ctx.driver)
-    decoy = os.path.join(kit.TEST_BIN_DIR, "decoy_update.dll")
-    shutil.copy(decoy, os.path.join(other, "Update.dll"))
-    if broken == "decoy":
-        shutil.copy(decoy, os.path.join(folder, "Update.dll"))
-    else:
-        with open(os.path.join(folder, "Update.dll"), "wb") as f:
-            f.write(b"MZ not a library")
-    try:
-        for classes in (r"HKLM\Software\Classes", r"HKCU\Software\Classes"):
-            kit.reg_set(classes + r"\Quorvel.Detection\CLSID", None, kit.DETECTION_CLSID)
-            kit.reg_set(classes + r"\CLSID\%s\InprocServer32" % kit.DETECTION_CLSID, None,
-                        kit.wine_path(os.path.join(other, "Update.dll")))
-        driver = Driver(os.path.join(folder, "update_ui_driver.exe"), folder, "create")
-        driver.expect("CREATED")
-        driver.expect("END")
-        kit.require(not os.path.exists(os.path.join(other, "Update.dll.loaded")),
-                    "the registered copy was loaded")
-    finally:
-        kit.kill_wine()
-        kit.forget_update_library()
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--service", required=True)
@@ -388,7 +316,7 @@ def main():
     kit.kill_wine()
     suite = kit.Suite()
     with tempfile.TemporaryDirectory(prefix="korvane-update-ui-") as temp:
-        service = Service(args.service, temp)
+        service = kit.UpdateService(os.path.join(temp, "entries.json"), script=args.service)
         service.offer(args.account, [])
         with service:
             ctx = Context(args, temp, service)
@@ -402,11 +330,6 @@ def main():
             suite.run("on request: newer, up to date, no information (确定 opens nothing);"
                       " file: opens nothing",
                       lambda: case_requests_and_file_address(ctx))
-            for broken in ("not a library", "decoy"):
-                suite.run("an Update.dll beside the program that %s: no hand-over to the"
-                          " registered copy" % ("is not a library" if broken != "decoy"
-                                                else "offers no class"),
-                          lambda: case_broken_library_beside_program(ctx, broken))
         # The port is the held service's now.
         suite.run("ten clicks nested in each other's waits: eight checks, the rest do nothing",
                   lambda: case_nested_checks(Context(args, temp, None)))

@@ -6,6 +6,8 @@ own and ends every program it started in the prefix afterwards; the prefix's
 wineserver and Wine's background programs stay up for the whole test.
 """
 
+import ctypes
+import ctypes.util
 import json
 import os
 import re
@@ -207,18 +209,60 @@ def wine_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+# What Wine prints when it could not start a program at all: its loader
+# ("wine: could not load kernel32.dll, status c0000135", "wine: failed to
+# start ..."), and start.exe, which the loader hands a program it cannot map
+# ("Application could not be started, or no application associated with the
+# specified file." and "ShellExecuteEx failed: Internal error.").
+_START_FAILED = re.compile(rb"^wine: (could not load|failed to start).*|^.*could not load .*, status"
+                           rb" [0-9a-f]+.*|^Application could not be started.*|"
+                           rb"^ShellExecuteEx failed.*|^.*Importing dlls for .* failed, status.*", re.M)
+# Starts of a program before one is given up for good.
+STARTS = 3
+
+
+def start_failure(output):
+    """Wine's own message that it could not start a program, in its output
+    (bytes), or None."""
+    found = _START_FAILED.search(output or b"")
+    return found.group(0).decode("utf-8", "replace").strip() if found else None
+
+
+def log_start_failure(program, message, attempt):
+    print("wine failed to start %s: %s; %s" % (
+        os.path.basename(program), message,
+        "starting it again" if attempt < STARTS else "giving up"), file=sys.stderr, flush=True)
+
+
 def wine(*args, cwd=None, timeout=180):
-    """A Windows program run to its end; stdout and stderr as bytes.
+    """A Windows program run to its end; stdout and stderr as bytes. When
+    Wine could not start it (a loader message and a failed exit), it is
+    started again.
 
     Output goes through files: a wineserver started by this call inherits
     the handles and would hold a pipe open for seconds after wine exits."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        result = subprocess.run([wine_loader(), *args], cwd=cwd, stdout=out, stderr=err,
-                                timeout=timeout)
-        out.seek(0)
-        err.seek(0)
-        return subprocess.CompletedProcess(result.args, result.returncode, out.read(),
-                                           err.read())
+    for attempt in range(1, STARTS + 1):
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            result = subprocess.run([wine_loader(), *args], cwd=cwd, stdout=out, stderr=err,
+                                    timeout=timeout)
+            out.seek(0)
+            err.seek(0)
+            result = subprocess.CompletedProcess(result.args, result.returncode, out.read(),
+                                                 err.read())
+        failure = result.returncode and start_failure(result.stderr + result.stdout)
+        if not failure or attempt == STARTS:
+            return result
+        log_start_failure(args[0], failure, attempt)
+
+
+def run_windows(program, *args, timeout=180, check=False):
+    """A test program of TEST_BIN_DIR (or a path) run to its end through
+    wine(); its stdout decoded from UTF-8."""
+    result = wine(os.path.join(TEST_BIN_DIR, program), *args, timeout=timeout)
+    if check and result.returncode:
+        raise Failure("%s %s exited with %d: %s" % (program, " ".join(args), result.returncode,
+                                                     result.stderr[-500:]))
+    return result.stdout.decode("utf-8", "replace")
 
 
 def wait_wineserver(timeout=300):
@@ -284,7 +328,17 @@ class UpdateService:
     def __init__(self, entries_file, *extra, script=UPDATE_SERVICE, port=UPDATE_PORT):
         self.command = [sys.executable, script, "--port", str(port), "--entries", entries_file,
                         *extra]
+        self.entries, self.stamp = entries_file, time.time_ns()
         self.process = None
+
+    def offer(self, account, entries):
+        """Publishes `entries` to `account` from now on, also while it runs."""
+        with open(self.entries, "w", encoding="utf-8") as f:
+            json.dump({account: entries}, f, ensure_ascii=False)
+        # A new modification time every time, so that the service reads it again.
+        self.stamp += 10_000_000
+        os.utime(self.entries, ns=(self.stamp, self.stamp))
+        return self
 
     def __enter__(self):
         self.process = subprocess.Popen(self.command, stdout=subprocess.PIPE,
@@ -309,11 +363,8 @@ class UpdateService:
 def offering(folder, account, version="1.0.1", *extra):
     """The reference service publishing `version` of Korvane to `account`,
     its entries file written into `folder`; `extra` as for UpdateService."""
-    entries = os.path.join(folder, "entries.json")
-    with open(entries, "w", encoding="utf-8") as f:
-        json.dump({account: [{"title": "Korvane " + version,
-                              "imgsrc": "http://127.0.0.1/download/Korvane.zip"}]}, f)
-    return UpdateService(entries, *extra)
+    return UpdateService(os.path.join(folder, "entries.json"), *extra).offer(account, [
+        {"title": "Korvane " + version, "imgsrc": "http://127.0.0.1/download/Korvane.zip"}])
 
 
 DETECTION_CLSID = "{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}"
@@ -337,9 +388,10 @@ def use_url_logger(folder):
     return os.path.join(folder, "opened-urls.txt")
 
 
-def make_case_folder(library="file", settings=False):
-    """A folder with Korvane.exe; library: "file", "hidden", "system",
-    "folder" or None."""
+def make_case_folder(library="file", settings=False, check1=1):
+    """A folder with Korvane.exe; library: "file" (a stand-in), "hidden",
+    "system", "folder", "Update.dll" (the library itself) or None; with
+    `settings`, test.ini holding Check1 = `check1`."""
     folder = tempfile.mkdtemp(prefix="korvane-case-")
     shutil.copy(os.path.join(BIN_DIR, "Korvane.exe"), folder)
     dll = os.path.join(folder, "Update.dll")
@@ -352,45 +404,144 @@ def make_case_folder(library="file", settings=False):
                 raise SetupFailed("attrib %s %s failed" % (flag, dll))
     elif library == "folder":
         os.mkdir(dll)
+    elif library == "Update.dll":
+        shutil.copy(os.path.join(BIN_DIR, library), folder)
     if settings:
         with open(os.path.join(folder, "test.ini"), "w") as f:
-            f.write("[Check]\r\nCheck1=1\r\n")
+            f.write("[Check]\r\nCheck1=%d\r\n" % check1)
     return folder
-
-
-def start_korvane(folder, cwd=None):
-    """Korvane.exe of `folder`, started in `cwd` (default: that folder)."""
-    return subprocess.Popen(["wine", os.path.join(folder, "Korvane.exe")], cwd=cwd or folder,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def windows():
     """(id, name) of every X window that has a name."""
-    ids = run("xdotool", "search", "--name", ".").stdout.split()
-    found = []
-    for wid in ids:
-        name = run("xdotool", "getwindowname", wid).stdout.rstrip("\n")
-        found.append((wid, name))
-    return found
+    return [(wid, run("xdotool", "getwindowname", wid).stdout.rstrip("\n"))
+            for wid in run("xdotool", "search", "--name", ".").stdout.split()]
 
 
 def wait_until(condition, timeout=20.0, interval=0.1):
     """Polls `condition` until it returns a true value, which is returned;
     None when `timeout` seconds pass first."""
+    try:
+        return wait_for(condition, bool, timeout=timeout, pause=interval)
+    except Failure:
+        return None
+
+
+# A deadline for each wait: only a safety net, every wait ends on its
+# condition, and the machine may be busy.
+WAIT = 60.0
+
+
+def wait_for(read, done=bool, what="the condition", timeout=WAIT, pause=0.1, hold=None,
+             broken=None):
+    """The first value of read() that done() accepts. Fails the case with
+    `what` and the last value read once `timeout` seconds have passed; with
+    `hold`, also as soon as a value read meanwhile breaks it (`broken` says
+    how)."""
     deadline = time.monotonic() + timeout
     while True:
-        value = condition()
-        if value:
+        value = read()
+        if hold is not None and not hold(value):
+            raise Failure("%s (read %r)" % (broken or "a watched condition broke", value))
+        if done(value):
             return value
         if time.monotonic() > deadline:
-            return None
-        time.sleep(interval)
+            raise Failure("%s (waited %.0f s, last read %r)" % (what, timeout, value))
+        time.sleep(pause)
 
 
-def wait_for_window(name, timeout=20.0):
+def watch(read, good, seconds, what, pause=0.1):
+    """Reads read() for `seconds` and fails the case as soon as a value is
+    not good(): that something does not happen over a time it could."""
+    end = time.monotonic() + seconds
+    while True:
+        value = read()
+        if not good(value):
+            raise Failure("%s (read %r)" % (what, value))
+        if time.monotonic() > end:
+            return
+        time.sleep(pause)
+
+
+def window_named(name):
     """Id of a window whose title is exactly `name` (any script), or None."""
-    return wait_until(lambda: next((wid for wid, title in windows() if title == name), None),
-                      timeout, interval=0.3)
+    return next((wid for wid, title in windows() if title == name), None)
+
+
+def wait_for_window(name, timeout=WAIT):
+    """Id of a window whose title is exactly `name`, once there is one."""
+    return wait_for(lambda: window_named(name), bool, "a window %s" % name, timeout, 0.3)
+
+
+def settled(read, what, timeout=WAIT, pause=0.1, moved_from=None):
+    """The value of read() once two readings in a row agree (and, for a
+    window's geometry, its place differs from `moved_from`)."""
+    last = [None]
+
+    def steady():
+        value, before = read(), last[0]
+        last[0] = value
+        return value if value == before and value[:2] != moved_from else None
+
+    return wait_for(steady, bool, what, timeout, pause)
+
+
+def settled_geometry(wid, moved_from=None, timeout=WAIT):
+    """The window's place and size once it stands still: a window is shown,
+    then placed."""
+    return settled(lambda: geometry(wid), "window %s to settle" % wid, timeout,
+                   moved_from=moved_from)
+
+
+def read_file(path):
+    """The file's bytes, or None when there is none."""
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
+
+
+def move_pointer(x, y):
+    """Moves the pointer and waits until it is there. (xdotool's own --sync
+    can wait for ever when the pointer is there already.)"""
+    run("xdotool", "mousemove", str(x), str(y))
+
+    def there():
+        out = run("xdotool", "getmouselocation", "--shell").stdout
+        values = dict(line.split("=", 1) for line in out.split() if "=" in line)
+        return (values.get("X"), values.get("Y")) == (str(x), str(y))
+
+    wait_for(there, bool, "the pointer to get to %s,%s" % (x, y), pause=0.05)
+
+
+def start_korvane(folder, cwd=None, window="Form1", timeout=WAIT):
+    """Starts Korvane.exe of `folder` in `cwd` (default: that folder) and
+    waits for its top-level window `window` (the strip; the message box when
+    it refuses to start); (process, the window's id). Started again when
+    Wine could not start it, once or twice."""
+    exe = os.path.join(folder, "Korvane.exe")
+    for attempt in range(1, STARTS + 1):
+        err = tempfile.TemporaryFile()
+        # Wine's start.exe tells of a failed start on stdout.
+        process = subprocess.Popen(["wine", exe], cwd=cwd or folder, stdout=err, stderr=err)
+        deadline = time.monotonic() + timeout
+        while True:
+            wid = window_named(window)
+            if wid:
+                return process, wid
+            if process.poll() is not None:
+                err.seek(0)
+                output = err.read()
+                failure = start_failure(output)
+                if failure and attempt < STARTS:
+                    log_start_failure(exe, failure, attempt)
+                    break
+                raise Failure("Korvane ended (%s) without a window %s: %s" % (
+                    process.returncode, window, output[-500:].decode("utf-8", "replace")))
+            if time.monotonic() > deadline:
+                raise Failure("no window %s %.0f s after Korvane started" % (window, timeout))
+            time.sleep(0.2)
 
 
 def viewable(wid):
@@ -401,7 +552,6 @@ def viewable(wid):
 def choose_in_open_dialog(path):
     """Types `path` into the open dialog ("打开") and confirms it."""
     dialog = wait_for_window("打开")
-    require(dialog, "no open dialog")
     # The dialog is shown once it has laid out its controls and put the
     # focus in the file-name box; keys typed before that would be lost.
     require(wait_until(lambda: viewable(dialog)), "the open dialog is never shown")
@@ -437,63 +587,132 @@ def prefix_dpi():
     return 96
 
 
-def parse_ppm(data):
-    """(width, height, pixel bytes) of a binary PPM (P6) with maxval 255.
+class _XImage(ctypes.Structure):
+    _fields_ = [("width", ctypes.c_int), ("height", ctypes.c_int), ("xoffset", ctypes.c_int),
+                ("format", ctypes.c_int), ("data", ctypes.c_void_p),
+                ("byte_order", ctypes.c_int), ("bitmap_unit", ctypes.c_int),
+                ("bitmap_bit_order", ctypes.c_int), ("bitmap_pad", ctypes.c_int),
+                ("depth", ctypes.c_int), ("bytes_per_line", ctypes.c_int),
+                ("bits_per_pixel", ctypes.c_int)]
 
-    The header is read token by token: the pixel bytes start right after the
-    single whitespace byte that follows the maxval, and may themselves begin
-    with bytes that look like whitespace or a comment sign."""
-    pos = 0
-    fields = []
-    while len(fields) < 4:
-        while data[pos:pos + 1].isspace():
-            pos += 1
-        if data[pos:pos + 1] == b"#":  # comments only occur before the maxval
-            pos = data.index(b"\n", pos) + 1
-            continue
-        start = pos
-        while not data[pos:pos + 1].isspace():
-            pos += 1
-        fields.append(data[start:pos])
-    if fields[0] != b"P6" or int(fields[3]) != 255:
-        raise ValueError("not an 8-bit P6 image: %r" % fields)
-    width, height = int(fields[1]), int(fields[2])
-    body = data[pos + 1:pos + 1 + width * height * 3]
-    if len(body) != width * height * 3:
-        raise ValueError("PPM body is %d bytes, expected %d" % (len(body), width * height * 3))
-    return width, height, body
+
+class Display:
+    """A connection to the X server of the test's display, through Xlib."""
+
+    def __init__(self):
+        x = self.x = ctypes.CDLL(ctypes.util.find_library("X11"))
+        x.XOpenDisplay.restype = ctypes.c_void_p
+        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        x.XDefaultRootWindow.restype = ctypes.c_ulong
+        x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        x.XGetImage.restype = ctypes.POINTER(_XImage)
+        x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
+                                ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+        x.XFree.argtypes = [ctypes.c_void_p]
+        x.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
+        x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        x.XPending.argtypes = [ctypes.c_void_p]
+        x.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+        self.display = x.XOpenDisplay(None)
+        if not self.display:
+            raise RuntimeError("cannot open the X display")
+        self.root = x.XDefaultRootWindow(self.display)
+
+    def close(self):
+        self.x.XCloseDisplay(self.display)
+
+    def grab(self, x, y, w, h):
+        """The rectangle straight from the X server (XGetImage on the root
+        window): a millisecond a grab, fast enough to see every frame."""
+        z_pixmap, all_planes = 2, 0xFFFFFFFF
+        image = self.x.XGetImage(self.display, self.root, x, y, w, h, all_planes, z_pixmap)
+        if not image:
+            raise RuntimeError("XGetImage failed for %dx%d+%d+%d" % (w, h, x, y))
+        info = image.contents
+        if info.bits_per_pixel != 32 or info.byte_order != 0:
+            raise RuntimeError("unexpected X image format")
+        raw = ctypes.string_at(info.data, info.bytes_per_line * h)
+        self.x.XFree(info.data)
+        self.x.XFree(image)
+        rows = []
+        for row in range(h):
+            line = raw[row * info.bytes_per_line:row * info.bytes_per_line + w * 4]
+            rgb = bytearray(w * 3)
+            rgb[0::3], rgb[1::3], rgb[2::3] = line[2::4], line[1::4], line[0::4]
+            rows.append(bytes(rgb))
+        return rows
+
+
+_screen = []
 
 
 def grab(x, y, w, h):
-    """Screen pixels of a rectangle as rows of (r, g, b)."""
-    data = subprocess.run(["import", "-window", "root", "-crop", f"{w}x{h}+{x}+{y}",
-                           "+repage", "-depth", "8", "ppm:-"],
-                          stdout=subprocess.PIPE, check=True).stdout
-    width, height, body = parse_ppm(data)
-    rows = []
-    for row in range(height):
-        line = body[row * width * 3:(row + 1) * width * 3]
-        rows.append([tuple(line[i:i + 3]) for i in range(0, len(line), 3)])
-    return rows
+    """Screen pixels of a rectangle: a list of rows, each bytes of R, G, B."""
+    if not _screen:
+        _screen.append(Display())
+    return _screen[0].grab(x, y, w, h)
 
 
-def ink_box(rows, background):
-    """Bounding box (left, top, right, bottom) of pixels that differ from
+# A binary PPM's header: comments may come between the fields, and the
+# pixels start right after the one whitespace byte that follows the maxval
+# (they may themselves begin with bytes that look like whitespace or "#").
+_PPM_HEADER = re.compile(rb"P6(?:\s|#[^\n]*\n)+(\d+)(?:\s|#[^\n]*\n)+(\d+)(?:\s|#[^\n]*\n)+255\s")
+
+
+def ppm_rows(data):
+    """The rows of a binary 8-bit PPM (P6) as grab() gives them."""
+    header = _PPM_HEADER.match(data)
+    if not header:
+        raise ValueError("not an 8-bit P6 image: %r" % data[:40])
+    width, height = int(header.group(1)), int(header.group(2))
+    body = data[header.end():header.end() + width * height * 3]
+    if len(body) != width * height * 3:
+        raise ValueError("PPM body is %d bytes, expected %d" % (len(body), width * height * 3))
+    return [body[r * width * 3:(r + 1) * width * 3] for r in range(height)]
+
+
+def caption_at(frame, reference, candidates, background=(255, 255, 255)):
+    """The left edge among `candidates` at which `reference` (a caption drawn
+    whole from x = 0, rows as grab() gives them) gives exactly this frame on
     the background, or None."""
-    xs, ys = [], []
-    for y, row in enumerate(rows):
-        for x, pixel in enumerate(row):
-            if max(abs(a - b) for a, b in zip(pixel, background)) > 60:
-                xs.append(x)
-                ys.append(y)
-    if not xs:
-        return None
-    return min(xs), min(ys), max(xs) + 1, max(ys) + 1
+    width, ref_width, fill = len(frame[0]) // 3, len(reference[0]) // 3, bytes(background)
+    for left in sorted(set(candidates), reverse=True):
+        shown_from, shown_to = max(left, 0), min(left + ref_width, width)
+        if shown_from < shown_to and all(
+                row == fill * shown_from + ref[3 * (shown_from - left):3 * (shown_to - left)]
+                + fill * (width - shown_to) for row, ref in zip(frame, reference)):
+            return left
+    return None
 
 
-def panel_probe(*args):
+def pixel(frame, x, y):
+    return tuple(frame[y][3 * x:3 * x + 3])
+
+
+def ink_box(frame, background, faint=60):
+    """(left, top, right, bottom) of the pixels that differ from the
+    background by more than `faint` (by default more than the faint edges of
+    smoothed glyphs do), or None."""
+    plain = bytes(background) * (len(frame[0]) // 3)
+    left, right, top, bottom = None, None, None, None
+    for y, row in enumerate(frame):
+        if row == plain:
+            continue
+        inked = [x for x in range(len(row) // 3)
+                 if max(abs(row[3 * x + c] - background[c]) for c in range(3)) > faint]
+        if not inked:
+            continue
+        left = inked[0] if left is None else min(left, inked[0])
+        right = inked[-1] + 1 if right is None else max(right, inked[-1] + 1)
+        top = y if top is None else top
+        bottom = y + 1
+    return None if left is None else (left, top, right, bottom)
+
+
+def panel_probe(*args, timeout=180):
     """What panel_probe.exe reads from the running panel (see its usage)."""
-    return run("wine", os.path.join(TEST_BIN_DIR, "panel_probe.exe"), *args).stdout.strip()
+    return run_windows("panel_probe.exe", *args, timeout=timeout).strip()
 
 
 class Failure(Exception):

@@ -47,15 +47,7 @@ def places(start_twips, ticks):
 
 
 def wait_for(condition, what, timeout=DEADLINE):
-    """The first true value of condition(), polled; fails the case once the
-    safety net runs out."""
-    deadline = time.time() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        kit.require(time.time() < deadline, "waited %d s for %s" % (timeout, what))
-        time.sleep(0.05)
+    return kit.wait_for(condition, bool, what, timeout, pause=0.05)
 
 
 def strip_picture(strip):
@@ -76,9 +68,8 @@ def wait_for_ticks(strip, count=2):
 
 def start_strip(folder=None):
     folder = folder or kit.make_case_folder(library="file", settings=True)
-    kit.start_korvane(folder)
-    strip = kit.wait_for_window("Form1")
-    kit.require(strip, "strip window Form1 not found")
+    _, strip = kit.start_korvane(folder)
+    kit.settled_geometry(strip)
     # Shown and painted: the caption's ink is on the strip.
     wait_for(lambda: kit.ink_box(strip_picture(strip), WHITE), "the caption to be drawn")
     return strip
@@ -90,35 +81,16 @@ def caption_box(strip):
 
 
 def reference_picture(folder, text, points, width, height, font=None):
-    """The caption drawn whole by caption_reference.exe from x = 0: rows of
-    (r, g, b)."""
+    """The caption drawn whole by caption_reference.exe from x = 0, as
+    kit.grab() gives a frame."""
     text_file = os.path.join(folder, "reference.txt")
     with open(text_file, "w", encoding="utf-8") as f:
         f.write(text)
     out = os.path.join(folder, "reference.ppm")
-    kit.run("wine", REFERENCE, kit.wine_path(text_file), str(points), str(width), str(height),
-            kit.wine_path(out), *([font] if font else []), check=True)
+    kit.run_windows(REFERENCE, kit.wine_path(text_file), str(points), str(width), str(height),
+                    kit.wine_path(out), *([font] if font else []), check=True)
     with open(out, "rb") as f:
-        ref_w, ref_h, body = kit.parse_ppm(f.read())
-    return [[tuple(body[(r * ref_w + c) * 3:(r * ref_w + c) * 3 + 3]) for c in range(ref_w)]
-            for r in range(ref_h)]
-
-
-def frame_offset(frame, reference, width, candidates):
-    """The place among `candidates` (the caption's left edge, px) at which
-    the reference, the whole caption drawn from x = 0, gives exactly this
-    frame, or None."""
-    rows = [bytes(b for pixel in row for b in pixel) for row in frame]
-    refs = [bytes(b for pixel in row for b in pixel) for row in reference]
-    white = bytes(WHITE)
-    for left in sorted(set(candidates), reverse=True):
-        if left >= width or left + len(refs[0]) // 3 <= 0:
-            continue
-        if all(row == (white * left + ref[:3 * (width - left)] if left >= 0
-                       else ref[-3 * left:3 * (width - left)])
-               for row, ref in zip(rows, refs)):
-            return left
-    return None
+        return kit.ppm_rows(f.read())
 
 
 def write_ppm(rows, name):
@@ -126,7 +98,7 @@ def write_ppm(rows, name):
     path = os.path.join(os.environ.get("KORVANE_BUILD_DIR", "/tmp"), "strip_wine_test-%s.ppm" % name)
     with open(path, "wb") as f:
         f.write(b"P6\n%d %d\n255\n" % (len(rows[0]), len(rows)))
-        f.write(bytes(b for row in rows for pixel in row for b in pixel))
+        f.write(b"".join(rows))
     return path
 
 
@@ -144,11 +116,11 @@ def follow_caption(strip, reference, start_twips, wanted, before=None):
     while len(set(seen)) < wanted:
         kit.require(time.time() < deadline, "the caption was seen at only %s" % seen)
         frame = kit.grab(x, y, w, h)
-        left = frame_offset(frame, reference, w, allowed)
+        left = kit.caption_at(frame, reference, allowed)
         if left is None and not seen and before is not None:
             # The earlier caption, or none while it waits beyond the edge.
-            if (frame_offset(frame, before[0], w, before[1]) is not None
-                    or all(pixel == WHITE for row in frame for pixel in row)):
+            if (kit.caption_at(frame, before[0], before[1]) is not None
+                    or kit.ink_box(frame, WHITE, faint=0) is None):
                 continue
         if left is None:
             kept = write_ppm(frame, "unmatched")
@@ -157,6 +129,7 @@ def follow_caption(strip, reference, start_twips, wanted, before=None):
         kit.require(not seen or left <= seen[-1], "the caption moved right: %s then %d"
                     % (seen, left))
         seen.append(left)
+        time.sleep(0.005)
     return seen
 
 
@@ -215,7 +188,7 @@ def check_drag_from_surface_not_from_caption():
     # and the strip does not follow the pointer afterwards.
     kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2))
     kit.run("xdotool", "click", "3")
-    kit.require(kit.wait_for_window("Korvanev1.0"), "no panel after a right click")
+    kit.wait_for_window("Korvanev1.0")
     kit.run("xdotool", "mousemove", str(x + w - 140), str(y - 200))
     wait_for_ticks(strip)
     kit.require(kit.geometry(strip)[:2] == (x, y),
@@ -316,19 +289,14 @@ def check_long_import_scrolls_as_drawn_whole():
     welcome = reference_picture(folder, "欢迎使用!", 14.25, w + 100, h)
     kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "click", "3")
     panel = kit.wait_for_window("Korvanev1.0")
-    kit.require(panel, "no panel after a right-click")
     # It shows at its old place for a moment, then moves above the strip.
-    def settled():
-        first, second = kit.geometry(panel), kit.geometry(panel)
-        return first == second and second[1] + second[3] <= y
-
-    wait_for(settled, "the panel to settle above the strip")
+    kit.wait_for(lambda: kit.settled_geometry(panel), lambda at: at[1] + at[3] <= y,
+                 "the panel to settle above the strip")
     panel_click(panel, 5520, 1320, 1095, 495)  # Import
     kit.choose_in_open_dialog(text_file)
     # Reading Text1 waits until the panel has taken the file in.
-    probe = os.path.join(kit.TEST_BIN_DIR, "panel_probe.exe")
     started = time.time()
-    shown = kit.run("wine", probe, "text", "101", timeout=600).stdout
+    shown = kit.run_windows("panel_probe.exe", "text", "101", timeout=600)
     print("   the import took %.1f s" % (time.time() - started))
     kit.require(shown == text, "Text1 holds %d characters, starting %r" % (len(shown), shown[:40]))
     reference = reference_picture(folder, text, 12, w + 400, h)
@@ -383,9 +351,9 @@ def compare_line(folder, font, points, line, fallbacks, ticks=2000, drawn=None):
     text_file = os.path.join(folder, "line.txt")
     with open(text_file, "w", encoding="utf-8") as f:
         f.write(line + ("\n" + drawn if drawn else ""))
-    out = kit.run("wine", REFERENCE, "compare", kit.wine_path(text_file), font, str(points),
-                  str(ticks), kit.wine_path(os.path.join(folder, "differing")), *fallbacks,
-                  timeout=300).stdout
+    out = kit.run_windows(REFERENCE, "compare", kit.wine_path(text_file), font, str(points),
+                          str(ticks), kit.wine_path(os.path.join(folder, "differing")),
+                          *fallbacks, timeout=300)
     match = re.search(r"frames (\d+), differing (\d+), caption (\d+) px wide, crossed (\w+),"
                       r" outside (\d+)", out)
     kit.require(match, "caption_reference said %r" % out)

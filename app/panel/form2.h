@@ -113,6 +113,10 @@ private:
     SettingsFile settings_;
     LoadState state_ = LoadState::kNotCreated;
     bool show_pending_ = false;
+    // A Show() came while the load waited; the placement that follows the
+    // load's own caller is then stale (see OuterHeight).
+    bool shown_during_load_ = false;
+    bool stale_placement_ = false;
     unsigned dpi_ = 96;
     float left_twips_ = kPanelLaidOutLeft;
     float top_twips_ = kPanelLaidOutTop;

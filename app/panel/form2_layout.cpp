@@ -136,7 +136,13 @@ void Form2::OnDpiChanged(unsigned dpi, const RECT& suggested) {
 // Positions and the outer height are screen twips: the strip reads and the
 // panel places with the same mapping, whatever their monitors' DPIs.
 float Form2::OuterHeight() {
+    const bool loads_now = state_ == LoadState::kNotCreated;
     EnsureLoaded();
+    // A right-click handled while this load waited has placed and shown the
+    // panel: the placement of the click that started the load is older and
+    // is dropped, up to that click's Show().
+    if (loads_now && shown_during_load_) stale_placement_ = true;
+    shown_during_load_ = false;
     RECT rect{};
     GetWindowRect(hwnd(), &rect);
     return Screen().FromPixels(rect.bottom - rect.top);
@@ -144,12 +150,14 @@ float Form2::OuterHeight() {
 
 void Form2::SetLeft(float twips) {
     EnsureLoaded();
+    if (stale_placement_) return;
     left_twips_ = twips;
     MoveToScreenTwips(hwnd(), ScreenEdge::kLeft, twips);
 }
 
 void Form2::SetTop(float twips) {
     EnsureLoaded();
+    if (stale_placement_) return;
     top_twips_ = twips;
     MoveToScreenTwips(hwnd(), ScreenEdge::kTop, twips);
 }

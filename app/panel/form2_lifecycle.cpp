@@ -24,6 +24,8 @@ void Form2::EnsureLoaded() {
 }
 
 void Form2::Show() {
+    stale_placement_ = false;
+    if (state_ == LoadState::kLoading) shown_during_load_ = true;
     show_pending_ = true;
     EnsureLoaded();
     // While loading, the end of the load shows the panel.

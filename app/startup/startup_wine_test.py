@@ -6,9 +6,7 @@ Usage: startup_wine_test.py PUBLISHER_URL   (run through wine-env.sh)
 """
 
 import os
-import subprocess
 import sys
-import time
 
 import wine_testkit as kit
 
@@ -16,43 +14,11 @@ PUBLISHER_URL = sys.argv[1]
 ALERT_TITLE = "温馨提示"
 
 
-# A deadline for each wait, only a safety net: every wait ends on its
-# condition.
-WAIT = 60.0
-
-
-def wait_for(read, done, timeout=WAIT):
-    """The first value of read() that done() accepts, or the last one read
-    when the deadline passes."""
-    deadline = time.monotonic() + timeout
-    value = read()
-    while not done(value) and time.monotonic() < deadline:
-        time.sleep(0.1)
-        value = read()
-    return value
-
-
 def logger_running(folder):
-    """Whether a url_logger.exe of the case folder is running: Wine gives a
-    Windows process the Windows path of its program as its command line."""
+    """Whether a url_logger.exe of the case folder is running."""
     name = os.path.basename(folder)
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                command = f.read().decode("utf-8", "replace")
-        except OSError:
-            continue
-        if "url_logger.exe" in command and name in command:
-            return True
-    return False
-
-
-def read_log(log):
-    try:
-        with open(log) as f:
-            return f.read()
-    except FileNotFoundError:
-        return ""
+    return any("url_logger.exe" in command and name in command
+               for command in kit.prefix_programs().values())
 
 
 def opened_urls(folder, log, expected):
@@ -61,26 +27,22 @@ def opened_urls(folder, log, expected):
     CreateProcess returns once the process runs), so the list is complete
     when no logger runs any more. With `expected`, first waits for a line."""
     if expected:
-        wait_for(lambda: read_log(log), lambda text: text.endswith("\n"))
-    kit.require(not wait_for(lambda: logger_running(folder), lambda running: not running),
-                "the logger did not end")
-    return read_log(log).split()
+        kit.wait_for(lambda: kit.read_file(log), lambda text: text and text.endswith(b"\n"),
+                     "a logged address")
+    kit.wait_for(lambda: logger_running(folder), lambda running: not running, "the logger to end")
+    return (kit.read_file(log) or b"").decode().split()
 
 
 def check_refuses_to_start(library):
     folder = kit.make_case_folder(library=library, settings=False)
     log = kit.use_url_logger(folder)
-    process = kit.start_korvane(folder)
-    alert = kit.wait_for_window(ALERT_TITLE)
-    kit.require(alert, "no message box titled %s" % ALERT_TITLE)
-    kit.require(kit.wait_for_window("Form1", timeout=0.5) is None,
-                "strip shown without the library")
+    process, alert = kit.start_korvane(folder, window=ALERT_TITLE)
     kit.run("xdotool", "windowfocus", "--sync", alert)
     kit.run("xdotool", "key", "Return")
-    try:
-        process.wait(timeout=WAIT)
-    except subprocess.TimeoutExpired:
-        raise AssertionError("the program did not end after OK")
+    # The strip could show until the program ends.
+    kit.wait_for(lambda: (process.poll(), kit.window_named("Form1")),
+                 lambda state: state[0] is not None, "the program to end after OK",
+                 hold=lambda state: state[1] is None, broken="strip shown without the library")
     kit.require(opened_urls(folder, log, expected=False) == [],
                 "publisher page opened although the library is missing")
 
@@ -102,14 +64,14 @@ def expected_strip_rectangle():
 def check_starts(settings):
     folder = kit.make_case_folder(library="file", settings=settings)
     log = kit.use_url_logger(folder)
-    kit.start_korvane(folder)
-    strip = kit.wait_for_window("Form1")
-    kit.require(strip, "strip window Form1 not found")
-    kit.require(kit.wait_for_window(ALERT_TITLE, timeout=0.3) is None, "unexpected message box")
+    _, strip = kit.start_korvane(folder)
+    # The message box comes before the strip or not at all, and the program
+    # ends once it is closed: with the strip up, none can come any more.
+    kit.require(kit.window_named(ALERT_TITLE) is None, "unexpected message box")
     # Shown first, then placed.
     expected = expected_strip_rectangle()
-    actual = wait_for(lambda: kit.geometry(strip), lambda place: place == expected)
-    kit.require(actual == expected, "strip at %s, expected %s" % (actual, expected))
+    kit.wait_for(lambda: kit.geometry(strip), lambda place: place == expected,
+                 "the strip at %s" % (expected,))
     urls = opened_urls(folder, log, expected=not settings)
     if settings:
         kit.require(urls == [], "publisher page opened although test.ini exists: %s" % urls)
@@ -123,7 +85,7 @@ DPI_KEYS = (r"HKCU\Control Panel\Desktop", r"HKCC\Software\Fonts")
 def check_monitor_dpi(dpi):
     """The Windows 8.1 answer, shcore's GetDpiForMonitor, gives the DPI the
     prefix was set to, as GetDpiForWindow and the system DPI do."""
-    found = kit.run("wine", os.path.join(kit.TEST_BIN_DIR, "dpi_probe.exe")).stdout.split()
+    found = kit.run_windows("dpi_probe.exe").split()
     expected = ["monitor", str(dpi), "window", str(dpi), "system", str(dpi)]
     kit.require(found == expected, "dpi_probe gave %s, expected %s" % (found, expected))
 

@@ -9,7 +9,6 @@ import os
 import shutil
 import sys
 import tempfile
-import time
 
 import wine_testkit as kit
 
@@ -21,8 +20,7 @@ CLSID_KEY = "\\CLSID\\" + kit.DETECTION_CLSID
 def program_folder():
     """Korvane.exe, its Update.dll, test.ini with Check1 = 1, and a planted
     regsvr32.exe that logs its arguments to opened-urls.txt."""
-    folder = kit.make_case_folder(library=None, settings=True)
-    shutil.copy(os.path.join(kit.BIN_DIR, "Update.dll"), folder)
+    folder = kit.make_case_folder(library="Update.dll", settings=True)
     plant_regsvr32(folder)
     return folder
 
@@ -38,10 +36,10 @@ def plant_decoy(folder):
                 os.path.join(folder, "Update.dll"))
 
 
-def open_panel():
-    strip = kit.wait_for_window("Form1")
-    kit.require(strip, "strip window Form1 not found")
-    x, y, w, h = kit.geometry(strip)
+def open_panel(folder, cwd=None):
+    """Starts Korvane of `folder` in `cwd` and right-clicks its strip."""
+    _, strip = kit.start_korvane(folder, cwd)
+    x, y, w, h = kit.settled_geometry(strip)
     kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "click", "3")
 
 
@@ -64,22 +62,26 @@ def check_started_from_another_folder():
     plant_regsvr32(elsewhere)
     plant_decoy(elsewhere)
     with kit.offering(elsewhere, ACCOUNT):
-        kit.start_korvane(program, cwd=elsewhere)
-        open_panel()
+        open_panel(program, cwd=elsewhere)
         own = kit.wine_path(os.path.join(program, "Update.dll")).lower()
-        deadline = time.time() + 60
-        while time.time() < deadline and (registered_server() or "").lower() != own:
-            time.sleep(1)
-        kit.require((registered_server() or "").lower() == own,
-                    "class registered to %r, not %r" % (registered_server(), own))
-        kit.require(kit.wait_for_window(NOTICE, timeout=30), "no new-version notice")
+        kit.wait_for(lambda: (registered_server() or "").lower(), lambda found: found == own,
+                     "the class registered to %r" % own, pause=1)
+        kit.wait_for_window(NOTICE)
     kit.require(not traces(program, elsewhere), "planted files were run or loaded: %s" % traces(
         program, elsewhere))
 
 
-def check_registered_to_another_copy():
+def check_registered_to_another_copy(beside):
+    """The class registered to another copy: the check uses the library
+    beside the program; when that one fails to load or offers no class, the
+    program does not hand over to the other copy either."""
     kit.forget_update_library()
     program = program_folder()
+    if beside == "offers no class":
+        plant_decoy(program)
+    elif beside == "is not a library":
+        with open(os.path.join(program, "Update.dll"), "wb") as f:
+            f.write(b"MZ not a library")
     older = tempfile.mkdtemp(prefix="korvane-older-")
     plant_decoy(older)
     # Machine-wide (Wine's HKCR) and per user (which Windows puts first).
@@ -90,11 +92,14 @@ def check_registered_to_another_copy():
             kit.reg_set(classes + key, None, value)
     try:
         with kit.offering(older, ACCOUNT):
-            kit.start_korvane(program)
-            open_panel()
+            open_panel(program)
             # The notice comes from the library beside the program, which
-            # knows its version is older than 1.0.1.
-            kit.require(kit.wait_for_window(NOTICE, timeout=30), "no new-version notice")
+            # knows its version is older than 1.0.1; without one, the panel
+            # shows once its load has ended.
+            if beside == "Update.dll":
+                kit.wait_for_window(NOTICE)
+            kit.wait_for(lambda: kit.panel_probe("visible"), lambda shown: shown == "1",
+                         "the panel to show once its load has ended")
         kit.require(not traces(older), "the other copy was loaded: %s" % traces(older))
     finally:
         kit.kill_wine()
@@ -108,7 +113,11 @@ def main():
               "Update.dll is never loaded, the class is registered to the program's library",
               check_started_from_another_folder)
     suite.run("class registered to another copy: the check uses the library beside the program",
-              check_registered_to_another_copy)
+              lambda: check_registered_to_another_copy("Update.dll"))
+    for beside in ("is not a library", "offers no class"):
+        suite.run("class registered to another copy, the Update.dll beside the program %s: no"
+                  " hand-over to the other copy" % beside,
+                  lambda: check_registered_to_another_copy(beside))
     return suite.exit_code()
 
 

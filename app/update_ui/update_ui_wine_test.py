@@ -7,7 +7,6 @@ Usage (through scripts/wine-env.sh):
 """
 
 import argparse
-import json
 import os
 import queue
 import shutil
@@ -20,7 +19,7 @@ import time
 import held_update_service as held
 import wine_testkit as kit
 
-PORT = int(os.environ.get("KORVANE_UPDATE_HOST", "127.0.0.1:18080").rpartition(":")[2])
+PORT = kit.UPDATE_PORT
 DOWNLOAD = "http://127.0.0.1:%d/download/Korvane-1.0.1.zip" % PORT
 WAIT = 90  # seconds for any one step; the machine may be busy
 
@@ -28,23 +27,6 @@ NEWER_AT_LOAD = r"       检测到版本有更新!\r\n\r\n当前版本：1.0.0\r
 NEWER_ON_REQUEST = r"       检测到有新版本!\r\n\r\n当前版本：1.0.0\r\n最新版本：1.0.1"
 UP_TO_DATE = r"       已是最新版本!\r\n\r\n当前版本：1.0.0\r\n最新版本：1.0.0"
 NO_INFORMATION = r"       获取更新信息失败!\r\n\r\n当前版本：1.0.0"
-
-
-class Service(kit.UpdateService):
-    """The reference service, answering from an entries file that a case may
-    rewrite while it runs."""
-
-    def __init__(self, script, folder):
-        self.entries = os.path.join(folder, "entries.json")
-        self.stamp = time.time_ns()
-        super().__init__(self.entries, script=script)
-
-    def offer(self, account, entries):
-        with open(self.entries, "w", encoding="utf-8") as f:
-            json.dump({account: entries}, f, ensure_ascii=False)
-        # A new modification time every time, so that the service reads it again.
-        self.stamp += 10_000_000
-        os.utime(self.entries, ns=(self.stamp, self.stamp))
 
 
 class Driver:
@@ -115,31 +97,20 @@ def unregister(dll):
 
 def logged(log):
     """The addresses that the URL logger was given so far."""
-    if not os.path.exists(log):
-        return []
-    with open(log) as f:
-        return f.read().split()
+    return (kit.read_file(log) or b"").decode().split()
 
 
 def wait_logged(log, address):
     """The logged addresses once `address` is among them (or the step's time
     is up). That nothing was opened before is checked by opening another
     address later and waiting for that one."""
-    kit.wait_until(lambda: address in logged(log), WAIT)
+    kit.wait_for(lambda: address in logged(log), bool, "%s to be opened" % address, WAIT)
     return logged(log)
-
-
-def pointer():
-    out = kit.run("xdotool", "getmouselocation", "--shell").stdout
-    values = dict(line.split("=", 1) for line in out.split() if "=" in line)
-    return values.get("X"), values.get("Y")
 
 
 def click(at):
     """Moves the pointer to `at` ("x y"), waits until it is there, clicks."""
-    x, y = at.split()
-    kit.run("xdotool", "mousemove", x, y)
-    kit.wait_until(lambda: pointer() == (x, y), WAIT, 0.05)
+    kit.move_pointer(*at.split())
     kit.run("xdotool", "click", "1")
 
 
@@ -231,7 +202,6 @@ def case_unregistered_at_load(ctx):
                     "waitfile:" + kit.wine_path(go), "create", "load:1", "waitclosed")
     driver.expect("FOCUS")
     focus = kit.wait_for_window("KorvaneFocus")
-    kit.require(focus, "no window KorvaneFocus")
     kit.run("xdotool", "windowfocus", "--sync", focus)
     focused = kit.run("xdotool", "getwindowfocus").stdout.strip()
     kit.require(focused == focus, "KorvaneFocus did not take the focus (%s)" % focused)
@@ -243,9 +213,10 @@ def case_unregistered_at_load(ctx):
     check_dialog(state, "新版本提示", NEWER_AT_LOAD, "下载新版本", DOWNLOAD)
     kit.require(state["foreground"] == "focus", "foreground: %s" % state["foreground"])
     dialog = kit.wait_for_window("新版本提示")
-    kit.require(dialog, "no window 新版本提示")
-    focused = kit.run("xdotool", "getwindowfocus").stdout.strip()
-    kit.require(focused == focus, "the focus moved to %s (dialog %s)" % (focused, dialog))
+    # The focus stays where it was all the while the dialog is shown.
+    kit.wait_for(lambda: (kit.run("xdotool", "getwindowfocus").stdout.strip(), kit.viewable(dialog)),
+                 lambda state: state[1], "the dialog to be shown",
+                 hold=lambda state: state[0] == focus, broken="the dialog took the focus")
     if ctx.args.screenshot:
         x, y, w, h = kit.geometry(dialog)
         kit.run("import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage",
@@ -268,45 +239,32 @@ def case_requests_and_file_address(ctx):
     trap = ctx.folder("trap")
     copy_to(trap, os.path.join(kit.TEST_BIN_DIR, "url_logger.exe"))
     file_address = "file:///" + kit.wine_path(trap).replace("\\", "/") + "/url_logger.exe"
-    go = [os.path.join(folder, "go%d" % i) for i in range(4)]
+    last = DOWNLOAD.replace(".zip", "-last.zip")
+    newer = lambda address: [{"title": "Korvane 1.0.1", "imgsrc": address}]  # noqa: E731
+    # Each next check: (account, what the service offers it, the dialog's
+    # caption, Label1, button and Tag, whether its button is clicked).
+    steps = [(ctx.args.account, [{"title": "Korvane 1.0.0", "imgsrc": "http://other/"}],
+              ("版本信息", UP_TO_DATE, "确定", DOWNLOAD), False),
+             (ctx.args.account + "0", [], ("错误提示", NO_INFORMATION, "确定", DOWNLOAD), True),
+             (ctx.args.account, newer(file_address),
+              ("新版本提示", NEWER_ON_REQUEST, "下载新版本", file_address), True),
+             (ctx.args.account, newer(last), ("新版本提示", NEWER_ON_REQUEST, "下载新版本", last), True)]
+    go = [os.path.join(folder, "go%d" % i) for i in range(len(steps))]
     ctx.offer_newer()
     driver = Driver(os.path.join(folder, "update_ui_driver.exe"), folder, "create", "request",
-                    "waitfile:" + kit.wine_path(go[0]), "request",
-                    "waitfile:" + kit.wine_path(go[1]), "request", "waitclosed",
-                    "waitfile:" + kit.wine_path(go[2]), "request", "waitclosed",
-                    "waitfile:" + kit.wine_path(go[3]), "request", "waitclosed")
+                    *sum((["waitfile:" + kit.wine_path(file), "request"] + ["waitclosed"] * clicked
+                          for file, (*_, clicked) in zip(go, steps)), []))
     driver.expect("CREATED")
     check_dialog(driver.dialog(), "新版本提示", NEWER_ON_REQUEST, "下载新版本", DOWNLOAD)
-
-    ctx.service.offer(ctx.args.account, [{"title": "Korvane 1.0.0", "imgsrc": "http://other/"}])
-    open(go[0], "w").close()
-    driver.expect("GO")
-    check_dialog(driver.dialog(), "版本信息", UP_TO_DATE, "确定", DOWNLOAD)
-
-    ctx.service.offer(ctx.args.account + "0", [])
-    open(go[1], "w").close()
-    driver.expect("GO")
-    state = driver.dialog()
-    check_dialog(state, "错误提示", NO_INFORMATION, "确定", DOWNLOAD)
-    click(state["at"])
-    driver.expect("CLOSED")
-
-    ctx.offer_newer(file_address)
-    open(go[2], "w").close()
-    driver.expect("GO")
-    state = driver.dialog()
-    check_dialog(state, "新版本提示", NEWER_ON_REQUEST, "下载新版本", file_address)
-    click(state["at"])
-    driver.expect("CLOSED")
-
-    last = DOWNLOAD.replace(".zip", "-last.zip")
-    ctx.offer_newer(last)
-    open(go[3], "w").close()
-    driver.expect("GO")
-    state = driver.dialog()
-    check_dialog(state, "新版本提示", NEWER_ON_REQUEST, "下载新版本", last)
-    click(state["at"])
-    driver.expect("CLOSED")
+    for file, (account, entries, dialog, clicked) in zip(go, steps):
+        ctx.service.offer(account, entries)
+        open(file, "w").close()
+        driver.expect("GO")
+        state = driver.dialog()
+        check_dialog(state, *dialog)
+        if clicked:
+            click(state["at"])
+            driver.expect("CLOSED")
     # Only the last address was opened: neither "确定" nor the file: address
     # opened anything before it.
     kit.require(wait_logged(log, last) == [last], "opened %s" % logged(log))
@@ -328,16 +286,16 @@ def case_nested_checks(ctx):
                     "%d of 8 nested checks reached the service" % service.counts()[0])
         # The tenth click returns while all eight checks still wait; a ninth
         # check would reach the service instead.
-        deadline = time.monotonic() + WAIT
-        line = None
-        while line is None:
-            arrived = service.counts()[0]
-            kit.require(arrived == 8, "%d checks reached the service" % arrived)
-            kit.require(time.monotonic() < deadline, "the tenth click did not return")
+        def next_line():
             try:
-                line = driver.lines.get(timeout=0.2)
+                return driver.lines.get(timeout=0.2)
             except queue.Empty:
-                pass
+                return None
+
+        line = kit.wait_for(lambda: (service.counts()[0], next_line()),
+                            lambda state: state[1] is not None, "the tenth click to return",
+                            WAIT, pause=0, hold=lambda state: state[0] == 8,
+                            broken="other than 8 checks reached the service")[1]
         kit.require(line == "CLICKS 10", "driver said %r, expected 'CLICKS 10'" % line)
         kit.require(service.counts() == (8, 0), "replies went out before the release: %s" % (
             service.counts(),))
@@ -358,7 +316,7 @@ def main():
     kit.kill_wine()
     suite = kit.Suite()
     with tempfile.TemporaryDirectory(prefix="korvane-update-ui-") as temp:
-        service = Service(args.service, temp)
+        service = kit.UpdateService(os.path.join(temp, "entries.json"), script=args.service)
         service.offer(args.account, [])
         with service:
             ctx = Context(args, temp, service)

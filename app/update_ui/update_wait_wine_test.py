@@ -9,7 +9,7 @@ Usage: update_wait_wine_test.py ACCOUNT   (run through wine-env.sh)
 """
 
 import os
-import shutil
+import subprocess
 import sys
 import time
 
@@ -31,84 +31,113 @@ def held_service():
 
 
 def start():
-    """Korvane with its library and Check1 = 0 (no notice in the way)."""
-    folder = kit.make_case_folder(library=None, settings=False)
-    shutil.copy(os.path.join(kit.BIN_DIR, "Update.dll"), folder)
-    with open(os.path.join(folder, "test.ini"), "w") as f:
-        f.write("[Check]\r\nCheck1=0\r\n")
-    kit.start_korvane(folder)
-    strip = kit.wait_for_window("Form1")
-    kit.require(strip, "strip window Form1 not found")
-    return strip
-
-
-def settled_geometry(window):
-    """The window's place once two readings agree."""
-    last = None
-
-    def same():
-        nonlocal last
-        now = kit.geometry(window)
-        agreed, last = now == last, now
-        return agreed
-
-    kit.wait_until(same, WAIT)
-    return last
-
-
-def move_to(x, y):
-    """Moves the pointer and waits until it is there. (xdotool's own --sync
-    can wait for ever when the pointer is there already.)"""
-    kit.run("xdotool", "mousemove", str(x), str(y))
-
-    def there():
-        out = kit.run("xdotool", "getmouselocation", "--shell").stdout
-        values = dict(line.split("=", 1) for line in out.split() if "=" in line)
-        return (values.get("X"), values.get("Y")) == (str(x), str(y))
-
-    kit.require(kit.wait_until(there, WAIT, 0.05), "the pointer did not get to %d,%d" % (x, y))
+    """Korvane with its library and Check1 = 0 (no notice in the way);
+    (folder, process, strip)."""
+    folder = kit.make_case_folder(library="Update.dll", settings=True, check1=0)
+    return (folder, *kit.start_korvane(folder))
 
 
 def click_control(panel, left, top, width, height):
     """Clicks the middle of a panel control laid out at these twips."""
     dpi = kit.prefix_dpi()
     x, y, _, _ = kit.geometry(panel)
-    move_to(x + int((left + width / 2) * dpi / 1440), y + int((top + height / 2) * dpi / 1440))
+    kit.move_pointer(x + int((left + width / 2) * dpi / 1440), y + int((top + height / 2) * dpi / 1440))
     kit.run("xdotool", "click", "1")
+
+
+def panel_with_a_waiting_check(service, typed=None):
+    """Korvane's panel shown (the check at its load answers at once), with
+    `typed` in Text1, and a check on request waiting for its held reply;
+    (folder, process, strip, panel, requests before it)."""
+    service.set_holding(False)
+    folder, process, strip = start()
+    x, y, w, h = kit.geometry(strip)
+    kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "click", "3")
+    # The panel shows once the check at its load is over.
+    kit.wait_for(lambda: probe("visible"), lambda shown: shown == "1", "the panel to show")
+    panel = kit.wait_for_window(PANEL)
+    kit.settled_geometry(panel)
+    service.set_holding(True)
+    kit.run("xdotool", "windowfocus", "--sync", panel)
+    click_control(panel, 240, 480, 5295, 1575)  # Text1, on its tab
+    kit.wait_for(lambda: probe("focus"), lambda focus: focus == TEXT1, "Text1 to take the focus")
+    if typed:
+        kit.run("xdotool", "key", "ctrl+a")
+        kit.run("xdotool", "type", typed)
+        kit.wait_for(lambda: probe("text", TEXT1), lambda text: text == typed, "Text1 to read it")
+    arrived = service.counts()[0]
+    click_control(panel, 5520, 2280, 720, 180)  # Label9: 检测更新
+    kit.require(service.wait_arrived(arrived + 1, WAIT), "the click on 检测更新 made no check")
+    return folder, process, strip, panel, arrived
 
 
 def check_tab_during_a_waiting_check():
     with held_service() as service:
-        # The check at the panel's load answers at once.
-        service.set_holding(False)
-        strip = start()
-        x, y, w, h = kit.geometry(strip)
-        kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "click", "3")
-        # The panel shows once the check at its load is over.
-        kit.require(kit.wait_until(lambda: probe("visible") == "1", WAIT),
-                    "no panel after a right-click")
-        panel = kit.wait_for_window(PANEL)
-        kit.require(panel, "no window %s" % PANEL)
-        settled_geometry(panel)
-        service.set_holding(True)
-        kit.run("xdotool", "windowfocus", "--sync", panel)
-        click_control(panel, 240, 480, 5295, 1575)  # Text1, on its tab
-        kit.require(kit.wait_until(lambda: probe("focus") == TEXT1, WAIT),
-                    "Text1 did not take the focus (%s)" % probe("focus"))
-        arrived = service.counts()[0]
-        click_control(panel, 5520, 2280, 720, 180)  # Label9: 检测更新
-        kit.require(service.wait_arrived(arrived + 1, WAIT),
-                    "the click on 检测更新 made no check")
+        _, _, _, panel, arrived = panel_with_a_waiting_check(service)
         kit.run("xdotool", "key", "Tab")
-        moved = kit.wait_until(lambda: probe("focus") == COMMAND1, WAIT)
-        focus, text = probe("focus"), probe("text", TEXT1)
+        kit.wait_for(lambda: probe("focus"), lambda focus: focus == COMMAND1,
+                     "Tab during the check to move the focus to Command1")
+        text = probe("text", TEXT1)
         # Still inside the check: its reply is held.
         kit.require(service.counts()[1] == arrived, "the check was over too soon")
-        kit.require(moved, "Tab during the check left the focus on %s" % focus)
         kit.require(text == "欢迎使用!", "Tab during the check changed Text1 to %r" % text)
         service.release_all(hold_on=False)
-        kit.require(kit.wait_for_window("新版本提示", timeout=WAIT),
-                    "no dialog once the reply came")
+        kit.wait_for_window("新版本提示", timeout=WAIT)
+
+
+def close_panel(panel):
+    kit.run("xdotool", "windowfocus", "--sync", panel)
+    kit.run("xdotool", "key", "alt+F4")
+
+
+# What ends the panel while a check waits: (name, action, whether the
+# program ends).
+ENDINGS = [
+    ("Exit", lambda panel: click_control(panel, 6960, 1680, 975, 375), True),
+    ("the end of the session", lambda panel: kit.require(
+        probe("endsession") == "ended", "the program refused to end the session"), True),
+    ("OK", lambda panel: click_control(panel, 5640, 600, 1095, 495), False),
+    ("closing the panel", close_panel, False),
+]
+TYPED = "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+
+
+def check_ending_during_a_waiting_check(name, act, ends):
+    """Exit and the end of the session end the program inside the wait and
+    write nothing; OK applies Text1 and closing writes test.ini inside it,
+    and the program takes the reply afterwards."""
+    with held_service() as service:
+        folder, process, strip, panel, arrived = panel_with_a_waiting_check(service, TYPED)
+        ini = os.path.join(folder, "test.ini")
+        os.remove(ini)  # read at the panel's load; closing writes it again
+        act(panel)
+        if ends:
+            try:
+                code = process.wait(timeout=WAIT)
+            except subprocess.TimeoutExpired:
+                raise kit.Failure("the program still runs after %s" % name)
+            kit.require(code == 0, "the program ended with %s after %s" % (code, name))
+            kit.require(not os.path.exists(ini), "%s wrote test.ini" % name)
+        else:
+            kit.wait_for(lambda: probe("visible"), lambda shown: shown == "0",
+                         "%s to hide the panel" % name)
+            if name == "OK":
+                kit.wait_for(lambda: caption_width(strip), lambda width: width > 150,
+                             "the text OK applied on the strip")
+            else:
+                kit.wait_for(lambda: os.path.exists(ini) and open(ini, "rb").read(),
+                             lambda data: data == b"[Check]\r\nCheck1=0\r\n",
+                             "closing to write test.ini")
+        kit.require(service.counts()[1] == arrived, "the check was over before %s" % name)
+        service.release_all(hold_on=False)
+        if not ends:
+            kit.wait_for_window("新版本提示", timeout=WAIT)
+            kit.require(process.poll() is None, "the program ended after the reply")
+
+
+def caption_width(strip):
+    box = kit.ink_box(kit.grab(*kit.geometry(strip)), WHITE)
+    return box[2] - box[0] if box else 0
 
 
 def caption_free_point(strip):
@@ -122,19 +151,19 @@ def caption_free_point(strip):
 
 def check_drag_across_the_first_wrap():
     with held_service() as service:
-        strip = start()
-        sx, sy, _, _ = settled_geometry(strip)
+        _, _, strip = start()
+        sx, sy, _, _ = kit.settled_geometry(strip)
         # The press comes before the first wrap (about 10.8 s after start),
         # which loads the panel hidden and starts its check.
         px, py = caption_free_point(strip)
-        move_to(px, py)
+        kit.move_pointer(px, py)
         kit.run("xdotool", "mousedown", "1")
         # While the strip follows the pointer: how many readings of its place
         # it takes to see it there, the yardstick for "it does not follow"
         # below.
         follow = 1
         for step in range(1, 4):
-            move_to(px - 20 * step, py - 20 * step)
+            kit.move_pointer(px - 20 * step, py - 20 * step)
             at = (sx - 20 * step, sy - 20 * step)
             readings = 0
 
@@ -143,26 +172,29 @@ def check_drag_across_the_first_wrap():
                 readings += 1
                 return kit.geometry(strip)[:2] == at
 
-            kit.require(kit.wait_until(arrived_at, WAIT, 0.05),
-                        "the strip did not follow the drag to %s" % (at,))
+            kit.wait_for(arrived_at, bool, "the strip to follow the drag to %s" % (at,), WAIT,
+                         0.05)
             follow = max(follow, readings)
+            # The press came before the first wrap, which creates the panel.
+            kit.require(step > 1 or probe("visible") == "none",
+                        "the first wrap came before the press was handled")
         kit.require(service.wait_arrived(1, WAIT), "the first wrap made no check")
         kit.require(probe("visible") == "0", "the first wrap did not load the panel hidden")
         # The button is released while the check waits for its reply.
         dx, dy = -100, -150
-        move_to(px + dx, py + dy)
+        kit.move_pointer(px + dx, py + dy)
         kit.run("xdotool", "mouseup", "1")
         kit.require(service.counts()[1] == 0, "the check was over before the release")
         service.release_all(hold_on=False)
-        kit.require(kit.wait_until(lambda: probe("text", LABEL9) == "下载新版", WAIT),
-                    "the check did not end")
+        kit.wait_for(lambda: probe("text", LABEL9), lambda text: text == "下载新版",
+                     "the check to end")
         dropped = (sx + dx, sy + dy)
-        kit.require(kit.wait_until(lambda: kit.geometry(strip)[:2] == dropped, WAIT),
-                    "strip at %s, dropped at %s" % (kit.geometry(strip)[:2], dropped))
+        kit.wait_for(lambda: kit.geometry(strip)[:2], lambda at: at == dropped,
+                     "the strip where it was dropped, at %s" % (dropped,))
         # After the check the strip stays where it was dropped, wherever the
         # pointer goes: read its place ten times as often as it took to see
         # it follow above (and at least 20 times).
-        move_to(px + 150, py - 250)
+        kit.move_pointer(px + 150, py - 250)
         for _ in range(max(10 * follow, 20)):
             at = kit.geometry(strip)[:2]
             kit.require(at == dropped, "the strip moved to %s after the drop at %s" % (at, dropped))
@@ -176,6 +208,10 @@ def main():
     suite = kit.Suite()
     suite.run("Tab in Text1 during a waiting check moves the focus and leaves the text",
               check_tab_during_a_waiting_check)
+    for name, act, ends in ENDINGS:
+        suite.run("%s while a check waits: %s" % (name, "the program ends and writes nothing"
+                                                   if ends else "applied, then the reply taken"),
+                  lambda: check_ending_during_a_waiting_check(name, act, ends))
     suite.run("a drag across the first wrap ends where the button is released",
               check_drag_across_the_first_wrap)
     return suite.exit_code()

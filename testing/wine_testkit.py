@@ -542,3 +542,69 @@ class Suite:
     def exit_code(self):
         print("failed: " + ", ".join(self.failures) if self.failures else "all passed")
         return 1 if self.failures else 0
+
+
+# --- Loopback servers
+
+
+def free_port():
+    """A loopback port that nothing listens on (as long as nobody takes it)."""
+    import socket
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def port_open(port):
+    """Whether something listens on 127.0.0.1:port."""
+    import socket
+    with socket.socket() as probe:
+        return probe.connect_ex(("127.0.0.1", port)) == 0
+
+
+class PageServer:
+    """An HTTP server on 127.0.0.1:port (0: a free port) for the length of a
+    with-block; `url` is its address. route(request, path, query, body)
+    answers each GET and POST with (status, bytes, content type), or None
+    when it has dealt with the request itself."""
+
+    def __init__(self, route, port=0):
+        import http.server
+        import urllib.parse
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def log_message(self, *_):
+                pass
+
+            def do_GET(self):
+                url = urllib.parse.urlsplit(self.path)
+                length = int(self.headers.get("Content-Length", 0) or 0)
+                body = self.rfile.read(length) if length else b""
+                answer = route(self, url.path, urllib.parse.parse_qs(url.query), body)
+                try:
+                    if answer:
+                        status, data, content_type = answer
+                        self.send_response(status)
+                        self.send_header("Content-Type", content_type)
+                        self.send_header("Content-Length", str(len(data)))
+                        self.end_headers()
+                        self.wfile.write(data)
+                except OSError:
+                    pass  # the client gave up
+
+            do_POST = do_GET
+
+        class Server(http.server.ThreadingHTTPServer):
+            allow_reuse_address = True
+            daemon_threads = True
+
+        self.server = Server(("127.0.0.1", port), Handler)
+        self.url = f"http://127.0.0.1:{self.server.server_address[1]}"
+
+    def __enter__(self):
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        return self
+
+    def __exit__(self, *exc):
+        self.server.shutdown()
+        self.server.server_close()

@@ -25,25 +25,22 @@
 // by default, "KorvaneFrmMsgbox" for the update notice.
 #include <windows.h>
 #include <commctrl.h>
-#include <fcntl.h>
-#include <io.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "utf8_output.h"
+#include "test_driver.h"
 
 namespace {
 
-constexpr UINT kRaise = WM_APP + 1;
+using korvane::testing::Args;
+using korvane::testing::Print;
+using korvane::testing::PrintLine;
 
-void Print(const std::wstring& text) {
-    const std::string utf8 = korvane::testing::Utf8(text);
-    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
-}
+constexpr UINT kRaise = WM_APP + 1;
 
 std::wstring TextOf(HWND window) {
     const LRESULT length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
@@ -53,9 +50,44 @@ std::wstring TextOf(HWND window) {
     return text;
 }
 
-HWND TopLevel(int argc, char** argv, int class_arg) {
-    const std::string cls = argc > class_arg ? argv[class_arg] : "KorvanePanel";
-    return FindWindowA(cls.c_str(), nullptr);
+// Runs `read` on the top-level window of class `cls` (the panel's unless
+// given); 1 when there is none.
+int OnPanel(const std::function<void(HWND)>& read, const wchar_t* cls = nullptr) {
+    const HWND panel = FindWindowW(cls ? cls : L"KorvanePanel", nullptr);
+    if (!panel) return 1;
+    read(panel);
+    return 0;
+}
+
+// Runs `read` on the control whose id is the first argument; 1 when there
+// is none.
+int OnControl(const Args& args, const std::function<void(HWND)>& read,
+              const wchar_t* cls = nullptr) {
+    int found = 1;
+    OnPanel(
+        [&](HWND panel) {
+            const HWND control = GetDlgItem(panel, args.Int(0));
+            if (control) read(control);
+            found = control ? 0 : 1;
+        },
+        cls);
+    return found;
+}
+
+void PrintValue(HWND control) {
+    wchar_t cls[64] = {};
+    GetClassNameW(control, cls, 64);
+    UINT message = BM_GETCHECK;
+    if (std::wcscmp(cls, TRACKBAR_CLASSW) == 0) message = TBM_GETPOS;
+    if (std::wcscmp(cls, WC_TABCONTROLW) == 0) message = TCM_GETCURSEL;
+    Print(std::to_wstring(SendMessageW(control, message, 0, 0)));
+}
+
+void PrintFocus(HWND panel) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(panel, nullptr), &info);
+    Print(std::to_wstring(info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0));
 }
 
 // The visible top-level window that `owner` owns: a modal dialog is owned by
@@ -73,10 +105,10 @@ BOOL CALLBACK FindOwned(HWND window, LPARAM param) {
     return FALSE;
 }
 
-HWND OwnedDialog(HWND owner) {
+void PrintDialog(HWND owner) {
     OwnedSearch search{owner, nullptr};
     EnumWindows(FindOwned, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    Print(search.found ? TextOf(search.found) : L"none");
 }
 
 // Signing out: every top-level window of the program is asked, then told.
@@ -93,7 +125,7 @@ BOOL CALLBACK CollectProcessWindow(HWND window, LPARAM param) {
     return TRUE;
 }
 
-int EndSession(HWND panel) {
+void EndSession(HWND panel) {
     ProcessWindows windows{0, {}};
     GetWindowThreadProcessId(panel, &windows.process);
     EnumWindows(CollectProcessWindow, reinterpret_cast<LPARAM>(&windows));
@@ -110,20 +142,7 @@ int EndSession(HWND panel) {
         SendMessageTimeoutW(window, WM_ENDSESSION, agreed, ENDSESSION_LOGOFF, SMTO_NORMAL, kWait,
                             &answer);
     }
-    std::printf("%s", agreed ? "ended" : "refused");
-    return 0;
-}
-
-int Hold(const char* path) {
-    const HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 1;
-    std::printf("held\n");
-    std::fflush(stdout);
-    std::getchar();
-    CloseHandle(file);
-    return 0;
+    Print(agreed ? L"ended" : L"refused");
 }
 
 void RaiseTopmost(HWND window) {
@@ -133,8 +152,7 @@ void RaiseTopmost(HWND window) {
 LRESULT CALLBACK TopmostProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == kRaise) {
         RaiseTopmost(window);
-        std::printf("raised\n");
-        std::fflush(stdout);
+        PrintLine(L"raised");
         return 0;
     }
     return DefWindowProcW(window, message, wparam, lparam);
@@ -152,83 +170,53 @@ DWORD WINAPI ReadCommands(void* param) {
     return 0;
 }
 
-int ShowTopmost(int x, int y, int width, int height) {
-    WNDCLASSW cls{};
-    cls.lpfnWndProc = TopmostProc;
-    cls.hInstance = GetModuleHandleW(nullptr);
-    cls.hbrBackground = CreateSolidBrush(RGB(255, 0, 255));
-    cls.lpszClassName = L"KorvaneTestTopmost";
-    if (!RegisterClassW(&cls)) return 1;
-    const HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE,
-                                        cls.lpszClassName, L"topmost", WS_POPUP, x, y, width,
-                                        height, nullptr, nullptr, cls.hInstance, nullptr);
+int ShowTopmost(const Args& args) {
+    const int x = args.Int(0), y = args.Int(1);
+    const HWND window = korvane::testing::NewWindow(
+        L"KorvaneTestTopmost", TopmostProc, WS_POPUP,
+        WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE,
+        {x, y, x + args.Int(2), y + args.Int(3)}, nullptr, CreateSolidBrush(RGB(255, 0, 255)));
     if (!window) return 1;
     ShowWindow(window, SW_SHOWNOACTIVATE);
     UpdateWindow(window);
     RaiseTopmost(window);
-    std::printf("shown\n");
-    std::fflush(stdout);
+    PrintLine(L"shown");
     CloseHandle(CreateThread(nullptr, 0, ReadCommands, window, 0, nullptr));
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    korvane::testing::RunMessageLoop();
     return 0;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 2) return 2;
-    // Texts go out as they are: a CR LF inside one stays CR LF.
-    _setmode(_fileno(stdout), _O_BINARY);
-    const std::string what = argv[1];
-    if (what == "hold" && argc == 3) return Hold(argv[2]);
-    if (what == "topmost" && argc == 6) {
-        return ShowTopmost(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
-                           std::atoi(argv[5]));
-    }
-    if (what == "visible") {
-        const HWND window = TopLevel(argc, argv, 2);
-        std::printf("%s", !window ? "none" : IsWindowVisible(window) ? "1" : "0");
-        return 0;
-    }
-    const HWND panel = TopLevel(argc, argv, what == "text" ? 3 : argc);
-    if (!panel) return 1;
-    if (what == "focus") {
-        GUITHREADINFO info{};
-        info.cbSize = sizeof info;
-        GetGUIThreadInfo(GetWindowThreadProcessId(panel, nullptr), &info);
-        std::printf("%d", info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0);
-        return 0;
-    }
-    if (what == "endsession") return EndSession(panel);
-    if (what == "dialog") {
-        const HWND dialog = OwnedDialog(panel);
-        if (dialog) {
-            Print(TextOf(dialog));
-        } else {
-            std::printf("none");
-        }
-        return 0;
-    }
-    if (argc < 3) return 1;
-    const HWND control = GetDlgItem(panel, std::atoi(argv[2]));
-    if (!control) return 1;
-    if (what == "text") {
-        Print(TextOf(control));
-        return 0;
-    }
-    if (what == "enabled") {
-        std::printf("%d", IsWindowEnabled(control) ? 1 : 0);
-        return 0;
-    }
-    if (what == "value") {
-        wchar_t cls[64] = {};
-        GetClassNameW(control, cls, 64);
-        UINT message = BM_GETCHECK;
-        if (std::wcscmp(cls, TRACKBAR_CLASSW) == 0) message = TBM_GETPOS;
-        if (std::wcscmp(cls, WC_TABCONTROLW) == 0) message = TCM_GETCURSEL;
-        std::printf("%ld", static_cast<long>(SendMessageW(control, message, 0, 0)));
-        return 0;
-    }
-    return 2;
+int wmain(int argc, wchar_t** argv) {
+    return korvane::testing::RunCommand(
+        argc, argv,
+        {
+            {L"visible", 0, 1,
+             [](const Args& args) {
+                 if (OnPanel([](HWND w) { Print(IsWindowVisible(w) ? L"1" : L"0"); }, args[0]))
+                     Print(L"none");
+                 return 0;
+             }},
+            {L"text", 1, 2,
+             [](const Args& args) {
+                 return OnControl(
+                     args, [](HWND c) { Print(TextOf(c)); }, args[1]);
+             }},
+            {L"value", 1, 1, [](const Args& args) { return OnControl(args, PrintValue); }},
+            {L"enabled", 1, 1,
+             [](const Args& args) {
+                 return OnControl(args, [](HWND c) { Print(IsWindowEnabled(c) ? L"1" : L"0"); });
+             }},
+            {L"focus", 0, 0, [](const Args&) { return OnPanel(PrintFocus); }},
+            {L"dialog", 0, 0, [](const Args&) { return OnPanel(PrintDialog); }},
+            {L"endsession", 0, 0, [](const Args&) { return OnPanel(EndSession); }},
+            {L"hold", 1, 1,
+             [](const Args& args) {
+                 return korvane::testing::HoldFile(
+                     args[0], GENERIC_READ | GENERIC_WRITE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+             }},
+            {L"topmost", 4, 4, ShowTopmost},
+        });
 }

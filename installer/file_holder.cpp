@@ -5,23 +5,12 @@
 //                      until its standard input closes
 #include <windows.h>
 
-#include <cstdio>
+#include "test_driver.h"
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: file_holder PATH\n");
-        return 2;
-    }
-    const HANDLE file = CreateFileW(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        std::fprintf(stderr, "CreateFileW: error %lu\n", GetLastError());
-        return 1;
-    }
-    std::printf("held\n");
-    std::fflush(stdout);
-    while (std::getchar() != EOF) {
-    }
-    CloseHandle(file);
-    return 0;
+    using korvane::testing::Args;
+    return korvane::testing::RunCommand(argc, argv, {{L"", 1, 1, [](const Args& args) {
+                                                          return korvane::testing::HoldFile(
+                                                              args[0], GENERIC_READ, 0);
+                                                      }}});
 }

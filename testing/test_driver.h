@@ -69,17 +69,19 @@ struct Command {
     std::function<int(const Args&)> run;
 };
 
-// Runs the command that argv[1] names, given the arguments after it. An
+// Runs the command that argv[1] names, given the arguments after it; a
+// command with an empty name takes every argument and is tried last. An
 // unknown command or a wrong number of arguments prints the commands to
 // standard error and returns 2.
 inline int RunCommand(int argc, wchar_t** argv, std::initializer_list<Command> commands) {
-    const Args args{argc - 2, argv + 2};
     std::wstring names;
     for (const Command& command : commands) {
-        if (argc >= 2 && argv[1] == command.name && args.count >= command.min_args &&
+        const bool unnamed = command.name.empty();
+        const Args args = unnamed ? Args{argc - 1, argv + 1} : Args{argc - 2, argv + 2};
+        if ((unnamed || (argc >= 2 && argv[1] == command.name)) && args.count >= command.min_args &&
             args.count <= command.max_args)
             return command.run(args);
-        names += (names.empty() ? L"" : L"|") + std::wstring(command.name);
+        names += (names.empty() ? L"" : L"|") + std::wstring(unnamed ? L"ARGS" : command.name);
     }
     Print(L"usage: " + std::wstring(argc > 0 ? argv[0] : L"") + L" " + names + L" ...\n",
           STD_ERROR_HANDLE);

@@ -546,10 +546,14 @@ class Suite:
 
 # --- Loopback servers
 
+import http.server  # noqa: E402
+import socket  # noqa: E402
+import struct  # noqa: E402
+import urllib.parse  # noqa: E402
+
 
 def free_port():
     """A loopback port that nothing listens on (as long as nobody takes it)."""
-    import socket
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         return probe.getsockname()[1]
@@ -557,9 +561,16 @@ def free_port():
 
 def port_open(port):
     """Whether something listens on 127.0.0.1:port."""
-    import socket
     with socket.socket() as probe:
         return probe.connect_ex(("127.0.0.1", port)) == 0
+
+
+def reset(request):
+    """Ends a PageServer request with a reset, unanswered: the client's
+    transfer fails (a connection closed with no answer reads as an empty
+    answer to Wine's HTTP client)."""
+    request.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    request.connection.close()
 
 
 class PageServer:
@@ -569,8 +580,7 @@ class PageServer:
     when it has dealt with the request itself."""
 
     def __init__(self, route, port=0):
-        import http.server
-        import urllib.parse
+        page_server = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
             def log_message(self, *_):
@@ -579,18 +589,18 @@ class PageServer:
             def do_GET(self):
                 url = urllib.parse.urlsplit(self.path)
                 length = int(self.headers.get("Content-Length", 0) or 0)
-                body = self.rfile.read(length) if length else b""
-                answer = route(self, url.path, urllib.parse.parse_qs(url.query), body)
+                answer = route(self, url.path, urllib.parse.parse_qs(url.query),
+                               self.rfile.read(length) if length else b"")
                 try:
                     if answer:
-                        status, data, content_type = answer
-                        self.send_response(status)
-                        self.send_header("Content-Type", content_type)
-                        self.send_header("Content-Length", str(len(data)))
+                        self.send_response(answer[0])
+                        self.send_header("Content-Type", answer[2])
+                        self.send_header("Content-Length", str(len(answer[1])))
                         self.end_headers()
-                        self.wfile.write(data)
+                        self.wfile.write(answer[1])
                 except OSError:
                     pass  # the client gave up
+                page_server.sent(request=self)
 
             do_POST = do_GET
 
@@ -600,6 +610,9 @@ class PageServer:
 
         self.server = Server(("127.0.0.1", port), Handler)
         self.url = f"http://127.0.0.1:{self.server.server_address[1]}"
+
+    def sent(self, request):
+        """Called once the answer to a request has gone out (or could not)."""
 
     def __enter__(self):
         threading.Thread(target=self.server.serve_forever, daemon=True).start()

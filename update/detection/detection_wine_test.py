@@ -19,7 +19,6 @@ import argparse
 import datetime
 import json
 import os
-import socket
 import subprocess
 import sys
 import tempfile
@@ -86,40 +85,26 @@ class BackgroundClient:
         return lines_of(self.out.read())
 
 
-class DroppingListener:
-    """Takes the service's place on the port and drops each of the first
-    `count` connections unanswered (a reset), then stops listening: for the
-    library, a service that fails the request."""
+class FailingService(kit.PageServer):
+    """Takes the service's place on the port and resets each of the first
+    `count` requests unanswered: for the library, a service that fails the
+    request. wait() gives the port back."""
 
     def __init__(self, count):
-        self.count = count
-        self.socket = socket.socket()
-        self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.socket.bind(("127.0.0.1", PORT))
-        self.socket.listen(count)
-        self.socket.settimeout(WAIT)
-        self.done = threading.Event()
-        self.dropped = 0
-        threading.Thread(target=self._drop, daemon=True).start()
+        self.count, self.dropped, self.done = count, 0, threading.Event()
+        super().__init__(self.drop, PORT)
+        self.__enter__()
 
-    def _drop(self):
-        try:
-            while self.dropped < self.count:
-                connection, _ = self.socket.accept()
-                # Linger 0: the close resets the connection at once.
-                connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
-                                      b"\x01\x00\x00\x00\x00\x00\x00\x00")
-                connection.close()
-                self.dropped += 1
-        except OSError:
-            pass
-        finally:
-            self.socket.close()
+    def drop(self, request, *_):
+        kit.reset(request)
+        self.dropped += 1
+        if self.dropped >= self.count:
             self.done.set()
 
     def wait(self):
-        """Whether every expected connection came and was dropped."""
+        """Whether every expected request came and was reset."""
         self.done.wait(WAIT + 10)
+        self.__exit__()
         return self.dropped == self.count
 
 
@@ -142,7 +127,7 @@ def start_with_the_service_down(args, dll_path):
     """Updates and GetNetDate meeting a service that fails the request, in
     the background; the objects come from the DLL itself, so that they need
     no registration."""
-    listener = DroppingListener(2)
+    listener = FailingService(2)
     calls = (BackgroundClient(args, "--dll", dll_path, "updates", "10001", "Korvane"),
              BackgroundClient(args, "--dll", dll_path, "date"))
     return listener, calls

@@ -11,8 +11,6 @@ the test can tell a wait that ended before the reply from one that got it.
 Usage: xmlhttp_wine_test.py path/to/xmlhttp_wine_test.exe
 Run it inside scripts/wine-env.sh (ctest does so).
 """
-import socket
-import struct
 import subprocess
 import sys
 import tempfile
@@ -39,10 +37,7 @@ def hold(request, hold_id, limit_ms):
         dropped = hold_id in drops
         hold_states[hold_id] = "dropped" if dropped else "answered"
     if dropped:
-        # A reset: a connection closed unanswered reads as an empty answer.
-        request.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-        request.connection.close()
-        return None
+        return kit.reset(request)
     return 200, (("released " if released else "unreleased ") + hold_id).encode(), "text/plain"
 
 

@@ -49,11 +49,6 @@ Fn Export(HMODULE module, const char* name) {
                   : nullptr;
 }
 
-template <class Fn>
-Fn Export(const wchar_t* module, const char* name) {
-    return Export<Fn>(GetModuleHandleW(module), name);
-}
-
 // The arguments after the command's name; a missing one reads as nullptr.
 struct Args {
     int count;
@@ -70,7 +65,7 @@ struct Command {
 };
 
 // Runs the command that argv[1] names, given the arguments after it; a
-// command with an empty name takes every argument and is tried last. An
+// command with an empty name, listed last, takes every argument. An
 // unknown command or a wrong number of arguments prints the commands to
 // standard error and returns 2.
 inline int RunCommand(int argc, wchar_t** argv, std::initializer_list<Command> commands) {

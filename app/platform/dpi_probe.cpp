@@ -15,7 +15,7 @@ int main() {
     // Per-monitor aware where the call exists, as the program's manifest
     // makes it; else system aware.
     const auto set_context = korvane::testing::Export<BOOL(WINAPI*)(HANDLE)>(
-        L"user32.dll", "SetProcessDpiAwarenessContext");
+        GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext");
     const HANDLE kPerMonitorAwareV2 = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4));
     if (!set_context || !set_context(kPerMonitorAwareV2)) SetProcessDPIAware();
     const HWND window = CreateWindowExW(0, L"STATIC", L"dpi_probe", WS_POPUP, 0, 0, 10, 10, nullptr,

@@ -39,15 +39,7 @@ using korvane::testing::PrintLine;
 // Line breaks written as \r and \n, so that a message stays on one line.
 std::wstring Escaped(std::wstring_view text) {
     std::wstring out;
-    for (wchar_t c : text) {
-        if (c == L'\r') {
-            out += L"\\r";
-        } else if (c == L'\n') {
-            out += L"\\n";
-        } else {
-            out += c;
-        }
-    }
+    for (wchar_t c : text) out += c == L'\r' ? L"\\r" : c == L'\n' ? L"\\n" : std::wstring(1, c);
     return out;
 }
 
@@ -103,8 +95,8 @@ void PrintDialog() {
 // RtlGetVersion: the version Windows (or Wine's setting) reports, whatever
 // the manifest says.
 void PrintWindowsVersion() {
-    const auto rtl_get_version =
-        korvane::testing::Export<LONG(WINAPI*)(OSVERSIONINFOW*)>(L"ntdll.dll", "RtlGetVersion");
+    const auto rtl_get_version = korvane::testing::Export<LONG(WINAPI*)(OSVERSIONINFOW*)>(
+        GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
     OSVERSIONINFOW info{};
     info.dwOSVersionInfoSize = sizeof info;
     if (!rtl_get_version || rtl_get_version(&info) != 0) {

@@ -310,11 +310,10 @@ void* PatchImport(HMODULE module, const char* dll, const char* function, void* r
 int RunOutOfMemory(const wchar_t* dll_path) {
     const HMODULE module = LoadLibraryW(dll_path);
     const auto register_server = Export<HRESULT(STDAPICALLTYPE*)()>(module, "DllRegisterServer");
-    g_real_malloc =
-        !register_server
-            ? nullptr
-            : reinterpret_cast<MallocFn>(PatchImport(module, "msvcrt.dll", "malloc",
-                                                     reinterpret_cast<void*>(FailingMalloc)));
+    if (register_server) {
+        g_real_malloc = reinterpret_cast<MallocFn>(
+            PatchImport(module, "msvcrt.dll", "malloc", reinterpret_cast<void*>(FailingMalloc)));
+    }
     if (!register_server || !g_real_malloc) {
         PrintLine(L"ERROR exports or malloc import");
         return 1;
@@ -352,43 +351,34 @@ int RunBoundary() {
 // Prints the DACL of the machine's Classes key as SDDL, or replaces it, so
 // that a test can make machine-wide registration fail with access denied.
 int RunClassesDacl(const wchar_t* sddl) {
-    HKEY key = nullptr;
-    LSTATUS status =
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, READ_CONTROL | WRITE_DAC, &key);
-    if (status != ERROR_SUCCESS) {
-        PrintLine(L"ERROR open " + std::to_wstring(status));
-        return 1;
+    korvane::UniqueRegistryKey key;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0,
+                                   READ_CONTROL | WRITE_DAC, key.put());
+    BYTE buffer[4096];
+    DWORD size = sizeof(buffer);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    LPWSTR text = nullptr;
+    if (status == ERROR_SUCCESS && !sddl &&
+        (status = RegGetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, buffer, &size)) ==
+            ERROR_SUCCESS &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            buffer, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+        PrintLine(L"DACL " + std::wstring(text));
+        LocalFree(text);
+        return 0;
     }
-    int result = 0;
-    if (!sddl) {
-        BYTE buffer[4096];
-        DWORD size = sizeof(buffer);
-        LPWSTR text = nullptr;
-        status = RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, buffer, &size);
-        if (status == ERROR_SUCCESS &&
-            ConvertSecurityDescriptorToStringSecurityDescriptorW(
-                buffer, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
-            PrintLine(L"DACL " + std::wstring(text));
-            LocalFree(text);
-        } else {
-            PrintLine(L"ERROR get " + std::to_wstring(status));
-            result = 1;
-        }
-    } else {
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
-                                                                 nullptr) &&
-            (status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor)) ==
-                ERROR_SUCCESS) {
-            PrintLine(L"SET");
-        } else {
-            PrintLine(L"ERROR set " + std::to_wstring(status));
-            result = 1;
-        }
+    if (status == ERROR_SUCCESS && sddl &&
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
+                                                             nullptr)) {
+        status = RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor);
         LocalFree(descriptor);
+        if (status == ERROR_SUCCESS) {
+            PrintLine(L"SET");
+            return 0;
+        }
     }
-    RegCloseKey(key);
-    return result;
+    PrintLine(L"ERROR " + std::to_wstring(status));
+    return 1;
 }
 
 // Runs `run` on a Detection object: from the class factory of the DLL that

@@ -131,13 +131,11 @@ void TestFailuresGiveEmptyText() {
     // Wine's request object never reports completion of a failed transfer, so
     // there only the time limit ends the wait: keep it short here.
     for (int mode : {kResponseBytes, kResponseDecodedBytes}) {
-        const ULONGLONG start = GetTickCount64();
         VARIANT result = internal::Fetch(L"get", dead_server + L"/echo", nullptr, mode, 2000);
-        const ULONGLONG elapsed = GetTickCount64() - start;
-        const bool empty_text = result.vt == VT_BSTR && SysStringLen(result.bstrVal) == 0;
+        Check(result.vt == VT_BSTR && SysStringLen(result.bstrVal) == 0,
+              mode == kResponseBytes ? "the server down gives empty text in mode 2"
+                                     : "the server down gives empty text in mode 3");
         VariantClear(&result);
-        std::printf("  server down, mode %d: %llu ms\n", mode, elapsed);
-        Check(empty_text, "the server down gives empty text");
     }
 
     // The reply is held until dropped, so only the limit can end this wait.
@@ -196,14 +194,11 @@ void TestMessagesAreDispatchedWhileWaiting(HWND window) {
     SetTimer(window, 1, 50, nullptr);
     PostMessageW(window, kNestedFetch, 0, 0);
     nested.outer_waiting = true;
-    const ULONGLONG outer_start = GetTickCount64();
     const std::wstring outer = TextOf(HttpGet(server + L"/hold?id=outer&ms=20000", kResponseText));
-    const ULONGLONG outer_ms = GetTickCount64() - outer_start;
     nested.outer_waiting = false;
     KillTimer(window, 1);
-
-    std::printf("  outer fetch: \"%s\" after %llu ms, %d timer ticks\n",
-                korvane::testing::Utf8(outer).c_str(), outer_ms, nested.ticks);
+    std::printf("  outer fetch: \"%s\", %d timer ticks\n", korvane::testing::Utf8(outer).c_str(),
+                nested.ticks);
     Check(outer == L"released outer",
           "the timer ticks during the wait and its fetch releases the outer one");
     Check(nested.nested_ran_while_outer_waited, "the posted message is handled during the wait");

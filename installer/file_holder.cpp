@@ -9,26 +9,15 @@
 // input closes.
 #include <windows.h>
 
-#include <cstdio>
-#include <cwchar>
+#include "test_driver.h"
 
 int wmain(int argc, wchar_t** argv) {
-    const bool share_all = argc == 3 && std::wcscmp(argv[1], L"--share-all") == 0;
-    if (argc != 2 && !share_all) {
-        std::fprintf(stderr, "usage: file_holder [--share-all] PATH\n");
-        return 2;
-    }
-    const DWORD sharing = share_all ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE : 0;
-    const HANDLE file = CreateFileW(argv[argc - 1], GENERIC_READ, sharing, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        std::fprintf(stderr, "CreateFileW: error %lu\n", GetLastError());
-        return 1;
-    }
-    std::printf("held\n");
-    std::fflush(stdout);
-    while (std::getchar() != EOF) {
-    }
-    CloseHandle(file);
-    return 0;
+    using korvane::testing::Args;
+    using korvane::testing::HoldFile;
+    constexpr DWORD kAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    return korvane::testing::RunCommand(
+        argc, argv,
+        {{L"--share-all", 1, 1,
+          [](const Args& args) { return HoldFile(args[0], GENERIC_READ, kAll); }},
+         {L"", 1, 1, [](const Args& args) { return HoldFile(args[0], GENERIC_READ, 0); }}});
 }

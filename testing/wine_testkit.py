@@ -761,3 +761,82 @@ class Suite:
     def exit_code(self):
         print("failed: " + ", ".join(self.failures) if self.failures else "all passed")
         return 1 if self.failures else 0
+
+
+# --- Loopback servers
+
+import http.server  # noqa: E402
+import socket  # noqa: E402
+import struct  # noqa: E402
+import urllib.parse  # noqa: E402
+
+
+def free_port():
+    """A loopback port that nothing listens on (as long as nobody takes it)."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def port_open(port):
+    """Whether something listens on 127.0.0.1:port."""
+    with socket.socket() as probe:
+        return probe.connect_ex(("127.0.0.1", port)) == 0
+
+
+def reset(request):
+    """Ends a PageServer request with a reset, unanswered: the client's
+    transfer fails (a connection closed with no answer reads as an empty
+    answer to Wine's HTTP client)."""
+    request.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    request.connection.close()
+
+
+class PageServer:
+    """An HTTP server on 127.0.0.1:port (0: a free port) for the length of a
+    with-block; `url` is its address. route(request, path, query, body)
+    answers each GET and POST with (status, bytes, content type), or None
+    when it has dealt with the request itself."""
+
+    def __init__(self, route, port=0):
+        page_server = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def log_message(self, *_):
+                pass
+
+            def do_GET(self):
+                url = urllib.parse.urlsplit(self.path)
+                length = int(self.headers.get("Content-Length", 0) or 0)
+                answer = route(self, url.path, urllib.parse.parse_qs(url.query),
+                               self.rfile.read(length) if length else b"")
+                try:
+                    if answer:
+                        self.send_response(answer[0])
+                        self.send_header("Content-Type", answer[2])
+                        self.send_header("Content-Length", str(len(answer[1])))
+                        self.end_headers()
+                        self.wfile.write(answer[1])
+                except OSError:
+                    pass  # the client gave up
+                page_server.sent(request=self)
+
+            do_POST = do_GET
+
+        class Server(http.server.ThreadingHTTPServer):
+            allow_reuse_address = True
+            daemon_threads = True
+
+        self.server = Server(("127.0.0.1", port), Handler)
+        self.url = f"http://127.0.0.1:{self.server.server_address[1]}"
+
+    def sent(self, request):
+        """Called once the answer to a request has gone out (or could not)."""
+
+    def __enter__(self):
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        return self
+
+    def __exit__(self, *exc):
+        self.server.shutdown()
+        self.server.server_close()

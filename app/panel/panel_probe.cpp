@@ -43,26 +43,24 @@
 #include <commctrl.h>
 #include <oleacc.h>
 #include <shellapi.h>
-#include <fcntl.h>
-#include <io.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "utf8_output.h"
+#include "test_driver.h"
 
 namespace {
 
+using korvane::testing::Args;
+using korvane::testing::Print;
+using korvane::testing::PrintLine;
+
 constexpr UINT kRaise = WM_APP + 1;
 DWORD g_main_thread = 0;
-
-void Print(const std::wstring& text) {
-    const std::string utf8 = korvane::testing::Utf8(text);
-    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
-}
 
 std::wstring TextOf(HWND window) {
     const LRESULT length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
@@ -72,9 +70,44 @@ std::wstring TextOf(HWND window) {
     return text;
 }
 
-HWND TopLevel(int argc, char** argv, int class_arg) {
-    const std::string cls = argc > class_arg ? argv[class_arg] : "KorvanePanel";
-    return FindWindowA(cls.c_str(), nullptr);
+// Runs `read` on the top-level window of class `cls` (the panel's unless
+// given); 1 when there is none.
+int OnPanel(const std::function<void(HWND)>& read, const wchar_t* cls = nullptr) {
+    const HWND panel = FindWindowW(cls ? cls : L"KorvanePanel", nullptr);
+    if (!panel) return 1;
+    read(panel);
+    return 0;
+}
+
+// Runs `read` on the control whose id is the first argument; 1 when there
+// is none.
+int OnControl(const Args& args, const std::function<void(HWND)>& read,
+              const wchar_t* cls = nullptr) {
+    int found = 1;
+    OnPanel(
+        [&](HWND panel) {
+            const HWND control = GetDlgItem(panel, args.Int(0));
+            if (control) read(control);
+            found = control ? 0 : 1;
+        },
+        cls);
+    return found;
+}
+
+void PrintValue(HWND control) {
+    wchar_t cls[64] = {};
+    GetClassNameW(control, cls, 64);
+    UINT message = BM_GETCHECK;
+    if (std::wcscmp(cls, TRACKBAR_CLASSW) == 0) message = TBM_GETPOS;
+    if (std::wcscmp(cls, WC_TABCONTROLW) == 0) message = TCM_GETCURSEL;
+    Print(std::to_wstring(SendMessageW(control, message, 0, 0)));
+}
+
+void PrintFocus(HWND panel) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(panel, nullptr), &info);
+    Print(std::to_wstring(info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0));
 }
 
 // The visible top-level window that `owner` owns: a modal dialog is owned by
@@ -92,10 +125,10 @@ BOOL CALLBACK FindOwned(HWND window, LPARAM param) {
     return FALSE;
 }
 
-HWND OwnedDialog(HWND owner) {
+void PrintDialog(HWND owner) {
     OwnedSearch search{owner, nullptr};
     EnumWindows(FindOwned, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    Print(search.found ? TextOf(search.found) : L"none");
 }
 
 // Signing out: every top-level window of the program is asked, then told.
@@ -112,7 +145,7 @@ BOOL CALLBACK CollectProcessWindow(HWND window, LPARAM param) {
     return TRUE;
 }
 
-int EndSession(HWND panel) {
+void EndSession(HWND panel) {
     ProcessWindows windows{0, {}};
     GetWindowThreadProcessId(panel, &windows.process);
     EnumWindows(CollectProcessWindow, reinterpret_cast<LPARAM>(&windows));
@@ -129,20 +162,7 @@ int EndSession(HWND panel) {
         SendMessageTimeoutW(window, WM_ENDSESSION, agreed, ENDSESSION_LOGOFF, SMTO_NORMAL, kWait,
                             &answer);
     }
-    std::printf("%s", agreed ? "ended" : "refused");
-    return 0;
-}
-
-int Hold(const char* path) {
-    const HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 1;
-    std::printf("held\n");
-    std::fflush(stdout);
-    std::getchar();
-    CloseHandle(file);
-    return 0;
+    Print(agreed ? L"ended" : L"refused");
 }
 
 void RaiseTopmost(HWND window) {
@@ -152,15 +172,14 @@ void RaiseTopmost(HWND window) {
 LRESULT CALLBACK TopmostProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == kRaise) {
         RaiseTopmost(window);
-        std::printf("raised\n");
-        std::fflush(stdout);
+        PrintLine(L"raised");
         return 0;
     }
     return DefWindowProcW(window, message, wparam, lparam);
 }
 
 // Reads the commands from stdin while the window's thread pumps messages
-// (the calling thread's, without a window).
+// (the main thread's, without a window).
 DWORD WINAPI ReadCommands(void* param) {
     const HWND window = static_cast<HWND>(param);
     const DWORD thread = window ? GetWindowThreadProcessId(window, nullptr) : g_main_thread;
@@ -172,58 +191,53 @@ DWORD WINAPI ReadCommands(void* param) {
     return 0;
 }
 
-int ShowTopmost(int x, int y, int width, int height) {
-    WNDCLASSW cls{};
-    cls.lpfnWndProc = TopmostProc;
-    cls.hInstance = GetModuleHandleW(nullptr);
-    cls.hbrBackground = CreateSolidBrush(RGB(255, 0, 255));
-    cls.lpszClassName = L"KorvaneTestTopmost";
-    if (!RegisterClassW(&cls)) return 1;
-    const HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE,
-                                        cls.lpszClassName, L"topmost", WS_POPUP, x, y, width,
-                                        height, nullptr, nullptr, cls.hInstance, nullptr);
+int ShowTopmost(const Args& args) {
+    const int x = args.Int(0), y = args.Int(1);
+    const HWND window = korvane::testing::NewWindow(
+        L"KorvaneTestTopmost", TopmostProc, WS_POPUP,
+        WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE,
+        {x, y, x + args.Int(2), y + args.Int(3)}, nullptr, CreateSolidBrush(RGB(255, 0, 255)));
     if (!window) return 1;
     ShowWindow(window, SW_SHOWNOACTIVATE);
     UpdateWindow(window);
     RaiseTopmost(window);
-    std::printf("shown\n");
-    std::fflush(stdout);
+    PrintLine(L"shown");
     CloseHandle(CreateThread(nullptr, 0, ReadCommands, window, 0, nullptr));
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    korvane::testing::RunMessageLoop();
     return 0;
 }
 
 // The strip's rectangle, printed after the strip has handled a message sent
-// to it or a move.
-int SendToStrip(int argc, char** argv) {
-    const HWND strip = FindWindowA("KorvaneStrip", nullptr);
+// to it (MSG W L) or a move (X Y).
+int SendToStrip(const Args& args) {
+    const HWND strip = FindWindowW(L"KorvaneStrip", nullptr);
     if (!strip) return 1;
-    const auto number = [](const char* text) { return std::strtoll(text, nullptr, 0); };
+    const auto number = [](const wchar_t* text) { return std::wcstoll(text, nullptr, 0); };
     DWORD_PTR answer = 0;
-    if (argc == 5) {
+    if (args.count == 3) {
         DWORD session = 0;
-        const bool own = std::strcmp(argv[4], "session") == 0;
+        const bool own = std::wcscmp(args[2], L"session") == 0;
         if (own) ProcessIdToSessionId(GetCurrentProcessId(), &session);
-        if (!SendMessageTimeoutW(strip, static_cast<UINT>(number(argv[2])),
-                                 static_cast<WPARAM>(number(argv[3])),
-                                 own ? static_cast<LPARAM>(session) : number(argv[4]), SMTO_NORMAL,
+        if (!SendMessageTimeoutW(strip, static_cast<UINT>(number(args[0])),
+                                 static_cast<WPARAM>(number(args[1])),
+                                 own ? static_cast<LPARAM>(session) : number(args[2]), SMTO_NORMAL,
                                  10000, &answer)) {
             return 1;
         }
-    } else if (!SetWindowPos(strip, nullptr, std::atoi(argv[2]), std::atoi(argv[3]), 0, 0,
+    } else if (!SetWindowPos(strip, nullptr, args.Int(0), args.Int(1), 0, 0,
                              SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE)) {
         return 1;
     }
     RECT rect{};
     GetWindowRect(strip, &rect);
-    std::printf("%ld %ld %ld %ld", rect.left, rect.top, rect.right, rect.bottom);
+    Print(std::to_wstring(rect.left) + L" " + std::to_wstring(rect.top) + L" " +
+          std::to_wstring(rect.right) + L" " + std::to_wstring(rect.bottom));
     return 0;
 }
 
 // The strip's client object, read as a screen reader reads it, through the
 // system's client side of the accessibility interfaces.
-int Accessible() {
+int Accessible(const Args&) {
     const HWND strip = FindWindowW(L"KorvaneStrip", nullptr);
     if (!strip || FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
     IAccessible* object = nullptr;
@@ -242,8 +256,8 @@ int Accessible() {
                       SUCCEEDED(object->get_accName(self, &name)) && role.vt == VT_I4 &&
                       state.vt == VT_I4;
     if (read) {
-        std::printf("%ld %ld ", static_cast<long>(role.lVal), static_cast<long>(state.lVal));
-        Print(std::wstring(name ? name : L"", SysStringLen(name)));
+        Print(std::to_wstring(role.lVal) + L" " + std::to_wstring(state.lVal) + L" " +
+              std::wstring(name ? name : L"", SysStringLen(name)));
     }
     SysFreeString(name);
     object->Release();
@@ -255,12 +269,11 @@ HWND g_strip = nullptr;
 void CALLBACK OnNameChange(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG child, DWORD,
                            DWORD) {
     if (window != g_strip || object != OBJID_CLIENT || child != CHILDID_SELF) return;
-    std::printf("name\n");
-    std::fflush(stdout);
+    PrintLine(L"name");
 }
 
 // Listens as a screen reader does, out of the strip's process.
-int NameChanges() {
+int NameChanges(const Args&) {
     g_strip = FindWindowW(L"KorvaneStrip", nullptr);
     DWORD process = 0;
     GetWindowThreadProcessId(g_strip, &process);
@@ -268,24 +281,24 @@ int NameChanges() {
         SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr, OnNameChange,
                         process, 0, WINEVENT_OUTOFCONTEXT);
     if (!g_strip || !hook) return 1;
-    std::printf("watching\n");
-    std::fflush(stdout);
+    PrintLine(L"watching");
+    g_main_thread = GetCurrentThreadId();
     CloseHandle(CreateThread(nullptr, 0, ReadCommands, nullptr, 0, nullptr));
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    korvane::testing::RunMessageLoop();
     UnhookWinEvent(hook);
     return 0;
 }
 
 // The icon's callback as the shell sends it with NOTIFYICON_VERSION_4: the
 // event and the icon's id in lParam, the place to open a menu at in wParam.
-int Notify(const std::string& event) {
+int Notify(const Args& args) {
     constexpr UINT kCallbackMessage = WM_APP + 1;  // as the icon was added
     constexpr UINT kIconId = 1;
+    const std::wstring event = args[0];
     UINT code = 0;
-    if (event == "select") code = NIN_SELECT;
-    if (event == "keyselect") code = NIN_KEYSELECT;
-    if (event == "contextmenu") code = WM_CONTEXTMENU;
+    if (event == L"select") code = NIN_SELECT;
+    if (event == L"keyselect") code = NIN_KEYSELECT;
+    if (event == L"contextmenu") code = WM_CONTEXTMENU;
     const HWND window = FindWindowW(L"KorvaneNotifyIcon", nullptr);
     if (!code || !window) return 1;
     const int x = GetSystemMetrics(SM_CXSCREEN) - 8;
@@ -296,66 +309,40 @@ int Notify(const std::string& event) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 2) return 2;
-    // Texts go out as they are: a CR LF inside one stays CR LF.
-    _setmode(_fileno(stdout), _O_BINARY);
-    const std::string what = argv[1];
-    if (what == "hold" && argc == 3) return Hold(argv[2]);
-    if (what == "topmost" && argc == 6) {
-        return ShowTopmost(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
-                           std::atoi(argv[5]));
-    }
-    if ((what == "send" && argc == 5) || (what == "move" && argc == 4)) {
-        return SendToStrip(argc, argv);
-    }
-    g_main_thread = GetCurrentThreadId();
-    if (what == "accessible") return Accessible();
-    if (what == "namechanges") return NameChanges();
-    if (what == "notify" && argc == 3) return Notify(argv[2]);
-    if (what == "visible") {
-        const HWND window = TopLevel(argc, argv, 2);
-        std::printf("%s", !window ? "none" : IsWindowVisible(window) ? "1" : "0");
-        return 0;
-    }
-    const HWND panel = TopLevel(argc, argv, what == "text" ? 3 : argc);
-    if (!panel) return 1;
-    if (what == "focus") {
-        GUITHREADINFO info{};
-        info.cbSize = sizeof info;
-        GetGUIThreadInfo(GetWindowThreadProcessId(panel, nullptr), &info);
-        std::printf("%d", info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0);
-        return 0;
-    }
-    if (what == "endsession") return EndSession(panel);
-    if (what == "dialog") {
-        const HWND dialog = OwnedDialog(panel);
-        if (dialog) {
-            Print(TextOf(dialog));
-        } else {
-            std::printf("none");
-        }
-        return 0;
-    }
-    if (argc < 3) return 1;
-    const HWND control = GetDlgItem(panel, std::atoi(argv[2]));
-    if (!control) return 1;
-    if (what == "text") {
-        Print(TextOf(control));
-        return 0;
-    }
-    if (what == "enabled") {
-        std::printf("%d", IsWindowEnabled(control) ? 1 : 0);
-        return 0;
-    }
-    if (what == "value") {
-        wchar_t cls[64] = {};
-        GetClassNameW(control, cls, 64);
-        UINT message = BM_GETCHECK;
-        if (std::wcscmp(cls, TRACKBAR_CLASSW) == 0) message = TBM_GETPOS;
-        if (std::wcscmp(cls, WC_TABCONTROLW) == 0) message = TCM_GETCURSEL;
-        std::printf("%ld", static_cast<long>(SendMessageW(control, message, 0, 0)));
-        return 0;
-    }
-    return 2;
+int wmain(int argc, wchar_t** argv) {
+    return korvane::testing::RunCommand(
+        argc, argv,
+        {
+            {L"visible", 0, 1,
+             [](const Args& args) {
+                 if (OnPanel([](HWND w) { Print(IsWindowVisible(w) ? L"1" : L"0"); }, args[0]))
+                     Print(L"none");
+                 return 0;
+             }},
+            {L"text", 1, 2,
+             [](const Args& args) {
+                 return OnControl(
+                     args, [](HWND c) { Print(TextOf(c)); }, args[1]);
+             }},
+            {L"value", 1, 1, [](const Args& args) { return OnControl(args, PrintValue); }},
+            {L"enabled", 1, 1,
+             [](const Args& args) {
+                 return OnControl(args, [](HWND c) { Print(IsWindowEnabled(c) ? L"1" : L"0"); });
+             }},
+            {L"focus", 0, 0, [](const Args&) { return OnPanel(PrintFocus); }},
+            {L"dialog", 0, 0, [](const Args&) { return OnPanel(PrintDialog); }},
+            {L"endsession", 0, 0, [](const Args&) { return OnPanel(EndSession); }},
+            {L"hold", 1, 1,
+             [](const Args& args) {
+                 return korvane::testing::HoldFile(
+                     args[0], GENERIC_READ | GENERIC_WRITE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+             }},
+            {L"topmost", 4, 4, ShowTopmost},
+            {L"send", 3, 3, SendToStrip},
+            {L"move", 2, 2, SendToStrip},
+            {L"accessible", 0, 0, Accessible},
+            {L"namechanges", 0, 0, NameChanges},
+            {L"notify", 1, 1, Notify},
+        });
 }

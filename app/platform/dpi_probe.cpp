@@ -9,13 +9,13 @@
 #include <cstdio>
 
 #include "dpi.h"
+#include "test_driver.h"
 
 int main() {
     // Per-monitor aware where the call exists, as the program's manifest
     // makes it; else system aware.
-    using SetContextFn = BOOL(WINAPI*)(HANDLE);
-    const auto set_context = reinterpret_cast<SetContextFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
+    const auto set_context = korvane::testing::Export<BOOL(WINAPI*)(HANDLE)>(
+        GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext");
     const HANDLE kPerMonitorAwareV2 = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4));
     if (!set_context || !set_context(kPerMonitorAwareV2)) SetProcessDPIAware();
     const HWND window = CreateWindowExW(0, L"STATIC", L"dpi_probe", WS_POPUP, 0, 0, 10, 10, nullptr,

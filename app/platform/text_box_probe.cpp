@@ -8,11 +8,14 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 #include "text_box.h"
-#include "utf8_output.h"
+#include "test_driver.h"
 
 namespace {
+
+using korvane::testing::PrintLine;
 
 constexpr UINT_PTR kTimer = 1;
 constexpr DWORD kMenuDeadlineMs = 20000;
@@ -33,14 +36,14 @@ POINT CaretOnScreen() {
 // Every 50 ms: the focus, then the menu.
 void CALLBACK OnTimer(HWND frame, UINT, UINT_PTR id, DWORD) {
     if (GetTickCount() - started > kMenuDeadlineMs) {
-        korvane::testing::PrintLine(L"no menu");
+        PrintLine(L"no menu");
         KillTimer(frame, id);
         PostQuitMessage(1);
         return;
     }
     if (!focused && GetForegroundWindow() == frame && GetFocus() == edit) {
         focused = true;
-        korvane::testing::PrintLine(L"focus");
+        PrintLine(L"focus");
     }
     // Runs inside the menu's own message loop once the menu is open.
     const HWND menu = FindWindowW(L"#32768", nullptr);
@@ -49,10 +52,9 @@ void CALLBACK OnTimer(HWND frame, UINT, UINT_PTR id, DWORD) {
         GetWindowRect(menu, &rect);
         const POINT caret = CaretOnScreen();
         const HMENU items = reinterpret_cast<HMENU>(SendMessageW(menu, MN_GETHMENU, 0, 0));
-        korvane::testing::PrintLine(
-            L"menu " + std::to_wstring(rect.left) + L" " + std::to_wstring(rect.top) + L" caret " +
-            std::to_wstring(caret.x) + L" " + std::to_wstring(caret.y) + L" items " +
-            std::to_wstring(items ? GetMenuItemCount(items) : -1));
+        PrintLine(L"menu " + std::to_wstring(rect.left) + L" " + std::to_wstring(rect.top) +
+                  L" caret " + std::to_wstring(caret.x) + L" " + std::to_wstring(caret.y) +
+                  L" items " + std::to_wstring(items ? GetMenuItemCount(items) : -1));
         KillTimer(frame, id);
         EndMenu();
         PostQuitMessage(0);
@@ -70,17 +72,10 @@ LRESULT CALLBACK FrameProc(HWND frame, UINT message, WPARAM wparam, LPARAM lpara
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    const bool rich = argc < 2 || std::string(argv[1]) != "plain";
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = FrameProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"TextBoxProbe";
-    RegisterClassExW(&wc);
-    const HWND frame =
-        CreateWindowExW(0, L"TextBoxProbe", L"TextBoxProbe", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100,
-                        100, 400, 200, nullptr, nullptr, wc.hInstance, nullptr);
+int wmain(int argc, wchar_t** argv) {
+    const bool rich = argc < 2 || std::wstring_view(argv[1]) != L"plain";
+    const HWND frame = korvane::testing::NewWindow(
+        L"TextBoxProbe", FrameProc, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, {100, 100, 500, 300});
     korvane::TextBox box;
     edit =
         box.Create({frame, 101,
@@ -92,10 +87,5 @@ int main(int argc, char** argv) {
     SendMessageW(edit, EM_SETSEL, 7, 7);
     started = GetTickCount();
     SetTimer(frame, kTimer, 50, OnTimer);
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-    return static_cast<int>(message.wParam);
+    return korvane::testing::RunMessageLoop();
 }

@@ -8,8 +8,9 @@ The pages are written here by hand in the update page's format (an entry's
 title, the product name, a blank and the version, and its download link).
 """
 
-import http.server
 import threading
+
+import wine_testkit as kit
 
 UPDATE_PATH = "/cgi-bin/custom/output_custom_window.cgi"
 # A held reply goes out after this long even if the test never releases it,
@@ -24,7 +25,7 @@ def update_page(version, link):
             "var custom_window = {\"items\":[%s]};\n</script></body></html>\n" % items)
 
 
-class HeldUpdateService:
+class HeldUpdateService(kit.PageServer):
     """Serves the update page on 127.0.0.1:port for the length of a
     with-block. reply(n) gives the version offered to the n-th request
     (from 1), or None for a page without the product."""
@@ -35,52 +36,30 @@ class HeldUpdateService:
         self.answered = 0
         self.condition = threading.Condition()
         self.generation = 0  # release_all() moves it on
-        service = self
+        self.link, self.reply = link, reply
+        super().__init__(self.route, port)
 
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def log_message(self, *_):
-                pass
+    def route(self, request, path, *_):
+        if request.command != "POST" or path != UPDATE_PATH:
+            return 404, b"", "text/plain"
+        with self.condition:
+            self.arrived += 1
+            number, generation = self.arrived, self.generation
+            self.condition.notify_all()
+            self.condition.wait_for(lambda: not self.holding or self.generation != generation,
+                                    timeout=HOLD_LIMIT)
+        return 200, update_page(self.reply(number), self.link).encode("gbk"), \
+            "text/html; charset=gb2312"
 
-            def do_POST(self):
-                length = int(self.headers.get("Content-Length", 0) or 0)
-                if length:
-                    self.rfile.read(length)
-                if self.path != UPDATE_PATH:
-                    self.send_error(404)
-                    return
-                with service.condition:
-                    service.arrived += 1
-                    number = service.arrived
-                    generation = service.generation
-                    service.condition.notify_all()
-                    service.condition.wait_for(
-                        lambda: not service.holding or service.generation != generation,
-                        timeout=HOLD_LIMIT)
-                body = update_page(reply(number), link).encode("gbk")
-                try:
-                    self.send_response(200)
-                    self.send_header("Content-Type", "text/html; charset=gb2312")
-                    self.send_header("Content-Length", str(len(body)))
-                    self.end_headers()
-                    self.wfile.write(body)
-                except OSError:
-                    pass  # the client gave up
-                with service.condition:
-                    service.answered += 1
-                    service.condition.notify_all()
-
-        http.server.ThreadingHTTPServer.allow_reuse_address = True
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler)
-        self.server.daemon_threads = True
-
-    def __enter__(self):
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-        return self
+    def sent(self, request):
+        if request.command == "POST" and request.path == UPDATE_PATH:
+            with self.condition:
+                self.answered += 1
+                self.condition.notify_all()
 
     def __exit__(self, *exc):
         self.release_all(hold_on=False)
-        self.server.shutdown()
-        self.server.server_close()
+        super().__exit__(*exc)
 
     def release_all(self, hold_on=True):
         """Lets every held reply go out; later requests are held again

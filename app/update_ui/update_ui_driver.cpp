@@ -24,7 +24,7 @@
 
 #include "frm_msgbox.h"
 #include "update_check.h"
-#include "utf8_output.h"
+#include "test_driver.h"
 #include "win_handles.h"
 
 namespace {
@@ -39,15 +39,7 @@ using korvane::testing::PrintLine;
 // Line breaks written as \r and \n, so that a message stays on one line.
 std::wstring Escaped(std::wstring_view text) {
     std::wstring out;
-    for (wchar_t c : text) {
-        if (c == L'\r') {
-            out += L"\\r";
-        } else if (c == L'\n') {
-            out += L"\\n";
-        } else {
-            out += c;
-        }
-    }
+    for (wchar_t c : text) out += c == L'\r' ? L"\\r" : c == L'\n' ? L"\\n" : std::wstring(1, c);
     return out;
 }
 
@@ -70,14 +62,9 @@ bool PumpUntil(Done done) {
 HWND g_focus_window = nullptr;
 
 void ShowFocusWindow() {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
-    wc.lpszClassName = L"KorvaneFocus";
-    RegisterClassW(&wc);
-    g_focus_window = CreateWindowExW(0, wc.lpszClassName, L"KorvaneFocus", WS_OVERLAPPEDWINDOW, 40,
-                                     40, 320, 200, nullptr, nullptr, wc.hInstance, nullptr);
+    g_focus_window =
+        korvane::testing::NewWindow(L"KorvaneFocus", DefWindowProcW, WS_OVERLAPPEDWINDOW, 0,
+                                    {40, 40, 360, 240}, nullptr, GetSysColorBrush(COLOR_WINDOW));
     ShowWindow(g_focus_window, SW_SHOW);
     SetForegroundWindow(g_focus_window);
     SetFocus(g_focus_window);
@@ -108,9 +95,8 @@ void PrintDialog() {
 // RtlGetVersion: the version Windows (or Wine's setting) reports, whatever
 // the manifest says.
 void PrintWindowsVersion() {
-    using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
-    const auto rtl_get_version = reinterpret_cast<RtlGetVersionFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+    const auto rtl_get_version = korvane::testing::Export<LONG(WINAPI*)(OSVERSIONINFOW*)>(
+        GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
     OSVERSIONINFOW info{};
     info.dwOSVersionInfoSize = sizeof info;
     if (!rtl_get_version || rtl_get_version(&info) != 0) {
@@ -139,13 +125,8 @@ LRESULT CALLBACK ClickWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 }
 
 void NestedClicks(korvane::UpdateCheck& check, int count) {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = ClickWindowProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"KorvaneClicks";
-    RegisterClassW(&wc);
-    const UniqueWindow window(CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                              nullptr, wc.hInstance, nullptr));
+    const UniqueWindow window(
+        korvane::testing::NewWindow(L"KorvaneClicks", ClickWindowProc, 0, 0, {}, HWND_MESSAGE));
     g_check = &check;
     g_clicks_wanted = count;
     g_clicks_made = 0;

@@ -8,19 +8,13 @@ folder, access log and the update answer's cache time are replaced."""
 import os
 import re
 import shutil
-import socket
 import subprocess
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SITE = os.path.join(HERE, "korvane-update.nginx.conf")
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+sys.path.insert(0, os.path.join(HERE, "..", "..", "testing"))
+from wine_testkit import port_open, wait_until  # noqa: E402
 
 
 def python_with(module):
@@ -31,21 +25,6 @@ def python_with(module):
                                      capture_output=True).returncode == 0:
             return python
     return None
-
-
-def wait_until(condition, timeout, interval=0.02):
-    """Polls `condition` until it is true or `timeout` seconds have passed; its last value."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value or time.monotonic() > deadline:
-            return value
-        time.sleep(interval)
-
-
-def port_open(port):
-    with socket.socket() as s:
-        return s.connect_ex(("127.0.0.1", port)) == 0
 
 
 class Gunicorn:
@@ -86,7 +65,8 @@ class Gunicorn:
             except subprocess.TimeoutExpired:
                 self.process.kill()
                 self.process.wait()
-        wait_until(lambda: not port_open(self.port), 10)
+        if not wait_until(lambda: not port_open(self.port), 10):
+            raise RuntimeError(f"gunicorn still listens on port {self.port}")
 
 
 def site_for_test(text, port, upstream, cache, access_log, cache_seconds):

@@ -2,11 +2,14 @@
 // caller does and prints what its members answer, one result per line in
 // UTF-8, for detection_wine_test.py to check. With --dll PATH first, the
 // object comes from that file's class factory instead of its registration.
+// The class's names are written out here as its callers know them, not taken
+// from the library's own headers: a change there must fail here.
 //
 //   detection_client_driver [--dll PATH] updates ACCOUNT APPNAME
 //   detection_client_driver [--dll PATH] date
 //   detection_client_driver nested ACCOUNT1 ACCOUNT2 APPNAME
-//   detection_client_driver lifetime PATH_OF_UPDATE_DLL
+//   detection_client_driver lifetime PATH_OF_UPDATE_DLL  (also prints the
+//                       members' dispatch ids)
 //   detection_client_driver oom PATH_OF_UPDATE_DLL  (the members and
 //                       DllRegisterServer, each with the DLL's first malloc
 //                       failing)
@@ -20,61 +23,77 @@
 #include <oleauto.h>
 #include <sddl.h>
 
-#include <cstdio>
 #include <cstring>
-#include <cwchar>
+#include <functional>
 #include <new>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "call_no_throw.h"
-#include "detection_contract.h"
-#include "utf8_output.h"
+#include "test_driver.h"
 #include "win_handles.h"
 
 namespace {
 
 using korvane::ComPtr;
+using korvane::testing::Args;
+using korvane::testing::Export;
+using korvane::testing::Hex;
 using korvane::testing::PrintLine;
-namespace detection = korvane::detection;
 
-std::wstring Hex(HRESULT hr) {
-    wchar_t text[16];
-    swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(hr));
-    return text;
+// The class and its members, as published.
+constexpr wchar_t kProgId[] = L"Quorvel.Detection";
+constexpr wchar_t kClsidText[] = L"{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}";
+constexpr wchar_t kUpdates[] = L"Updates";
+constexpr wchar_t kGetNetDate[] = L"GetNetDate";
+
+using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+
+CLSID DetectionClsid() {
+    CLSID clsid{};
+    CLSIDFromString(kClsidText, &clsid);
+    return clsid;
 }
 
-// An object from the class factory of the Update.dll at dll_path, which
+// The class factory of Detection from the Update.dll at dll_path, which
 // stays loaded.
-HRESULT CreateFromLibrary(const wchar_t* dll_path, IDispatch** dispatch) {
-    HMODULE module = LoadLibraryW(dll_path);
-    if (!module) return HRESULT_FROM_WIN32(GetLastError());
-    using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-    auto get_class_object = reinterpret_cast<GetClassObjectFn>(
-        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+HRESULT FactoryFromLibrary(const wchar_t* dll_path, IClassFactory** factory) {
+    const auto get_class_object =
+        Export<GetClassObjectFn>(LoadLibraryW(dll_path), "DllGetClassObject");
     if (!get_class_object) return HRESULT_FROM_WIN32(GetLastError());
+    return get_class_object(DetectionClsid(), IID_IClassFactory, reinterpret_cast<void**>(factory));
+}
+
+HRESULT CreateFromLibrary(const wchar_t* dll_path, IDispatch** dispatch) {
     ComPtr<IClassFactory> factory;
-    HRESULT hr = get_class_object(detection::kClsid, IID_IClassFactory, factory.put_void());
+    const HRESULT hr = FactoryFromLibrary(dll_path, factory.put());
     if (FAILED(hr)) return hr;
     return factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(dispatch));
 }
 
+// Through the registration: the ProgID must name the published CLSID.
 HRESULT CreateDetection(IDispatch** dispatch) {
     CLSID clsid;
-    HRESULT hr = CLSIDFromProgID(detection::kProgId, &clsid);
+    HRESULT hr = CLSIDFromProgID(kProgId, &clsid);
     if (FAILED(hr)) return hr;
+    if (!IsEqualCLSID(clsid, DetectionClsid())) return REGDB_E_CLASSNOTREG;
     return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                             reinterpret_cast<void**>(dispatch));
+}
+
+DISPID IdOf(IDispatch* dispatch, const wchar_t* name) {
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    return id;
 }
 
 // Calls a member by name; args are in call order.
 HRESULT CallByName(IDispatch* dispatch, const wchar_t* name, std::initializer_list<BSTR> args,
                    VARIANT* result, EXCEPINFO* exception) {
-    DISPID disp_id = 0;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    HRESULT hr = dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &disp_id);
-    if (FAILED(hr)) return hr;
+    const DISPID disp_id = IdOf(dispatch, name);
+    if (disp_id == DISPID_UNKNOWN) return DISP_E_UNKNOWNNAME;
     VARIANT reversed[4];
     UINT count = 0;
     for (auto it = std::rbegin(args); it != std::rend(args) && count < 4; ++it, ++count) {
@@ -88,6 +107,12 @@ HRESULT CallByName(IDispatch* dispatch, const wchar_t* name, std::initializer_li
                             result, exception, &argument_error);
 }
 
+void FreeException(EXCEPINFO& exception) {
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+}
+
 // "REPLY <text>" or "ERROR <hr>".
 std::wstring CallUpdates(IDispatch* dispatch, const wchar_t* account, const wchar_t* app_name) {
     BSTR account_text = SysAllocString(account);
@@ -95,8 +120,7 @@ std::wstring CallUpdates(IDispatch* dispatch, const wchar_t* account, const wcha
     VARIANT result;
     VariantInit(&result);
     EXCEPINFO exception{};
-    HRESULT hr = CallByName(dispatch, detection::kUpdatesMember, {account_text, app_text}, &result,
-                            &exception);
+    HRESULT hr = CallByName(dispatch, kUpdates, {account_text, app_text}, &result, &exception);
     SysFreeString(account_text);
     SysFreeString(app_text);
     std::wstring line;
@@ -108,15 +132,8 @@ std::wstring CallUpdates(IDispatch* dispatch, const wchar_t* account, const wcha
         line = L"REPLY " + std::wstring(result.bstrVal, SysStringLen(result.bstrVal));
     }
     VariantClear(&result);
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
+    FreeException(exception);
     return line;
-}
-
-int RunUpdates(IDispatch* dispatch, const wchar_t* account, const wchar_t* app_name) {
-    PrintLine(CallUpdates(dispatch, account, app_name));
-    return 0;
 }
 
 // "DATE yyyy-mm-dd hh:mm:ss" or "ERROR hr=<hr> scode=<scode> source=<s> description=<d>".
@@ -124,15 +141,13 @@ int RunDate(IDispatch* dispatch) {
     VARIANT result;
     VariantInit(&result);
     EXCEPINFO exception{};
-    HRESULT hr = CallByName(dispatch, detection::kGetNetDateMember, {}, &result, &exception);
+    HRESULT hr = CallByName(dispatch, kGetNetDate, {}, &result, &exception);
     if (FAILED(hr)) {
         if (exception.pfnDeferredFillIn) exception.pfnDeferredFillIn(&exception);
         auto text = [](BSTR b) { return std::wstring(b ? b : L"", SysStringLen(b)); };
         PrintLine(L"ERROR hr=" + Hex(hr) + L" scode=" + Hex(exception.scode) + L" source=" +
                   text(exception.bstrSource) + L" description=" + text(exception.bstrDescription));
-        SysFreeString(exception.bstrSource);
-        SysFreeString(exception.bstrDescription);
-        SysFreeString(exception.bstrHelpFile);
+        FreeException(exception);
         return 0;
     }
     SYSTEMTIME time{};
@@ -186,29 +201,19 @@ int RunNested(IDispatch* dispatch, const wchar_t* outer_account, const wchar_t* 
 // Loads the DLL directly and follows DllCanUnloadNow through the life of a
 // class factory, a server lock and an object.
 int RunLifetime(const wchar_t* dll_path) {
-    HMODULE module = LoadLibraryW(dll_path);
-    if (!module) {
-        PrintLine(L"ERROR LoadLibrary");
+    const auto can_unload =
+        Export<HRESULT(STDAPICALLTYPE*)()>(LoadLibraryW(dll_path), "DllCanUnloadNow");
+    if (!can_unload) {
+        PrintLine(L"ERROR DllCanUnloadNow");
         return 1;
     }
-    using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-    using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
-    auto get_class_object = reinterpret_cast<GetClassObjectFn>(
-        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
-    auto can_unload = reinterpret_cast<CanUnloadFn>(
-        reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
-    if (!get_class_object || !can_unload) {
-        PrintLine(L"ERROR exports");
-        return 1;
-    }
-    const CLSID clsid = detection::kClsid;
     auto state = [&](const wchar_t* step) {
         PrintLine(std::wstring(step) + L" " + (can_unload() == S_OK ? L"unloadable" : L"busy"));
     };
     state(L"start");
     {
         IClassFactory* factory = nullptr;
-        HRESULT hr = get_class_object(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+        HRESULT hr = FactoryFromLibrary(dll_path, &factory);
         if (FAILED(hr)) {
             PrintLine(L"ERROR DllGetClassObject " + Hex(hr));
             return 1;
@@ -217,7 +222,7 @@ int RunLifetime(const wchar_t* dll_path) {
         factory->LockServer(TRUE);
         factory->Release();
         state(L"locked");
-        get_class_object(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+        FactoryFromLibrary(dll_path, &factory);
         factory->LockServer(FALSE);
         IUnknown* outer = reinterpret_cast<IUnknown*>(factory);
         IUnknown* aggregated = nullptr;
@@ -241,6 +246,8 @@ int RunLifetime(const wchar_t* dll_path) {
             PrintLine(L"class " + std::wstring(name, SysStringLen(name)));
             SysFreeString(name);
         }
+        PrintLine(L"dispids " + Hex(IdOf(dispatch, kUpdates)) + L" " +
+                  Hex(IdOf(dispatch, kGetNetDate)));
         dispatch->Release();
     }
     state(L"released");
@@ -301,16 +308,12 @@ void* PatchImport(HMODULE module, const char* dll, const char* function, void* r
 // Updates, GetNetDate and DllRegisterServer, each with its first allocation
 // failing, and prints what each returns.
 int RunOutOfMemory(const wchar_t* dll_path) {
-    HMODULE module = LoadLibraryW(dll_path);
-    if (!module) {
-        PrintLine(L"ERROR LoadLibrary");
-        return 1;
+    const HMODULE module = LoadLibraryW(dll_path);
+    const auto register_server = Export<HRESULT(STDAPICALLTYPE*)()>(module, "DllRegisterServer");
+    if (register_server) {
+        g_real_malloc = reinterpret_cast<MallocFn>(
+            PatchImport(module, "msvcrt.dll", "malloc", reinterpret_cast<void*>(FailingMalloc)));
     }
-    using RegisterFn = HRESULT(STDAPICALLTYPE*)();
-    auto register_server = reinterpret_cast<RegisterFn>(
-        reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
-    g_real_malloc = reinterpret_cast<MallocFn>(
-        PatchImport(module, "msvcrt.dll", "malloc", reinterpret_cast<void*>(FailingMalloc)));
     if (!register_server || !g_real_malloc) {
         PrintLine(L"ERROR exports or malloc import");
         return 1;
@@ -348,84 +351,82 @@ int RunBoundary() {
 // Prints the DACL of the machine's Classes key as SDDL, or replaces it, so
 // that a test can make machine-wide registration fail with access denied.
 int RunClassesDacl(const wchar_t* sddl) {
-    HKEY key = nullptr;
-    LSTATUS status =
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, READ_CONTROL | WRITE_DAC, &key);
-    if (status != ERROR_SUCCESS) {
-        PrintLine(L"ERROR open " + std::to_wstring(status));
+    korvane::UniqueRegistryKey key;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0,
+                                   READ_CONTROL | WRITE_DAC, key.put());
+    BYTE buffer[4096];
+    DWORD size = sizeof(buffer);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    LPWSTR text = nullptr;
+    if (status == ERROR_SUCCESS && !sddl &&
+        (status = RegGetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, buffer, &size)) ==
+            ERROR_SUCCESS &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            buffer, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+        PrintLine(L"DACL " + std::wstring(text));
+        LocalFree(text);
+        return 0;
+    }
+    if (status == ERROR_SUCCESS && sddl &&
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
+                                                             nullptr)) {
+        status = RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor);
+        LocalFree(descriptor);
+        if (status == ERROR_SUCCESS) {
+            PrintLine(L"SET");
+            return 0;
+        }
+    }
+    PrintLine(L"ERROR " + std::to_wstring(status));
+    return 1;
+}
+
+// Runs `run` on a Detection object: from the class factory of the DLL that
+// --dll names, else through the registration.
+const wchar_t* g_dll_path = nullptr;
+
+int WithObject(const std::function<int(IDispatch*)>& run) {
+    ComPtr<IDispatch> dispatch;
+    const HRESULT hr = g_dll_path ? CreateFromLibrary(g_dll_path, dispatch.put())
+                                  : CreateDetection(dispatch.put());
+    if (FAILED(hr)) {
+        PrintLine(L"ERROR create " + Hex(hr));
         return 1;
     }
-    int result = 0;
-    if (!sddl) {
-        BYTE buffer[4096];
-        DWORD size = sizeof(buffer);
-        LPWSTR text = nullptr;
-        status = RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, buffer, &size);
-        if (status == ERROR_SUCCESS &&
-            ConvertSecurityDescriptorToStringSecurityDescriptorW(
-                buffer, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
-            PrintLine(L"DACL " + std::wstring(text));
-            LocalFree(text);
-        } else {
-            PrintLine(L"ERROR get " + std::to_wstring(status));
-            result = 1;
-        }
-    } else {
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
-                                                                 nullptr) &&
-            (status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor)) ==
-                ERROR_SUCCESS) {
-            PrintLine(L"SET");
-        } else {
-            PrintLine(L"ERROR set " + std::to_wstring(status));
-            result = 1;
-        }
-        LocalFree(descriptor);
-    }
-    RegCloseKey(key);
-    return result;
+    return run(dispatch.get());
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    const wchar_t* dll_path = nullptr;
     if (argc >= 3 && std::wstring_view(argv[1]) == L"--dll") {
-        dll_path = argv[2];
+        g_dll_path = argv[2];
+        argv[2] = argv[0];
         argv += 2;
         argc -= 2;
     }
-    if (argc < 2) {
-        PrintLine(L"usage: detection_client_driver updates|date|nested|lifetime|oom|boundary ...");
-        return 2;
-    }
-    std::wstring_view command = argv[1];
-    if (FAILED(CoInitialize(nullptr))) return 1;
-    int status = 2;
-    if (command == L"lifetime" && argc == 3) {
-        status = RunLifetime(argv[2]);
-    } else if (command == L"oom" && argc == 3) {
-        status = RunOutOfMemory(argv[2]);
-    } else if (command == L"boundary" && argc == 2) {
-        status = RunBoundary();
-    } else if (command == L"classes-dacl" && argc <= 3) {
-        status = RunClassesDacl(argc == 3 ? argv[2] : nullptr);
-    } else {
-        ComPtr<IDispatch> dispatch;
-        HRESULT hr = dll_path ? CreateFromLibrary(dll_path, dispatch.put())
-                              : CreateDetection(dispatch.put());
-        if (FAILED(hr)) {
-            PrintLine(L"ERROR create " + Hex(hr));
-            status = 1;
-        } else if (command == L"updates" && argc == 4) {
-            status = RunUpdates(dispatch.get(), argv[2], argv[3]);
-        } else if (command == L"date" && argc == 2) {
-            status = RunDate(dispatch.get());
-        } else if (command == L"nested" && argc == 5) {
-            status = RunNested(dispatch.get(), argv[2], argv[3], argv[4]);
-        }
-    }
-    CoUninitialize();
-    return status;
+    const korvane::ComApartment com;
+    if (FAILED(com.result())) return 1;
+    return korvane::testing::RunCommand(
+        argc, argv,
+        {
+            {L"updates", 2, 2,
+             [](const Args& args) {
+                 return WithObject([&](IDispatch* dispatch) {
+                     PrintLine(CallUpdates(dispatch, args[0], args[1]));
+                     return 0;
+                 });
+             }},
+            {L"date", 0, 0, [](const Args&) { return WithObject(RunDate); }},
+            {L"nested", 3, 3,
+             [](const Args& args) {
+                 return WithObject([&](IDispatch* dispatch) {
+                     return RunNested(dispatch, args[0], args[1], args[2]);
+                 });
+             }},
+            {L"lifetime", 1, 1, [](const Args& args) { return RunLifetime(args[0]); }},
+            {L"oom", 1, 1, [](const Args& args) { return RunOutOfMemory(args[0]); }},
+            {L"boundary", 0, 0, [](const Args&) { return RunBoundary(); }},
+            {L"classes-dacl", 0, 1, [](const Args& args) { return RunClassesDacl(args[0]); }},
+        });
 }

@@ -17,21 +17,18 @@ while the other cases run.
 
 import argparse
 import datetime
-import http.server
 import json
 import os
-import socket
 import subprocess
 import sys
 import tempfile
 import threading
-import time
 
 import wine_testkit as kit
 
 # The loopback port the build talks to.
 PORT = int(os.environ.get("KORVANE_UPDATE_HOST", "127.0.0.1:18080").rpartition(":")[2])
-CLSID = "{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}"
+CLSID = kit.DETECTION_CLSID
 LIBID = "{FBF999FA-4930-416D-8801-5CEDEC3777F0}"
 IID = "{5F89000E-8BDB-48CB-9AC4-ADBC36622007}"
 NOT_FOUND = "NO|未找到更新信息"
@@ -54,12 +51,10 @@ DATE_TEXT = "2013年5月8日 星期三"
 check = kit.Suite()
 
 
-def reg_query(key, value=None):
-    """(found, text) of `reg query`; its output is in the console code page."""
-    args = ["reg", "query", key] + (["/v", value] if value else ["/ve"])
-    result = kit.wine(*args)
-    text = result.stdout.decode("gbk", "replace")
-    return result.returncode == 0, text
+def reg_text(key, name=None):
+    """The data of a registry value, "" when it is missing."""
+    found = kit.reg_value(key, name)
+    return found[1] if found else ""
 
 
 def lines_of(output):
@@ -90,82 +85,32 @@ class BackgroundClient:
         return lines_of(self.out.read())
 
 
-class DroppingListener:
-    """Takes the service's place on the port and drops each of the first
-    `count` connections unanswered (a reset), then stops listening: for the
-    library, a service that fails the request."""
+class FailingService(kit.PageServer):
+    """Takes the service's place on the port and resets each of the first
+    `count` requests unanswered: for the library, a service that fails the
+    request. wait() gives the port back."""
 
     def __init__(self, count):
-        self.count = count
-        self.socket = socket.socket()
-        self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.socket.bind(("127.0.0.1", PORT))
-        self.socket.listen(count)
-        self.socket.settimeout(WAIT)
-        self.done = threading.Event()
-        self.dropped = 0
-        threading.Thread(target=self._drop, daemon=True).start()
+        self.count, self.dropped, self.done = count, 0, threading.Event()
+        super().__init__(self.drop, PORT)
+        self.__enter__()
 
-    def _drop(self):
-        try:
-            while self.dropped < self.count:
-                connection, _ = self.socket.accept()
-                # Linger 0: the close resets the connection at once.
-                connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
-                                      b"\x01\x00\x00\x00\x00\x00\x00\x00")
-                connection.close()
-                self.dropped += 1
-        except OSError:
-            pass
-        finally:
-            self.socket.close()
+    def drop(self, request, *_):
+        kit.reset(request)
+        self.dropped += 1
+        if self.dropped >= self.count:
             self.done.set()
 
     def wait(self):
-        """Whether every expected connection came and was dropped."""
+        """Whether every expected request came and was reset."""
         self.done.wait(WAIT + 10)
+        self.__exit__()
         return self.dropped == self.count
 
 
-class PageServer:
-    """Serves a hand-written page, in GBK, for any GET or POST on the port,
-    for the length of a with-block."""
-
-    def __init__(self, page):
-        body = page.encode("gbk")
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def log_message(self, *_):
-                pass
-
-            def do_GET(self):
-                length = int(self.headers.get("Content-Length", 0) or 0)
-                if length:
-                    self.rfile.read(length)
-                self.send_response(200)
-                self.send_header("Content-Type", "text/html; charset=gb2312")
-                self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
-                self.wfile.write(body)
-
-            do_POST = do_GET
-
-        http.server.ThreadingHTTPServer.allow_reuse_address = True
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", PORT), Handler)
-        self.server.daemon_threads = True
-
-    def __enter__(self):
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-        return self
-
-    def __exit__(self, *exc):
-        self.server.shutdown()
-        self.server.server_close()
-
-
-def port_is_free():
-    with socket.socket() as probe:
-        return probe.connect_ex(("127.0.0.1", PORT)) != 0
+def page_server(page):
+    """Serves a hand-written page, in GBK, for any GET or POST on the port."""
+    return kit.PageServer(lambda *_: (200, page.encode("gbk"), "text/html; charset=gb2312"), PORT)
 
 
 def updates(args, account):
@@ -182,7 +127,7 @@ def start_with_the_service_down(args, dll_path):
     """Updates and GetNetDate meeting a service that fails the request, in
     the background; the objects come from the DLL itself, so that they need
     no registration."""
-    listener = DroppingListener(2)
+    listener = FailingService(2)
     calls = (BackgroundClient(args, "--dll", dll_path, "updates", "10001", "Korvane"),
              BackgroundClient(args, "--dll", dll_path, "date"))
     return listener, calls
@@ -212,8 +157,8 @@ def test_out_of_memory(args, dll_path, entries_file):
           "GetNetDate out of memory fails with E_OUTOFMEMORY", " / ".join(lines[1:2]))
     check(lines[2:] == ["REGISTER " + E_OUTOFMEMORY],
           "DllRegisterServer out of memory returns E_OUTOFMEMORY", " / ".join(lines[2:]))
-    found, _ = reg_query(r"HKCR\Quorvel.Detection\CLSID")
-    check(not found, "registration out of memory writes nothing")
+    check(not kit.reg_key_exists(r"HKCR\Quorvel.Detection"),
+          "registration out of memory writes nothing")
     lines = client(args, "boundary")
     check(lines == ["returned 0x00000001", "failed " + DISP_E_TYPEMISMATCH,
                     "bad_alloc " + E_OUTOFMEMORY, "runtime_error " + E_UNEXPECTED,
@@ -226,19 +171,17 @@ def test_registration(args, dll_dir, dll_windows_path):
     result = kit.wine("regsvr32", "/s", "Update.dll", cwd=dll_dir)
     check(result.returncode == 0, "regsvr32 /s Update.dll succeeds", f"exit {result.returncode}")
 
-    found, text = reg_query(r"HKCR\Quorvel.Detection\CLSID")
-    check(found and CLSID in text, "ProgID names the CLSID", text.strip())
-    found, text = reg_query(rf"HKCR\CLSID\{CLSID}\InprocServer32")
-    check(found and dll_windows_path.lower() in text.lower(),
-          "InprocServer32 is the DLL's full path", text.strip())
-    found, text = reg_query(rf"HKCR\CLSID\{CLSID}\InprocServer32", "ThreadingModel")
-    check(found and "Apartment" in text, "ThreadingModel is Apartment", text.strip())
-    found, text = reg_query(rf"HKCR\CLSID\{CLSID}\TypeLib")
-    check(found and LIBID in text, "CLSID names the type library", text.strip())
-    found, text = reg_query(rf"HKCR\TypeLib\{LIBID}\1.0")
-    check(found and "Quorvel" in text, "type library 1.0 is registered", text.strip())
-    found, text = reg_query(rf"HKCR\Interface\{IID}")
-    check(found and "_Detection" in text, "_Detection is registered for automation", text.strip())
+    rows = ((r"HKCR\Quorvel.Detection\CLSID", None, CLSID, "ProgID names the CLSID"),
+            (rf"HKCR\CLSID\{CLSID}\InprocServer32", None, dll_windows_path,
+             "InprocServer32 is the DLL's full path"),
+            (rf"HKCR\CLSID\{CLSID}\InprocServer32", "ThreadingModel", "Apartment",
+             "ThreadingModel is Apartment"),
+            (rf"HKCR\CLSID\{CLSID}\TypeLib", None, LIBID, "CLSID names the type library"),
+            (rf"HKCR\TypeLib\{LIBID}\1.0", None, "Quorvel", "type library 1.0 is registered"),
+            (rf"HKCR\Interface\{IID}", None, "_Detection", "_Detection is registered for automation"))
+    for key, name, expected, what in rows:
+        text = reg_text(key, name)
+        check(expected.lower() in text.lower(), what, text)
 
     # Registering again (the panel does it at every load) keeps working.
     result = kit.wine("regsvr32", "/s", "Update.dll", cwd=dll_dir)
@@ -249,7 +192,7 @@ def test_lifetime(args, dll_windows_path):
     lines = client(args, "lifetime", dll_windows_path)
     check(lines == ["start unloadable", "factory busy", "locked busy",
                     "aggregation 0x80040110", "object busy", "class Detection",
-                    "released unloadable"],
+                    "dispids 0x60030000 0x60030001", "released unloadable"],
           "DllCanUnloadNow follows factories, locks and objects", " / ".join(lines))
 
 
@@ -266,6 +209,14 @@ def test_updates(args, entries_file):
               "only the product's first entry counts", reply)
         reply = updates(args, "10003")
         check(reply == "REPLY " + NOT_FOUND, "an account without entries", reply)
+        # Late-bound from a script, by the names as published.
+        script = os.path.join(os.path.dirname(entries_file), "updates.js")
+        with open(script, "w") as f:
+            f.write('WScript.Echo(new ActiveXObject("Quorvel.Detection").Updates("10001", "K"'
+                    ' + "orvane"));\n')
+        reply = kit.wine_tool("cscript", "//nologo", kit.wine_path(script))[1].strip()
+        check(reply == "OK|True|1.0.1|" + DOWNLOAD.format("1.0.1"),
+              "a script creates the class and calls Updates by name", reply)
 
         lines = client(args, "date")
         check(lines[:1] == ["DATE 2013-05-08 00:00:00"], "GetNetDate reads the date page",
@@ -298,7 +249,7 @@ def test_date_pages(args):
          "GetNetDate fails on a day the month does not have"),
     )
     for page, expected, what in cases:
-        with PageServer(page):
+        with page_server(page):
             lines = client(args, "date")
         line = lines[0] if lines else ""
         if expected.startswith("DATE"):
@@ -326,8 +277,7 @@ def test_unregistration(args, dll_dir):
           f"exit {result.returncode}")
     for key in (r"HKCR\Quorvel.Detection", rf"HKCR\CLSID\{CLSID}", rf"HKCR\TypeLib\{LIBID}",
                 rf"HKCR\Interface\{IID}", r"HKCU\Software\Classes\Quorvel.Detection"):
-        found, _ = reg_query(key)
-        check(not found, f"{key} is gone")
+        check(not kit.reg_key_exists(key), f"{key} is gone")
     reply = updates(args, "10001")
     check(reply.startswith("ERROR create"), "the class cannot be created any more", reply)
 
@@ -347,20 +297,18 @@ def test_per_user(args, dll_dir, dll_windows_path):
               f"exit {result.returncode}")
         # Wine's COM reads only the machine's classes, so the user's
         # registration is checked in the registry rather than by creating.
-        found, text = reg_query(rf"HKCU\Software\Classes\CLSID\{CLSID}\InprocServer32")
-        check(found and dll_windows_path.lower() in text.lower(),
-              "the class is registered for the user", text.strip())
-        found, text = reg_query(r"HKCU\Software\Classes\Quorvel.Detection\CLSID")
-        check(found and CLSID in text, "the user's ProgID names the CLSID", text.strip())
-        found, _ = reg_query(rf"HKLM\Software\Classes\CLSID\{CLSID}")
-        check(not found, "nothing is written to the machine's Classes key")
+        text = reg_text(rf"HKCU\Software\Classes\CLSID\{CLSID}\InprocServer32")
+        check(text.lower() == dll_windows_path.lower(), "the class is registered for the user", text)
+        text = reg_text(r"HKCU\Software\Classes\Quorvel.Detection\CLSID")
+        check(text == CLSID, "the user's ProgID names the CLSID", text)
+        check(not kit.reg_key_exists(rf"HKLM\Software\Classes\CLSID\{CLSID}"),
+              "nothing is written to the machine's Classes key")
         result = kit.wine("regsvr32", "/u", "/s", "Update.dll", cwd=dll_dir)
         check(result.returncode == 0, "regsvr32 /u succeeds without machine-wide access",
               f"exit {result.returncode}")
         for key in (rf"HKCU\Software\Classes\CLSID\{CLSID}",
                     r"HKCU\Software\Classes\Quorvel.Detection"):
-            found, _ = reg_query(key)
-            check(not found, f"{key} is gone")
+            check(not kit.reg_key_exists(key), f"{key} is gone")
     finally:
         lines = client(args, "classes-dacl", original)
         check(lines == ["SET"], "the DACL is restored", " / ".join(lines))
@@ -376,12 +324,9 @@ def main():
     args = parser.parse_args()
     PORT = args.port
     # Another run against the same address may still be finishing.
-    deadline = time.monotonic() + 120
-    while not port_is_free():
-        if time.monotonic() > deadline:
-            print(f"port {PORT} is in use; cannot run the service", file=sys.stderr)
-            return 1
-        time.sleep(1)
+    if not kit.wait_until(lambda: not kit.port_open(PORT), 120, 1):
+        print(f"port {PORT} is in use; cannot run the service", file=sys.stderr)
+        return 1
 
     # One wineserver for the whole run instead of one per wine call.
     subprocess.run(["wineserver", "-p10"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "utf8_output.h"
+#include "test_driver.h"
 #include "xmlhttp.h"
 #include "xmlhttp_internal.h"
 
@@ -105,8 +105,24 @@ std::wstring HoldState(const std::wstring& id) {
     return TextOf(HttpGet(server + L"/state?id=" + id, kResponseText));
 }
 
+// Lets a held reply go out.
 void Release(const std::wstring& id) {
     TextOf(HttpGet(server + L"/release?id=" + id, kResponseText));
+}
+
+// Has the server close a held request unanswered, for a fetch that has
+// given up on it. Wine's request object keeps no reference from its pending
+// transfer to itself: after abort and release, a late answer is written
+// into the freed object (or into the next one made at its address), while a
+// failed transfer touches nothing.
+void Drop(const std::wstring& id) {
+    TextOf(HttpGet(server + L"/drop?id=" + id, kResponseText));
+    bool dropped = false;
+    for (const ULONGLONG end = GetTickCount64() + 10000; !dropped && GetTickCount64() < end;
+         Sleep(10)) {
+        dropped = HoldState(id) == L"dropped";
+    }
+    Check(dropped, "the server closes the request that the fetch gave up");
 }
 
 void TestFailuresGiveEmptyText() {
@@ -115,26 +131,19 @@ void TestFailuresGiveEmptyText() {
     // Wine's request object never reports completion of a failed transfer, so
     // there only the time limit ends the wait: keep it short here.
     for (int mode : {kResponseBytes, kResponseDecodedBytes}) {
-        const ULONGLONG start = GetTickCount64();
         VARIANT result = internal::Fetch(L"get", dead_server + L"/echo", nullptr, mode, 2000);
-        const ULONGLONG elapsed = GetTickCount64() - start;
-        const bool empty_text = result.vt == VT_BSTR && SysStringLen(result.bstrVal) == 0;
+        Check(result.vt == VT_BSTR && SysStringLen(result.bstrVal) == 0,
+              mode == kResponseBytes ? "the server down gives empty text in mode 2"
+                                     : "the server down gives empty text in mode 3");
         VariantClear(&result);
-        std::printf("  server down, mode %d: %llu ms\n", mode, elapsed);
-        Check(empty_text, "the server down gives empty text");
     }
 
-    // The reply is held until released, so only the limit can end this wait.
+    // The reply is held until dropped, so only the limit can end this wait.
     const std::wstring late = TextOf(
         internal::Fetch(L"get", server + L"/hold?id=limit&ms=60000", nullptr, kResponseText, 500));
     Check(late.empty(), "a fetch past its time limit gives empty text");
     Check(HoldState(L"limit") != L"answered", "the time limit ends the wait before the reply");
-    Release(L"limit");
-    // Under Wine the late answer to the aborted request can be handed to the
-    // next request made while it arrives, and that request's own answer to
-    // the one after. Ask until the server has answered the aborted request,
-    // so that no stray answer is left for the tests that follow.
-    for (int asked = 0; asked < 50 && HoldState(L"limit") != L"answered"; ++asked) Sleep(10);
+    Drop(L"limit");
 }
 
 // Window messages during the wait: a timer keeps ticking, a posted message
@@ -176,16 +185,6 @@ LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// CPU time of the calling thread, in ms.
-ULONGLONG ThreadCpuMs() {
-    FILETIME created, exited, kernel, user;
-    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
-    auto ticks = [](FILETIME time) {
-        return ULARGE_INTEGER{{time.dwLowDateTime, time.dwHighDateTime}}.QuadPart;
-    };
-    return (ticks(kernel) + ticks(user)) / 10000;
-}
-
 void TestMessagesAreDispatchedWhileWaiting(HWND window) {
     // The outer reply is held until the fifth tick of a 50 ms timer releases
     // it: it completes only if the timer ticks during the wait.
@@ -195,37 +194,16 @@ void TestMessagesAreDispatchedWhileWaiting(HWND window) {
     SetTimer(window, 1, 50, nullptr);
     PostMessageW(window, kNestedFetch, 0, 0);
     nested.outer_waiting = true;
-    const ULONGLONG outer_start = GetTickCount64();
     const std::wstring outer = TextOf(HttpGet(server + L"/hold?id=outer&ms=20000", kResponseText));
-    const ULONGLONG outer_ms = GetTickCount64() - outer_start;
     nested.outer_waiting = false;
     KillTimer(window, 1);
-
-    std::printf("  outer fetch: \"%s\" after %llu ms, %d timer ticks\n",
-                korvane::testing::Utf8(outer).c_str(), outer_ms, nested.ticks);
+    std::printf("  outer fetch: \"%s\", %d timer ticks\n", korvane::testing::Utf8(outer).c_str(),
+                nested.ticks);
     Check(outer == L"released outer",
           "the timer ticks during the wait and its fetch releases the outer one");
     Check(nested.nested_ran_while_outer_waited, "the posted message is handled during the wait");
     Check(nested.nested_result.rfind(L"GET /echo?nested\n", 0) == 0,
           "the nested fetch completes inside the outer one");
-
-    // Blocking, not spinning: the thread's CPU during a wait, against a loop
-    // that looks at the queue without pause for as long, in the same run.
-    ULONGLONG cpu_before = ThreadCpuMs();
-    const ULONGLONG start = GetTickCount64();
-    TextOf(HttpGet(server + L"/slow?ms=1000", kResponseText));
-    const ULONGLONG elapsed = GetTickCount64() - start;
-    const ULONGLONG wait_cpu_ms = ThreadCpuMs() - cpu_before;
-    cpu_before = ThreadCpuMs();
-    const ULONGLONG spin_start = GetTickCount64();
-    while (GetTickCount64() - spin_start < elapsed) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    }
-    const ULONGLONG spin_cpu_ms = ThreadCpuMs() - cpu_before;
-    std::printf("  thread CPU during a %llu ms wait: %llu ms; polling as long: %llu ms\n", elapsed,
-                wait_cpu_ms, spin_cpu_ms);
-    Check(wait_cpu_ms * 4 < spin_cpu_ms, "the wait does not spin");
 
     // A 10 ms timer whose ticks take 20 ms keeps a WM_TIMER pending at every
     // look at the queue; the wait still tests its limit. The ticks turn fast
@@ -240,7 +218,7 @@ void TestMessagesAreDispatchedWhileWaiting(HWND window) {
     std::printf("  slow ticks during a wait with a 2 s limit: %d\n", ticks);
     Check(held.empty() && ticks < nested.slow_ticks,
           "slow ticks do not hold the wait past its limit");
-    Release(L"ticks");
+    Drop(L"ticks");
 }
 
 // A WM_QUIT that arrives during the wait ends it at once with empty text and
@@ -263,7 +241,7 @@ void TestQuitEndsTheWait(HWND window) {
         Check(quit && message.wParam == kQuitCode,
               "the WM_QUIT is posted again, with its exit code, for the thread's loop");
         Check(HoldState(id) != L"answered", "the wait ended before the reply");
-        Release(id);
+        Drop(id);
     }
 }
 
@@ -286,13 +264,8 @@ int wmain(int argc, wchar_t** argv) {
     TestGetAndResponseModes();
     TestFailuresGiveEmptyText();
 
-    WNDCLASSW window_class{};
-    window_class.lpfnWndProc = TestWindowProc;
-    window_class.hInstance = GetModuleHandleW(nullptr);
-    window_class.lpszClassName = L"XmlHttpWineTest";
-    RegisterClassW(&window_class);
-    HWND window = CreateWindowW(window_class.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                nullptr, window_class.hInstance, nullptr);
+    const HWND window =
+        korvane::testing::NewWindow(L"XmlHttpWineTest", TestWindowProc, 0, 0, {}, HWND_MESSAGE);
     Check(window != nullptr, "test window created");
     TestMessagesAreDispatchedWhileWaiting(window);
     TestQuitEndsTheWait(window);

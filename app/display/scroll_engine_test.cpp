@@ -264,11 +264,7 @@ TEST(ScrollTimer, RunsWhileEnabledWithAnIntervalAndSeen) {
         // Nothing registered (Wine, or a failed registration): never unseen.
         {"locked, unregistered", session(7), true},
         {"display off, unregistered", display(0), true},
-        {"registered",
-         [&] {
-             unseen = {true, true};
-         },
-         true},
+        {"registered", [&] { unseen.session_watched = unseen.display_watched = true; }, true},
         {"display off", display(0), false},
         {"display dimmed", display(2), true},
         {"display off again", display(0), false},

@@ -262,6 +262,19 @@ def check_display_change_brings_back_a_lost_strip_only():
     kit.panel_probe("move", str(x), str(kit.screen_size()[1] - 10))
     after = display_change()
     kit.require(after == as_rect(home), "the lost strip went to %s, not %s" % (after, home))
+    # Dragged until 25 px of it show: the change that comes meanwhile moves
+    # nothing until the button is released.
+    kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "mousedown", "1")
+    try:
+        wait_for_ticks(strip)
+        kit.run("xdotool", "mousemove", "5", str(y + h // 2))
+        lost = (5 - (w - 20), y, w, h)
+        wait_for(lambda: kit.geometry(strip) == lost, "the strip to reach %s" % (lost,))
+        after = display_change()
+        kit.require(after == as_rect(lost), "the strip went to %s during the drag" % after)
+    finally:
+        kit.run("xdotool", "mouseup", "1")
+    wait_for(lambda: kit.geometry(strip) == home, "the strip to go back once released")
 
 
 def panel_click(panel, left, top, width, height):

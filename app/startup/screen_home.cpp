@@ -25,6 +25,7 @@ BOOL CALLBACK CollectMonitor(HMONITOR monitor, HDC, RECT*, LPARAM param) {
 }  // namespace
 
 void ScreenHome::ReturnIfLost() {
+    if (returning_) return;
     RECT rect{};
     if (!GetWindowRect(strip_.hwnd(), &rect)) return;
     std::vector<MonitorArea> monitors;
@@ -33,8 +34,10 @@ void ScreenHome::ReturnIfLost() {
                                       {strip_.Width(), strip_.Height(), strip_.Dpi()}, SystemDpi());
     if (!place) return;
     // In start-up's order.
+    returning_ = true;
     strip_.SetTop(place->top);
     strip_.SetLeft(place->left);
+    returning_ = false;
 }
 
 }  // namespace korvane

@@ -14,6 +14,9 @@ public:
 
 private:
     Form1& strip_;
+    // Moving the strip onto a monitor of another DPI changes its DPI on the
+    // way, which asks again: that inner call is left out.
+    bool returning_ = false;
 };
 
 }  // namespace korvane

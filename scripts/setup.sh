@@ -13,7 +13,8 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev
-  wine wine64 xvfb xdotool imagemagick fonts-wqy-zenhei fonts-dejavu-core python3
+  wine wine64 xvfb xdotool imagemagick fonts-wqy-zenhei fonts-dejavu-core
+  fonts-dejavu-extra python3
   procps nsis osslsigncode openssl locales x11-utils python3-gunicorn wrk
   python3-waitress nginx-light iproute2 util-linux
 )

@@ -422,29 +422,18 @@ TEST(FontNames, SystemLinkValuesAndEnglishFamilyNames) {
     };
     for (const auto& link : links) EXPECT_EQ(ParseSystemLink(link.value), link.faces);
 
-    // A name table: Macintosh and Chinese family names before the US
-    // English one, strings in UTF-16BE.
-    const auto be = [](std::u16string_view s) {
-        std::vector<unsigned char> bytes;
-        for (const char16_t c : s)
-            bytes.insert(bytes.end(),
-                         {static_cast<unsigned char>(c >> 8), static_cast<unsigned char>(c)});
-        return bytes;
-    };
-    const std::vector<unsigned char> chinese = be(u"\u5B8B\u4F53"), english = be(u"SimSun");
-    std::vector<unsigned char> table{0, 0, 0, 3, 0, 42};
-    const auto record = [&](int platform, int language, int length, int offset) {
-        for (const int v : {platform, 1, language, 1, length, offset}) {
-            table.insert(table.end(),
-                         {static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)});
-        }
-    };
-    record(1, 0, 3, 0);
-    record(3, 0x0804, 4, 3);
-    record(3, 0x0409, 12, 7);
-    table.insert(table.end(), {'M', 'a', 'c'});
-    table.insert(table.end(), chinese.begin(), chinese.end());
-    table.insert(table.end(), english.begin(), english.end());
+    // A name table written out by hand: 3 records, strings at 42; the
+    // Macintosh family name "Mac" and the Chinese one (宋体) before the US
+    // English one, "SimSun" in UTF-16BE.
+    // clang-format off
+    const std::vector<unsigned char> table{
+        0, 0, 0, 3, 0, 42,
+        0, 1, 0, 1, 0, 0,    0, 1, 0, 3,  0, 0,
+        0, 3, 0, 1, 8, 4,    0, 1, 0, 4,  0, 3,
+        0, 3, 0, 1, 4, 9,    0, 1, 0, 12, 0, 7,
+        'M', 'a', 'c',  0x5B, 0x8B, 0x4F, 0x53,
+        0, 'S', 0, 'i', 0, 'm', 0, 'S', 0, 'u', 0, 'n'};
+    // clang-format on
     EXPECT_EQ(EnglishFamilyName(table.data(), table.size()), L"SimSun");
     EXPECT_EQ(EnglishFamilyName(table.data(), table.size() - 2), L"");  // cut short
 }

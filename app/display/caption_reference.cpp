@@ -2,14 +2,13 @@
 // the whole first line of a UTF-8 file, black on white, in a font and at
 // places worked out here from the laid-out figures, not taken from the
 // strip's code. A line that Uniscribe calls simple is one ExtTextOutW call.
-// A complex one is itemised and ordered here, and each item is shaped whole
-// in the first font, the chosen one and then the FALLBACK faces in order,
-// that has all its visible characters, else in the one that lacks the
-// fewest of them. A fallback
-// is made at the chosen font's height, smaller where its ascent or descent
+// A complex one is itemised and ordered here; each item is shaped whole in
+// the first of the chosen font and the FALLBACK faces that has all its
+// visible characters, else in the one that lacks the fewest. A fallback is
+// made at the chosen font's height, smaller where its ascent or descent
 // reaches past the chosen font's (by the smaller ratio, then a pixel at a
-// time while it still does), and every item is drawn with TA_BASELINE on
-// the chosen font's baseline, clipped to the line's band.
+// time while it still does); every item is drawn with TA_BASELINE on the
+// chosen font's baseline, clipped to the line's band.
 //
 //   caption_reference TEXT_FILE POINTS WIDTH HEIGHT OUT_PPM [FONT]
 //       the line with its left edge at x = 0 and its top where the strip
@@ -17,16 +16,16 @@
 //       written as a binary PPM; FONT is "宋体" unless given.
 //   caption_reference compare TEXT_FILE FONT POINTS TICKS DUMP [FALLBACK...]
 //       the strip itself with that line (the reference draws the file's
-//       second line instead where it has one), started 495 twips from its left
-//       edge and ticked until the caption has left it on the left (at most
-//       TICKS times): before the first tick and after each, the strip's
-//       window is compared with the line drawn whole where the caption
-//       must stand, 495 twips less 20 a tick (the whole window is
-//       repainted every tenth tick). Prints "frames N, differing
-//       M, caption W px wide, crossed yes|no, outside K", K being the
-//       pixels of all frames shown outside the line's band that are not
-//       the surface's white, and the first differing tick, whose two
-//       pictures go to DUMP-shown.ppm and DUMP-expected.ppm.
+//       second line instead where it has one), started 495 twips from its
+//       left edge and ticked until the caption has left it on the left (at
+//       most TICKS times): before the first tick and after each, the
+//       strip's window is compared with the line drawn whole where the
+//       caption must stand, 495 twips less 20 a tick (the whole window is
+//       repainted every tenth tick). Prints "frames N, differing M, caption
+//       W px wide, crossed yes|no, outside K", K being the pixels of all
+//       frames outside the line's band that are not the surface's white,
+//       and the first differing tick, whose two pictures go to
+//       DUMP-shown.ppm and DUMP-expected.ppm.
 #include <windows.h>
 #include <usp10.h>
 
@@ -37,8 +36,8 @@
 #include <cstring>
 #include <cwchar>
 #include <fstream>
-#include <memory>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -241,6 +240,12 @@ int DrawWhole(Picture& picture, const std::wstring& text, const LOGFONTW& chosen
             }
             return hr == S_OK ? lacks : -1;
         };
+        // Every visible character: what the chosen font lacks without the script.
+        const auto visible = [&] {
+            return static_cast<int>(std::count_if(units, units + n, [](wchar_t u) {
+                return !(u >= 0xDC00 && u <= 0xDFFF) && !Invisible(u);
+            }));
+        };
         // An item of a simple script, left to right and without a mark,
         // is drawn in the chosen font as a plain line is.
         const SCRIPT_PROPERTIES** properties = nullptr;
@@ -269,7 +274,8 @@ int DrawWhole(Picture& picture, const std::wstring& text, const LOGFONTW& chosen
         // that lacks the fewest, fewer than the chosen font.
         int fewest = -1;
         for (auto& face : faces) {
-            const int lacks = shape(*face);
+            int lacks = shape(*face);
+            if (lacks < 0 && face == faces.front()) lacks = visible();
             if (lacks == 0) {
                 in = face.get();
                 break;

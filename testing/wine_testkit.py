@@ -601,19 +601,16 @@ class Display:
 
     def __init__(self):
         x = self.x = ctypes.CDLL(ctypes.util.find_library("X11"))
-        x.XOpenDisplay.restype = ctypes.c_void_p
-        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        x.XCloseDisplay.argtypes = [ctypes.c_void_p]
-        x.XDefaultRootWindow.restype = ctypes.c_ulong
-        x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-        x.XGetImage.restype = ctypes.POINTER(_XImage)
-        x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
-                                ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
-        x.XFree.argtypes = [ctypes.c_void_p]
-        x.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
-        x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
-        x.XPending.argtypes = [ctypes.c_void_p]
-        x.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+        c = ctypes
+        for name, result, args in (
+                ("XOpenDisplay", c.c_void_p, [c.c_char_p]), ("XCloseDisplay", c.c_int, [c.c_void_p]),
+                ("XDefaultRootWindow", c.c_ulong, [c.c_void_p]),
+                ("XGetImage", c.POINTER(_XImage), [c.c_void_p, c.c_ulong, c.c_int, c.c_int,
+                                                   c.c_uint, c.c_uint, c.c_ulong, c.c_int]),
+                ("XFree", c.c_int, [c.c_void_p]), ("XSync", c.c_int, [c.c_void_p, c.c_int]),
+                ("XSelectInput", c.c_int, [c.c_void_p, c.c_ulong, c.c_long]),
+                ("XPending", c.c_int, [c.c_void_p]), ("XNextEvent", c.c_int, [c.c_void_p] * 2)):
+            getattr(x, name).restype, getattr(x, name).argtypes = result, args
         self.display = x.XOpenDisplay(None)
         if not self.display:
             raise RuntimeError("cannot open the X display")

@@ -92,17 +92,12 @@ def link_info(path):
 
 # ---- The prefix: its registry, its processes ---------------------------------
 
-_REG_LINE = re.compile(r"\s+(\S.*?)\s+(REG_\w+)\s*(.*)$")
-
-
 def reg_values(key, view=None):
-    """{name: text} of a key's values, or None when the key is missing; view
-    "64" or "32" reads that registry view of a 64-bit prefix."""
+    """kit.reg_values, in registry view "64" or "32" of a 64-bit prefix when given."""
     code, out = kit.wine_tool("reg", "query", key, *([f"/reg:{view}"] if view else []))
-    if code != 0:
-        return None
-    matches = (_REG_LINE.match(line) for line in out.splitlines())
-    return {match.group(1): match.group(3).strip() for match in matches if match}
+    matches = (kit._REG_LINE.match(line) for line in out.splitlines())
+    return {match.group(1): match.group(3).strip() for match in matches if match} if code == 0 \
+        else None
 
 
 def default_value(values):
@@ -111,28 +106,14 @@ def default_value(values):
 
 
 def programs():
-    """{pid: Windows path of the program} of the prefix's Windows processes."""
-    prefix = b"\0WINEPREFIX=" + os.environ["WINEPREFIX"].encode() + b"\0"
-    found = {}
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open(f"/proc/{pid}/environ", "rb") as f:
-                environ = b"\0" + f.read()
-            with open(f"/proc/{pid}/cmdline", "rb") as f:
-                program = f.read().split(b"\0")[0].decode("utf-8", "replace")
-        except OSError:
-            continue
-        # Wine shows a Windows program by its Windows path; the wineserver
-        # and the test's own helpers have Unix ones.
-        if prefix in environ and re.match(r"[A-Za-z]:\\", program):
-            found[int(pid)] = program
-    return found
+    """{pid: program path} of the prefix's Windows programs (kit.prefix_programs)."""
+    return {pid: command.split(" ")[0] for pid, command in kit.prefix_programs().items()}
 
 
 def processes(name):
     """Pids of the prefix's processes that run a program called `name`."""
     return [pid for pid, program in programs().items()
-            if program.rsplit("\\", 1)[-1].lower() == name.lower()]
+            if re.split(r"[\\/]", program)[-1].lower() == name.lower()]
 
 
 def others():
@@ -140,7 +121,7 @@ def others():
     Wine's own (from C:\\windows)."""
     return {pid: program for pid, program in programs().items()
             if not program.lower().startswith("c:\\windows\\")
-            and program.rsplit("\\", 1)[-1].lower() != "korvane.exe"}
+            and re.split(r"[\\/]", program)[-1].lower() != "korvane.exe"}
 
 
 def start_prefix(work, arch):
@@ -412,7 +393,7 @@ def test_start_as_run_key(work, target):
         readings.append(kit.geometry(strip))
         return readings[-1] == readings[-2]
 
-    kit.wait_until(placed, 10)
+    check(kit.wait_until(placed, 10), "the strip settles at its place", str(readings[-2:]))
     x, y, w, h = readings[-1]
     kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "click", "3")
     probe = os.path.join(target.testbin, "panel_probe.exe")
@@ -424,8 +405,7 @@ def test_start_as_run_key(work, target):
     value = kit.wait_until(check1, 30)
     check(value == "0", "its panel reads the install folder's test.ini", str(value))
     wanted = (target.folder_windows + r"\Update.dll").lower()
-    kit.wait_until(lambda: target.registered_library().lower() == wanted, 30, interval=0.5)
-    check(target.registered_library().lower() == wanted,
+    check(kit.wait_until(lambda: target.registered_library().lower() == wanted, 30, interval=0.5),
           "its panel registers the class from the install folder", target.registered_library())
     return process
 

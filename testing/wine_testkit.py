@@ -568,8 +568,13 @@ def geometry(wid):
 
 
 def screen_size():
-    w, h = run("xdotool", "getdisplaygeometry").stdout.split()
-    return int(w), int(h)
+    if not _screen_size:
+        w, h = run("xdotool", "getdisplaygeometry").stdout.split()
+        _screen_size.append((int(w), int(h)))
+    return _screen_size[0]
+
+
+_screen_size = []  # the test's own Xvfb keeps one size
 
 
 def logpixels(key):
@@ -645,10 +650,19 @@ _screen = []
 
 
 def grab(x, y, w, h):
-    """Screen pixels of a rectangle: a list of rows, each bytes of R, G, B."""
+    """Screen pixels of a rectangle: a list of rows, each bytes of R, G, B.
+    What lies off the screen reads as black: the X server refuses a grab
+    that leaves the root window, and Xlib ends the process on that error."""
     if not _screen:
         _screen.append(Display())
-    return _screen[0].grab(x, y, w, h)
+    sw, sh = screen_size()
+    left, top, right, bottom = max(x, 0), max(y, 0), min(x + w, sw), min(y + h, sh)
+    if left >= right or top >= bottom:
+        return [bytes(3 * w)] * h
+    inside = _screen[0].grab(left, top, right - left, bottom - top)
+    pad_left, pad_right = bytes(3 * (left - x)), bytes(3 * (x + w - right))
+    return ([bytes(3 * w)] * (top - y) + [pad_left + row + pad_right for row in inside]
+            + [bytes(3 * w)] * (y + h - bottom))
 
 
 # A binary PPM's header: comments may come between the fields, and the

@@ -226,13 +226,14 @@ def check_locked_caption_rests_and_goes_on():
     kit.require(kit.panel_probe("send", *LOCK), "the strip took no lock")
     locked = kit.grab(x, y, w, h)
     route = places(120, 72)
-    stop = frame_offset(locked, reference, w, route)
+    stop = kit.caption_at(locked, reference, route)
     kit.require(stop is not None, "the locked strip shows no place of the caption")
     stop = route.index(stop)
     # Any tick moves the caption by a pixel or more: watched for 20 ticks.
     watch_end = time.time() + 20 * 0.15
     while time.time() < watch_end:
         kit.require(kit.grab(x, y, w, h) == locked, "the caption moved while locked")
+        time.sleep(0.01)
     unlocked = time.time()
     kit.require(kit.panel_probe("send", *UNLOCK), "the strip took no unlock")
     # On from where it stood: no more ticks than the time since the unlock

@@ -227,6 +227,10 @@ void CALLBACK OnNameChange(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG 
 
 // Listens as a screen reader does, out of the strip's process.
 int NameChanges() {
+    // The thread's message queue first: events that arrive before it exists
+    // are dropped, and the first is due as soon as "watching" is read.
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
     g_strip = FindWindowW(L"KorvaneStrip", nullptr);
     DWORD process = 0;
     GetWindowThreadProcessId(g_strip, &process);
@@ -237,7 +241,6 @@ int NameChanges() {
     std::printf("watching\n");
     std::fflush(stdout);
     CloseHandle(CreateThread(nullptr, 0, ReadCommands, nullptr, 0, nullptr));
-    MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
     UnhookWinEvent(hook);
     return 0;

@@ -67,11 +67,13 @@ NOTIFYICONDATAW NotifyIconWindow::IconData(UINT flags) const {
     return data;
 }
 
-// Also after the taskbar is created again (Explorer restarted), when the
-// shell has forgotten every icon.
+// Also each time the taskbar announces itself: after Explorer restarted it
+// has forgotten every icon; after a change of DPI it may still show this one,
+// which is then only brought up to date.
 void NotifyIconWindow::Add() {
     NOTIFYICONDATAW data = IconData(NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP);
-    added_ = Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
+    added_ =
+        Shell_NotifyIconW(NIM_ADD, &data) != FALSE || Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
     if (!added_) return;
     // Version 4: Enter or Space on the icon sends NIN_KEYSELECT, a click
     // NIN_SELECT, Shift+F10, the menu key or a right-click WM_CONTEXTMENU.

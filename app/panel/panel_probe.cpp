@@ -274,6 +274,10 @@ void CALLBACK OnNameChange(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG 
 
 // Listens as a screen reader does, out of the strip's process.
 int NameChanges(const Args&) {
+    // The thread's message queue first: events that arrive before it exists
+    // are dropped, and the first is due as soon as "watching" is read.
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
     g_strip = FindWindowW(L"KorvaneStrip", nullptr);
     DWORD process = 0;
     GetWindowThreadProcessId(g_strip, &process);

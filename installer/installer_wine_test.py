@@ -395,7 +395,7 @@ def test_start_as_run_key(work, target):
 
     check(kit.wait_until(placed, 10), "the strip settles at its place", str(readings[-2:]))
     x, y, w, h = readings[-1]
-    kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "click", "3")
+    kit.right_click_strip(strip)
     probe = os.path.join(target.testbin, "panel_probe.exe")
 
     def check1():

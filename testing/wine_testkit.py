@@ -721,6 +721,17 @@ def ink_box(frame, background, faint=60):
     return None if left is None else (left, top, right, bottom)
 
 
+def right_click_strip(strip):
+    """Right-clicks the strip's surface where the caption is not, as a user
+    opens the panel: 20 px in from its right edge, or from its left edge
+    while the caption passes the right one (after a wrap it comes in there)."""
+    x, y, w, h = geometry(strip)
+    frame = grab(x, y, w, h)
+    box = ink_box(frame, pixel(frame, 0, 0))
+    at = x + 20 if box and box[2] > w - 60 else x + w - 20
+    run("xdotool", "mousemove", str(at), str(y + h // 2), "click", "3")
+
+
 def panel_probe(*args, timeout=180):
     """What panel_probe.exe reads from the running panel (see its usage)."""
     return run_windows("panel_probe.exe", *args, timeout=timeout).strip()

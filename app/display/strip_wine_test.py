@@ -301,7 +301,7 @@ def check_long_import_scrolls_as_drawn_whole():
     strip = start_strip(folder)
     x, y, w, h = kit.geometry(strip)
     welcome = reference_picture(folder, "欢迎使用!", 14.25, w + 100, h)
-    kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "click", "3")
+    kit.right_click_strip(strip)
     panel = kit.wait_for_window("Korvanev1.0")
     # It shows at its old place for a moment, then moves above the strip.
     kit.wait_for(lambda: kit.settled_geometry(panel), lambda at: at[1] + at[3] <= y,

@@ -40,7 +40,7 @@ def open_panel(folder, cwd=None):
     """Starts Korvane of `folder` in `cwd` and right-clicks its strip."""
     _, strip = kit.start_korvane(folder, cwd)
     x, y, w, h = kit.settled_geometry(strip)
-    kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "click", "3")
+    kit.right_click_strip(strip)
 
 
 def registered_server():

@@ -86,7 +86,7 @@ def check_service_down_keeps_the_program_responsive():
     # Nothing listens on the port: the check waits for its time-out.
     _, strip = start(check1=1)
     x, y, w, h = kit.geometry(strip)
-    kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "click", "3")
+    kit.right_click_strip(strip)
     clicked = time.monotonic()
     # The panel's window exists, hidden, while its load waits for the check.
     kit.require(kit.wait_for(lambda: probe("visible"), lambda state: state != "none",

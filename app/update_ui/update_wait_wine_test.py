@@ -52,7 +52,7 @@ def panel_with_a_waiting_check(service, typed=None):
     service.set_holding(False)
     folder, process, strip = start()
     x, y, w, h = kit.geometry(strip)
-    kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "click", "3")
+    kit.right_click_strip(strip)
     # The panel shows once the check at its load is over.
     kit.wait_for(lambda: probe("visible"), lambda shown: shown == "1", "the panel to show")
     panel = kit.wait_for_window(PANEL)

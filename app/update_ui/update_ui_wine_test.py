@@ -60,16 +60,14 @@ class Driver:
     def dialog(self):
         """The dialog's state after a check: caption, Label1, button, Tag,
         button centre and which window is in the foreground."""
-        first = self.line()
-        kit.require(first.startswith("DIALOG "), "expected the dialog, got %r" % first)
-        state = {"caption": first[len("DIALOG "):]}
-        if state["caption"] == "none":
-            return state
-        for key, prefix in (("label1", "LABEL1 "), ("button", "BUTTON "), ("tag", "TAG "),
-                            ("at", "BUTTONAT "), ("foreground", "FOREGROUND ")):
+        state = {}
+        for key, prefix in (("caption", "DIALOG "), ("label1", "LABEL1 "), ("button", "BUTTON "),
+                            ("tag", "TAG "), ("at", "BUTTONAT "), ("foreground", "FOREGROUND ")):
             line = self.line()
             kit.require(line.startswith(prefix), "expected %s, got %r" % (prefix.strip(), line))
             state[key] = line[len(prefix):]
+            if state["caption"] == "none":
+                break
         return state
 
 
@@ -96,7 +94,6 @@ def unregister(dll):
 
 
 def logged(log):
-    """The addresses that the URL logger was given so far."""
     return (kit.read_file(log) or b"").decode().split()
 
 

@@ -22,10 +22,8 @@ def logger_running(folder):
 
 
 def opened_urls(folder, log, expected):
-    """The addresses opened so far. Called once the program has passed its
-    first-run step: a page it opened there has started the logger (Wine's
-    CreateProcess returns once the process runs), so the list is complete
-    when no logger runs any more. With `expected`, first waits for a line."""
+    """The addresses opened (with `expected`, once there is one), complete
+    once no logger runs: CreateProcess returns once the process runs."""
     if expected:
         kit.wait_for(lambda: kit.read_file(log), lambda text: text and text.endswith(b"\n"),
                      "a logged address")
@@ -53,8 +51,9 @@ def expected_strip_rectangle():
     dpi = kit.prefix_dpi()
     screen_w, screen_h = (size * 1440.0 / dpi for size in kit.screen_size())
 
-    def px(twips):
-        return int(twips * dpi / 1440.0 + 0.5 + 1e-9) if twips >= 0 else -int(-twips * dpi / 1440.0 - 0.5)
+    def px(twips):  # halves up
+        pixels = abs(twips) * dpi / 1440.0
+        return int(pixels + 0.5 + 1e-9) if twips >= 0 else -int(pixels - 0.5)
 
     return (px(screen_w / 2 - 5895 / 2), px(screen_h - 495 - 580), px(5895), px(495))
 

@@ -420,11 +420,9 @@ def choose_colour(panel, swatch_left, colour):
                      "the colour dialog to offer %s" % (colour,))
     # The first cell of that colour: its pixels lie within a cell's size.
     cell = [(x, y) for x, y in cells if abs(x - cells[0][0]) < 30 and abs(y - cells[0][1]) < 30]
-    cx = sum(x for x, _ in cell) // len(cell)
-    cy = sum(y for _, y in cell) // len(cell)
+    cx, cy = (sum(values) // len(cell) for values in zip(*cell))
     kit.run("xdotool", "mousemove", str(area[0] + cx), str(area[1] + cy), "click", "1")
-    kit.run("xdotool", "windowfocus", "--sync", dialog)
-    kit.run("xdotool", "key", "Return")
+    kit.run("xdotool", "windowfocus", "--sync", dialog, "key", "Return")
     panel.dialog_closed("colour")
 
 
@@ -432,9 +430,8 @@ def choose_font(panel, face, points):
     """Clicks the sample and picks a face and a size in the font dialog."""
     panel.click(960, 1080, 2580, 300)
     dialog = kit.wait_for_window("字体", timeout=WAIT)
-    kit.run("xdotool", "windowfocus", "--sync", dialog)
     # The dialog opens with the face's name selected; Tab, Tab reaches the size.
-    kit.run("xdotool", "type", face)
+    kit.run("xdotool", "windowfocus", "--sync", dialog, "type", face)
     kit.run("xdotool", "key", "Tab", "Tab")
     kit.run("xdotool", "type", str(points))
     kit.run("xdotool", "key", "Return")
@@ -507,8 +504,7 @@ def check_font_and_colours():
     panel.slider_to_end(SLIDER1, "End")
     cycle = [RED, GREEN, BLUE]
     seen = []  # (colour, its first ink box, the last ink box before it)
-    sizes = set()
-    last_box = None
+    sizes, last_box = set(), None
     deadline = time.monotonic() + PASS
     while len(seen) < 5 and time.monotonic() < deadline:
         frame = grab(area)

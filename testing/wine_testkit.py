@@ -1,23 +1,24 @@
-"""Helpers for the Korvane integration tests under Wine and X.
+"""Helpers for the Korvane integration tests under Wine and X (own prefix,
+zh_CN locale, a display). Each case runs Korvane.exe from a fresh folder and
+ends every program it started in the prefix afterwards."""
 
-The tests run inside the project's Wine environment (own prefix, zh_CN
-locale, a display). Each case runs Korvane.exe from a fresh folder of its
-own and ends every program it started in the prefix afterwards; the prefix's
-wineserver and Wine's background programs stay up for the whole test.
-"""
-
+import contextlib
 import ctypes
 import ctypes.util
+import http.server
 import json
 import os
 import re
 import shutil
 import signal
+import socket
+import struct
 import subprocess
 import sys
 import tempfile
 import threading
 import time
+import urllib.parse
 
 # The checks must run: a test under -O would pass whatever happens.
 if sys.flags.optimize:
@@ -33,36 +34,23 @@ def run(*args, check=False, timeout=60):
                           encoding="utf-8", errors="replace", check=check, timeout=timeout)
 
 
-# Wine's own tools named without a path (reg, regsvr32, cmd, cscript,
-# rundll32) start as the 32-bit builds from syswow64 wherever Wine's 32-bit
-# half is installed, even in a 64-bit prefix, and the 32-bit reg reads and
-# writes the 32-bit registry view.
-
-
 def wine_loader():
-    """The Wine loader that starts those tools in the prefix's own
-    architecture, the one the program under test runs in (wine-env.sh finds
-    it for a 64-bit prefix)."""
-    if os.environ.get("WINEARCH") == "win32":
-        return "wine"
-    return os.environ.get("KORVANE_WINE") or "wine"
+    """The loader of the prefix's own architecture (wine-env.sh finds it for a
+    64-bit prefix): Wine's tools named without a path (reg, regsvr32, cmd)
+    start as 32-bit builds otherwise, and the 32-bit reg sees the 32-bit
+    registry view."""
+    win32 = os.environ.get("WINEARCH") == "win32"
+    return "wine" if win32 else os.environ.get("KORVANE_WINE") or "wine"
 
 
 class SetupFailed(Exception):
-    """A case's preparation did not take: the case fails, never passes
-    without testing what it meant to."""
+    """A case's preparation did not take: the case fails."""
 
 
 def wine_tool(*args, timeout=120):
-    """Runs one of Wine's own tools; (exit code, output decoded from the
-    console's code page, GBK)."""
-    # Output through a file: a wineserver started by this call would hold a
-    # pipe open for seconds after the tool exits.
-    with tempfile.TemporaryFile() as out:
-        result = subprocess.run([wine_loader(), *args], stdout=out, stderr=subprocess.DEVNULL,
-                                timeout=timeout)
-        out.seek(0)
-        return result.returncode, out.read().decode("gbk", "replace")
+    """(exit code, output decoded from GBK) of one of Wine's own tools."""
+    result = wine(*args, timeout=timeout)
+    return result.returncode, result.stdout.decode("gbk", "replace")
 
 
 # One value in the output of "reg query": name, type, data.
@@ -77,13 +65,8 @@ def reg_value(key, name=None):
     """(type, data) of a registry value as the program sees it (None for the
     key's default value), or None when it is missing."""
     code, out = wine_tool("reg", "query", key, *_value_switch(name))
-    if code != 0:
-        return None
-    for line in out.splitlines():
-        match = _REG_LINE.match(line)
-        if match:
-            return match.group(2), match.group(3).strip()
-    return None
+    matches = (match for match in map(_REG_LINE.match, out.splitlines()) if match)
+    return next(((m.group(2), m.group(3).strip()) for m in matches), None) if code == 0 else None
 
 
 def reg_key_exists(key):
@@ -94,11 +77,8 @@ def reg_set(key, name, data, kind="REG_SZ"):
     """Writes a value where the program looks, then reads it back."""
     wine_tool("reg", "add", key, *_value_switch(name), "/t", kind, "/d", str(data), "/f")
     found = reg_value(key, name)
-    if kind == "REG_DWORD":
-        took = found is not None and int(found[1], 16) == int(data)
-    else:
-        took = found == (kind, str(data))
-    if not took:
+    if not (found is not None and int(found[1], 16) == int(data) if kind == "REG_DWORD"
+            else found == (kind, str(data))):
         raise SetupFailed(f"{key} {name or '(default)'} reads {found}, not {kind} {data}")
 
 
@@ -110,36 +90,27 @@ def reg_delete(key, name=None):
         raise SetupFailed(f"{key} {name or ''} is still there")
 
 
-class windows_version:
-    """For a with-block, the Windows version that Wine reports in the prefix
-    ("win7", "win10"); the setting before it is put back afterwards."""
-
-    KEY = r"HKCU\Software\Wine"
-
-    def __init__(self, version):
-        self.version = version
-        self.saved = None
-
-    def __enter__(self):
-        self.saved = reg_value(self.KEY, "Version")
+@contextlib.contextmanager
+def windows_version(version, key=r"HKCU\Software\Wine"):
+    """For a with-block, the Windows version Wine reports ("win7", "win10")."""
+    saved = reg_value(key, "Version")
+    kill_wine()
+    reg_set(key, "Version", version)
+    try:
+        yield
+    finally:
         kill_wine()
-        reg_set(self.KEY, "Version", self.version)
-        return self
-
-    def __exit__(self, *exc):
-        kill_wine()
-        if self.saved:
-            reg_set(self.KEY, "Version", self.saved[1])
+        if saved:
+            reg_set(key, "Version", saved[1])
         else:
-            reg_delete(self.KEY, "Version")
+            reg_delete(key, "Version")
 
 
-# Wine's own background programs: the services and the desktop process
-# (explorer.exe /desktop). They stay up between cases, as they do on Windows
-# between two runs of a program; every other Windows program in the prefix
-# was started by a case.
+# Wine's own background programs (and explorer.exe /desktop) stay up between
+# cases, as on Windows between two runs of a program.
 _WINE_BACKGROUND = {"services.exe", "winedevice.exe", "plugplay.exe", "rpcss.exe", "svchost.exe"}
 _WINE_LOADERS = {"wine", "wine64", "wine-preloader", "wine64-preloader"}
+
 
 def _running(pid):
     """Whether the process is there and not a zombie."""
@@ -151,9 +122,8 @@ def _running(pid):
 
 
 def prefix_programs(prefix=None):
-    """{pid: command line} of the Windows programs running in the prefix
-    (default: WINEPREFIX), leaving out Wine's background programs and the
-    wineserver."""
+    """{pid: command line} of the Windows programs the cases started in the
+    prefix (default: WINEPREFIX)."""
     prefix = os.path.realpath(prefix or os.environ["WINEPREFIX"])
     found = {}
     for entry in os.listdir("/proc"):
@@ -164,21 +134,16 @@ def prefix_programs(prefix=None):
                 environ = f.read().split(b"\0")
             with open(f"/proc/{entry}/cmdline", "rb") as f:
                 argv = f.read().decode("utf-8", "replace").split("\0")
-        except OSError:
-            continue
-        value = next((v[11:] for v in environ if v.startswith(b"WINEPREFIX=")), None)
-        if value is None or os.path.realpath(os.fsdecode(value)) != prefix:
-            continue
-        # Every Windows program runs in one of Wine's loaders; its first
-        # argument is the program's Windows or Unix path, or its name.
-        try:
+            # Every Windows program runs in one of Wine's loaders; its first
+            # argument is the program's Windows or Unix path, or its name.
             loader = os.path.basename(os.readlink(f"/proc/{entry}/exe"))
         except OSError:
             continue
-        if loader not in _WINE_LOADERS:
-            continue
+        value = next((v[11:] for v in environ if v.startswith(b"WINEPREFIX=")), None)
         program = re.split(r"[\\/]", argv[0])[-1].lower()
-        if program in _WINE_BACKGROUND or (program == "explorer.exe" and argv[1:2] == ["/desktop"]):
+        if (value is None or os.path.realpath(os.fsdecode(value)) != prefix
+                or loader not in _WINE_LOADERS or program in _WINE_BACKGROUND
+                or (program == "explorer.exe" and argv[1:2] == ["/desktop"])):
             continue
         if _running(entry):
             found[int(entry)] = " ".join(argv).strip()
@@ -186,9 +151,8 @@ def prefix_programs(prefix=None):
 
 
 def kill_wine(timeout=30):
-    """Ends every program that the cases started in the prefix and waits
-    until they are gone; the wineserver and Wine's background programs keep
-    running, so the next case starts without waiting for them."""
+    """Ends every program the cases started in the prefix and waits until
+    they are gone; the wineserver keeps running for the next case."""
     deadline = time.monotonic() + timeout
     while True:
         programs = prefix_programs()
@@ -221,26 +185,21 @@ _START_FAILED = re.compile(rb"^wine: (could not load|failed to start).*|^.*could
 STARTS = 3
 
 
-def start_failure(output):
-    """Wine's own message that it could not start a program, in its output
-    (bytes), or None."""
+def start_failure(program, output, attempt):
+    """Wine's own message in `output` (bytes) that it could not start the
+    program, logged, or None."""
     found = _START_FAILED.search(output or b"")
-    return found.group(0).decode("utf-8", "replace").strip() if found else None
-
-
-def log_start_failure(program, message, attempt):
-    print("wine failed to start %s: %s; %s" % (
-        os.path.basename(program), message,
-        "starting it again" if attempt < STARTS else "giving up"), file=sys.stderr, flush=True)
+    if found:
+        print("wine failed to start %s: %s; %s" % (
+            os.path.basename(program), found.group(0).decode("utf-8", "replace").strip(),
+            "starting it again" if attempt < STARTS else "giving up"), file=sys.stderr, flush=True)
+    return found
 
 
 def wine(*args, cwd=None, timeout=180):
-    """A Windows program run to its end; stdout and stderr as bytes. When
-    Wine could not start it (a loader message and a failed exit), it is
-    started again.
-
-    Output goes through files: a wineserver started by this call inherits
-    the handles and would hold a pipe open for seconds after wine exits."""
+    """A Windows program run to its end, started again when Wine could not
+    start it; stdout and stderr as bytes. Output goes through files: a
+    wineserver started by this call would hold a pipe open for seconds."""
     for attempt in range(1, STARTS + 1):
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             result = subprocess.run([wine_loader(), *args], cwd=cwd, stdout=out, stderr=err,
@@ -249,15 +208,21 @@ def wine(*args, cwd=None, timeout=180):
             err.seek(0)
             result = subprocess.CompletedProcess(result.args, result.returncode, out.read(),
                                                  err.read())
-        failure = result.returncode and start_failure(result.stderr + result.stdout)
-        if not failure or attempt == STARTS:
+        if not (result.returncode and start_failure(args[0], result.stderr + result.stdout,
+                                                    attempt)) or attempt == STARTS:
             return result
-        log_start_failure(args[0], failure, attempt)
+
+
+def spawn(program, *args, **options):
+    """A program of TEST_BIN_DIR (or a path) running in Wine, with pipes to
+    its stdin and stdout."""
+    return subprocess.Popen([wine_loader(), os.path.join(TEST_BIN_DIR, program), *args],
+                            stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL, **options)
 
 
 def run_windows(program, *args, timeout=180, check=False):
-    """A test program of TEST_BIN_DIR (or a path) run to its end through
-    wine(); its stdout decoded from UTF-8."""
+    """stdout (UTF-8) of a program of TEST_BIN_DIR (or a path) run by wine()."""
     result = wine(os.path.join(TEST_BIN_DIR, program), *args, timeout=timeout)
     if check and result.returncode:
         raise Failure("%s %s exited with %d: %s" % (program, " ".join(args), result.returncode,
@@ -265,38 +230,8 @@ def run_windows(program, *args, timeout=180, check=False):
     return result.stdout.decode("utf-8", "replace")
 
 
-def wait_wineserver(timeout=300):
-    """Waits until every program of the prefix has ended (Wine's background
-    programs aside, which end only with the wineserver);
-    subprocess.TimeoutExpired after `timeout` seconds."""
-    deadline = time.monotonic() + timeout
-    while True:
-        programs = prefix_programs()
-        if not programs:
-            return
-        if time.monotonic() > deadline:
-            raise subprocess.TimeoutExpired(list(programs.values()), timeout)
-        time.sleep(0.1)
-
-
-def new_prefix(path, build_dir=None, arch=None):
-    """Makes `path` a fresh Wine prefix, a copy of the build folder's
-    template (default: this test's build folder and WINEARCH), and returns
-    it. The caller points WINEPREFIX (and WINEARCH) at it."""
-    build_dir = build_dir or os.environ["KORVANE_BUILD_DIR"]
-    arch = arch or os.environ.get("WINEARCH", "win64")
-    subprocess.run([os.path.join(os.environ["KORVANE_ROOT"], "scripts", "wine-prefix.sh"),
-                    "copy", build_dir, arch, path], check=True, timeout=600)
-    return path
-
-
 def unix_path(windows_path):
     out = subprocess.run(["winepath", "-u", windows_path], capture_output=True, check=True)
-    return out.stdout.decode("utf-8", "replace").strip()
-
-
-def windows_path(path):
-    out = subprocess.run(["winepath", "-w", path], capture_output=True, check=True)
     return out.stdout.decode("utf-8", "replace").strip()
 
 
@@ -321,15 +256,13 @@ UPDATE_SERVICE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", 
 
 
 class UpdateService:
-    """The reference update service on 127.0.0.1:UPDATE_PORT for the length
-    of a with-block, answering from `entries_file`; `extra` are further
-    options such as "--delay", "3"."""
+    """The reference update service on 127.0.0.1:UPDATE_PORT for a
+    with-block, answering from `entries_file`; `extra`: options ("--delay", "3")."""
 
     def __init__(self, entries_file, *extra, script=UPDATE_SERVICE, port=UPDATE_PORT):
         self.command = [sys.executable, script, "--port", str(port), "--entries", entries_file,
                         *extra]
         self.entries, self.stamp = entries_file, time.time_ns()
-        self.process = None
 
     def offer(self, account, entries):
         """Publishes `entries` to `account` from now on, also while it runs."""
@@ -361,8 +294,7 @@ class UpdateService:
 
 
 def offering(folder, account, version="1.0.1", *extra):
-    """The reference service publishing `version` of Korvane to `account`,
-    its entries file written into `folder`; `extra` as for UpdateService."""
+    """The reference service offering `version` to `account` from `folder`."""
     return UpdateService(os.path.join(folder, "entries.json"), *extra).offer(account, [
         {"title": "Korvane " + version, "imgsrc": "http://127.0.0.1/download/Korvane.zip"}])
 
@@ -371,16 +303,14 @@ DETECTION_CLSID = "{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}"
 
 
 def forget_update_library():
-    """Removes the library's class registration from the prefix, so that the
-    panel's load finds no component and makes no update check."""
+    """Unregisters the library: the panel's load makes no update check."""
     for root in (r"HKLM\Software\Classes", r"HKCU\Software\Classes"):
         reg_delete(root + r"\Quorvel.Detection")
         reg_delete(root + "\\CLSID\\" + DETECTION_CLSID)
 
 
 def use_url_logger(folder):
-    """Points the prefix's http handler at a logger copied into `folder`,
-    which appends each URL it is given to the returned log file."""
+    """Points the http handler at a logger in `folder`; returns its log file."""
     logger = os.path.join(folder, "url_logger.exe")
     os.makedirs(folder, exist_ok=True)
     shutil.copy(os.path.join(TEST_BIN_DIR, "url_logger.exe"), logger)
@@ -396,8 +326,7 @@ def make_case_folder(library="file", settings=False, check1=1):
     shutil.copy(os.path.join(BIN_DIR, "Korvane.exe"), folder)
     dll = os.path.join(folder, "Update.dll")
     if library in ("file", "hidden", "system"):
-        with open(dll, "wb") as f:
-            f.write(b"MZ")
+        write_file(dll, b"MZ")
         if library != "file":
             flag = "+h" if library == "hidden" else "+s"
             if wine_tool("cmd", "/c", "attrib", flag, wine_path(dll))[0] != 0:
@@ -407,8 +336,7 @@ def make_case_folder(library="file", settings=False, check1=1):
     elif library == "Update.dll":
         shutil.copy(os.path.join(BIN_DIR, library), folder)
     if settings:
-        with open(os.path.join(folder, "test.ini"), "w") as f:
-            f.write("[Check]\r\nCheck1=%d\r\n" % check1)
+        write_file(os.path.join(folder, "test.ini"), "[Check]\r\nCheck1=%d\r\n" % check1)
     return folder
 
 
@@ -419,8 +347,7 @@ def windows():
 
 
 def wait_until(condition, timeout=20.0, interval=0.1):
-    """Polls `condition` until it returns a true value, which is returned;
-    None when `timeout` seconds pass first."""
+    """wait_for(condition), but None when `timeout` passes first."""
     try:
         return wait_for(condition, bool, timeout=timeout, pause=interval)
     except Failure:
@@ -434,10 +361,8 @@ WAIT = 60.0
 
 def wait_for(read, done=bool, what="the condition", timeout=WAIT, pause=0.1, hold=None,
              broken=None):
-    """The first value of read() that done() accepts. Fails the case with
-    `what` and the last value read once `timeout` seconds have passed; with
-    `hold`, also as soon as a value read meanwhile breaks it (`broken` says
-    how)."""
+    """The first value of read() that done() accepts; a Failure after
+    `timeout`, or as soon as a value breaks `hold` (`broken` says how)."""
     deadline = time.monotonic() + timeout
     while True:
         value = read()
@@ -451,31 +376,22 @@ def wait_for(read, done=bool, what="the condition", timeout=WAIT, pause=0.1, hol
 
 
 def watch(read, good, seconds, what, pause=0.1):
-    """Reads read() for `seconds` and fails the case as soon as a value is
-    not good(): that something does not happen over a time it could."""
+    """Fails as soon as read() is not good() within `seconds`: that
+    something does not happen over a time it could."""
     end = time.monotonic() + seconds
-    while True:
-        value = read()
-        if not good(value):
-            raise Failure("%s (read %r)" % (what, value))
-        if time.monotonic() > end:
-            return
-        time.sleep(pause)
+    wait_for(read, lambda _: time.monotonic() > end, what, seconds + WAIT, pause, good, what)
 
 
 def window_named(name):
-    """Id of a window whose title is exactly `name` (any script), or None."""
     return next((wid for wid, title in windows() if title == name), None)
 
 
 def wait_for_window(name, timeout=WAIT):
-    """Id of a window whose title is exactly `name`, once there is one."""
     return wait_for(lambda: window_named(name), bool, "a window %s" % name, timeout, 0.3)
 
 
 def settled(read, what, timeout=WAIT, pause=0.1, moved_from=None):
-    """The value of read() once two readings in a row agree (and, for a
-    window's geometry, its place differs from `moved_from`)."""
+    """read() once two readings agree (and its place is not `moved_from`)."""
     last = [None]
 
     def steady():
@@ -487,10 +403,15 @@ def settled(read, what, timeout=WAIT, pause=0.1, moved_from=None):
 
 
 def settled_geometry(wid, moved_from=None, timeout=WAIT):
-    """The window's place and size once it stands still: a window is shown,
-    then placed."""
     return settled(lambda: geometry(wid), "window %s to settle" % wid, timeout,
                    moved_from=moved_from)
+
+
+def write_file(path, data):
+    """Writes bytes, or text in UTF-8; returns the path."""
+    with open(path, "wb") as f:
+        f.write(data.encode("utf-8") if isinstance(data, str) else data)
+    return path
 
 
 def read_file(path):
@@ -503,8 +424,8 @@ def read_file(path):
 
 
 def move_pointer(x, y):
-    """Moves the pointer and waits until it is there. (xdotool's own --sync
-    can wait for ever when the pointer is there already.)"""
+    """Moves the pointer and waits until it is there (xdotool's --sync can
+    wait for ever when it is there already)."""
     run("xdotool", "mousemove", str(x), str(y))
 
     def there():
@@ -516,36 +437,27 @@ def move_pointer(x, y):
 
 
 def start_korvane(folder, cwd=None, window="Form1", timeout=WAIT):
-    """Starts Korvane.exe of `folder` in `cwd` (default: that folder) and
-    waits for its top-level window `window` (the strip; the message box when
-    it refuses to start); (process, the window's id). Started again when
-    Wine could not start it, once or twice."""
+    """(process, id of its window `window`) of Korvane.exe of `folder`
+    started in `cwd` (default: `folder`), again when Wine could not start it."""
     exe = os.path.join(folder, "Korvane.exe")
     for attempt in range(1, STARTS + 1):
         err = tempfile.TemporaryFile()
         # Wine's start.exe tells of a failed start on stdout.
         process = subprocess.Popen(["wine", exe], cwd=cwd or folder, stdout=err, stderr=err)
-        deadline = time.monotonic() + timeout
-        while True:
-            wid = window_named(window)
-            if wid:
-                return process, wid
-            if process.poll() is not None:
-                err.seek(0)
-                output = err.read()
-                failure = start_failure(output)
-                if failure and attempt < STARTS:
-                    log_start_failure(exe, failure, attempt)
-                    break
-                raise Failure("Korvane ended (%s) without a window %s: %s" % (
-                    process.returncode, window, output[-500:].decode("utf-8", "replace")))
-            if time.monotonic() > deadline:
-                raise Failure("no window %s %.0f s after Korvane started" % (window, timeout))
-            time.sleep(0.2)
+        # The window's id, or False once the program has ended without one.
+        wid = wait_for(lambda: window_named(window) or (process.poll() is None and ""),
+                       lambda found: found != "", "a window %s after Korvane started" % window,
+                       timeout, 0.2)
+        if wid:
+            return process, wid
+        err.seek(0)
+        output = err.read()
+        if not (start_failure(exe, output, attempt) and attempt < STARTS):
+            raise Failure("Korvane ended (%s) without a window %s: %s" % (
+                process.returncode, window, output[-500:].decode("utf-8", "replace")))
 
 
 def viewable(wid):
-    """Whether the X window is mapped and all its ancestors too."""
     return "Map State: IsViewable" in run("xwininfo", "-id", wid).stdout
 
 
@@ -554,7 +466,7 @@ def choose_in_open_dialog(path):
     dialog = wait_for_window("打开")
     # The dialog is shown once it has laid out its controls and put the
     # focus in the file-name box; keys typed before that would be lost.
-    require(wait_until(lambda: viewable(dialog)), "the open dialog is never shown")
+    wait_for(lambda: viewable(dialog), bool, "the open dialog to be shown")
     run("xdotool", "windowfocus", "--sync", dialog)
     run("xdotool", "type", "--delay", "20", wine_path(path))
     run("xdotool", "key", "Return")
@@ -578,27 +490,22 @@ _screen_size = []  # the test's own Xvfb keeps one size
 
 
 def logpixels(key):
-    """The LogPixels value under a registry key, or None."""
     found = reg_value(key, "LogPixels")
     return int(found[1], 16) if found and found[0] == "REG_DWORD" else None
 
 
+DPI_KEYS = (r"HKCU\Control Panel\Desktop", r"HKCC\Software\Fonts")
+
+
 def prefix_dpi():
     """The DPI Wine uses in this prefix (LogPixels), 96 unless set."""
-    for key in (r"HKCU\Control Panel\Desktop", r"HKCC\Software\Fonts"):
-        value = logpixels(key)
-        if value:
-            return value
-    return 96
+    return next((value for value in map(logpixels, DPI_KEYS) if value), 96)
 
 
 class _XImage(ctypes.Structure):
-    _fields_ = [("width", ctypes.c_int), ("height", ctypes.c_int), ("xoffset", ctypes.c_int),
-                ("format", ctypes.c_int), ("data", ctypes.c_void_p),
-                ("byte_order", ctypes.c_int), ("bitmap_unit", ctypes.c_int),
-                ("bitmap_bit_order", ctypes.c_int), ("bitmap_pad", ctypes.c_int),
-                ("depth", ctypes.c_int), ("bytes_per_line", ctypes.c_int),
-                ("bits_per_pixel", ctypes.c_int)]
+    _fields_ = [(name, ctypes.c_void_p if name == "data" else ctypes.c_int) for name in (
+        "width height xoffset format data byte_order bitmap_unit bitmap_bit_order bitmap_pad"
+        " depth bytes_per_line bits_per_pixel").split()]
 
 
 class Display:
@@ -625,8 +532,7 @@ class Display:
         self.x.XCloseDisplay(self.display)
 
     def grab(self, x, y, w, h):
-        """The rectangle straight from the X server (XGetImage on the root
-        window): a millisecond a grab, fast enough to see every frame."""
+        """The rectangle from the X server: a millisecond a grab, every frame."""
         z_pixmap, all_planes = 2, 0xFFFFFFFF
         image = self.x.XGetImage(self.display, self.root, x, y, w, h, all_planes, z_pixmap)
         if not image:
@@ -684,9 +590,8 @@ def ppm_rows(data):
 
 
 def caption_at(frame, reference, candidates, background=(255, 255, 255)):
-    """The left edge among `candidates` at which `reference` (a caption drawn
-    whole from x = 0, rows as grab() gives them) gives exactly this frame on
-    the background, or None."""
+    """The left edge among `candidates` at which `reference` (drawn whole from
+    x = 0) gives exactly this frame on the background, or None."""
     width, ref_width, fill = len(frame[0]) // 3, len(reference[0]) // 3, bytes(background)
     for left in sorted(set(candidates), reverse=True):
         shown_from, shown_to = max(left, 0), min(left + ref_width, width)
@@ -702,23 +607,13 @@ def pixel(frame, x, y):
 
 
 def ink_box(frame, background, faint=60):
-    """(left, top, right, bottom) of the pixels that differ from the
-    background by more than `faint` (by default more than the faint edges of
-    smoothed glyphs do), or None."""
+    """(left, top, right, bottom) of the pixels further than `faint` from the
+    background (by default than smoothed glyphs' edges), or None."""
     plain = bytes(background) * (len(frame[0]) // 3)
-    left, right, top, bottom = None, None, None, None
-    for y, row in enumerate(frame):
-        if row == plain:
-            continue
-        inked = [x for x in range(len(row) // 3)
-                 if max(abs(row[3 * x + c] - background[c]) for c in range(3)) > faint]
-        if not inked:
-            continue
-        left = inked[0] if left is None else min(left, inked[0])
-        right = inked[-1] + 1 if right is None else max(right, inked[-1] + 1)
-        top = y if top is None else top
-        bottom = y + 1
-    return None if left is None else (left, top, right, bottom)
+    inked = [(x, y) for y, row in enumerate(frame) if row != plain for x in range(len(row) // 3)
+             if max(abs(row[3 * x + c] - background[c]) for c in range(3)) > faint]
+    xs, ys = [x for x, _ in inked], [y for _, y in inked]
+    return (min(xs), min(ys), max(xs) + 1, max(ys) + 1) if inked else None
 
 
 def right_click_strip(strip):
@@ -733,7 +628,6 @@ def right_click_strip(strip):
 
 
 def panel_probe(*args, timeout=180):
-    """What panel_probe.exe reads from the running panel (see its usage)."""
     return run_windows("panel_probe.exe", *args, timeout=timeout).strip()
 
 
@@ -742,41 +636,32 @@ class Failure(Exception):
 
 
 def require(condition, what):
-    """Ends the running case, reporting `what`, unless `condition` holds."""
     if not condition:
         raise Failure(what)
 
 
 class Suite:
-    """Runs a test's named cases and single checks, prints each outcome with
-    the seconds since the start and remembers the failed ones; exit_code()
-    ends the script.
-
-    suite.run(name, case) runs case(); a Failure or any other exception
-    fails it without stopping the others, and every program the case
-    started in the prefix is ended after it (kill_wine). suite(condition,
-    what, detail) is one check that fails without stopping anything."""
+    """Runs named cases (suite.run: an exception fails the case alone, and
+    kill_wine() follows it) and single checks (suite(condition, what)),
+    prints each outcome with the time since the start."""
 
     def __init__(self):
         self.failures = []
         self.started = time.monotonic()
 
-    def _report(self, passed, what, detail=""):
+    def __call__(self, passed, what, detail=""):
         print(f"{time.monotonic() - self.started:6.1f}s " + ("ok   " if passed else "FAIL ")
               + what + (f": {detail}" if detail else ""), flush=True)
         if not passed:
             self.failures.append(what)
 
-    def __call__(self, condition, what, detail=""):
-        self._report(condition, what, detail)
-
     def run(self, name, case):
         print(f"== {name}", flush=True)
         try:
             case()
-            self._report(True, name)
+            self(True, name)
         except Exception as error:  # a broken case must not stop the others
-            self._report(False, name, repr(error))
+            self(False, name, repr(error))
         finally:
             kill_wine()
 
@@ -785,40 +670,28 @@ class Suite:
         return 1 if self.failures else 0
 
 
-# --- Loopback servers
-
-import http.server  # noqa: E402
-import socket  # noqa: E402
-import struct  # noqa: E402
-import urllib.parse  # noqa: E402
-
-
 def free_port():
-    """A loopback port that nothing listens on (as long as nobody takes it)."""
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         return probe.getsockname()[1]
 
 
 def port_open(port):
-    """Whether something listens on 127.0.0.1:port."""
     with socket.socket() as probe:
         return probe.connect_ex(("127.0.0.1", port)) == 0
 
 
 def reset(request):
-    """Ends a PageServer request with a reset, unanswered: the client's
-    transfer fails (a connection closed with no answer reads as an empty
-    answer to Wine's HTTP client)."""
+    """Ends a PageServer request with a reset: the client's transfer fails (a
+    plain close reads as an empty answer to Wine's HTTP client)."""
     request.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
     request.connection.close()
 
 
 class PageServer:
-    """An HTTP server on 127.0.0.1:port (0: a free port) for the length of a
-    with-block; `url` is its address. route(request, path, query, body)
-    answers each GET and POST with (status, bytes, content type), or None
-    when it has dealt with the request itself."""
+    """An HTTP server on 127.0.0.1:port (0: any) for a with-block, at `url`.
+    route(request, path, query, body) answers each GET and POST with (status,
+    bytes, content type), or None when it dealt with the request itself."""
 
     def __init__(self, route, port=0):
         page_server = self
@@ -853,7 +726,7 @@ class PageServer:
         self.url = f"http://127.0.0.1:{self.server.server_address[1]}"
 
     def sent(self, request):
-        """Called once the answer to a request has gone out (or could not)."""
+        pass  # once the answer to a request has gone out (or could not)
 
     def __enter__(self):
         threading.Thread(target=self.server.serve_forever, daemon=True).start()

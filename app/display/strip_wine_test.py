@@ -1,15 +1,7 @@
-"""The strip under Wine: the caption starts where it is laid out and moves
-exactly 20 twips a tick, re-enters from the right, the strip drags from
-its surface but not from its caption, a long imported text scrolls and
-looks as the whole caption drawn at once would, and so do lines in
-right-to-left and joining scripts, in a font that has them and in the
-default font, which does not (font fallback). A locked session stops the
-caption until it is unlocked, and a display change brings back a strip
-that no work area shows, and only such a strip.
-
-Every frame a case takes is compared with the caption drawn whole by
-caption_reference.exe, at a place worked out here from the laid-out
-figures: a frame that matches no such place fails the case.
+"""The strip under Wine (the cases are listed in main()). Every frame a case
+takes is compared with the caption drawn whole by caption_reference.exe, at a
+place worked out here from the laid-out figures: a frame that matches no such
+place fails the case.
 
 Usage: strip_wine_test.py   (run through wine-env.sh)
 """
@@ -22,10 +14,8 @@ import time
 import wine_testkit as kit
 
 WHITE = (255, 255, 255)  # COLOR_WINDOW in Wine's default scheme
-# The long import's size.
-IMPORT_BYTES = 1 << 20
-# A safety net only: every wait below ends on its condition.
-DEADLINE = 60
+IMPORT_BYTES = 1 << 20  # the long import's size
+DEADLINE = 60  # a safety net only: every wait below ends on its condition
 REFERENCE = os.path.join(kit.TEST_BIN_DIR, "caption_reference.exe")
 
 
@@ -33,16 +23,14 @@ _dpi = []
 
 
 def px(twips):
-    """Twips to the nearest pixel at the prefix's DPI (1440 twips to the
-    inch), halves up."""
+    """Twips to the nearest pixel at the prefix's DPI, halves up."""
     if not _dpi:
         _dpi.append(kit.prefix_dpi())
     return int((twips * _dpi[0] / 1440.0) + 0.5 + 1e6) - 1000000
 
 
 def places(start_twips, ticks):
-    """Where the caption's left edge stands, in pixels, from `start_twips`
-    on: 20 twips to the left a tick."""
+    """The caption's left edge in pixels, from `start_twips` on, 20 twips a tick."""
     return [px(start_twips - 20 * tick) for tick in range(ticks)]
 
 
@@ -51,14 +39,12 @@ def wait_for(condition, what, timeout=DEADLINE):
 
 
 def strip_picture(strip):
-    x, y, w, h = kit.geometry(strip)
-    return kit.grab(x, y, w, h)
+    return kit.grab(*kit.geometry(strip))
 
 
 def wait_for_ticks(strip, count=2):
-    """Waits until the strip's picture has changed `count` times. Timer
-    messages come only when no input is queued, so by then the strip has
-    handled every input sent before."""
+    """Waits for `count` changes of the strip's picture: timer messages come
+    only when no input is queued, so the strip has handled the input sent."""
     pictures = [strip_picture(strip)]
     for _ in range(count):
         wait_for(lambda: pictures.append(strip_picture(strip)) or pictures[-1] != pictures[-2],
@@ -70,22 +56,26 @@ def start_strip(folder=None):
     folder = folder or kit.make_case_folder(library="file", settings=True)
     _, strip = kit.start_korvane(folder)
     kit.settled_geometry(strip)
-    # Shown and painted: the caption's ink is on the strip.
-    wait_for(lambda: kit.ink_box(strip_picture(strip), WHITE), "the caption to be drawn")
+    wait_for(lambda: caption_box(strip), "the caption to be drawn")
     return strip
 
 
 def caption_box(strip):
+    return kit.ink_box(strip_picture(strip), WHITE)
+
+
+def welcome_strip():
+    """(folder, strip, its geometry, the laid-out caption drawn whole): "欢迎使用!"
+    in 宋体 14.25 pt."""
+    folder = kit.make_case_folder(library="file", settings=True)
+    strip = start_strip(folder)
     x, y, w, h = kit.geometry(strip)
-    return kit.ink_box(kit.grab(x, y, w, h), WHITE), (w, h)
+    return folder, strip, (x, y, w, h), reference_picture(folder, "欢迎使用!", 14.25, w + 100, h)
 
 
 def reference_picture(folder, text, points, width, height, font=None):
-    """The caption drawn whole by caption_reference.exe from x = 0, as
-    kit.grab() gives a frame."""
-    text_file = os.path.join(folder, "reference.txt")
-    with open(text_file, "w", encoding="utf-8") as f:
-        f.write(text)
+    """The caption drawn whole by caption_reference.exe from x = 0."""
+    text_file = kit.write_file(os.path.join(folder, "reference.txt"), text)
     out = os.path.join(folder, "reference.ppm")
     kit.run_windows(REFERENCE, kit.wine_path(text_file), str(points), str(width), str(height),
                     kit.wine_path(out), *([font] if font else []), check=True)
@@ -96,19 +86,14 @@ def reference_picture(folder, text, points, width, height, font=None):
 def write_ppm(rows, name):
     """Keeps a picture for a look after a failure; returns its path."""
     path = os.path.join(os.environ.get("KORVANE_BUILD_DIR", "/tmp"), "strip_wine_test-%s.ppm" % name)
-    with open(path, "wb") as f:
-        f.write(b"P6\n%d %d\n255\n" % (len(rows[0]), len(rows)))
-        f.write(b"".join(rows))
-    return path
+    return kit.write_file(path, b"P6\n%d %d\n255\n" % (len(rows[0]), len(rows)) + b"".join(rows))
 
 
 def follow_caption(strip, reference, start_twips, wanted, before=None):
-    """Grabs frames until the caption has been seen at `wanted` places;
-    each frame must be the whole caption drawn at one of the places the
-    caption reaches from `start_twips` at 20 twips a tick, and the places
-    must not go right. `before`: the caption shown until this one appears,
-    (its reference, its places); frames of it, or of an empty strip, are
-    allowed until the first of this one."""
+    """The places of the caption once seen at `wanted` places; each frame must
+    be the whole caption at a place it reaches from `start_twips`, never going
+    right. `before`: (reference, places) of a caption, or an empty strip,
+    allowed until the first frame of this one."""
     x, y, w, h = kit.geometry(strip)
     allowed = places(start_twips, 4000)
     seen = []
@@ -134,35 +119,25 @@ def follow_caption(strip, reference, start_twips, wanted, before=None):
 
 
 def check_caption_scrolls():
-    # The laid-out caption "欢迎使用!" in 宋体 14.25 pt starts 120 twips from
-    # the strip's left edge.
-    folder = kit.make_case_folder(library="file", settings=True)
-    strip = start_strip(folder)
-    _, _, w, h = kit.geometry(strip)
-    reference = reference_picture(folder, "欢迎使用!", 14.25, w + 100, h)
-    seen = follow_caption(strip, reference, 120, 5)
-    print("   caption seen at %s px" % seen)
+    # The laid-out caption starts 120 twips from the strip's left edge.
+    _, strip, _, reference = welcome_strip()
+    print("   caption seen at %s px" % follow_caption(strip, reference, 120, 5))
 
 
 def check_caption_reenters_from_the_right():
-    folder = kit.make_case_folder(library="file", settings=True)
-    strip = start_strip(folder)
-    _, _, w, h = kit.geometry(strip)
-    reference = reference_picture(folder, "欢迎使用!", 14.25, w + 100, h)
+    _, strip, (_, _, w, _), reference = welcome_strip()
     # Gone on the left (about 70 ticks), it waits at the strip's right edge
     # (5895 twips) and comes back from there.
-    wait_for(lambda: caption_box(strip)[0] is None, "the caption to leave the strip")
-    wait_for(lambda: caption_box(strip)[0] is not None, "the caption to come back")
+    wait_for(lambda: caption_box(strip) is None, "the caption to leave the strip")
+    wait_for(lambda: caption_box(strip) is not None, "the caption to come back")
     seen = follow_caption(strip, reference, 5895, 3)
     kit.require(seen[0] > w - 30, "caption came back at %d px, not from the right edge" % seen[0])
 
 
 def drag(from_x, from_y, dx, dy, strip, button="1", moves=True):
-    """Presses `button` at (from_x, from_y), moves the pointer by (dx, dy)
-    in five steps and releases it. The moves start once the strip has
-    handled the press (a drag takes the pointer's place when it starts);
-    with `moves`, each step waits until the strip has followed; without,
-    until the strip has handled the input."""
+    """Presses `button` at (from_x, from_y), moves by (dx, dy) in five steps
+    once the strip has handled the press (a drag starts at the pointer's
+    place then), each step waited for with `moves`, and releases it."""
     x0, y0 = kit.geometry(strip)[:2]
     kit.run("xdotool", "mousemove", str(from_x), str(from_y))
     kit.run("xdotool", "mousedown", button)
@@ -179,7 +154,7 @@ def drag(from_x, from_y, dx, dy, strip, button="1", moves=True):
 def check_drag_from_surface_not_from_caption():
     strip = start_strip()
     x, y, w, h = kit.geometry(strip)
-    box, _ = caption_box(strip)
+    box = caption_box(strip)
     kit.require(box, "no caption on the strip")
     # On the caption: the strip stays where it is.
     drag(x + (box[0] + box[2]) // 2, y + (box[1] + box[3]) // 2, -120, -200, strip, moves=False)
@@ -218,22 +193,17 @@ def display_change():
 
 
 def check_locked_caption_rests_and_goes_on():
-    folder = kit.make_case_folder(library="file", settings=True)
-    strip = start_strip(folder)
-    x, y, w, h = kit.geometry(strip)
-    reference = reference_picture(folder, "欢迎使用!", 14.25, w + 100, h)
+    _, strip, area, reference = welcome_strip()
     follow_caption(strip, reference, 120, 2)
     kit.require(kit.panel_probe("send", *LOCK), "the strip took no lock")
-    locked = kit.grab(x, y, w, h)
+    locked = kit.grab(*area)
     route = places(120, 72)
     stop = kit.caption_at(locked, reference, route)
     kit.require(stop is not None, "the locked strip shows no place of the caption")
     stop = route.index(stop)
     # Any tick moves the caption by a pixel or more: watched for 20 ticks.
-    watch_end = time.time() + 20 * 0.15
-    while time.time() < watch_end:
-        kit.require(kit.grab(x, y, w, h) == locked, "the caption moved while locked")
-        time.sleep(0.01)
+    kit.watch(lambda: kit.grab(*area) == locked, bool, 20 * 0.15, "the caption moved while locked",
+              pause=0.01)
     unlocked = time.time()
     kit.require(kit.panel_probe("send", *UNLOCK), "the strip took no unlock")
     # On from where it stood: no more ticks than the time since the unlock
@@ -252,7 +222,7 @@ def check_display_change_brings_back_a_lost_strip_only():
     # Dragged by its surface, just right of the caption, until 120 px of it
     # show at the screen's right edge, the caption's part: it stays, not a
     # pixel away, also once it has handled the input that follows.
-    grip = caption_box(strip)[0][2] + 20
+    grip = caption_box(strip)[2] + 20
     drag(x + grip, y + h // 2, kit.screen_size()[0] - 120 - x, 0, strip)
     dragged = kit.geometry(strip)
     after = display_change()
@@ -279,7 +249,6 @@ def check_display_change_brings_back_a_lost_strip_only():
 
 
 def panel_click(panel, left, top, width, height):
-    """Clicks the middle of a control on the panel's tab, laid out in twips."""
     x, y, _, _ = kit.geometry(panel)
     px = lambda twips: int(twips * 96 / 1440.0 + 0.5)  # noqa: E731
     kit.run("xdotool", "mousemove", str(x + px(left + 120 + width / 2)),
@@ -295,9 +264,7 @@ def check_long_import_scrolls_as_drawn_whole():
     body = "".join(chr(0x4E00 + (i * 37) % 3000) + ("。" if i % 8 == 7 else "")
                    for i in range(IMPORT_BYTES // 3))
     text = (start + body)[:IMPORT_BYTES // 3]
-    text_file = os.path.join(folder, "long.txt")
-    with open(text_file, "w", encoding="utf-8") as f:
-        f.write(text)
+    text_file = kit.write_file(os.path.join(folder, "long.txt"), text)
     strip = start_strip(folder)
     x, y, w, h = kit.geometry(strip)
     welcome = reference_picture(folder, "欢迎使用!", 14.25, w + 100, h)
@@ -309,16 +276,11 @@ def check_long_import_scrolls_as_drawn_whole():
     panel_click(panel, 5520, 1320, 1095, 495)  # Import
     kit.choose_in_open_dialog(text_file)
     # Reading Text1 waits until the panel has taken the file in.
-    started = time.time()
     shown = kit.run_windows("panel_probe.exe", "text", "101", timeout=600)
-    print("   the import took %.1f s" % (time.time() - started))
     kit.require(shown == text, "Text1 holds %d characters, starting %r" % (len(shown), shown[:40]))
     reference = reference_picture(folder, text, 12, w + 400, h)
     panel_click(panel, 5520, 480, 1095, 495)  # OK
-    pressed = time.time()
-    # OK applies, then hides the panel.
     wait_for(lambda: kit.panel_probe("visible") == "0", "OK to apply and hide the panel")
-    print("   OK applied and hid the panel in %.1f s" % (time.time() - pressed))
     # From 495 twips, 20 twips to the left a tick: every frame, after
     # those that still show the welcome text where it scrolled (from 120
     # twips, or from the right edge after a wrap).
@@ -359,19 +321,23 @@ COMPLEX_LINES = [
 SYSTEM_LINK = r"HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink"
 
 
-def compare_line(folder, font, points, line, fallbacks, ticks=2000, drawn=None):
-    """caption_reference's comparison of the strip with `line` in `font`
-    against the line drawn whole (or `drawn`) with `fallbacks`: its figures."""
-    text_file = os.path.join(folder, "line.txt")
-    with open(text_file, "w", encoding="utf-8") as f:
-        f.write(line + ("\n" + drawn if drawn else ""))
+def line_matches(folder, name, font, points, line, fallbacks, ticks=2000, drawn=None):
+    """Whether caption_reference finds the strip showing `line` in `font` at
+    every tick equal to the line drawn whole (or `drawn`) with `fallbacks`,
+    crossing the strip (or for all `ticks`), with no ink outside the line."""
+    text_file = kit.write_file(os.path.join(folder, "line.txt"),
+                               line + ("\n" + drawn if drawn else ""))
     out = kit.run_windows(REFERENCE, "compare", kit.wine_path(text_file), font, str(points),
                           str(ticks), kit.wine_path(os.path.join(folder, "differing")),
                           *fallbacks, timeout=300)
     match = re.search(r"frames (\d+), differing (\d+), caption (\d+) px wide, crossed (\w+),"
                       r" outside (\d+)", out)
     kit.require(match, "caption_reference said %r" % out)
-    return " ".join(out.split()), [int(match.group(g)) for g in (1, 2, 3, 5)], match.group(4)
+    print("   %s: %s" % (name, " ".join(out.split())))
+    frames, differing, width, crossed, outside = match.groups()
+    if drawn:
+        return int(frames) == ticks + 1 and differing == outside == "0"
+    return int(width) > 500 and differing == outside == "0" and crossed == "yes"
 
 
 def check_complex_lines_match_the_whole_line():
@@ -381,13 +347,8 @@ def check_complex_lines_match_the_whole_line():
     # each run in the face named for it, on the selected font's baseline,
     # and nothing may be drawn outside the line's band.
     folder = kit.make_case_folder(library="file", settings=True)
-    failed = []
-    for font, points, name, line, fallbacks in COMPLEX_LINES:
-        said, (_, differing, width, outside), crossed = compare_line(
-            folder, font, points, line, fallbacks)
-        print("   %s, %s: %s" % (font, name, said))
-        if not (width > 500 and differing == 0 and outside == 0 and crossed == "yes"):
-            failed.append("%s in %s" % (name, font))
+    failed = ["%s in %s" % (name, font) for font, points, name, line, fallbacks in COMPLEX_LINES
+              if not line_matches(folder, "%s, %s" % (font, name), font, points, line, fallbacks)]
     # 1 MiB of Arabic whose last words hold a character no font here has
     # (U+061D): the words after it are drawn in the fallback, not as boxes.
     # The strip shows the line's end first; the reference draws the last
@@ -396,10 +357,8 @@ def check_complex_lines_match_the_whole_line():
     arabic = (words * ((1 << 19) // len(words)))[:(1 << 19) - 300].rstrip()
     arabic += " \u061D " + "ابتثجحخدذرزسشصضطظعغفقكلمنهوي " + "والنص"
     tail = arabic[arabic.rindex(" ", 0, len(arabic) - 1200) + 1:]
-    said, (frames, differing, _, outside), _ = compare_line(folder, "宋体", 12, arabic, [SANS],
-                                                            ticks=100, drawn=tail)
-    print("   1 MiB of Arabic with U+061D near its end: %s" % said)
-    if not (frames == 101 and differing == 0 and outside == 0):
+    if not line_matches(folder, "1 MiB of Arabic with U+061D near its end", "宋体", 12, arabic,
+                        [SANS], ticks=100, drawn=tail):
         failed.append("1 MiB of Arabic with an uncoverable character")
     # Links are looked up by the face's English name too: 宋体 is WenQuanYi
     # Zen Hei here, whose name table has no "SimSun"; linked to DejaVu Sans
@@ -407,12 +366,11 @@ def check_complex_lines_match_the_whole_line():
     kit.reg_set(SYSTEM_LINK, "WenQuanYi Zen Hei", "DejaVuSansCondensed.ttf,DejaVu Sans Condensed",
                 "REG_MULTI_SZ")
     try:
-        said, (_, differing, width, outside), crossed = compare_line(
-            folder, "宋体", 12, HEBREW, ["DejaVu Sans Condensed"])
+        linked = line_matches(folder, "Hebrew in 宋体 linked by its English name", "宋体", 12,
+                              HEBREW, ["DejaVu Sans Condensed"])
     finally:
         kit.reg_delete(SYSTEM_LINK, "WenQuanYi Zen Hei")
-    print("   Hebrew in 宋体 linked by its English name: %s" % said)
-    if not (width > 500 and differing == 0 and outside == 0 and crossed == "yes"):
+    if not linked:
         failed.append("Hebrew in 宋体 linked by its English name")
     kit.require(not failed, "differing from the whole line: %s" % ", ".join(failed))
 

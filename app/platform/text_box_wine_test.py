@@ -5,8 +5,6 @@ rich edit control and in the plain edit control it falls back to.
 Usage: text_box_wine_test.py   (run through wine-env.sh)
 """
 
-import os
-import subprocess
 import sys
 
 import wine_testkit as kit
@@ -16,8 +14,7 @@ def check_keyboard_menu(kind):
     """The menu key's WM_CONTEXTMENU carries no position (-1, -1): the menu
     opens at the caret, with the box's eight entries (six commands, two
     separators), not at the screen's corner."""
-    probe = subprocess.Popen(["wine", os.path.join(kit.TEST_BIN_DIR, "text_box_probe.exe"), kind],
-                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    probe = kit.spawn("text_box_probe.exe", kind, text=True)
     try:
         window = kit.wait_for_window("TextBoxProbe")
         kit.run("xdotool", "windowfocus", "--sync", window)
@@ -38,10 +35,9 @@ def check_keyboard_menu(kind):
 def main():
     kit.kill_wine()
     suite = kit.Suite()
-    suite.run("Shift+F10 in the rich edit box: its menu at the caret",
-              lambda: check_keyboard_menu("rich"))
-    suite.run("Shift+F10 in the plain edit box: its menu at the caret",
-              lambda: check_keyboard_menu("plain"))
+    for kind in ("rich", "plain"):
+        suite.run("Shift+F10 in the %s edit box: its menu at the caret" % kind,
+                  lambda: check_keyboard_menu(kind))
     return suite.exit_code()
 
 

@@ -22,10 +22,8 @@ def logger_running(folder):
 
 
 def opened_urls(folder, log, expected):
-    """The addresses opened so far. Called once the program has passed its
-    first-run step: a page it opened there has started the logger (Wine's
-    CreateProcess returns once the process runs), so the list is complete
-    when no logger runs any more. With `expected`, first waits for a line."""
+    """The addresses opened (with `expected`, once there is one), complete
+    once no logger runs: CreateProcess returns once the process runs."""
     if expected:
         kit.wait_for(lambda: kit.read_file(log), lambda text: text and text.endswith(b"\n"),
                      "a logged address")
@@ -51,12 +49,11 @@ def expected_strip_rectangle():
     """Placement at the prefix's DPI: Top = screen height - 495 - 580 and
     Left = screen width / 2 - 5895 / 2, in twips, rounded when mapped."""
     dpi = kit.prefix_dpi()
-    width_px, height_px = kit.screen_size()
-    screen_w = width_px * 1440.0 / dpi
-    screen_h = height_px * 1440.0 / dpi
+    screen_w, screen_h = (size * 1440.0 / dpi for size in kit.screen_size())
 
-    def px(twips):
-        return int(twips * dpi / 1440.0 + 0.5 + 1e-9) if twips >= 0 else -int(-twips * dpi / 1440.0 - 0.5)
+    def px(twips):  # halves up
+        pixels = abs(twips) * dpi / 1440.0
+        return int(pixels + 0.5 + 1e-9) if twips >= 0 else -int(pixels - 0.5)
 
     return (px(screen_w / 2 - 5895 / 2), px(screen_h - 495 - 580), px(5895), px(495))
 
@@ -79,28 +76,20 @@ def check_starts(settings):
         kit.require(urls == [PUBLISHER_URL], "opened %s, expected [%s]" % (urls, PUBLISHER_URL))
 
 
-DPI_KEYS = (r"HKCU\Control Panel\Desktop", r"HKCC\Software\Fonts")
-
-
-def check_monitor_dpi(dpi):
-    """The Windows 8.1 answer, shcore's GetDpiForMonitor, gives the DPI the
-    prefix was set to, as GetDpiForWindow and the system DPI do."""
-    found = kit.run_windows("dpi_probe.exe").split()
-    expected = ["monitor", str(dpi), "window", str(dpi), "system", str(dpi)]
-    kit.require(found == expected, "dpi_probe gave %s, expected %s" % (found, expected))
-
-
 def check_starts_at_dpi(dpi):
-    """The placement and the monitor's DPI at another DPI; the prefix's own
-    setting is restored."""
-    saved = {key: kit.logpixels(key) for key in DPI_KEYS}
-    for key in DPI_KEYS:
+    """The placement at another DPI, and the Windows 8.1 answer, shcore's
+    GetDpiForMonitor, gives the DPI the prefix was set to, as GetDpiForWindow
+    and the system DPI do; the prefix's own setting is restored."""
+    saved = {key: kit.logpixels(key) for key in kit.DPI_KEYS}
+    for key in kit.DPI_KEYS:
         kit.reg_set(key, "LogPixels", dpi, "REG_DWORD")
     kit.kill_wine()
     try:
         kit.require(kit.prefix_dpi() == dpi, "the prefix did not take DPI %d" % dpi)
         check_starts(settings=True)
-        check_monitor_dpi(dpi)
+        found = kit.run_windows("dpi_probe.exe").split()
+        expected = ["monitor", str(dpi), "window", str(dpi), "system", str(dpi)]
+        kit.require(found == expected, "dpi_probe gave %s, expected %s" % (found, expected))
     finally:
         kit.kill_wine()
         for key, value in saved.items():
@@ -113,14 +102,11 @@ def check_starts_at_dpi(dpi):
 def main():
     kit.kill_wine()
     suite = kit.Suite()
-    suite.run("library missing: message box, then the program ends",
-              lambda: check_refuses_to_start(None))
-    suite.run("a folder named Update.dll counts as missing",
-              lambda: check_refuses_to_start("folder"))
-    suite.run("a hidden Update.dll counts as missing",
-              lambda: check_refuses_to_start("hidden"))
-    suite.run("a system Update.dll counts as missing",
-              lambda: check_refuses_to_start("system"))
+    for library, name in ((None, "library missing: message box, then the program ends"),
+                          ("folder", "a folder named Update.dll counts as missing"),
+                          ("hidden", "a hidden Update.dll counts as missing"),
+                          ("system", "a system Update.dll counts as missing")):
+        suite.run(name, lambda: check_refuses_to_start(library))
     suite.run("first run opens the publisher page and places the strip",
               lambda: check_starts(settings=False))
     suite.run("with test.ini no page is opened, same placement",

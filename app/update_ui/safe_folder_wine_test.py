@@ -17,23 +17,18 @@ NOTICE = "新版本提示"
 CLSID_KEY = "\\CLSID\\" + kit.DETECTION_CLSID
 
 
+def plant(folder, decoy=False):
+    """A regsvr32.exe that logs its arguments to opened-urls.txt, or a
+    stranger's Update.dll that leaves Update.dll.loaded when loaded."""
+    shutil.copy(os.path.join(kit.TEST_BIN_DIR, "decoy_update.dll" if decoy else "url_logger.exe"),
+                os.path.join(folder, "Update.dll" if decoy else "regsvr32.exe"))
+
+
 def program_folder():
-    """Korvane.exe, its Update.dll, test.ini with Check1 = 1, and a planted
-    regsvr32.exe that logs its arguments to opened-urls.txt."""
+    """Korvane.exe, its Update.dll, Check1 = 1, and a planted regsvr32.exe."""
     folder = kit.make_case_folder(library="Update.dll", settings=True)
-    plant_regsvr32(folder)
+    plant(folder)
     return folder
-
-
-def plant_regsvr32(folder):
-    shutil.copy(os.path.join(kit.TEST_BIN_DIR, "url_logger.exe"),
-                os.path.join(folder, "regsvr32.exe"))
-
-
-def plant_decoy(folder):
-    """A stranger's Update.dll that leaves Update.dll.loaded when loaded."""
-    shutil.copy(os.path.join(kit.TEST_BIN_DIR, "decoy_update.dll"),
-                os.path.join(folder, "Update.dll"))
 
 
 def open_panel(folder, cwd=None):
@@ -59,16 +54,16 @@ def check_started_from_another_folder():
     kit.forget_update_library()
     program = program_folder()
     elsewhere = tempfile.mkdtemp(prefix="korvane-cwd-")
-    plant_regsvr32(elsewhere)
-    plant_decoy(elsewhere)
+    plant(elsewhere)
+    plant(elsewhere, decoy=True)
     with kit.offering(elsewhere, ACCOUNT):
         open_panel(program, cwd=elsewhere)
         own = kit.wine_path(os.path.join(program, "Update.dll")).lower()
         kit.wait_for(lambda: (registered_server() or "").lower(), lambda found: found == own,
                      "the class registered to %r" % own, pause=1)
         kit.wait_for_window(NOTICE)
-    kit.require(not traces(program, elsewhere), "planted files were run or loaded: %s" % traces(
-        program, elsewhere))
+    left = traces(program, elsewhere)
+    kit.require(not left, "planted files were run or loaded: %s" % left)
 
 
 def check_registered_to_another_copy(beside):
@@ -78,12 +73,11 @@ def check_registered_to_another_copy(beside):
     kit.forget_update_library()
     program = program_folder()
     if beside == "offers no class":
-        plant_decoy(program)
+        plant(program, decoy=True)
     elif beside == "is not a library":
-        with open(os.path.join(program, "Update.dll"), "wb") as f:
-            f.write(b"MZ not a library")
+        kit.write_file(os.path.join(program, "Update.dll"), b"MZ not a library")
     older = tempfile.mkdtemp(prefix="korvane-older-")
-    plant_decoy(older)
+    plant(older, decoy=True)
     # Machine-wide (Wine's HKCR) and per user (which Windows puts first).
     for classes in (r"HKLM\Software\Classes", r"HKCU\Software\Classes"):
         for key, value in ((r"\Quorvel.Detection\CLSID", kit.DETECTION_CLSID),
@@ -112,12 +106,11 @@ def main():
     suite.run("started from another folder: no planted regsvr32.exe runs, the folder's "
               "Update.dll is never loaded, the class is registered to the program's library",
               check_started_from_another_folder)
-    suite.run("class registered to another copy: the check uses the library beside the program",
-              lambda: check_registered_to_another_copy("Update.dll"))
-    for beside in ("is not a library", "offers no class"):
-        suite.run("class registered to another copy, the Update.dll beside the program %s: no"
-                  " hand-over to the other copy" % beside,
-                  lambda: check_registered_to_another_copy(beside))
+    for beside, outcome in (("Update.dll", "the check uses the library beside the program"),
+                            ("is not a library", "no hand-over to the other copy"),
+                            ("offers no class", "no hand-over to the other copy")):
+        suite.run("class registered to another copy, beside the program %s: %s"
+                  % (beside, outcome), lambda: check_registered_to_another_copy(beside))
     return suite.exit_code()
 
 

@@ -6,7 +6,6 @@ Usage: update_flow_wine_test.py SERVICE_SCRIPT ACCOUNT   (run through wine-env.s
 
 import collections
 import sys
-import time
 
 import wine_testkit as kit
 
@@ -15,14 +14,10 @@ NOTICE = "新版本提示"
 # The notice's window class and its controls: the message and the button.
 NOTICE_CLASS, NOTICE_LABEL1, NOTICE_COMMAND1 = "KorvaneFrmMsgbox", "1", "2"
 NEWER_AT_LOAD = "       检测到版本有更新!\r\n\r\n当前版本：1.0.0\r\n最新版本：1.0.1"
-LABEL9 = "121"
-WHITE = (255, 255, 255)
+LABEL9, WHITE = "121", (255, 255, 255)
 # Deadlines, only a safety net: every wait ends on its condition. A check
 # against a service that is down waits for the request's time-out.
-WAIT = 60.0
-DOWN = 120.0
-
-
+WAIT, DOWN = 60.0, 120.0
 probe = kit.panel_probe
 
 
@@ -31,25 +26,20 @@ def notice_text(control):
     return kit.run_windows("panel_probe.exe", "text", control, NOTICE_CLASS, timeout=WAIT)
 
 
-def offering(folder):
-    return kit.offering(folder, ACCOUNT)
-
-
 def start(check1):
     folder = kit.make_case_folder(library="Update.dll", settings=True, check1=check1)
     return folder, kit.start_korvane(folder)[1]
 
 
 def drawn(rows):
-    """Whether a window shows dark text on a light face (its commonest
-    colour)."""
+    """Whether a window shows dark text on a light face (its commonest colour)."""
     pixels = [row[i:i + 3] for row in rows for i in range(0, len(row), 3)]
     face = collections.Counter(pixels).most_common(1)[0][0]
     return sum(face) > 600 and any(sum(pixel) < 200 for pixel in pixels)
 
 
 def check_notice_at_the_first_wrap():
-    with offering(kit.make_case_folder(library=None)):
+    with kit.offering(kit.make_case_folder(library=None), ACCOUNT):
         start(check1=1)
         # The first wrap, on the 72nd tick, loads the panel and checks.
         notice = kit.wait_for_window(NOTICE, timeout=WAIT)
@@ -71,7 +61,7 @@ def check_notice_at_the_first_wrap():
 
 
 def check_no_notice_when_unticked():
-    with offering(kit.make_case_folder(library=None)):
+    with kit.offering(kit.make_case_folder(library=None), ACCOUNT):
         start(check1=0)
         # The first wrap loads the panel; the check at load ends by naming
         # the link, after it would have filled the notice.
@@ -87,20 +77,18 @@ def check_service_down_keeps_the_program_responsive():
     _, strip = start(check1=1)
     x, y, w, h = kit.geometry(strip)
     kit.right_click_strip(strip)
-    clicked = time.monotonic()
     # The panel's window exists, hidden, while its load waits for the check.
     kit.require(kit.wait_for(lambda: probe("visible"), lambda state: state != "none",
                              "the right-click to start the panel's load") == "0",
                 "the panel was shown at once")
-    first = kit.ink_box(kit.grab(x, y, w, h), WHITE)
-    kit.wait_for(lambda: kit.ink_box(kit.grab(x, y, w, h), WHITE), lambda box: box != first,
-                 "the strip to move on while the check waits")
+    caption = lambda: kit.ink_box(kit.grab(x, y, w, h), WHITE)  # noqa: E731
+    first = caption()
+    kit.wait_for(caption, lambda box: box != first, "the strip to move on while the check waits")
     kit.require(probe("visible") == "0", "panel shown before the check returned")
     # The notice could come until the check has ended, which shows the panel.
     kit.wait_for(lambda: (probe("visible"), probe("visible", NOTICE_CLASS)),
                  lambda state: state[0] == "1", "the panel to show", DOWN,
                  hold=lambda state: state[1] == "none", broken="notice shown without a reply")
-    print("   right-click to panel shown: %.1f s" % (time.monotonic() - clicked), flush=True)
     kit.require(probe("text", LABEL9) == "检测更新", "Label9 does not read 检测更新")
     kit.require(probe("visible", NOTICE_CLASS) == "none", "notice shown without a reply")
 

@@ -10,11 +10,9 @@ import argparse
 import os
 import queue
 import shutil
-import subprocess
 import sys
 import tempfile
 import threading
-import time
 
 import held_update_service as held
 import wine_testkit as kit
@@ -27,15 +25,16 @@ NEWER_AT_LOAD = r"       检测到版本有更新!\r\n\r\n当前版本：1.0.0\r
 NEWER_ON_REQUEST = r"       检测到有新版本!\r\n\r\n当前版本：1.0.0\r\n最新版本：1.0.1"
 UP_TO_DATE = r"       已是最新版本!\r\n\r\n当前版本：1.0.0\r\n最新版本：1.0.0"
 NO_INFORMATION = r"       获取更新信息失败!\r\n\r\n当前版本：1.0.0"
+NEWER = ("新版本提示", NEWER_ON_REQUEST, "下载新版本", DOWNLOAD)
 
 
 class Driver:
-    """update_ui_driver.exe running its steps; its lines are read as they come."""
+    """update_ui_driver.exe of `folder` running its steps in `cwd` (default:
+    `folder`); its lines are read as they come."""
 
-    def __init__(self, exe, cwd, *steps, env=None):
-        self.process = subprocess.Popen(["wine", exe, *steps], cwd=cwd, stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL,
-                                        env=dict(os.environ, **(env or {})))
+    def __init__(self, folder, *steps, cwd=None, env=None):
+        self.process = kit.spawn(os.path.join(folder, "update_ui_driver.exe"), *steps,
+                                 cwd=cwd or folder, env=dict(os.environ, **(env or {})))
         self.lines = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
 
@@ -53,30 +52,29 @@ class Driver:
             raise AssertionError("the driver ended early")
         return line
 
-    def expect(self, expected):
-        line = self.line()
-        kit.require(line == expected, "driver said %r, expected %r" % (line, expected))
+    def expect(self, *expected):
+        for wanted in expected:
+            line = self.line()
+            kit.require(line == wanted, "driver said %r, expected %r" % (line, wanted))
 
     def dialog(self):
         """The dialog's state after a check: caption, Label1, button, Tag,
         button centre and which window is in the foreground."""
-        first = self.line()
-        kit.require(first.startswith("DIALOG "), "expected the dialog, got %r" % first)
-        state = {"caption": first[len("DIALOG "):]}
-        if state["caption"] == "none":
-            return state
-        for key, prefix in (("label1", "LABEL1 "), ("button", "BUTTON "), ("tag", "TAG "),
-                            ("at", "BUTTONAT "), ("foreground", "FOREGROUND ")):
+        state = {}
+        for key, prefix in (("caption", "DIALOG "), ("label1", "LABEL1 "), ("button", "BUTTON "),
+                            ("tag", "TAG "), ("at", "BUTTONAT "), ("foreground", "FOREGROUND ")):
             line = self.line()
             kit.require(line.startswith(prefix), "expected %s, got %r" % (prefix.strip(), line))
             state[key] = line[len(prefix):]
+            if state["caption"] == "none":
+                break
         return state
 
 
-def check_dialog(state, caption, label1, button, tag):
-    actual = (state.get("caption"), state.get("label1"), state.get("button"), state.get("tag"))
-    kit.require(actual == (caption, label1, button, tag), "dialog %r, expected %r" % (
-        actual, (caption, label1, button, tag)))
+def check_dialog(state, *expected):
+    """The dialog's caption, Label1, button and Tag."""
+    actual = tuple(state.get(key) for key in ("caption", "label1", "button", "tag"))
+    kit.require(actual == expected, "dialog %r, expected %r" % (actual, expected))
 
 
 def copy_to(folder, *files):
@@ -96,29 +94,24 @@ def unregister(dll):
 
 
 def logged(log):
-    """The addresses that the URL logger was given so far."""
     return (kit.read_file(log) or b"").decode().split()
 
 
 def wait_logged(log, address):
-    """The logged addresses once `address` is among them (or the step's time
-    is up). That nothing was opened before is checked by opening another
-    address later and waiting for that one."""
+    """The logged addresses once `address` is among them: that nothing was
+    opened before is checked by opening another address later."""
     kit.wait_for(lambda: address in logged(log), bool, "%s to be opened" % address, WAIT)
     return logged(log)
 
 
 def click(at):
-    """Moves the pointer to `at` ("x y"), waits until it is there, clicks."""
     kit.move_pointer(*at.split())
     kit.run("xdotool", "click", "1")
 
 
 class Context:
     def __init__(self, args, temp, service):
-        self.args = args
-        self.temp = temp
-        self.service = service
+        self.args, self.temp, self.service = args, temp, service
         self.driver = os.path.join(kit.TEST_BIN_DIR, "update_ui_driver.exe")
         self.dll = os.path.join(kit.BIN_DIR, "Update.dll")
 
@@ -132,9 +125,8 @@ class Context:
 
 
 def case_registration_then_progid(ctx):
-    """regsvr32 started by the load sequence registers the Update.dll beside the
-    program; a program whose folder has no Update.dll then gets the object by
-    its ProgID."""
+    """regsvr32 from the load sequence registers the Update.dll beside the
+    program; a program without one then gets the object by its ProgID."""
     library = ctx.folder("registered")
     program = ctx.folder("program")
     copy_to(library, ctx.dll, ctx.driver)
@@ -142,14 +134,11 @@ def case_registration_then_progid(ctx):
     unregister(ctx.dll)
     ctx.offer_newer()
     try:
-        driver = Driver(os.path.join(library, "update_ui_driver.exe"), program, "register")
-        driver.expect("REGISTERING")
-        driver.expect("END")
-        kit.require(kit.wait_until(registered, WAIT), "regsvr32 did not register Update.dll")
-        driver = Driver(os.path.join(program, "update_ui_driver.exe"), program, "create",
-                        "request")
+        Driver(library, "register", cwd=program).expect("REGISTERING", "END")
+        kit.wait_for(registered, bool, "regsvr32 to register Update.dll", WAIT)
+        driver = Driver(program, "create", "request")
         driver.expect("CREATED")
-        check_dialog(driver.dialog(), "新版本提示", NEWER_ON_REQUEST, "下载新版本", DOWNLOAD)
+        check_dialog(driver.dialog(), *NEWER)
         driver.expect("END")
     finally:
         kit.kill_wine()
@@ -157,9 +146,8 @@ def case_registration_then_progid(ctx):
 
 
 def case_registered_beside_program(ctx):
-    """The class registered to the library beside the program, by a plain
-    path and by one with an environment variable, is created through its
-    registration, with Wine reporting Windows 7 and Windows 10."""
+    """The class registered to the library beside the program, by a plain and
+    an expandable path, is created through its registration, on 7 and 10."""
     folder = ctx.folder("registered-beside")
     copy_to(folder, ctx.dll, ctx.driver)
     dll = kit.wine_path(os.path.join(folder, "Update.dll"))
@@ -174,14 +162,10 @@ def case_registered_beside_program(ctx):
             with kit.windows_version(version):
                 for kind, path in (("REG_SZ", dll), ("REG_EXPAND_SZ", r"%KORVANE_CASE%\Update.dll")):
                     kit.reg_set(server_key, None, path, kind)
-                    driver = Driver(os.path.join(folder, "update_ui_driver.exe"), folder,
-                                    "windows", "create", "source", "request",
+                    driver = Driver(folder, "windows", "create", "source", "request",
                                     env={"KORVANE_CASE": kit.wine_path(folder)})
-                    driver.expect("WINDOWS " + reported)
-                    driver.expect("CREATED")
-                    driver.expect("SOURCE registration")
-                    check_dialog(driver.dialog(), "新版本提示", NEWER_ON_REQUEST, "下载新版本",
-                                 DOWNLOAD)
+                    driver.expect("WINDOWS " + reported, "CREATED", "SOURCE registration")
+                    check_dialog(driver.dialog(), *NEWER)
                     driver.expect("END")
     finally:
         kit.kill_wine()
@@ -198,17 +182,15 @@ def case_unregistered_at_load(ctx):
     log = kit.use_url_logger(ctx.folder("browser"))
     go = os.path.join(folder, "go")
     ctx.offer_newer()
-    driver = Driver(os.path.join(folder, "update_ui_driver.exe"), folder, "focus",
-                    "waitfile:" + kit.wine_path(go), "create", "load:1", "waitclosed")
+    driver = Driver(folder, "focus", "waitfile:" + kit.wine_path(go), "create", "load:1",
+                    "waitclosed")
     driver.expect("FOCUS")
     focus = kit.wait_for_window("KorvaneFocus")
     kit.run("xdotool", "windowfocus", "--sync", focus)
     focused = kit.run("xdotool", "getwindowfocus").stdout.strip()
     kit.require(focused == focus, "KorvaneFocus did not take the focus (%s)" % focused)
     open(go, "w").close()
-    driver.expect("GO")
-    driver.expect("CREATED")
-    driver.expect("LABEL9 下载新版")
+    driver.expect("GO", "CREATED", "LABEL9 下载新版")
     state = driver.dialog()
     check_dialog(state, "新版本提示", NEWER_AT_LOAD, "下载新版本", DOWNLOAD)
     kit.require(state["foreground"] == "focus", "foreground: %s" % state["foreground"])
@@ -251,11 +233,11 @@ def case_requests_and_file_address(ctx):
              (ctx.args.account, newer(last), ("新版本提示", NEWER_ON_REQUEST, "下载新版本", last), True)]
     go = [os.path.join(folder, "go%d" % i) for i in range(len(steps))]
     ctx.offer_newer()
-    driver = Driver(os.path.join(folder, "update_ui_driver.exe"), folder, "create", "request",
-                    *sum((["waitfile:" + kit.wine_path(file), "request"] + ["waitclosed"] * clicked
-                          for file, (*_, clicked) in zip(go, steps)), []))
+    driver = Driver(folder, "create", "request", *sum(
+        (["waitfile:" + kit.wine_path(file), "request"] + ["waitclosed"] * clicked
+         for file, (*_, clicked) in zip(go, steps)), []))
     driver.expect("CREATED")
-    check_dialog(driver.dialog(), "新版本提示", NEWER_ON_REQUEST, "下载新版本", DOWNLOAD)
+    check_dialog(driver.dialog(), *NEWER)
     for file, (account, entries, dialog, clicked) in zip(go, steps):
         ctx.service.offer(account, entries)
         open(file, "w").close()
@@ -279,8 +261,7 @@ def case_nested_checks(ctx):
     folder = ctx.folder("nested")
     copy_to(folder, ctx.driver, ctx.dll)
     with held.HeldUpdateService(PORT, DOWNLOAD) as service:
-        driver = Driver(os.path.join(folder, "update_ui_driver.exe"), folder, "create",
-                        "nest:10")
+        driver = Driver(folder, "create", "nest:10")
         driver.expect("CREATED")
         kit.require(service.wait_arrived(8, WAIT),
                     "%d of 8 nested checks reached the service" % service.counts()[0])
@@ -300,7 +281,7 @@ def case_nested_checks(ctx):
         kit.require(service.counts() == (8, 0), "replies went out before the release: %s" % (
             service.counts(),))
         service.release_all(hold_on=False)
-        check_dialog(driver.dialog(), "新版本提示", NEWER_ON_REQUEST, "下载新版本", DOWNLOAD)
+        check_dialog(driver.dialog(), *NEWER)
         driver.expect("END")
         kit.require(service.counts() == (8, 8),
                     "requests and replies, expected 8 of each: %s" % (service.counts(),))

@@ -1,54 +1,44 @@
-"""Korvane while the update check waits for the service: the panel's keys
-keep working, and a drag across the first wrap ends where the button is
-released.
-
-The service holds its replies until the test releases them, so each step
-runs while a check is known to be waiting.
+"""Korvane while the update check waits for the service, which holds its
+replies until the test releases them: each step runs while a check is known
+to be waiting.
 
 Usage: update_wait_wine_test.py ACCOUNT   (run through wine-env.sh)
 """
 
 import os
-import subprocess
 import sys
 import time
 
 import held_update_service as held
 import wine_testkit as kit
 
-ACCOUNT = sys.argv[1]
 WAIT = 60  # seconds for any one condition; the machine may be busy
-PANEL = "Korvanev1.0"
-TEXT1, COMMAND1, LABEL9 = "101", "102", "121"
-WHITE = (255, 255, 255)
-DOWNLOAD = "http://127.0.0.1/download/Korvane.zip"
+PANEL, TEXT1, COMMAND1, LABEL9, WHITE = "Korvanev1.0", "101", "102", "121", (255, 255, 255)
 probe = kit.panel_probe
 
 
 def held_service():
     """The service offering 1.0.1, holding its replies."""
-    return held.HeldUpdateService(kit.UPDATE_PORT, DOWNLOAD)
+    return held.HeldUpdateService(kit.UPDATE_PORT, "http://127.0.0.1/download/Korvane.zip")
 
 
 def start():
-    """Korvane with its library and Check1 = 0 (no notice in the way);
-    (folder, process, strip)."""
+    """(folder, process, strip): Korvane with its library and Check1 = 0."""
     folder = kit.make_case_folder(library="Update.dll", settings=True, check1=0)
     return (folder, *kit.start_korvane(folder))
 
 
 def click_control(panel, left, top, width, height):
     """Clicks the middle of a panel control laid out at these twips."""
-    dpi = kit.prefix_dpi()
-    x, y, _, _ = kit.geometry(panel)
-    kit.move_pointer(x + int((left + width / 2) * dpi / 1440), y + int((top + height / 2) * dpi / 1440))
+    dpi, (x, y, _, _) = kit.prefix_dpi(), kit.geometry(panel)
+    kit.move_pointer(x + int((left + width / 2) * dpi / 1440),
+                     y + int((top + height / 2) * dpi / 1440))
     kit.run("xdotool", "click", "1")
 
 
 def panel_with_a_waiting_check(service, typed=None):
-    """Korvane's panel shown (the check at its load answers at once), with
-    `typed` in Text1, and a check on request waiting for its held reply;
-    (folder, process, strip, panel, requests before it)."""
+    """(folder, process, strip, panel, requests before) with the panel shown,
+    `typed` in Text1 and a check on request waiting for its held reply."""
     service.set_holding(False)
     folder, process, strip = start()
     x, y, w, h = kit.geometry(strip)
@@ -112,10 +102,8 @@ def check_ending_during_a_waiting_check(name, act, ends):
         os.remove(ini)  # read at the panel's load; closing writes it again
         act(panel)
         if ends:
-            try:
-                code = process.wait(timeout=WAIT)
-            except subprocess.TimeoutExpired:
-                raise kit.Failure("the program still runs after %s" % name)
+            code = kit.wait_for(process.poll, lambda code: code is not None,
+                                "the program to end after %s" % name, WAIT)
             kit.require(code == 0, "the program ended with %s after %s" % (code, name))
             kit.require(not os.path.exists(ini), "%s wrote test.ini" % name)
         else:
@@ -140,22 +128,16 @@ def caption_width(strip):
     return box[2] - box[0] if box else 0
 
 
-def caption_free_point(strip):
-    """A point of the strip's surface away from the caption."""
-    x, y, w, h = kit.geometry(strip)
-    box = kit.ink_box(kit.grab(x, y, w, h), WHITE)
-    if box is None or box[0] > w // 2:
-        return x + 10, y + h // 2
-    return x + w - 10, y + h // 2
-
-
 def check_drag_across_the_first_wrap():
     with held_service() as service:
         _, _, strip = start()
         sx, sy, _, _ = kit.settled_geometry(strip)
         # The press comes before the first wrap (about 10.8 s after start),
         # which loads the panel hidden and starts its check.
-        px, py = caption_free_point(strip)
+        # A point of the strip's surface away from the caption.
+        x, y, w, h = kit.geometry(strip)
+        box = kit.ink_box(kit.grab(x, y, w, h), WHITE)
+        px, py = (x + 10 if box is None or box[0] > w // 2 else x + w - 10), y + h // 2
         kit.move_pointer(px, py)
         kit.run("xdotool", "mousedown", "1")
         # While the strip follows the pointer: how many readings of its place
@@ -199,7 +181,6 @@ def check_drag_across_the_first_wrap():
             at = kit.geometry(strip)[:2]
             kit.require(at == dropped, "the strip moved to %s after the drop at %s" % (at, dropped))
             time.sleep(0.05)
-        print("  the strip was seen following the pointer within %d readings" % follow)
 
 
 def main():

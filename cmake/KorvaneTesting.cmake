@@ -7,7 +7,7 @@
 #   korvane_add_benchmark(name SOURCES a.cpp ... LIBS lib ...)
 #       Native benchmark that prints its figures (KORVANE_BENCH builds);
 #       scripts/bench.sh runs every target in bench/.
-#   korvane_add_wine_test(name COMMAND cmd args...)
+#   korvane_add_wine_test(name [PARTS n] COMMAND cmd args...)
 #       Integration test in the Windows build, run apart from the others
 #       (scripts/wine-test.sh: own network namespace, prefix and display) in
 #       the project's Wine environment (zh_CN locale, CJK font); exit code 77
@@ -82,29 +82,46 @@ if(WIN32 AND NOT DEFINED KORVANE_PRIVATE_NETWORK)
   endif()
 endif()
 
+# The 32-bit build's tests carry the suffix _x86: scripts/test.sh runs the
+# tests of both builds in one pool, where each name must say which it is.
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(KORVANE_TEST_SUFFIX _x86)
+endif()
+
 function(korvane_add_wine_test name)
   if(NOT WIN32)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "" "COMMAND" ${ARGN})
-  add_test(NAME ${name} COMMAND ${KORVANE_ROOT}/scripts/wine-test.sh ${name} ${ARG_COMMAND})
+  cmake_parse_arguments(ARG "" "PARTS" "COMMAND" ${ARGN})
   # A 32-bit build runs in a 32-bit prefix, as on 32-bit Windows.
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(arch win32)
   else()
     set(arch win64)
   endif()
-  set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "KORVANE_BUILD_DIR=${CMAKE_BINARY_DIR};KORVANE_BIN_DIR=${CMAKE_BINARY_DIR}/bin;KORVANE_TEST_BIN_DIR=${KORVANE_TEST_BIN_DIR};KORVANE_UPDATE_HOST=${KORVANE_UPDATE_HOST};WINEARCH=${arch}"
-    SKIP_RETURN_CODE ${KORVANE_SKIP_CODE}
-    TIMEOUT 600)
-  if(NOT KORVANE_PRIVATE_NETWORK)
-    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK korvane_loopback_port)
+  # A long test may be registered as PARTS tests, which run its cases in
+  # turn (KORVANE_TEST_PART, read by the kit's Suite) side by side.
+  if(NOT ARG_PARTS)
+    set(ARG_PARTS 1)
   endif()
-  # Once the directory is read, so that labels set there are kept: the label
-  # wine, and a test labelled wine32 (one that makes a 32-bit prefix of its
-  # own) is skipped where Wine's 32-bit half cannot run.
-  cmake_language(EVAL CODE "cmake_language(DEFER CALL korvane_wine32_label_check [[${name}]])")
+  foreach(part RANGE 1 ${ARG_PARTS})
+    set(test ${name}${KORVANE_TEST_SUFFIX})
+    set(env "KORVANE_BUILD_DIR=${CMAKE_BINARY_DIR};KORVANE_BIN_DIR=${CMAKE_BINARY_DIR}/bin;KORVANE_TEST_BIN_DIR=${KORVANE_TEST_BIN_DIR};KORVANE_UPDATE_HOST=${KORVANE_UPDATE_HOST};WINEARCH=${arch}")
+    if(ARG_PARTS GREATER 1)
+      set(test ${name}_${part}${KORVANE_TEST_SUFFIX})
+      string(APPEND env ";KORVANE_TEST_PART=${part}/${ARG_PARTS}")
+    endif()
+    add_test(NAME ${test} COMMAND ${KORVANE_ROOT}/scripts/wine-test.sh ${test} ${ARG_COMMAND})
+    set_tests_properties(${test} PROPERTIES ENVIRONMENT "${env}"
+                         SKIP_RETURN_CODE ${KORVANE_SKIP_CODE} TIMEOUT 600)
+    if(NOT KORVANE_PRIVATE_NETWORK)
+      set_tests_properties(${test} PROPERTIES RESOURCE_LOCK korvane_loopback_port)
+    endif()
+    # Once the directory is read, so that labels set there are kept: the
+    # label wine, and a test labelled wine32 (one that makes a 32-bit prefix
+    # of its own) is skipped where Wine's 32-bit half cannot run.
+    cmake_language(EVAL CODE "cmake_language(DEFER CALL korvane_wine32_label_check [[${test}]])")
+  endforeach()
 endfunction()
 
 function(korvane_wine32_label_check name)

@@ -108,38 +108,44 @@ WINEPREFIX=$results/run/template wineserver -k 2>/dev/null
 wait "$templates_pid" || cat "$results/templates.out"
 templates_pid=
 
-# run_wine_tests FOLDER [ctest options...]: the folder's tests, then once
-# more each failed test labelled wine. Wine now and then fails with several
-# prefixes busy; a test that passes only on its second run is reported as
-# flaky (test_summary.py), and its first run's work folder and output
-# (wine-test.sh keeps both when a test fails) are moved aside, to
-# build/FOLDER/wine-tests/NAME.first-run, for a look afterwards.
-run_wine_tests() {
-  local folder=$1; shift
-  local build=$root/build/$folder failed=() name
-  run_ctest "$folder" -j"$jobs" "$@"
-  [[ -f $build/Testing/Temporary/LastTestsFailed.log ]] || return 0
-  mapfile -t wine_tests < <(ctest --test-dir "$build" -N -L '^wine$' |
+# The tests of both Windows builds run in one pool, build/windows (the 32-bit
+# build's names end in _x86). Of the 32-bit build's tests only those run
+# that can tell something the 64-bit ones cannot: the import check, start-up,
+# the strip, the library and its HTTP transport.
+windows=$root/build/windows
+mkdir -p "$windows"
+printf 'subdirs("%s")\nsubdirs("%s")\n' "$root/build/win64" "$root/build/win32" \
+  >"$windows/CTestTestfile.cmake"
+not_x86='^(text_box_wine_test|update_ui_wine_test|update_flow_wine_test_[0-9]+|safe_folder_wine_test|update_wait_wine_test|panel_wine_test_[0-9]+|update_service_wine)_x86$'
+rm -rf "$root"/build/win{64,32}/wine-tests/*.first-run
+run_ctest windows -j"$jobs" -E "$not_x86"
+
+# Then once more each failed test labelled wine: Wine now and then fails
+# with several prefixes busy. A test that passes only then is reported as
+# flaky (test_summary.py); its first run's work folder and output
+# (wine-test.sh keeps both when a test fails) are moved aside to
+# build/<folder>/wine-tests/NAME.first-run, for a look afterwards.
+failed=()
+if [[ -f $windows/Testing/Temporary/LastTestsFailed.log ]]; then
+  mapfile -t wine_tests < <(ctest --test-dir "$windows" -N -L '^wine$' |
                             sed -n 's/^ *Test *#[0-9]*: //p')
   while IFS=: read -r _ name; do
     [[ " ${wine_tests[*]} " == *" $name "* ]] || continue
     failed+=("$name")
-    rm -rf "$build/wine-tests/$name.first-run"
-    mv "$build/wine-tests/$name" "$build/wine-tests/$name.first-run" 2>/dev/null
-    echo "$name $build/wine-tests/$name.first-run" >>"$results/$folder.rerun"
-  done <"$build/Testing/Temporary/LastTestsFailed.log"
-  ((${#failed[@]})) || return 0
-  local pattern
-  pattern="^($(IFS='|'; echo "${failed[*]}"))\$"
-  echo "== build/$folder: once more, the Wine tests that failed: ${failed[*]}"
+    for work in "$root"/build/win{64,32}/wine-tests/"$name"; do
+      [[ -d $work ]] || continue
+      mv "$work" "$work.first-run"
+      echo "$name $work.first-run" >>"$results/windows.rerun"
+    done
+  done <"$windows/Testing/Temporary/LastTestsFailed.log"
+fi
+if ((${#failed[@]})); then
+  echo "== once more, the Wine tests that failed: ${failed[*]}"
   # The release files the installer tests need are already made.
-  ctest --test-dir "$build" --output-on-failure -j"$jobs" -R "$pattern" \
-    -FS korvane_release_files --output-junit "$results/$folder.rerun.xml" 2>&1 |
-    tee "$results/$folder.rerun.log"
-}
-rm -rf "$root"/build/win{64,32}/wine-tests/*.first-run
-run_wine_tests win64
-run_wine_tests win32 -R '^(import_check|startup_wine_test|strip_wine_test|detection_wine|xmlhttp_wine_test)$'
+  ctest --test-dir "$windows" --output-on-failure -j"$jobs" \
+    -R "^($(IFS='|'; echo "${failed[*]}"))\$" -FS korvane_release_files \
+    --output-junit "$results/windows.rerun.xml" 2>&1 | tee "$results/windows.rerun.log"
+fi
 if ! why=$("$root/scripts/setup.sh" --wine32); then
   echo "32-bit Wine tests skipped: $why"
 fi

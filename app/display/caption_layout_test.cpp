@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 namespace korvane {
@@ -26,6 +27,14 @@ int Advance(wchar_t unit) {
     return 16;
 }
 
+// Glyph slices as comparable tuples {run, first, count, offset}.
+std::vector<std::tuple<std::size_t, std::size_t, std::size_t, std::int64_t>> Fields(
+    const std::vector<GlyphSlice>& slices) {
+    std::vector<std::tuple<std::size_t, std::size_t, std::size_t, std::int64_t>> fields;
+    for (const GlyphSlice& s : slices) fields.emplace_back(s.run, s.first, s.count, s.offset);
+    return fields;
+}
+
 CaptionLayout LayOut(const std::wstring& text, int* calls = nullptr) {
     CaptionLayout layout;
     layout.Build(text, 24, [&](const wchar_t* units, int count, int* ends) {
@@ -37,19 +46,14 @@ CaptionLayout LayOut(const std::wstring& text, int* calls = nullptr) {
     return layout;
 }
 
-struct Expected {
-    std::size_t first, count;
-    std::int64_t offset;
-};
-
+// Line `line` of `text` between `left` and `right`: {first, count, offset},
+// the offset 0 where the slice is empty.
 void ExpectSlice(const CaptionLayout& layout, const std::wstring& text, std::int64_t left,
-                 std::int64_t right, Expected expected) {
-    const CaptionSlice slice = layout.Visible(text, 0, left, right);
-    EXPECT_EQ(slice.first, expected.first) << left << ".." << right;
-    EXPECT_EQ(slice.count, expected.count) << left << ".." << right;
-    if (slice.count) {
-        EXPECT_EQ(slice.offset, expected.offset) << left << ".." << right;
-    }
+                 std::int64_t right, CaptionSlice expected, std::size_t line = 0) {
+    const CaptionSlice slice = layout.Visible(text, line, left, right);
+    EXPECT_EQ(std::tuple(slice.first, slice.count, slice.count ? slice.offset : 0),
+              std::tuple(expected.first, expected.count, expected.offset))
+        << left << ".." << right;
 }
 
 TEST(CaptionSlice, GlyphsCutByEitherEdgeAreDrawnWholeForAsciiAndCjk) {
@@ -101,10 +105,7 @@ TEST(CaptionLayout, BreaksLinesAsDrawTextAndMeasuresLongLinesInChunks) {
     EXPECT_EQ(layout.Width(), 32);
     EXPECT_EQ(layout.Height(), 5 * 24);
     ExpectSlice(layout, text, 0, 80, {0, 2, 0});
-    const CaptionSlice second = layout.Visible(text, 1, 9, 17);
-    EXPECT_EQ(second.first, 1u);
-    EXPECT_EQ(second.count, 2u);
-    EXPECT_EQ(second.offset, 8);
+    ExpectSlice(layout, text, 9, 17, {1, 2, 8}, 1);
 
     // A long line with a surrogate pair across a chunk boundary: the pair
     // is measured whole and the widths add up over the chunks.
@@ -168,14 +169,7 @@ TEST(ShapedLine, WhichLinesAreShapedWholeAndWhatARepaintDraws) {
     EXPECT_EQ(line.Width(), 66);
     const auto expect = [&](std::int64_t left, std::int64_t right,
                             std::vector<GlyphSlice> expected) {
-        const std::vector<GlyphSlice> slices = line.Visible(left, right);
-        ASSERT_EQ(slices.size(), expected.size()) << left << ".." << right;
-        for (std::size_t i = 0; i < slices.size(); ++i) {
-            EXPECT_EQ(slices[i].run, expected[i].run) << left << ".." << right;
-            EXPECT_EQ(slices[i].first, expected[i].first) << left << ".." << right;
-            EXPECT_EQ(slices[i].count, expected[i].count) << left << ".." << right;
-            EXPECT_EQ(slices[i].offset, expected[i].offset) << left << ".." << right;
-        }
+        EXPECT_EQ(Fields(line.Visible(left, right)), Fields(expected)) << left << ".." << right;
     };
     expect(0, 10, {{0, 0, 1, 0}});
     expect(15, 35, {{0, 1, 2, 10}, {1, 0, 2, 30}});  // across the runs; the mark goes along
@@ -355,12 +349,8 @@ TEST(ShapedLine, ShapesOnlyWhatNeedsItAndDrawsAFailedPieceAsCharacters) {
     EXPECT_EQ(line.Width(), width);
     // The failed piece is drawn where its measured characters lie.
     const std::int64_t failed_left = width - 5 * 4 - 8 * failed;
-    const std::vector<GlyphSlice> slices = line.Visible(failed_left + 8, failed_left + 17);
-    ASSERT_EQ(slices.size(), 1u);
-    EXPECT_EQ(slices[0].run, 2u);
-    EXPECT_EQ(slices[0].first, 1u);
-    EXPECT_EQ(slices[0].count, 2u);
-    EXPECT_EQ(slices[0].offset, failed_left + 8);
+    EXPECT_EQ(Fields(line.Visible(failed_left + 8, failed_left + 17)),
+              Fields({{2, 1, 2, failed_left + 8}}));
 }
 
 TEST(FallbackChoice, AnUncoveredPieceKeepsTheScriptsFallbackAndRasterFamiliesAreSkipped) {

@@ -99,9 +99,8 @@ TEST(CaptionLayout, BreaksLinesAsDrawTextAndMeasuresLongLinesInChunks) {
     const std::wstring text = L"ab\r\ncdef\rg\n\nh";
     const CaptionLayout layout = LayOut(text);
     ASSERT_EQ(layout.LineCount(), 5u);
-    EXPECT_EQ(layout.Line(1).start, 4u);
-    EXPECT_EQ(layout.Line(1).length, 4u);
-    EXPECT_EQ(layout.Line(3).length, 0u);
+    EXPECT_EQ(std::tuple(layout.Line(1).start, layout.Line(1).length, layout.Line(3).length),
+              std::tuple(4u, 4u, 0u));
     EXPECT_EQ(layout.Width(), 32);
     EXPECT_EQ(layout.Height(), 5 * 24);
     ExpectSlice(layout, text, 0, 80, {0, 2, 0});
@@ -153,8 +152,7 @@ TEST(ShapedLine, WhichLinesAreShapedWholeAndWhatARepaintDraws) {
             return 50;
         });
     EXPECT_EQ(asked, std::vector<std::size_t>{1});
-    EXPECT_TRUE(layout.Shaped(1));
-    EXPECT_FALSE(layout.Shaped(2));
+    EXPECT_EQ(std::pair(layout.Shaped(1), layout.Shaped(2)), std::pair(true, false));
     EXPECT_EQ(layout.Width(), 50);
     EXPECT_EQ(layout.Visible(text, 1, 0, 50).count, 0u);
     EXPECT_EQ(layout.Visible(text, 2, 0, 16).count, 2u);
@@ -331,17 +329,14 @@ TEST(ShapedLine, ShapesOnlyWhatNeedsItAndDrawsAFailedPieceAsCharacters) {
     ASSERT_EQ(shaped_at.size(), 3u);  // never the plain Latin item
     const std::size_t second_piece = shaped_at[0];
     EXPECT_GT(second_piece, hebrew_at);
-    EXPECT_EQ(shaped_at[1], hebrew_at);
-    EXPECT_EQ(shaped_at[2], accented_at);
+    EXPECT_EQ(shaped_at, (std::vector<std::size_t>{second_piece, hebrew_at, accented_at}));
     // Latin as characters; the Hebrew item's pieces from its end, its first
     // piece (which failed) as characters; the accented item shaped.
-    EXPECT_TRUE(line.Units(0));
+    EXPECT_EQ((std::vector<bool>{line.Units(0), line.Units(1), line.Units(2), line.Units(3)}),
+              (std::vector<bool>{true, false, true, false}));
     EXPECT_EQ(line.RunText(0).start, 0u);
-    EXPECT_FALSE(line.Units(1));
-    EXPECT_TRUE(line.Units(2));
-    EXPECT_EQ(line.RunText(2).start, hebrew_at);
-    EXPECT_EQ(line.RunText(2).length, second_piece - hebrew_at);
-    EXPECT_FALSE(line.Units(3));
+    EXPECT_EQ(std::pair(line.RunText(2).start, line.RunText(2).length),
+              std::pair(hebrew_at, second_piece - hebrew_at));
     const std::int64_t failed = static_cast<std::int64_t>(second_piece - hebrew_at);
     const std::int64_t width = 8 * static_cast<std::int64_t>(latin.size()) +
                                5 * (static_cast<std::int64_t>(hebrew.size()) - failed) +

@@ -11,21 +11,19 @@
 // chosen font's baseline, clipped to the line's band.
 //
 //   caption_reference TEXT_FILE POINTS WIDTH HEIGHT OUT_PPM [FONT]
-//       the line with its left edge at x = 0 and its top where the strip
-//       puts the caption's (105 twips), into a WIDTH x HEIGHT picture
-//       written as a binary PPM; FONT is "宋体" unless given.
+//       the line from x = 0, its top where the strip puts the caption's
+//       (105 twips), as a WIDTH x HEIGHT binary PPM; FONT is "宋体" unless given.
 //   caption_reference compare TEXT_FILE FONT POINTS TICKS DUMP [FALLBACK...]
 //       the strip itself with that line (the reference draws the file's
 //       second line instead where it has one), started 495 twips from its
 //       left edge and ticked until the caption has left it on the left (at
-//       most TICKS times): before the first tick and after each, the
-//       strip's window is compared with the line drawn whole where the
-//       caption must stand, 495 twips less 20 a tick (the whole window is
-//       repainted every tenth tick). Prints "frames N, differing M, caption
-//       W px wide, crossed yes|no, outside K", K being the pixels of all
-//       frames outside the line's band that are not the surface's white,
-//       and the first differing tick, whose two pictures go to
-//       DUMP-shown.ppm and DUMP-expected.ppm.
+//       most TICKS times), its window compared before the first tick and
+//       after each with the line drawn whole 495 twips less 20 a tick from
+//       the left (repainted whole every tenth tick). Prints "frames N,
+//       differing M, caption W px wide, crossed yes|no, outside K" (K: the
+//       pixels of all frames outside the line's band that are not white) and
+//       the first differing tick, whose pictures go to DUMP-shown.ppm and
+//       DUMP-expected.ppm.
 #include <windows.h>
 #include <usp10.h>
 
@@ -33,7 +31,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <cwchar>
 #include <fstream>
 #include <iterator>

@@ -68,7 +68,8 @@ struct Picture {
     Picture(int width, int height) : width(width), height(height) {
         WindowDc screen(nullptr);
         dc.reset(CreateCompatibleDC(screen.get()));
-        const BITMAPINFO info{{sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB}};
+        const BITMAPINFO info{
+            {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
         bitmap.reset(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
         SelectObject(dc.get(), bitmap.get());
     }
@@ -128,7 +129,7 @@ struct Face {
         font.reset(CreateFontIndirectW(&lf));
         SelectScope select(dc, font.get());
         GetTextMetricsW(dc, &metrics);
-        SCRIPT_FONTPROPERTIES properties{sizeof(properties)};
+        SCRIPT_FONTPROPERTIES properties{sizeof(SCRIPT_FONTPROPERTIES), 0, 0, 0, 0, 0};
         ScriptGetFontProperties(dc, &cache, &properties);
         missing = properties.wgDefault;
     }

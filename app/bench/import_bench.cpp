@@ -62,12 +62,9 @@ int wmain(int argc, wchar_t** argv) {
     NoPanel no_panel;
     Form1 strip(no_panel);
     Form2 panel(strip);
-    int first = 1;
-    unsigned long plain_limit_kib = 128;
-    if (argc > 2 && std::wstring(argv[1]) == L"--plain-up-to") {
-        plain_limit_kib = std::wcstoul(argv[2], nullptr, 10);
-        first = 3;
-    }
+    const bool limit_given = argc > 2 && std::wstring(argv[1]) == L"--plain-up-to";
+    const unsigned long plain_limit_kib = limit_given ? std::wcstoul(argv[2], nullptr, 10) : 128;
+    const int first = limit_given ? 3 : 1;
     const HWND window =
         CreateWindowExW(0, L"STATIC", L"import_bench", WS_OVERLAPPEDWINDOW, 0, 0, 640, 300, nullptr,
                         nullptr, GetModuleHandleW(nullptr), nullptr);

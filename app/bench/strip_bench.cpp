@@ -32,8 +32,6 @@
 namespace korvane {
 namespace {
 
-constexpr UINT_PTR kTimer = 1;
-
 LRESULT CALLBACK FloorProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     static HDC memory = nullptr;
     static SIZE size{};
@@ -48,7 +46,7 @@ LRESULT CALLBACK FloorProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
             PatBlt(memory, 0, 0, size.cx, size.cy, WHITENESS);
             TextOutW(memory, 8, 7, L"欢迎使用!", 5);
             ReleaseDC(hwnd, dc);
-            SetTimer(hwnd, kTimer, 150, nullptr);
+            SetTimer(hwnd, 1, 150, nullptr);
             return 0;
         }
         case WM_TIMER: {

@@ -7,13 +7,9 @@
 namespace korvane::http {
 namespace {
 
-const CodePage& Gbk() {
-    static const CodePage code_page = MakeIconvCodePage("CP936");
-    return code_page;
-}
-
 std::optional<std::u16string> Unescape(std::u16string_view text) {
-    return UnescapeText(text, Gbk());
+    static const CodePage gbk = MakeIconvCodePage("CP936");
+    return UnescapeText(text, gbk);
 }
 
 TEST(UnescapeText, TextWithoutEscapesIsUnchanged) {

@@ -1,16 +1,9 @@
-// What the benchmark programs share: the stand-in panel, a clock and message
-// pumps.
+// What the benchmark programs share: a clock and a message pump.
 #pragma once
 
 #include <windows.h>
 
-#include <cstdint>
-
-#include "no_panel.h"
-
 namespace korvane::bench {
-
-using korvane::NoPanel;
 
 // Seconds on the performance counter, from an arbitrary start.
 inline double Seconds() {
@@ -24,12 +17,6 @@ inline double Seconds() {
 inline void PumpWaiting() {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-}
-
-// Dispatches messages until the program is ended from outside.
-inline void PumpUntilQuit() {
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
 }
 
 }  // namespace korvane::bench

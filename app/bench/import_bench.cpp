@@ -11,34 +11,35 @@
 #include "bench_support.h"
 #include "form1.h"
 #include "form2.h"
+#include "no_panel.h"
 #include "panel_layout.h"
 #include "text_box.h"
 #include "twips.h"
 
+using namespace korvane;
+using bench::PumpWaiting;
+
 namespace {
 
-using korvane::bench::PumpWaiting;
-using korvane::bench::Seconds;
-
-// Milliseconds since `start` (Seconds()).
-double MillisecondsSince(double start) { return 1000.0 * (Seconds() - start); }
+// Milliseconds since `start` (bench::Seconds()).
+double MillisecondsSince(double start) { return 1000.0 * (bench::Seconds() - start); }
 
 // A text box made like Text1 (styles, size, font), of the kind given.
-HWND MakeText1(korvane::TextBox& box, HWND parent, korvane::TextBox::Kind kind, HFONT font) {
-    const korvane::ControlRow& row = korvane::kPanelLayout[1];
-    static_assert(korvane::kPanelLayout[1].id == korvane::kText1);
-    const HWND edit = box.Create(korvane::TextBox::CreateArgs{parent, korvane::kText1, kind});
-    SetWindowPos(edit, nullptr, 10, 10, korvane::TwipsToPixels(row.width, 96),
-                 korvane::TwipsToPixels(row.height, 96), SWP_NOZORDER | SWP_NOACTIVATE);
+HWND MakeText1(TextBox& box, HWND parent, TextBox::Kind kind, HFONT font) {
+    const ControlRow& row = kPanelLayout[1];
+    static_assert(kPanelLayout[1].id == kText1);
+    const HWND edit = box.Create(TextBox::CreateArgs{parent, kText1, kind});
+    SetWindowPos(edit, nullptr, 10, 10, TwipsToPixels(row.width, 96), TwipsToPixels(row.height, 96),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
     SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     return edit;
 }
 
 // Milliseconds to set and paint `text` in `box`, as the import does.
-double SetAndPaint(korvane::TextBox& box, const std::wstring& text) {
+double SetAndPaint(TextBox& box, const std::wstring& text) {
     box.SetText(L"");
     PumpWaiting();
-    const double start = Seconds();
+    const double start = bench::Seconds();
     box.SetText(text);
     RedrawWindow(box.hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     PumpWaiting();
@@ -58,27 +59,21 @@ double SetAndPaint(korvane::TextBox& box, const std::wstring& text) {
 // with the square of a line's length, so files above the limit (128 KiB)
 // skip it.
 int wmain(int argc, wchar_t** argv) {
-    korvane::bench::NoPanel no_panel;
-    korvane::Form1 strip(no_panel);
-    korvane::Form2 panel(strip);
-    int first = 1;
-    unsigned long plain_limit_kib = 128;
-    if (argc > 2 && std::wstring(argv[1]) == L"--plain-up-to") {
-        plain_limit_kib = std::wcstoul(argv[2], nullptr, 10);
-        first = 3;
-    }
+    NoPanel no_panel;
+    Form1 strip(no_panel);
+    Form2 panel(strip);
+    const bool limit_given = argc > 2 && std::wstring(argv[1]) == L"--plain-up-to";
+    const unsigned long plain_limit_kib = limit_given ? std::wcstoul(argv[2], nullptr, 10) : 128;
+    const int first = limit_given ? 3 : 1;
     const HWND window =
         CreateWindowExW(0, L"STATIC", L"import_bench", WS_OVERLAPPEDWINDOW, 0, 0, 640, 300, nullptr,
                         nullptr, GetModuleHandleW(nullptr), nullptr);
-    LOGFONTW lf{};
-    lf.lfHeight = -12;  // "宋体" 9 pt at 96 DPI
-    lf.lfCharSet = DEFAULT_CHARSET;
-    lstrcpynW(lf.lfFaceName, L"宋体", LF_FACESIZE);
-    const HFONT font = CreateFontIndirectW(&lf);
-    korvane::TextBox rich, plain;
-    MakeText1(rich, window, korvane::TextBox::Kind::kRichEdit, font);
-    MakeText1(plain, window, korvane::TextBox::Kind::kPlainEdit, font);
-    if (rich.kind() != korvane::TextBox::Kind::kRichEdit) {
+    const HFONT font = CreateFontW(-12, 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                   0, 0, 0, 0, L"宋体");  // 9 pt at 96 DPI
+    TextBox rich, plain;
+    MakeText1(rich, window, TextBox::Kind::kRichEdit, font);
+    MakeText1(plain, window, TextBox::Kind::kPlainEdit, font);
+    if (rich.kind() != TextBox::Kind::kRichEdit) {
         std::printf("msftedit.dll could not be loaded\n");
         return 1;
     }
@@ -88,7 +83,7 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("%-16s %6s %8s %14s %20s %20s\n", "file", "KiB", "chars", "read+decode ms",
                 "Text1 (rich edit) ms", "plain edit ms");
     for (int i = first; i < argc; ++i) {
-        const double start = Seconds();
+        const double start = bench::Seconds();
         std::wstring text;
         try {
             text = panel.LoadFile(argv[i]);

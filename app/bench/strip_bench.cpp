@@ -22,15 +22,15 @@
 #include "bench_support.h"
 #include "dpi.h"
 #include "form1.h"
+#include "no_panel.h"
 #include "panel_rules.h"
 #include "strip_adapter.h"
+#include "test_driver.h"
 #include "twips.h"
 #include "win_handles.h"
 
 namespace korvane {
 namespace {
-
-constexpr UINT_PTR kTimer = 1;
 
 LRESULT CALLBACK FloorProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     static HDC memory = nullptr;
@@ -46,7 +46,7 @@ LRESULT CALLBACK FloorProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
             PatBlt(memory, 0, 0, size.cx, size.cy, WHITENESS);
             TextOutW(memory, 8, 7, L"欢迎使用!", 5);
             ReleaseDC(hwnd, dc);
-            SetTimer(hwnd, kTimer, 150, nullptr);
+            SetTimer(hwnd, 1, 150, nullptr);
             return 0;
         }
         case WM_TIMER: {
@@ -80,8 +80,7 @@ int RunFloor() {
                         WS_POPUP | WS_VISIBLE, 0, 0, TwipsToPixels(5895.0f, dpi),
                         TwipsToPixels(495.0f, dpi), nullptr, nullptr, wc.hInstance, nullptr);
     if (!hwnd) return 1;
-    bench::PumpUntilQuit();
-    return 0;
+    return testing::RunMessageLoop();
 }
 
 // 1 MiB of UTF-8 Arabic words (2 bytes a letter), one line, shaped.
@@ -95,38 +94,29 @@ std::wstring MiBOfArabic() {
 // 1 MiB of UTF-8: ideographs (3 bytes each) or ASCII words.
 std::wstring MiBOfText(bool cjk) {
     std::wstring text;
-    if (cjk) {
-        for (int i = 0; i < (1 << 20) / 3; ++i)
-            text += static_cast<wchar_t>(0x4E00 + (i * 37) % 3000);
-    } else {
-        for (int i = 0; i < (1 << 20); ++i)
-            text += (i % 7 == 6) ? L' ' : static_cast<wchar_t>(L'a' + i % 26);
+    for (int i = 0; i < (cjk ? (1 << 20) / 3 : 1 << 20); ++i) {
+        text += cjk ? static_cast<wchar_t>(0x4E00 + (i * 37) % 3000)
+                    : (i % 7 == 6 ? L' ' : static_cast<wchar_t>(L'a' + i % 26));
     }
     return text;
 }
 
-// Seconds for `step`, with the repaint it caused.
-template <class Step>
-double Timed(Form1& strip, Step step) {
+// Seconds for the panel's apply step, with the repaint it caused.
+double TimedApply(const PanelChoices& choices, ApplyScope scope, StripAdapter& strip, Form1& form) {
     const double start = bench::Seconds();
-    step();
-    strip.CaptionWidth();  // measured by now, whether a repaint was due or not
-    UpdateWindow(strip.hwnd());
+    ApplyToStrip(choices, scope, strip);
+    form.CaptionWidth();  // measured by now, whether a repaint was due or not
+    UpdateWindow(form.hwnd());
     return bench::Seconds() - start;
 }
 
-double MicrosecondsPerTickOnce(Form1& strip, int ticks) {
-    const double start = bench::Seconds();
-    for (int i = 0; i < ticks; ++i) strip.Timer1_Timer();
-    return (bench::Seconds() - start) * 1e6 / ticks;
-}
-
-// The least time of one tick over several batches: the figure least
-// disturbed by other work on the machine.
-double MicrosecondsPerTick(Form1& strip, int ticks) {
-    double least = MicrosecondsPerTickOnce(strip, ticks);
-    for (int batch = 1; batch < 5; ++batch) {
-        least = std::min(least, MicrosecondsPerTickOnce(strip, ticks));
+// The least time of one tick over `batches` batches of `ticks` ticks: the
+// figure least disturbed by other work on the machine; at most `least`.
+double MicrosecondsPerTick(Form1& strip, int ticks, int batches = 5, double least = 1e300) {
+    for (int batch = 0; batch < batches; ++batch) {
+        const double start = bench::Seconds();
+        for (int i = 0; i < ticks; ++i) strip.Timer1_Timer();
+        least = std::min(least, (bench::Seconds() - start) * 1e6 / ticks);
     }
     return least;
 }
@@ -134,7 +124,7 @@ double MicrosecondsPerTick(Form1& strip, int ticks) {
 enum class Caption { kShort, kMiB, kAscii, kRightToLeft };
 
 int RunStrip(Caption caption, std::uint32_t interval_ms) {
-    bench::NoPanel panel;
+    NoPanel panel;
     Form1 form(panel);
     form.Create();
     form.Show();
@@ -145,12 +135,11 @@ int RunStrip(Caption caption, std::uint32_t interval_ms) {
                                                       : L"欢迎使用!";
     ApplyToStrip(choices, ApplyScope::kWithBackground, strip);
     form.SetTimerInterval(interval_ms);
-    bench::PumpUntilQuit();
-    return 0;
+    return testing::RunMessageLoop();
 }
 
 int RunApply() {
-    bench::NoPanel panel;
+    NoPanel panel;
     Form1 form(panel);
     form.Create();
     form.Show();
@@ -165,13 +154,10 @@ int RunApply() {
         const bool cjk = caption == Caption::kMiB;
         choices.text = rtl ? MiBOfArabic() : MiBOfText(cjk);
         choices.sample_font = kSampleLaidOutFont;
-        const double ok =
-            Timed(form, [&] { ApplyToStrip(choices, ApplyScope::kWithBackground, strip); });
-        const double close =
-            Timed(form, [&] { ApplyToStrip(choices, ApplyScope::kWithoutBackground, strip); });
+        const double ok = TimedApply(choices, ApplyScope::kWithBackground, strip, form);
+        const double close = TimedApply(choices, ApplyScope::kWithoutBackground, strip, form);
         choices.sample_font = CaptionFont{L"宋体", 16.0f, true};
-        const double font =
-            Timed(form, [&] { ApplyToStrip(choices, ApplyScope::kWithBackground, strip); });
+        const double font = TimedApply(choices, ApplyScope::kWithBackground, strip, form);
         form.SetTimerInterval(150);  // every tick repaints
         form.SetTimerEnabled(false);
         slowest = std::max({slowest, ok, close, font});
@@ -194,9 +180,8 @@ int RunApply() {
     choices.text.clear();
     while (choices.text.size() < 300000) choices.text += thai_words;
     choices.text.resize(300000);
-    const double thai =
-        Timed(form, [&] { ApplyToStrip(choices, ApplyScope::kWithBackground, strip); });
-    std::printf("300,000 Thai characters without a space: apply %.3f s\n", thai);
+    std::printf("300,000 Thai characters without a space: apply %.3f s\n",
+                TimedApply(choices, ApplyScope::kWithBackground, strip, form));
 
     // One tick with 1 MiB of ideographs and with 1 MiB of Arabic, both in
     // the laid-out 宋体, on two strips ticked in turns, so that other work
@@ -209,7 +194,7 @@ int RunApply() {
     StripAdapter second_strip(second);
     const std::wstring arabic_text = MiBOfArabic(), ideograph_text = MiBOfText(true);
     choices.sample_font = kSampleLaidOutFont;
-    double ideographs = 0.0, arabic = 0.0;
+    double ideographs = 1e300, arabic = 1e300;
     for (int phase = 0; phase < 2; ++phase) {
         choices.text = phase == 0 ? arabic_text : ideograph_text;
         ApplyToStrip(choices, ApplyScope::kWithBackground, strip);
@@ -222,10 +207,8 @@ int RunApply() {
         Form1& with_arabic = phase == 0 ? form : second;
         Form1& with_ideographs = phase == 0 ? second : form;
         for (int round = 0; round < 10; ++round) {
-            const double one = MicrosecondsPerTickOnce(with_ideographs, 500);
-            const double other = MicrosecondsPerTickOnce(with_arabic, 500);
-            ideographs = phase + round == 0 ? one : std::min(ideographs, one);
-            arabic = phase + round == 0 ? other : std::min(arabic, other);
+            ideographs = MicrosecondsPerTick(with_ideographs, 500, 1, ideographs);
+            arabic = MicrosecondsPerTick(with_arabic, 500, 1, arabic);
         }
     }
     std::printf(

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 namespace korvane {
@@ -20,10 +21,14 @@ const std::wstring kPair{static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE
 
 // Advances as a CJK font gives them: 8 px for ASCII, 16 for ideographs,
 // 7 for each half of a surrogate pair.
-int Advance(wchar_t unit) {
-    if (unit < 0x80) return 8;
-    if (unit >= 0xD800 && unit <= 0xDFFF) return 7;
-    return 16;
+int Advance(wchar_t unit) { return unit < 0x80 ? 8 : unit >= 0xD800 && unit <= 0xDFFF ? 7 : 16; }
+
+// Glyph slices as comparable tuples {run, first, count, offset}.
+std::vector<std::tuple<std::size_t, std::size_t, std::size_t, std::int64_t>> Fields(
+    const std::vector<GlyphSlice>& slices) {
+    std::vector<std::tuple<std::size_t, std::size_t, std::size_t, std::int64_t>> fields;
+    for (const GlyphSlice& s : slices) fields.emplace_back(s.run, s.first, s.count, s.offset);
+    return fields;
 }
 
 CaptionLayout LayOut(const std::wstring& text, int* calls = nullptr) {
@@ -37,19 +42,14 @@ CaptionLayout LayOut(const std::wstring& text, int* calls = nullptr) {
     return layout;
 }
 
-struct Expected {
-    std::size_t first, count;
-    std::int64_t offset;
-};
-
+// Line `line` of `text` between `left` and `right`: {first, count, offset},
+// the offset 0 where the slice is empty.
 void ExpectSlice(const CaptionLayout& layout, const std::wstring& text, std::int64_t left,
-                 std::int64_t right, Expected expected) {
-    const CaptionSlice slice = layout.Visible(text, 0, left, right);
-    EXPECT_EQ(slice.first, expected.first) << left << ".." << right;
-    EXPECT_EQ(slice.count, expected.count) << left << ".." << right;
-    if (slice.count) {
-        EXPECT_EQ(slice.offset, expected.offset) << left << ".." << right;
-    }
+                 std::int64_t right, CaptionSlice expected, std::size_t line = 0) {
+    const CaptionSlice slice = layout.Visible(text, line, left, right);
+    EXPECT_EQ(std::tuple(slice.first, slice.count, slice.count ? slice.offset : 0),
+              std::tuple(expected.first, expected.count, expected.offset))
+        << left << ".." << right;
 }
 
 TEST(CaptionSlice, GlyphsCutByEitherEdgeAreDrawnWholeForAsciiAndCjk) {
@@ -95,16 +95,12 @@ TEST(CaptionLayout, BreaksLinesAsDrawTextAndMeasuresLongLinesInChunks) {
     const std::wstring text = L"ab\r\ncdef\rg\n\nh";
     const CaptionLayout layout = LayOut(text);
     ASSERT_EQ(layout.LineCount(), 5u);
-    EXPECT_EQ(layout.Line(1).start, 4u);
-    EXPECT_EQ(layout.Line(1).length, 4u);
-    EXPECT_EQ(layout.Line(3).length, 0u);
+    EXPECT_EQ(std::tuple(layout.Line(1).start, layout.Line(1).length, layout.Line(3).length),
+              std::tuple(4u, 4u, 0u));
     EXPECT_EQ(layout.Width(), 32);
     EXPECT_EQ(layout.Height(), 5 * 24);
     ExpectSlice(layout, text, 0, 80, {0, 2, 0});
-    const CaptionSlice second = layout.Visible(text, 1, 9, 17);
-    EXPECT_EQ(second.first, 1u);
-    EXPECT_EQ(second.count, 2u);
-    EXPECT_EQ(second.offset, 8);
+    ExpectSlice(layout, text, 9, 17, {1, 2, 8}, 1);
 
     // A long line with a surrogate pair across a chunk boundary: the pair
     // is measured whole and the widths add up over the chunks.
@@ -152,8 +148,7 @@ TEST(ShapedLine, WhichLinesAreShapedWholeAndWhatARepaintDraws) {
             return 50;
         });
     EXPECT_EQ(asked, std::vector<std::size_t>{1});
-    EXPECT_TRUE(layout.Shaped(1));
-    EXPECT_FALSE(layout.Shaped(2));
+    EXPECT_EQ(std::pair(layout.Shaped(1), layout.Shaped(2)), std::pair(true, false));
     EXPECT_EQ(layout.Width(), 50);
     EXPECT_EQ(layout.Visible(text, 1, 0, 50).count, 0u);
     EXPECT_EQ(layout.Visible(text, 2, 0, 16).count, 2u);
@@ -168,14 +163,7 @@ TEST(ShapedLine, WhichLinesAreShapedWholeAndWhatARepaintDraws) {
     EXPECT_EQ(line.Width(), 66);
     const auto expect = [&](std::int64_t left, std::int64_t right,
                             std::vector<GlyphSlice> expected) {
-        const std::vector<GlyphSlice> slices = line.Visible(left, right);
-        ASSERT_EQ(slices.size(), expected.size()) << left << ".." << right;
-        for (std::size_t i = 0; i < slices.size(); ++i) {
-            EXPECT_EQ(slices[i].run, expected[i].run) << left << ".." << right;
-            EXPECT_EQ(slices[i].first, expected[i].first) << left << ".." << right;
-            EXPECT_EQ(slices[i].count, expected[i].count) << left << ".." << right;
-            EXPECT_EQ(slices[i].offset, expected[i].offset) << left << ".." << right;
-        }
+        EXPECT_EQ(Fields(line.Visible(left, right)), Fields(expected)) << left << ".." << right;
     };
     expect(0, 10, {{0, 0, 1, 0}});
     expect(15, 35, {{0, 1, 2, 10}, {1, 0, 2, 30}});  // across the runs; the mark goes along
@@ -220,34 +208,26 @@ TEST(ShapedLine, LongItemsAreCutIntoPiecesAtSpacesOrClusterBoundaries) {
         }
         return std::pair{text, starts};
     };
-    const std::wstring brahmi_ka{static_cast<wchar_t>(0xD804), static_cast<wchar_t>(0xDC13)};
-    const std::wstring brahmi_virama{static_cast<wchar_t>(0xD804), static_cast<wchar_t>(0xDC46)};
-    const std::wstring brahmi_i{static_cast<wchar_t>(0xD804), static_cast<wchar_t>(0xDC3A)};
     const struct {
         const char* name;
-        std::vector<std::wstring> clusters;
         std::size_t units, room;
+        std::vector<std::wstring> clusters;
     } rows[] = {
-        {"marked Arabic and emoji",
-         {L"\u0628\u064E", L"\u0628\u064E", L"\xD83D\xDC4D\xFE0F", L"\u0628\u064E\u0651"},
-         40000,
-         1000},
-        {"Thai",
+        // clang-format off
+        {"marked Arabic and emoji", 40000, 1000,
+         {L"\u0628\u064E", L"\u0628\u064E", L"\xD83D\xDC4D\xFE0F", L"\u0628\u064E\u0651"}},
+        {"Thai", 300000, kMaxPieceUnits,
          {L"\u0E01", L"\u0E01\u0E34", L"\u0E40", L"\u0E01\u0E48", L"\u0E01\u0E35\u0E49",
-          L"\u0E23\u0E3A\u0E01", L"\u0E32"},
-         300000,
-         kMaxPieceUnits},
-        {"Devanagari",
+          L"\u0E23\u0E3A\u0E01", L"\u0E32"}},
+        {"Devanagari", 20000, kMaxPieceUnits,
          {L"\u0915\u094D\u0937", L"\u0915\u093F", L"\u0938\u094D\u0924\u094D\u0930",
-          L"\u0928\u0902", L"\u0905"},
-         20000,
-         kMaxPieceUnits},
-        {"Brahmi",
-         {brahmi_ka + brahmi_virama + brahmi_ka, brahmi_ka + brahmi_i, brahmi_ka},
-         20000,
-         kMaxPieceUnits},
+          L"\u0928\u0902", L"\u0905"}},
+        // Ka, virama, ka; ka with the vowel sign i; ka alone.
+        {"Brahmi", 20000, kMaxPieceUnits,
+         {L"\xD804\xDC13\xD804\xDC46\xD804\xDC13", L"\xD804\xDC13\xD804\xDC3A", L"\xD804\xDC13"}},
         // One cluster longer than the room, which no real text has: cut at the room.
-        {"a letter with 2000 marks", {L"a" + std::wstring(2000, L'\u0301')}, 2001, 512},
+        {"a letter with 2000 marks", 2001, 512, {L"a" + std::wstring(2000, L'\u0301')}},
+        // clang-format on
     };
     for (const auto& row : rows) {
         const auto [text, starts] = repeat(row.clusters, row.units);
@@ -270,8 +250,7 @@ TEST(ShapedLine, LongItemsAreCutIntoPiecesAtSpacesOrClusterBoundaries) {
     // A span within the text, shorter than the room, is one piece.
     const std::vector<TextSpan> one = SplitIntoPieces(marked, TextSpan{10, 500}, 1000);
     ASSERT_EQ(one.size(), 1u);
-    EXPECT_EQ(one[0].start, 10u);
-    EXPECT_EQ(one[0].length, 500u);
+    EXPECT_EQ(std::pair(one[0].start, one[0].length), std::pair(std::size_t{10}, std::size_t{500}));
 }
 
 TEST(CaptionName, TheCaptionsStartCutAtASpaceOrClusterBoundary) {
@@ -337,17 +316,14 @@ TEST(ShapedLine, ShapesOnlyWhatNeedsItAndDrawsAFailedPieceAsCharacters) {
     ASSERT_EQ(shaped_at.size(), 3u);  // never the plain Latin item
     const std::size_t second_piece = shaped_at[0];
     EXPECT_GT(second_piece, hebrew_at);
-    EXPECT_EQ(shaped_at[1], hebrew_at);
-    EXPECT_EQ(shaped_at[2], accented_at);
+    EXPECT_EQ(shaped_at, (std::vector<std::size_t>{second_piece, hebrew_at, accented_at}));
     // Latin as characters; the Hebrew item's pieces from its end, its first
     // piece (which failed) as characters; the accented item shaped.
-    EXPECT_TRUE(line.Units(0));
+    EXPECT_EQ((std::vector<bool>{line.Units(0), line.Units(1), line.Units(2), line.Units(3)}),
+              (std::vector<bool>{true, false, true, false}));
     EXPECT_EQ(line.RunText(0).start, 0u);
-    EXPECT_FALSE(line.Units(1));
-    EXPECT_TRUE(line.Units(2));
-    EXPECT_EQ(line.RunText(2).start, hebrew_at);
-    EXPECT_EQ(line.RunText(2).length, second_piece - hebrew_at);
-    EXPECT_FALSE(line.Units(3));
+    EXPECT_EQ(std::pair(line.RunText(2).start, line.RunText(2).length),
+              std::pair(hebrew_at, second_piece - hebrew_at));
     const std::int64_t failed = static_cast<std::int64_t>(second_piece - hebrew_at);
     const std::int64_t width = 8 * static_cast<std::int64_t>(latin.size()) +
                                5 * (static_cast<std::int64_t>(hebrew.size()) - failed) +
@@ -355,12 +331,8 @@ TEST(ShapedLine, ShapesOnlyWhatNeedsItAndDrawsAFailedPieceAsCharacters) {
     EXPECT_EQ(line.Width(), width);
     // The failed piece is drawn where its measured characters lie.
     const std::int64_t failed_left = width - 5 * 4 - 8 * failed;
-    const std::vector<GlyphSlice> slices = line.Visible(failed_left + 8, failed_left + 17);
-    ASSERT_EQ(slices.size(), 1u);
-    EXPECT_EQ(slices[0].run, 2u);
-    EXPECT_EQ(slices[0].first, 1u);
-    EXPECT_EQ(slices[0].count, 2u);
-    EXPECT_EQ(slices[0].offset, failed_left + 8);
+    EXPECT_EQ(Fields(line.Visible(failed_left + 8, failed_left + 17)),
+              Fields({{2, 1, 2, failed_left + 8}}));
 }
 
 TEST(FallbackChoice, AnUncoveredPieceKeepsTheScriptsFallbackAndRasterFamiliesAreSkipped) {

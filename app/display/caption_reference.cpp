@@ -11,21 +11,19 @@
 // chosen font's baseline, clipped to the line's band.
 //
 //   caption_reference TEXT_FILE POINTS WIDTH HEIGHT OUT_PPM [FONT]
-//       the line with its left edge at x = 0 and its top where the strip
-//       puts the caption's (105 twips), into a WIDTH x HEIGHT picture
-//       written as a binary PPM; FONT is "宋体" unless given.
+//       the line from x = 0, its top where the strip puts the caption's
+//       (105 twips), as a WIDTH x HEIGHT binary PPM; FONT is "宋体" unless given.
 //   caption_reference compare TEXT_FILE FONT POINTS TICKS DUMP [FALLBACK...]
 //       the strip itself with that line (the reference draws the file's
 //       second line instead where it has one), started 495 twips from its
 //       left edge and ticked until the caption has left it on the left (at
-//       most TICKS times): before the first tick and after each, the
-//       strip's window is compared with the line drawn whole where the
-//       caption must stand, 495 twips less 20 a tick (the whole window is
-//       repainted every tenth tick). Prints "frames N, differing M, caption
-//       W px wide, crossed yes|no, outside K", K being the pixels of all
-//       frames outside the line's band that are not the surface's white,
-//       and the first differing tick, whose two pictures go to
-//       DUMP-shown.ppm and DUMP-expected.ppm.
+//       most TICKS times), its window compared before the first tick and
+//       after each with the line drawn whole 495 twips less 20 a tick from
+//       the left (repainted whole every tenth tick). Prints "frames N,
+//       differing M, caption W px wide, crossed yes|no, outside K" (K: the
+//       pixels of all frames outside the line's band that are not white) and
+//       the first differing tick, whose pictures go to DUMP-shown.ppm and
+//       DUMP-expected.ppm.
 #include <windows.h>
 #include <usp10.h>
 
@@ -33,7 +31,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <cwchar>
 #include <fstream>
 #include <iterator>
@@ -71,17 +68,11 @@ struct Picture {
     Picture(int width, int height) : width(width), height(height) {
         WindowDc screen(nullptr);
         dc.reset(CreateCompatibleDC(screen.get()));
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
+        const BITMAPINFO info{
+            {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
         bitmap.reset(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
         SelectObject(dc.get(), bitmap.get());
     }
-    // The colour of a pixel, without the unused fourth byte.
     std::uint32_t At(int x, int y) const {
         return static_cast<const std::uint32_t*>(bits)[static_cast<std::size_t>(y) * width + x] &
                0xFFFFFFu;
@@ -92,7 +83,6 @@ struct Picture {
     UniqueMemoryDc dc;
 };
 
-// The screen's pixels per inch.
 int ScreenDpi() {
     WindowDc screen(nullptr);
     return GetDeviceCaps(screen.get(), LOGPIXELSY);
@@ -135,16 +125,15 @@ struct Face {
     ~Face() {
         if (cache) ScriptFreeCache(&cache);
     }
+    void Make(HDC dc, const LOGFONTW& lf) {
+        font.reset(CreateFontIndirectW(&lf));
+        SelectScope select(dc, font.get());
+        GetTextMetricsW(dc, &metrics);
+        SCRIPT_FONTPROPERTIES properties{sizeof(SCRIPT_FONTPROPERTIES), 0, 0, 0, 0, 0};
+        ScriptGetFontProperties(dc, &cache, &properties);
+        missing = properties.wgDefault;
+    }
 };
-
-void Measure(HDC dc, Face& face) {
-    SelectScope select(dc, face.font.get());
-    GetTextMetricsW(dc, &face.metrics);
-    SCRIPT_FONTPROPERTIES properties{};
-    properties.cBytes = sizeof(properties);
-    ScriptGetFontProperties(dc, &face.cache, &properties);
-    face.missing = properties.wgDefault;
-}
 
 // A fallback beside `chosen`: its height, scaled so that it stays within
 // the chosen font's ascent and descent.
@@ -155,8 +144,7 @@ std::unique_ptr<Face> MakeFallback(HDC dc, const LOGFONTW& chosen, const TEXTMET
     lstrcpynW(lf.lfFaceName, name.c_str(), LF_FACESIZE);
     auto face = std::make_unique<Face>();
     for (int step = 0;; ++step) {
-        face->font.reset(CreateFontIndirectW(&lf));
-        Measure(dc, *face);
+        face->Make(dc, lf);
         const TEXTMETRICW& m = face->metrics;
         const long size = lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight;
         if ((m.tmAscent <= fits.tmAscent && m.tmDescent <= fits.tmDescent) || size <= 1 ||
@@ -180,8 +168,7 @@ int DrawWhole(Picture& picture, const std::wstring& text, const LOGFONTW& chosen
     PatBlt(dc, 0, 0, picture.width, picture.height, WHITENESS);
     std::vector<std::unique_ptr<Face>> faces;
     faces.push_back(std::make_unique<Face>());
-    faces[0]->font.reset(CreateFontIndirectW(&chosen));
-    Measure(dc, *faces[0]);
+    faces[0]->Make(dc, chosen);
     const TEXTMETRICW fits = faces[0]->metrics;
     for (const std::wstring& name : fallbacks)
         faces.push_back(MakeFallback(dc, chosen, fits, name));
@@ -210,6 +197,9 @@ int DrawWhole(Picture& picture, const std::wstring& text, const LOGFONTW& chosen
     std::vector<int> order(count);
     for (int i = 0; i < count; ++i) levels[i] = static_cast<BYTE>(items[i].a.s.uBidiLevel);
     ScriptLayout(count, levels.data(), order.data(), nullptr);
+    const SCRIPT_PROPERTIES** properties = nullptr;
+    int scripts = 0;
+    ScriptGetProperties(&properties, &scripts);
     int pen = x;
     for (const int item : order) {
         const wchar_t* units = text.data() + items[item].iCharPos;
@@ -219,38 +209,31 @@ int DrawWhole(Picture& picture, const std::wstring& text, const LOGFONTW& chosen
         SCRIPT_ANALYSIS analysis{};
         int glyph_count = 0;
         Face* in = faces[0].get();
+        const auto visible = [&](int k) {
+            return !(units[k] >= 0xDC00 && units[k] <= 0xDFFF) && !Invisible(units[k]);
+        };
         // The characters of the item that `face` lacks; -1 when it has not
-        // the script.
+        // the script (the glyphs then shaped as SCRIPT_UNDEFINED).
         const auto shape = [&](Face& face) {
             analysis = items[item].a;
             SelectObject(dc, face.font.get());
-            HRESULT hr =
-                ScriptShape(dc, &face.cache, units, n, static_cast<int>(glyphs.size()), &analysis,
-                            glyphs.data(), clusters.data(), attributes.data(), &glyph_count);
+            const auto run = [&] {
+                return ScriptShape(dc, &face.cache, units, n, static_cast<int>(glyphs.size()),
+                                   &analysis, glyphs.data(), clusters.data(), attributes.data(),
+                                   &glyph_count);
+            };
+            const HRESULT hr = run();
             if (hr == USP_E_SCRIPT_NOT_IN_FONT) {
                 analysis.eScript = SCRIPT_UNDEFINED;
-                ScriptShape(dc, &face.cache, units, n, static_cast<int>(glyphs.size()), &analysis,
-                            glyphs.data(), clusters.data(), attributes.data(), &glyph_count);
-                return -1;
+                run();
             }
+            if (hr != S_OK) return -1;
             int lacks = 0;
-            for (int k = 0; k < n; ++k) {
-                const bool low_half = units[k] >= 0xDC00 && units[k] <= 0xDFFF;
-                lacks += !low_half && glyphs[clusters[k]] == face.missing && !Invisible(units[k]);
-            }
-            return hr == S_OK ? lacks : -1;
-        };
-        // Every visible character: what the chosen font lacks without the script.
-        const auto visible = [&] {
-            return static_cast<int>(std::count_if(units, units + n, [](wchar_t u) {
-                return !(u >= 0xDC00 && u <= 0xDFFF) && !Invisible(u);
-            }));
+            for (int k = 0; k < n; ++k) lacks += visible(k) && glyphs[clusters[k]] == face.missing;
+            return lacks;
         };
         // An item of a simple script, left to right and without a mark,
         // is drawn in the chosen font as a plain line is.
-        const SCRIPT_PROPERTIES** properties = nullptr;
-        int scripts = 0;
-        ScriptGetProperties(&properties, &scripts);
         std::vector<WORD> types(n);
         GetStringTypeW(CT_CTYPE3, units, n, types.data());
         // Ideographs beyond the BMP (U+20000 to U+3FFFF) count as simple
@@ -271,19 +254,17 @@ int DrawWhole(Picture& picture, const std::wstring& text, const LOGFONTW& chosen
             continue;
         }
         // The first face that has every visible character, else the one
-        // that lacks the fewest, fewer than the chosen font.
+        // that lacks the fewest, fewer than the chosen font (which, without
+        // the script, lacks every visible character).
         int fewest = -1;
         for (auto& face : faces) {
             int lacks = shape(*face);
-            if (lacks < 0 && face == faces.front()) lacks = visible();
-            if (lacks == 0) {
-                in = face.get();
-                break;
+            if (lacks < 0 && face == faces.front()) {
+                lacks = 0;
+                for (int k = 0; k < n; ++k) lacks += visible(k);
             }
-            if (lacks > 0 && (fewest < 0 || lacks < fewest)) {
-                fewest = lacks;
-                in = face.get();
-            }
+            if (lacks >= 0 && (fewest < 0 || lacks < fewest)) fewest = lacks, in = face.get();
+            if (fewest == 0) break;
         }
         shape(*in);
         std::vector<int> advances(glyph_count);
@@ -303,15 +284,11 @@ int WritePpm(const wchar_t* path, const Picture& picture) {
     std::FILE* out = _wfopen(path, L"wb");
     if (!out) return 1;
     std::fprintf(out, "P6\n%d %d\n255\n", picture.width, picture.height);
-    std::vector<unsigned char> row(static_cast<std::size_t>(picture.width) * 3);
     for (int y = 0; y < picture.height; ++y) {
         for (int x = 0; x < picture.width; ++x) {
             const std::uint32_t p = picture.At(x, y);
-            row[x * 3] = static_cast<unsigned char>(p >> 16);
-            row[x * 3 + 1] = static_cast<unsigned char>(p >> 8);
-            row[x * 3 + 2] = static_cast<unsigned char>(p);
+            for (const int shift : {16, 8, 0}) std::fputc((p >> shift) & 0xFF, out);
         }
-        std::fwrite(row.data(), 1, row.size(), out);
     }
     std::fclose(out);
     return 0;
@@ -319,12 +296,11 @@ int WritePpm(const wchar_t* path, const Picture& picture) {
 
 int Compare(const wchar_t* path, const wchar_t* font_name, float points, int ticks,
             const wchar_t* dump, const std::vector<std::wstring>& fallbacks) {
-    const std::wstring text = FileLine(path, 0);
+    const std::wstring text = FileLine(path, 0), second = FileLine(path, 1);
     // A second line is the part of a long caption that can reach the strip
     // in these ticks: the reference draws that alone.
-    const std::wstring drawn = FileLine(path, 1).empty() ? text : FileLine(path, 1);
-    // The strip under test, given the line and font as the panel's apply
-    // gives them.
+    const std::wstring& drawn = second.empty() ? text : second;
+    // The strip under test, given the line and font as the panel's apply gives them.
     NoPanel panel;
     Form1 strip(panel);
     strip.Create();
@@ -350,8 +326,7 @@ int Compare(const wchar_t* path, const wchar_t* font_name, float points, int tic
     for (int tick = 0; tick <= ticks; ++tick) {
         // 495 twips, then 20 twips to the left a tick; the frame after the
         // caption has left the strip on the left is the last one compared.
-        const double left_twips = 495.0 - 20.0 * tick;
-        const std::int64_t left = Pixels(left_twips, dpi);
+        const std::int64_t left = Pixels(495.0 - 20.0 * tick, dpi);
         if (tick > 0) strip.Timer1_Timer();
         if (tick % 10 == 5) {
             // A full repaint now and then, beside the ticks' own.
@@ -378,10 +353,8 @@ int Compare(const wchar_t* path, const wchar_t* font_name, float points, int tic
             WritePpm((std::wstring(dump) + L"-shown.ppm").c_str(), shown);
             WritePpm((std::wstring(dump) + L"-expected.ppm").c_str(), expected);
         }
-        if (left + width < 0) {
-            crossed = true;
-            break;
-        }
+        crossed = left + width < 0;
+        if (crossed) break;
     }
     std::printf("frames %d, differing %d, caption %d px wide, crossed %s, outside %lld\n", frames,
                 differing, width, crossed ? "yes" : "no", outside);

@@ -38,18 +38,21 @@ TEST(ScrollTick, LaterPassesTake361TicksOnTheLaidOutWidth) {
     }
 }
 
+// One tick from `state`: its result and where the caption stands after it.
+void ExpectTick(ScrollState& state, TickResult result, double left) {
+    EXPECT_EQ(AdvanceCaption(state), result);
+    EXPECT_EQ(state.caption_left, left);
+}
+
 TEST(ScrollTick, RightEdgeAtZeroStillStepsThenWraps) {
     ScrollState state{-100.0f, 100.0f, 5895.0f};
-    EXPECT_EQ(AdvanceCaption(state), TickResult::kStepped);
-    EXPECT_EQ(state.caption_left, -120.0f);
-    EXPECT_EQ(AdvanceCaption(state), TickResult::kWrapped);
-    EXPECT_EQ(state.caption_left, 5895.0f);
+    ExpectTick(state, TickResult::kStepped, -120.0);
+    ExpectTick(state, TickResult::kWrapped, 5895.0);
 }
 
 TEST(ScrollTick, CaptionAlreadyGoneWrapsOnTheNextTickWithoutStepping) {
     ScrollState state{-5000.0f, 1290.0f, 3000.0f};
-    EXPECT_EQ(AdvanceCaption(state), TickResult::kWrapped);
-    EXPECT_EQ(state.caption_left, 3000.0f);
+    ExpectTick(state, TickResult::kWrapped, 3000.0);
 }
 
 TEST(ScrollTick, WrapTickFollowsTheFormulaForOddStartingPoints) {
@@ -75,8 +78,7 @@ TEST(ScrollTick, WidthChangeMidPassOnlyAffectsTheNextWrap) {
     for (int i = 0; i < 10; ++i) AdvanceCaption(state);
     EXPECT_EQ(state.caption_left, 2800.0f);
     state.surface_width = 2000.0f;  // narrower than the caption's position
-    EXPECT_EQ(AdvanceCaption(state), TickResult::kStepped);
-    EXPECT_EQ(state.caption_left, 2780.0f);
+    ExpectTick(state, TickResult::kStepped, 2780.0);
     TicksUntilWrap(state);
     EXPECT_EQ(state.caption_left, 2000.0f);
 }
@@ -89,10 +91,7 @@ TEST(ScrollTick, EmptyCaptionStillTravelsAndWraps) {
 TEST(ScrollTick, StepsStayExactInSinglePrecisionFarFromZero) {
     // 20-twip steps from a half-twip start never drift: every value is exact.
     ScrollState state{2947.5f, kLaidOutWidth, 5895.0f};
-    for (int i = 1; i <= 200; ++i) {
-        AdvanceCaption(state);
-        EXPECT_EQ(state.caption_left, 2947.5f - 20.0f * static_cast<float>(i));
-    }
+    for (int i = 1; i <= 200; ++i) ExpectTick(state, TickResult::kStepped, 2947.5 - 20.0 * i);
 }
 
 TEST(ScrollTick, StepsAndWrapStayExactBeyondSinglePrecision) {
@@ -105,9 +104,7 @@ TEST(ScrollTick, StepsAndWrapStayExactBeyondSinglePrecision) {
             ASSERT_EQ(AdvanceCaption(state), TickResult::kStepped);
             EXPECT_EQ(state.caption_left, -width + 95.0 - 20.0 * tick);
         }
-        // Right edge at -5: the sixth tick wraps to the strip's width.
-        EXPECT_EQ(AdvanceCaption(state), TickResult::kWrapped);
-        EXPECT_EQ(state.caption_left, 5895.0);
+        ExpectTick(state, TickResult::kWrapped, 5895.0);  // right edge at -5: the sixth tick
         // A whole pass: floor((W + w) / 20) + 2 ticks.
         EXPECT_EQ(TicksUntilWrap(state), static_cast<int>((5895.0 + width) / 20.0) + 2);
     }
@@ -119,9 +116,7 @@ TEST(ScrollTick, StepsAndWrapStayExactBeyondSinglePrecision) {
 class FakePanel : public PanelLink {
 public:
     std::uint32_t swatches[3] = {0x0000FF, 0x00FF00, 0xFF0000};
-    float outer_height = 3000.0f;
-    float left = 6360.0f;
-    float top = 7470.0f;
+    float outer_height = 3000.0f, left = 6360.0f, top = 7470.0f;
     std::vector<std::string> calls;
     std::function<void()> on_load = [] {};  // the first use loads the panel
 
@@ -135,14 +130,8 @@ public:
         calls.push_back("height");
         return outer_height;
     }
-    void SetLeft(float twips) override {
-        calls.push_back("left");
-        left = twips;
-    }
-    void SetTop(float twips) override {
-        calls.push_back("top");
-        top = twips;
-    }
+    void SetLeft(float twips) override { calls.push_back("left"), left = twips; }
+    void SetTop(float twips) override { calls.push_back("top"), top = twips; }
 };
 
 TEST(ColourCycle, CyclesThroughTheThreeSwatchesAndBack) {

@@ -11,17 +11,14 @@ namespace {
 // The ANSI code page of a Simplified Chinese system.
 std::u16string Gbk(std::string_view bytes) {
     iconv_t cd = iconv_open("UTF-16LE", "CP936");
-    std::string in(bytes), out(bytes.size() * 4 + 4, '\0');
+    std::string in(bytes);
+    std::u16string text(bytes.size() + 2, u'\0');
     char* src = in.data();
-    char* dst = out.data();
-    size_t src_left = in.size(), dst_left = out.size();
+    char* dst = reinterpret_cast<char*>(text.data());
+    size_t src_left = in.size(), dst_left = text.size() * 2;
     iconv(cd, &src, &src_left, &dst, &dst_left);
     iconv_close(cd);
-    std::u16string text;
-    for (char* p = out.data(); p + 1 < dst; p += 2) {
-        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(p[0]) |
-                                             static_cast<unsigned char>(p[1]) << 8));
-    }
+    text.resize(text.size() - dst_left / 2);
     return text;
 }
 

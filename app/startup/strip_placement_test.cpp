@@ -51,22 +51,20 @@ TEST(PlaceStrip, StripAndSystemDpiDifferingEitherWay) {
 // A taskbar taller than the gap below the strip lifts the strip to stand on
 // it; a lower one, or none, leaves the specified place. Tops worked out by
 // hand; Left never changes (1920 px: 28800 twips at 96 DPI, 19200 at 144).
-//   96 DPI, 15 twips a pixel: the strip is 495 twips = 33 px high; the
-//     specified top is 16200 - 495 - 580 = 15125 twips (1008.3 px).
-//     40 px bar: (1080 - 40 - 33) px = 1007 px = 15105 twips.
-//     48 px bar: (1080 - 48 - 33) px = 999 px = 14985 twips.
+//   96 DPI, 15 twips a pixel: the strip is 495 twips = 33 px high; the specified
+//     top is 16200 - 495 - 580 = 15125 twips (1008.3 px). Over a 40 px bar
+//     (1080 - 40 - 33) px = 1007 px = 15105 twips; 48 px: 999 px = 14985 twips.
 //   144 DPI, 10 twips a pixel: 495 twips = 49.5 px, drawn 50 px high; the
-//     specified top is 10800 - 1075 = 9725 twips (972.5 px), whose bottom
-//     (973 + 50 = 1023 px) clears a 40 or 48 px bar; Windows scales its bar
-//     to 60 px (Windows 10) and 72 px (Windows 11) at 150 %.
-//     60 px bar: (1080 - 60 - 50) px = 970 px = 9700 twips.
-//     72 px bar: (1080 - 72 - 50) px = 958 px = 9580 twips.
-//   Strip at 144 DPI, system at 96: the strip is 742.5 screen twips, 50 px;
-//     the specified top is 16200 - 742.5 - 580 = 14877.5 twips (991.8 px).
-//     40 px bar: (1080 - 40 - 50) px = 990 px = 14850 twips.
-//   Strip at 96 DPI, system at 144: 330 screen twips, 33 px; the specified
-//     top is 10800 - 330 - 580 = 9890 twips (989 px).
-//     60 px bar: (1080 - 60 - 33) px = 987 px = 9870 twips.
+//     specified top is 10800 - 1075 = 9725 twips (972.5 px), whose bottom (973 +
+//     50 = 1023 px) clears a 40 or 48 px bar; Windows scales its bar to 60 px
+//     (Windows 10) and 72 px (Windows 11) at 150 %. Over 60 px (1080 - 60 - 50)
+//     px = 970 px = 9700 twips; 72 px: 958 px = 9580 twips.
+//   Strip at 144 DPI, system at 96: 742.5 screen twips, 50 px; the specified top
+//     is 16200 - 742.5 - 580 = 14877.5 twips (991.8 px). 40 px bar: (1080 - 40 -
+//     50) px = 990 px = 14850 twips.
+//   Strip at 96 DPI, system at 144: 330 screen twips, 33 px; the specified top is
+//     10800 - 330 - 580 = 9890 twips (989 px). 60 px bar: (1080 - 60 - 33) px =
+//     987 px = 9870 twips.
 TEST(PlaceStrip, NeverBelowTheWorkArea) {
     const struct {
         unsigned strip_dpi, system_dpi;

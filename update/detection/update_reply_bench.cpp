@@ -17,12 +17,11 @@ constexpr std::size_t kPageChars = 4u << 20;  // ASCII: 4 MiB on the wire
 constexpr int kRuns = 20;
 
 std::u16string Entry(std::u16string_view title, int index) {
-    std::u16string entry = u"{\"title\":'";
-    entry += title;
-    entry += u"',\"url\":'http\\x3a\\x2f\\x2fexample.com\\x2fitem";
-    for (char c : std::to_string(index)) entry += static_cast<char16_t>(c);
-    entry += u"',\"imgsrc\":'http\\x3a\\x2f\\x2fexample.com\\x2fimg.png',\"w\":300},\n";
-    return entry;
+    const std::string number = std::to_string(index);
+    return u"{\"title\":'" + std::u16string(title) +
+           u"',\"url\":'http\\x3a\\x2f\\x2fexample.com\\x2fitem" +
+           std::u16string(number.begin(), number.end()) +
+           u"',\"imgsrc\":'http\\x3a\\x2f\\x2fexample.com\\x2fimg.png',\"w\":300},\n";
 }
 
 // Entries of other products, with the product's entry at `where` (0..1).
@@ -32,10 +31,7 @@ std::u16string MakePage(double where) {
     const auto own_at = static_cast<std::size_t>(where * (kPageChars - 4096));
     bool placed = false;
     for (int i = 1; page.size() + 512 < kPageChars; ++i) {
-        if (!placed && page.size() >= own_at) {
-            page += own;
-            placed = true;
-        }
+        if (!placed && page.size() >= own_at) page += own, placed = true;
         page += Entry(i % 2 ? u"Korvan 9.9.9" : u"Other 2.0.0", i);
     }
     if (!placed) page += own;
@@ -62,11 +58,10 @@ void Measure(const char* label, const std::u16string& page) {
     if (const auto own = page.find(u"\"title\":'Korvane "); own != std::u16string::npos) {
         searched = std::min(page.size(), page.find(u"\"title\"", own + 1) + 7);
     }
-    const double megabytes = static_cast<double>(searched) / 1e6;
     std::printf(
         "%-30s searched %8zu of %zu chars  median %9.4f ms  min %9.4f ms  %7.1f MB/s"
         "  reply %zu chars\n",
-        label, searched, page.size(), median, ms.front(), megabytes / (median / 1e3), reply.size());
+        label, searched, page.size(), median, ms.front(), searched / 1e3 / median, reply.size());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -24,38 +25,16 @@ void Check(bool condition) {
 }
 
 std::u16string FromFragments(const std::uint8_t* data, std::size_t size) {
-    static constexpr std::u16string_view kFragments[] = {u"\"title\":'",
-                                                         u"\"title\"",
-                                                         u"\"Title\":'",
-                                                         u"\"imgsrc\":'",
-                                                         u"\"imgsrc\"",
-                                                         u"\"STYLE1\"",
-                                                         u"Korvane",
-                                                         u"'",
-                                                         u".",
-                                                         u"|",
-                                                         u" ",
-                                                         u"\\x",
-                                                         u"年",
-                                                         u"月",
-                                                         u"日",
-                                                         u"0",
-                                                         u"1",
-                                                         u"2",
-                                                         u"9",
-                                                         u"10",
-                                                         u"x",
-                                                         u"2013",
-                                                         u"<span class=",
-                                                         u">"};
-    constexpr std::size_t kCount = sizeof(kFragments) / sizeof(kFragments[0]);
+    // clang-format off
+    static constexpr std::u16string_view kFragments[] = {
+        u"\"title\":'", u"\"title\"", u"\"Title\":'", u"\"imgsrc\":'", u"\"imgsrc\"", u"\"STYLE1\"",
+        u"Korvane", u"'", u".", u"|", u" ", u"\\x", u"年", u"月", u"日", u"0", u"1", u"2", u"9",
+        u"10", u"x", u"2013", u"<span class=", u">"};
+    // clang-format on
     std::u16string text;
     for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] < kCount) {
-            text += kFragments[data[i]];
-        } else {
-            text += static_cast<char16_t>(data[i]);
-        }
+        if (data[i] < std::size(kFragments)) text += kFragments[data[i]];
+        if (data[i] >= std::size(kFragments)) text += static_cast<char16_t>(data[i]);
     }
     return text;
 }

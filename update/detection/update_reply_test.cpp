@@ -20,24 +20,18 @@ using namespace std::string_literals;
 // as the library's decoder does.
 std::optional<std::u16string> FakeUnescape(std::u16string_view text) {
     if (text.empty()) return std::nullopt;
-    const auto hex = [](char16_t c) -> int {
-        if (c >= u'0' && c <= u'9') return c - u'0';
-        if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-        if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-        return -1;
-    };
+    const std::u16string_view digits = u"0123456789abcdef0123456789ABCDEF";
     std::u16string out;
-    for (std::size_t i = 0; i < text.size();) {
-        if (text.substr(i, 2) == u"\\x") {
-            if (i + 4 > text.size()) return std::nullopt;
-            const int high = hex(text[i + 2]);
-            const int low = hex(text[i + 3]);
-            if (high < 0 || low < 0) return std::nullopt;
-            out += static_cast<char16_t>(high * 16 + low);
-            i += 4;
-        } else {
-            out += text[i++];
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text.substr(i, 2) != u"\\x") {
+            out += text[i];
+            continue;
         }
+        if (i + 4 > text.size()) return std::nullopt;
+        const std::size_t high = digits.find(text[i + 2]), low = digits.find(text[i + 3]);
+        if (high == digits.npos || low == digits.npos) return std::nullopt;
+        out += static_cast<char16_t>(high % 16 * 16 + low % 16);
+        i += 3;
     }
     return out;
 }
@@ -68,14 +62,11 @@ TEST(ParsePlainNumber, AcceptsOnlyWholeDecimalNumbers) {
 TEST(IsNewerVersion, WorkedResultsAgainstOneZeroZero) {
     EXPECT_FALSE(Newer(u"1.0.0"));
     EXPECT_FALSE(Newer(u"0.9.9"));
-    EXPECT_TRUE(Newer(u"1.0.1"));
-    EXPECT_TRUE(Newer(u"1.1.0"));
-    EXPECT_TRUE(Newer(u"2.0.0"));
-    EXPECT_TRUE(Newer(u"1.10.2"));
-    EXPECT_TRUE(Newer(u"1.0"));  // minor part is empty
-    EXPECT_TRUE(Newer(u"1.0.x"));
-    EXPECT_TRUE(Newer(u"v1.2.3"));
-    EXPECT_TRUE(Newer(u""));
+    // "1.0": the minor part is empty.
+    for (const auto* newer :
+         {u"1.0.1", u"1.1.0", u"2.0.0", u"1.10.2", u"1.0", u"1.0.x", u"v1.2.3", u""}) {
+        EXPECT_TRUE(Newer(newer)) << std::u16string(newer).size();
+    }
 }
 
 TEST(IsNewerVersion, SplitsAtFirstDotTwice) {
@@ -201,28 +192,24 @@ TEST(ExtractDateText, FromMarkerOrNinthCharacter) {
 }
 
 TEST(ExtractDateText, EmptyWithoutDayCharacterOrPastTheEnd) {
-    EXPECT_EQ(ExtractDateText(u"<span class=\"STYLE1\">2013年5月8</span>"), u"");
-    EXPECT_EQ(ExtractDateText(u""), u"");
-    EXPECT_EQ(ExtractDateText(u"12345678"), u"");
-    EXPECT_EQ(ExtractDateText(u"\"STYLE1\""), u"");
-    EXPECT_EQ(ExtractDateText(u"\"STYLE1\">"), u"");
+    for (const auto* page : {u"<span class=\"STYLE1\">2013年5月8</span>", u"", u"12345678",
+                             u"\"STYLE1\"", u"\"STYLE1\">"}) {
+        EXPECT_EQ(ExtractDateText(page), u"") << std::u16string(page).size();
+    }
     EXPECT_EQ(ExtractDateText(u"\"STYLE1\">日"), u"日");
     EXPECT_EQ(ParseChineseDate(u""), std::nullopt);
 }
 
 TEST(ParseChineseDate, SerialsOfValidDates) {
-    EXPECT_EQ(ParseChineseDate(u"1899年12月30日"), 0.0);
-    EXPECT_EQ(ParseChineseDate(u"1900年1月1日"), 2.0);
-    EXPECT_EQ(ParseChineseDate(u"2000年1月1日"), 36526.0);
-    EXPECT_EQ(ParseChineseDate(u"9999年12月31日"), 2958465.0);
-    EXPECT_EQ(ParseChineseDate(u"100年1月1日"), -657434.0);
-    EXPECT_EQ(ParseChineseDate(u" 2013 年 05 月 08 日 "), 41402.0);
-    // A one- or two-digit year falls in 1930..2029.
-    EXPECT_EQ(ParseChineseDate(u"13年5月8日"), 41402.0);
-    EXPECT_EQ(ParseChineseDate(u"99年1月1日"), 36161.0);
-    EXPECT_EQ(ParseChineseDate(u"29年12月31日"), 47483.0);
-    EXPECT_EQ(ParseChineseDate(u"30年1月1日"), 10959.0);
-    EXPECT_EQ(ParseChineseDate(u"5年1月1日"), 38353.0);
+    // From "13年5月8日" on, a one- or two-digit year, which falls in 1930..2029.
+    const std::pair<const char16_t*, double> dates[] = {
+        {u"1899年12月30日", 0.0},    {u"1900年1月1日", 2.0},
+        {u"2000年1月1日", 36526.0},  {u"9999年12月31日", 2958465.0},
+        {u"100年1月1日", -657434.0}, {u" 2013 年 05 月 08 日 ", 41402.0},
+        {u"13年5月8日", 41402.0},    {u"99年1月1日", 36161.0},
+        {u"29年12月31日", 47483.0},  {u"30年1月1日", 10959.0},
+        {u"5年1月1日", 38353.0}};
+    for (const auto& [date, serial] : dates) EXPECT_EQ(ParseChineseDate(date), serial) << serial;
 }
 
 TEST(ParseChineseDate, RejectsInvalidDatesAndOtherForms) {

@@ -31,15 +31,12 @@ std::vector<std::uint8_t> MakeGbkText() {
     };
     while (bytes.size() < kBufferBytes) {
         const std::uint32_t run = 1 + next(24);
-        if (next(2)) {
-            for (std::uint32_t i = 0; i < run && bytes.size() + 2 <= kBufferBytes; ++i) {
-                bytes.push_back(static_cast<std::uint8_t>(0xB0 + next(0xD7 - 0xB0)));
-                bytes.push_back(static_cast<std::uint8_t>(0xA1 + next(0xFF - 0xA1)));
-            }
-        } else {
-            for (std::uint32_t i = 0; i < run && bytes.size() < kBufferBytes; ++i) {
-                bytes.push_back(static_cast<std::uint8_t>(next(5) == 0 ? ' ' : 'a' + next(26)));
-            }
+        const bool hanzi = next(2);
+        for (std::uint32_t i = 0; i < run && bytes.size() + 1 + hanzi <= kBufferBytes; ++i) {
+            if (hanzi) bytes.push_back(static_cast<std::uint8_t>(0xB0 + next(0xD7 - 0xB0)));
+            bytes.push_back(static_cast<std::uint8_t>(hanzi          ? 0xA1 + next(0xFF - 0xA1)
+                                                      : next(5) == 0 ? ' '
+                                                                     : 'a' + next(26)));
         }
     }
     return bytes;

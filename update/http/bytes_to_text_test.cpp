@@ -9,13 +9,9 @@
 namespace korvane::http {
 namespace {
 
-const CodePage& Gbk() {
-    static const CodePage code_page = MakeIconvCodePage("CP936");
-    return code_page;
-}
-
 std::optional<std::u16string> Decode(std::vector<std::uint8_t> bytes) {
-    return BytesToText(bytes, Gbk());
+    static const CodePage gbk = MakeIconvCodePage("CP936");
+    return BytesToText(bytes, gbk);
 }
 
 TEST(BytesToText, AsciiAndDoubleByteCodes) {

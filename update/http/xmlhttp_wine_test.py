@@ -1,15 +1,11 @@
 #!/usr/bin/env python3
-"""Runs xmlhttp_wine_test.exe under Wine against a small HTTP server on
-loopback, on a free port, and a second free port where nothing listens.
+"""Usage: xmlhttp_wine_test.py path/to/xmlhttp_wine_test.exe (inside scripts/wine-env.sh)
 
-Besides fixed pages the server holds replies for the test: /hold?id=X
-answers "released X" once /release?id=X has been asked for, or "unreleased
-X" after its own limit of ms milliseconds; /drop?id=X closes it without an
-answer. /state?id=X answers "none", "held", "answered" or "dropped", so that
-the test can tell a wait that ended before the reply from one that got it.
-
-Usage: xmlhttp_wine_test.py path/to/xmlhttp_wine_test.exe
-Run it inside scripts/wine-env.sh (ctest does so).
+Runs the program under Wine against a small HTTP server on a free loopback
+port, and a second free port where nothing listens. /hold?id=X answers
+"released X" once /release?id=X is asked for, or "unreleased X" after ms
+milliseconds; /drop?id=X closes it unanswered; /state?id=X tells which
+("none", "held", "answered", "dropped").
 """
 import subprocess
 import sys
@@ -21,11 +17,7 @@ import wine_testkit as kit
 GBK_PAGE = "A啊B 中文\n".encode("gbk")
 lock = threading.Lock()
 seen_marks = set()
-# id -> the event that ends its hold; id -> "held", "answered" or "dropped";
-# the ids to drop.
-releases = {}
-hold_states = {}
-drops = set()
+releases, hold_states, drops = {}, {}, set()  # id -> Event; id -> state; ids to drop
 
 
 def hold(request, hold_id, limit_ms):
@@ -36,9 +28,8 @@ def hold(request, hold_id, limit_ms):
     with lock:
         dropped = hold_id in drops
         hold_states[hold_id] = "dropped" if dropped else "answered"
-    if dropped:
-        return kit.reset(request)
-    return 200, (("released " if released else "unreleased ") + hold_id).encode(), "text/plain"
+    text = ("released " if released else "unreleased ") + hold_id
+    return kit.reset(request) if dropped else (200, text.encode(), "text/plain")
 
 
 def end_hold(hold_id, drop):

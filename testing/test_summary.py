@@ -58,11 +58,9 @@ def total_time(results, folder):
 def run_again(results, folder, tests, strict):
     """Folds the folder's second run of failed Wine tests into `tests`;
     [(name, kept folder)] of those that passed only then."""
-    kept = {}
     path = os.path.join(results, folder + ".rerun")
-    if os.path.exists(path):
-        with open(path, encoding="utf-8") as f:
-            kept = dict(line.rstrip("\n").split(" ", 1) for line in f if line.strip())
+    lines = open(path, encoding="utf-8").readlines() if os.path.exists(path) else []
+    kept = dict(line.rstrip("\n").split(" ", 1) for line in lines if line.strip())
     second = {t[0]: t for t in read_folder(results, folder + ".rerun")}
     flaky = []
     for i, (name, outcome, seconds, reason) in enumerate(tests):

@@ -66,16 +66,14 @@ def entries_folder():
 def read_until_closed(s):
     """(bytes read, whether the peer closed) once it closes or the socket times out."""
     chunks = []
-    while True:
-        try:
-            data = s.recv(65536)
-        except ConnectionResetError:
-            return b"".join(chunks), True
-        except socket.timeout:
-            return b"".join(chunks), False
-        if not data:
-            return b"".join(chunks), True
-        chunks.append(data)
+    try:
+        while data := s.recv(65536):
+            chunks.append(data)
+    except ConnectionResetError:
+        pass
+    except socket.timeout:
+        return b"".join(chunks), False
+    return b"".join(chunks), True
 
 
 def update_request(body=b"uin=10001", extra=b""):

@@ -45,8 +45,7 @@ DATE_TEXT = "2013年5月8日 星期三"
 check = kit.Suite()
 
 
-def reg_text(key, name=None):
-    """The data of a registry value, "" when it is missing."""
+def reg_text(key, name=None):  # the data of a registry value, "" when it is missing
     found = kit.reg_value(key, name)
     return found[1] if found else ""
 
@@ -294,9 +293,8 @@ def test_per_user(args, dll_dir, dll_windows_path):
 def main():
     global PORT
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--dll", required=True)
-    parser.add_argument("--client", required=True)
-    parser.add_argument("--service", required=True)
+    for name in ("--dll", "--client", "--service"):
+        parser.add_argument(name, required=True)
     parser.add_argument("--port", type=int, default=PORT)
     args = parser.parse_args()
     PORT = args.port

@@ -43,8 +43,7 @@ def end_hold(hold_id, drop):
 def route(request, path, query, body):
     arg = (query.get("id") or query.get("ids") or query.get("ms") or [""])[0]
     if path == "/echo":
-        # The request as it arrived: method and target, headers with their
-        # names as sent, a blank line, the body.
+        # The request as it arrived: method and target, headers as sent, a blank line, the body.
         lines = [f"{request.command} {request.path}"]
         lines += [f"{name}: {value}" for name, value in request.headers.items()]
         return 200, ("\n".join(lines) + "\n\n" + body.decode("latin-1")).encode("latin-1"), \
@@ -79,15 +78,13 @@ def main():
         print(__doc__, file=sys.stderr)
         return 2
     dead = f"http://127.0.0.1:{kit.free_port()}"
-    # Output through a file: a wineserver started by the call would hold a
-    # pipe open after the program ends.
+    # Output through a file: a wineserver started by the call would hold a pipe open.
     with tempfile.TemporaryFile() as out, kit.PageServer(route) as server:
         result = subprocess.run(["wine", sys.argv[1], server.url, dead], timeout=300, stdout=out)
         out.seek(0)
         output = out.read().decode("utf-8", "replace")
     print(output, end="", flush=True)
-    # A program that was ended from outside may still exit with 0: the
-    # test passes only when it ran to its summary.
+    # A program ended from outside may still exit with 0: it must have run to its summary.
     if result.returncode == 0 and not output.replace("\r", "").endswith("\n0 failed\n"):
         print("the test program ended before its summary")
         return 1

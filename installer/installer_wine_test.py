@@ -251,8 +251,7 @@ def installed_state(target):
 
 @contextlib.contextmanager
 def held(target, name, *options):
-    """Another program (file_holder with `options`) holds the installed file
-    `name` open for the time of the block; yields whether it does."""
+    """file_holder `options` holds the installed file `name` open in the block; yields whether."""
     holder = subprocess.Popen([kit.wine_loader(), os.path.join(target.testbin, "file_holder.exe"),
                                *options, kit.wine_path(os.path.join(target.folder, name))],
                               stdin=subprocess.PIPE, stdout=subprocess.PIPE,
@@ -437,12 +436,11 @@ def test_uninstall(target):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--arch", choices=("x64", "x86"), default="x64")
-    parser.add_argument("--release", required=True,
-                        help="the work folder of installer_release_files")
-    parser.add_argument("--testbin", required=True,
-                        help="the test tools of the prefix's architecture")
-    parser.add_argument("--service", required=True, help="update_service.py")
-    parser.add_argument("--work", required=True, help="scratch folder, emptied first")
+    for name, meaning in (("--release", "the work folder of installer_release_files"),
+                          ("--testbin", "the test tools of the prefix's architecture"),
+                          ("--service", "update_service.py"),
+                          ("--work", "scratch folder, emptied first")):
+        parser.add_argument(name, required=True, help=meaning)
     args = parser.parse_args()
     record = os.path.join(args.release, "release.json")
     if not os.path.exists(record):

@@ -48,10 +48,9 @@ def read_folder(results, folder):
 
 def total_time(results, folder):
     path = os.path.join(results, folder + ".log")
-    if not os.path.exists(path):
-        return None
-    with open(path, encoding="utf-8", errors="replace") as f:
-        found = re.findall(r"Total Test time \(real\) =\s*([0-9.]+) sec", f.read())
+    found = re.findall(r"Total Test time \(real\) =\s*([0-9.]+) sec",
+                       open(path, encoding="utf-8", errors="replace").read()
+                       if os.path.exists(path) else "")
     return float(found[-1]) if found else None
 
 

@@ -56,15 +56,13 @@ def write_entries(path, entries, prefix=b""):
         f.write(prefix + json.dumps(entries, ensure_ascii=False).encode("utf-8"))
 
 
-def entries_folder():
-    """A temporary folder holding entries.json with ENTRIES."""
+def entries_folder():  # a temporary folder holding entries.json with ENTRIES
     folder = tempfile.TemporaryDirectory()
     write_entries(os.path.join(folder.name, "entries.json"), ENTRIES)
     return folder, os.path.join(folder.name, "entries.json")
 
 
-def read_until_closed(s):
-    """(bytes read, whether the peer closed) once it closes or the socket times out."""
+def read_until_closed(s):  # (bytes read, whether the peer closed) at its close or time-out
     chunks = []
     try:
         while data := s.recv(65536):
@@ -81,15 +79,13 @@ def update_request(body=b"uin=10001", extra=b""):
             b"Content-Length: %d\r\n" % len(body) + extra + b"\r\n" + body)
 
 
-def split_answer(answer):
-    """(status, headers text, body) of the first answer in `answer`."""
+def split_answer(answer):  # (status, headers text, body) of the first answer in `answer`
     head, _, body = answer.partition(b"\r\n\r\n")
     match = re.match(rb"HTTP/1\.[01] (\d{3})", head)
     return (int(match.group(1)) if match else None), head.decode("latin-1"), body
 
 
-def statuses(answer):
-    """The status of every answer in a stream of answers."""
+def statuses(answer):  # the status of every answer in a stream of answers
     return [int(s) for s in re.findall(rb"(?:^|\r\n)HTTP/1\.[01] (\d{3}) ", answer)]
 
 

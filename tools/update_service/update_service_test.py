@@ -96,14 +96,12 @@ class Address:
     def connect(self, timeout=5):
         return socket.create_connection(("127.0.0.1", self.port), timeout=timeout)
 
-    def exchange(self, data, timeout=5):
-        """Sends raw bytes, then reads until the server closes."""
+    def exchange(self, data, timeout=5):  # raw bytes sent, then read until the server closes
         with self.connect(timeout) as s:
             s.sendall(data)
             return read_until_closed(s)[0]
 
-    def request(self, method, path, body=None, timeout=5):
-        """(status, headers, body) of one request on a connection of its own."""
+    def request(self, method, path, body=None, timeout=5):  # (status, headers, body); own socket
         head = f"{method} {path} HTTP/1.1\r\nHost: update.example.com\r\nConnection: close\r\n"
         if body is not None:
             head += f"Content-Length: {len(body)}\r\n"

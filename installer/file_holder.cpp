@@ -1,12 +1,7 @@
-// Test helper: holds a file open for reading.
-//   file_holder PATH              shares nothing, as Windows holds the image
-//                                 of a program that runs elevated: no other
-//                                 program can open the file for writing or
-//                                 delete it until it is let go
-//   file_holder --share-all PATH  shares reading, writing and deleting, as a
-//                                 virus scanner or the search indexer does
-// Prints "held" once the file is open, then holds it until its standard
-// input closes.
+// Test helper: file_holder [--share-all] PATH holds a file open for reading
+// until its standard input closes (printing "held" once it is open). It shares
+// nothing, as Windows holds the image of a program that runs elevated, or with
+// --share-all reading, writing and deleting, as a virus scanner does.
 #include <windows.h>
 
 #include "test_driver.h"

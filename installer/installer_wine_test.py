@@ -1,42 +1,14 @@
 #!/usr/bin/env python3
-"""The shipped installer under Wine: one scenario in a fresh prefix, from a
-first install to the uninstall, with the release files that
-installer_release_files made (release.json in its work folder): the
-installer of the project version and that of the next version.
-
-1. A silent install of the project version puts the files of the prefix's
-   architecture in place (the 64-bit files into the 64-bit places, through
-   the installer's 32-bit code, with --arch x64), the Start-menu shortcut
-   and the uninstall entry, and no Run value; the class is registered from
-   the install folder (in a 64-bit prefix: in the 64-bit registry view, none
-   in the 32-bit one) and Updates offers the next version.
-2. While another program holds the installed Korvane.exe open without
-   sharing, as Windows holds the image of a copy that runs elevated, a silent
-   upgrade with /AUTOSTART=1 exits with code 2 and changes nothing: the
-   files, the uninstaller, the entry, the Run value, the registration, the
-   shortcut.
-3. The installed Korvane, started as the Run key starts it (another working
-   folder), shows its strip, reads its test.ini and registers the class from
-   the install folder when its panel loads.
-4. A silent upgrade to the next version with /AUTOSTART=1 while it runs,
-   its Korvane.exe read-only and held open by another program that shares
-   everything (as a virus scanner holds it), ends that Korvane when asked,
-   puts the new files in place (their version resources state the next
-   version), keeps test.ini, writes the Run value and starts Korvane again;
-   Updates no longer offers the next version. With --arch x64 the install
-   folder has a long name, and the upgrade is given its short one.
-5. A silent reinstall with /AUTOSTART=0 while Korvane runs removes the Run
-   value and starts it again.
-6. While another program holds the installed Update.dll open without
-   sharing, a silent uninstall changes nothing and starts again the Korvane
-   it ended.
-7. A silent uninstall ends it and removes everything, the Run value too.
-
---arch x64 runs the installer in a 64-bit prefix, --arch x86 in a 32-bit
-one. One wineserver serves the whole scenario. Runs inside the project's
-Wine environment (scripts/wine-env.sh); the builds talk to 127.0.0.1:PORT
-for both hosts.
-"""
+"""The shipped installer under Wine, one scenario in a fresh prefix of --arch
+(one wineserver throughout), with the release files that
+installer_release_files made (release.json in its work folder): silent
+install; upgrade refused while Korvane.exe is held open without sharing (as
+Windows holds the image of an elevated copy); the installed Korvane started as
+the Run key starts it; upgrade with /AUTOSTART=1 over the running, read-only
+Korvane.exe held open by a program that shares everything (as a virus scanner
+does), given the install folder's short name on x64; reinstall with
+/AUTOSTART=0; uninstall refused while Update.dll is held; uninstall. The builds
+talk to 127.0.0.1:PORT for both hosts."""
 
 import argparse
 import contextlib
@@ -77,16 +49,14 @@ def link_info(path):
             end = data.index(b"\0", pos + base_offset)
             target = data[pos + base_offset:end].decode("gbk")
         pos += size
-    unicode = flags & 0x80
     strings = {}
+    width, encoding = (2, "utf-16-le") if flags & 0x80 else (1, "gbk")
     for bit, name in ((0x4, "name"), (0x8, "relative"), (0x10, "workdir"),
                       (0x20, "arguments"), (0x40, "icon")):
         if flags & bit:
-            count = struct.unpack_from("<H", data, pos)[0]
-            width = 2 if unicode else 1
-            raw = data[pos + 2:pos + 2 + count * width]
-            strings[name] = raw.decode("utf-16-le" if unicode else "gbk").rstrip("\0")
-            pos += 2 + count * width
+            end = pos + 2 + struct.unpack_from("<H", data, pos)[0] * width
+            strings[name] = data[pos + 2:end].decode(encoding).rstrip("\0")
+            pos = end
     return target, strings.get("workdir", "")
 
 
@@ -100,33 +70,25 @@ def reg_values(key, view=None):
         else None
 
 
-def default_value(values):
-    values = values or {}
-    return values.get("(默认)", values.get("(Default)", ""))
-
-
 def programs():
-    """{pid: program path} of the prefix's Windows programs (kit.prefix_programs)."""
-    return {pid: command.split(" ")[0] for pid, command in kit.prefix_programs().items()}
+    """{pid: (program path, lower-case file name)} of the prefix's Windows programs."""
+    return {pid: (command.split(" ")[0], re.split(r"[\\/]", command.split(" ")[0])[-1].lower())
+            for pid, command in kit.prefix_programs().items()}
 
 
 def processes(name):
     """Pids of the prefix's processes that run a program called `name`."""
-    return [pid for pid, program in programs().items()
-            if re.split(r"[\\/]", program)[-1].lower() == name.lower()]
+    return [pid for pid, (_, base) in programs().items() if base == name.lower()]
 
 
 def others():
-    """{pid: program} of the prefix's processes other than Korvane and
-    Wine's own (from C:\\windows)."""
-    return {pid: program for pid, program in programs().items()
-            if not program.lower().startswith("c:\\windows\\")
-            and re.split(r"[\\/]", program)[-1].lower() != "korvane.exe"}
+    """{pid: program} of the prefix's processes other than Korvane and Wine's own."""
+    return {pid: path for pid, (path, base) in programs().items()
+            if not path.lower().startswith("c:\\windows\\") and base != "korvane.exe"}
 
 
 def start_prefix(work, arch):
-    """A fresh prefix of the architecture, served by one wineserver that stays
-    up until the end (kit.kill_wine)."""
+    """A fresh prefix, served by one wineserver that stays up until kit.kill_wine."""
     prefix = os.path.join(work, "prefix")
     os.makedirs(prefix)
     os.environ["WINEPREFIX"] = prefix
@@ -141,15 +103,14 @@ def start_prefix(work, arch):
 
 
 class Target:
-    """The installers of the two versions, their builds of the prefix's
-    architecture, and what an install puts where."""
+    """The two versions' installers and builds of the prefix's architecture,
+    and what an install puts where."""
 
     def __init__(self, args, manifest):
         self.arch = args.arch
         self.testbin = args.testbin
         self.version = manifest["version"]
         self.next_version = manifest["next_version"]
-        # The two builds of the prefix's architecture.
         self.builds = {v: manifest["builds"][v][args.arch] for v in (self.version,
                                                                      self.next_version)}
         self.installers = {v: os.path.join(manifest["dist"][v], f"Korvane-{v}-setup.exe")
@@ -160,26 +121,21 @@ class Target:
         self.programs = kit.unix_path(local_appdata + r"\Programs")
         # The x64 run installs into a folder whose name is no short (8.3)
         # name, the x86 run into the default one.
-        self.folder_windows = local_appdata + r"\Programs\Korvane"
-        self.install_args = []
-        if args.arch == "x64":
-            self.folder_windows += "Signboard"
-            self.install_args = ["/D=" + self.folder_windows]
+        self.folder_windows = local_appdata + r"\Programs\Korvane" + (
+            "Signboard" if args.arch == "x64" else "")
+        self.install_args = ["/D=" + self.folder_windows] if args.arch == "x64" else []
         self.folder = kit.unix_path(self.folder_windows)
         self.exe_windows = self.folder_windows + r"\Korvane.exe"
         self.shortcut = os.path.join(kit.unix_path(kit.shell_folder("APPDATA")), "Microsoft",
                                      "Windows", "Start Menu", "Programs", "Korvane.lnk")
 
     def install(self, version, *options):
-        """Runs an installer silently to its end; its exit code."""
         return kit.wine(self.installers[version], "/S", *options).returncode
 
     def installed(self):
         """{file name: content} of the install folder."""
-        if not os.path.isdir(self.folder):
-            return {}
         return {name: open(os.path.join(self.folder, name), "rb").read()
-                for name in os.listdir(self.folder)}
+                for name in (os.listdir(self.folder) if os.path.isdir(self.folder) else [])}
 
     def holds_build(self, version):
         """True when the installed two files are that version's build of the
@@ -193,7 +149,8 @@ class Target:
         return True
 
     def registered_library(self):
-        return default_value(reg_values(CLASS_KEY, self.view))
+        values = reg_values(CLASS_KEY, self.view) or {}
+        return values.get("(默认)", values.get("(Default)", ""))
 
     def run_value(self):
         return (reg_values(RUN_KEY, self.view) or {}).get("Korvane")
@@ -208,17 +165,10 @@ class Target:
         lines = result.stdout.decode("utf-8", "replace").splitlines()
         return lines[0].rstrip("\r") if lines else f"<no output, exit {result.returncode}>"
 
-    def korvane_started(self, before=()):
-        """The pid of a Korvane of this prefix that is not one of `before`
-        once its strip is shown, or None."""
-        shown = strip_shown(before)
-        return shown[0] if shown else None
-
 
 def strip_shown(before=(), timeout=60):
-    """(pid, window) of a Korvane of this prefix that is not one of `before`
-    once its strip (the window "Form1") is shown, or None. Only windows of
-    this prefix's processes count, whatever else shares the display."""
+    """(pid, window) of a Korvane of this prefix not in `before` once its strip
+    "Form1" is shown, or None; windows of other prefixes on the display do not count."""
 
     def shown():
         for pid in processes("Korvane.exe"):
@@ -259,16 +209,11 @@ def test_install(target, service_reply):
 
     entry = target.entry() or {}
     uninstaller = target.folder_windows + r"\Uninstall.exe"
-    expected = {
-        "DisplayName": "Korvane",
-        "DisplayVersion": target.version,
-        "Publisher": "Korvane",
-        "DisplayIcon": target.exe_windows + ",0",
-        "InstallLocation": target.folder_windows,
-        "UninstallString": f'"{uninstaller}"',
-        "QuietUninstallString": f'"{uninstaller}" /S',
-    }
-    for name, value in expected.items():
+    for name, value in {"DisplayName": "Korvane", "DisplayVersion": target.version,
+                        "Publisher": "Korvane", "DisplayIcon": target.exe_windows + ",0",
+                        "InstallLocation": target.folder_windows,
+                        "UninstallString": f'"{uninstaller}"',
+                        "QuietUninstallString": f'"{uninstaller}" /S'}.items():
         check(entry.get(name, "").lower() == value.lower(), f"uninstall entry {name}",
               entry.get(name, "<missing>"))
     size = int(entry.get("EstimatedSize", "0"), 0)
@@ -293,8 +238,7 @@ def test_install(target, service_reply):
         check(folders[0] and folders[1] and folders[0] != folders[1],
               "the registry's 64-bit and 32-bit views are read apart", str(folders))
         wow = reg_values(CLASS_KEY, "32")
-        check(wow is None, "the 32-bit registry view holds no registration of the class",
-              str(wow))
+        check(wow is None, "the 32-bit registry view holds no registration of the class", str(wow))
     check(service_reply() == f"REPLY OK|True|{target.next_version}|"
           + DOWNLOAD.format(target.next_version),
           f"Updates offers {target.next_version}", service_reply.last)
@@ -307,8 +251,7 @@ def installed_state(target):
 
 @contextlib.contextmanager
 def held(target, name, *options):
-    """Another program (file_holder with `options`) holds the installed file
-    `name` open for the time of the block; yields whether it does."""
+    """file_holder `options` holds the installed file `name` open in the block; yields whether."""
     holder = subprocess.Popen([kit.wine_loader(), os.path.join(target.testbin, "file_holder.exe"),
                                *options, kit.wine_path(os.path.join(target.folder, name))],
                               stdin=subprocess.PIPE, stdout=subprocess.PIPE,
@@ -324,9 +267,8 @@ def held(target, name, *options):
 
 
 def while_held(target, name, run, what):
-    """run() while another program holds the installed file `name` open
-    without sharing, as Windows holds the image of a copy that runs elevated;
-    checks that it changed nothing that an install puts in place. Returns
+    """run() while another program holds the installed file `name` open without
+    sharing; checks that it changed nothing an install puts in place. Returns
     what run() returned, or None when the file could not be held."""
     before = installed_state(target)
     with held(target, name) as holding:
@@ -351,10 +293,9 @@ def test_upgrade_refused(target):
 
 
 def run_uninstaller(target):
-    """Runs the installed uninstaller silently until it has ended; its
-    stub's exit code. The stub copies the uninstaller to a temporary folder,
-    starts the copy and returns at once; done when every process but Wine's
-    own, Korvane and those that ran before has ended."""
+    """Runs the installed uninstaller silently; its stub's exit code. The stub
+    starts a copy of itself and returns at once: done when every process but
+    Wine's own, Korvane and those that ran before has ended."""
     before = set(others())
     code = kit.wine(target.folder_windows + r"\Uninstall.exe", "/S").returncode
     ended = kit.wait_until(lambda: set(others()) <= before, 120)
@@ -366,13 +307,13 @@ def test_uninstall_refused(target):
     running = processes("Korvane.exe")
     while_held(target, "Update.dll", lambda: run_uninstaller(target), "uninstall")
     check(not any(pid in processes("Korvane.exe") for pid in running)
-          and target.korvane_started(running) is not None,
+          and strip_shown(running) is not None,
           "the refused uninstall ends the running Korvane and starts it again")
 
 
 def test_start_as_run_key(work, target):
-    """Starts the installed Korvane as the Run key does, in another working
-    folder, with the class not registered; returns its process."""
+    """Starts the installed Korvane as the Run key does (another working folder,
+    class not registered); returns its process."""
     with open(os.path.join(target.folder, "test.ini"), "wb") as f:
         f.write(SETTINGS)
     kit.forget_update_library()
@@ -440,10 +381,9 @@ def test_upgrade(target, old_process, service_reply):
         code = target.install(target.next_version, "/AUTOSTART=1", *folder_args)
     check(code == 0, f"a silent upgrade to {target.next_version} over the running, read-only "
           "Korvane.exe, held open by a program that shares everything, succeeds", f"exit {code}")
-    try:
-        old_code = old_process.wait(timeout=15)
-    except subprocess.TimeoutExpired:
-        old_code = None
+    with contextlib.suppress(subprocess.TimeoutExpired):
+        old_process.wait(timeout=15)
+    old_code = old_process.returncode
     check(old_code == 0, "the running Korvane ended when asked, as Exit ends it",
           f"exit {old_code}")
     check(target.holds_build(target.next_version),
@@ -456,7 +396,7 @@ def test_upgrade(target, old_process, service_reply):
           "the upgrade keeps test.ini")
     check((target.run_value() or "").lower() == f'"{target.exe_windows}"'.lower(),
           "/AUTOSTART=1 writes the Run value, the quoted program path", str(target.run_value()))
-    check(target.korvane_started(running) is not None, "the installer starts Korvane again")
+    check(strip_shown(running) is not None, "the installer starts Korvane again")
     check(service_reply() == f"REPLY OK|False|{target.next_version}|"
           + DOWNLOAD.format(target.next_version),
           f"Updates no longer offers {target.next_version}", service_reply.last)
@@ -470,7 +410,7 @@ def test_autostart_off(target):
     check(run_key is not None and "Korvane" not in run_key, "/AUTOSTART=0 removes the Run value",
           str(run_key))
     check(not any(pid in processes("Korvane.exe") for pid in running)
-          and target.korvane_started(running) is not None,
+          and strip_shown(running) is not None,
           "the reinstall ends the running Korvane and starts it again")
 
 
@@ -496,12 +436,11 @@ def test_uninstall(target):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--arch", choices=("x64", "x86"), default="x64")
-    parser.add_argument("--release", required=True,
-                        help="the work folder of installer_release_files")
-    parser.add_argument("--testbin", required=True,
-                        help="the test tools of the prefix's architecture")
-    parser.add_argument("--service", required=True, help="update_service.py")
-    parser.add_argument("--work", required=True, help="scratch folder, emptied first")
+    for name, meaning in (("--release", "the work folder of installer_release_files"),
+                          ("--testbin", "the test tools of the prefix's architecture"),
+                          ("--service", "update_service.py"),
+                          ("--work", "scratch folder, emptied first")):
+        parser.add_argument(name, required=True, help=meaning)
     args = parser.parse_args()
     record = os.path.join(args.release, "release.json")
     if not os.path.exists(record):

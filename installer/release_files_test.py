@@ -1,22 +1,11 @@
 #!/usr/bin/env python3
 """The release files of two versions, made once for the installer tests and
-checked here.
-
-- The version of the two builds (the project version), and the next one: the
-  same sources built again with KORVANE_TEST_VERSION set to the next patch
-  version, Korvane.exe and Update.dll only, in folders kept between runs.
-- package.sh packs each version from its 64-bit and 32-bit build, signed with
-  a throwaway certificate.
-- For each version: dist holds the installer, the two zips and SHA256SUMS; the
-  sums match; each zip holds exactly its architecture's two files, as built,
-  and the readme; the installer, the zips' files carry that version in their
-  version resources, Korvane.exe's manifest too; every executable verifies
-  against the certificate.
-
-The installer tests read release.json in the work folder. When nothing that
-goes into the release files has changed since a run that passed, they are
-not packed again.
-"""
+checked here: the project version's builds and the same sources built again as
+the next patch version (KORVANE_TEST_VERSION); package.sh packs each from its
+64-bit and 32-bit build, signed with a throwaway certificate; the files, sums,
+zip contents, version resources, manifest and signatures are checked. The
+installer tests read release.json in the work folder; release files whose
+inputs have not changed since a run that passed are not packed again."""
 
 import argparse
 import hashlib
@@ -43,8 +32,7 @@ PACKING_INPUTS = ["package.sh", "korvane.nsi", "running_program.nsh", "in_use.ns
                   "sign.sh", "README.txt.in",
                   os.path.join("..", "app", "startup", "korvane.ico"),
                   "release_files_test.py", "pe_info.py"]
-# The cache values a build of the next version takes from the build it
-# copies.
+# The cache values a build of the next version takes from the build it copies.
 COPIED_CACHE = ["CMAKE_TOOLCHAIN_FILE", "CMAKE_BUILD_TYPE", "KORVANE_UPDATE_HOST",
                 "KORVANE_DATE_HOST", "KORVANE_PUBLISHER_URL", "KORVANE_ACCOUNT"]
 
@@ -56,27 +44,13 @@ def sha256(path):
 
 
 def cache_values(build):
-    values = {}
-    for line in open(os.path.join(build, "CMakeCache.txt"), encoding="utf-8"):
-        match = re.match(r"^([A-Za-z_0-9]+):[A-Z]+=(.*)$", line.rstrip("\n"))
-        if match:
-            values[match.group(1)] = match.group(2)
-    return values
-
-
-def build_version(build):
-    values = cache_values(build)
-    return values.get("KORVANE_TEST_VERSION") or values["CMAKE_PROJECT_VERSION"]
-
-
-def next_version(version):
-    major, minor, patch = (int(p) for p in version.split("."))
-    return f"{major}.{minor}.{patch + 1}"
+    matches = (re.match(r"^([A-Za-z_0-9]+):[A-Z]+=(.*)$", line.rstrip("\n"))
+               for line in open(os.path.join(build, "CMakeCache.txt"), encoding="utf-8"))
+    return {match.group(1): match.group(2) for match in matches if match}
 
 
 def build_next(args, base, folder, version):
-    """Korvane.exe and Update.dll of the build `base` again, as `version`,
-    in `folder`; True when they were built."""
+    """Builds Korvane.exe and Update.dll of `base` again as `version` in `folder`."""
     values = cache_values(base)
     options = [f"-D{name}={values[name]}" for name in COPIED_CACHE if values.get(name)]
     configure = subprocess.run([args.cmake, "-S", args.source, "-B", folder, "-G", "Ninja",
@@ -89,8 +63,7 @@ def build_next(args, base, folder, version):
 
 
 def inputs_stamp(builds):
-    """A digest of everything that goes into the release files and of the
-    checks made on them."""
+    """A digest of everything that goes into the release files and their checks."""
     digest = hashlib.sha256()
     for build in builds:
         for binary in BINARIES:
@@ -118,8 +91,7 @@ def make_certificate(folder):
 
 
 def signature_problem(data_or_path, certificate):
-    """None when the file (a path, or its bytes) verifies against the
-    certificate, else what osslsigncode said."""
+    """None when the file (a path, or its bytes) verifies, else what osslsigncode said."""
     path = data_or_path
     if isinstance(data_or_path, bytes):
         with tempfile.NamedTemporaryFile(suffix=".exe", delete=False) as f:
@@ -158,10 +130,9 @@ def check_release_files(dist, version, builds, certificate):
     check(names == sorted([setup, *zips.values(), "SHA256SUMS"]),
           f"{version}: dist holds the release files", " ".join(names))
 
-    sums = {}
-    for line in open(os.path.join(dist, "SHA256SUMS")).read().splitlines():
-        digest, _, name = line.partition("  ")
-        sums[name] = digest
+    sums = {name: digest for digest, _, name in
+            (line.partition("  ") for line in
+             open(os.path.join(dist, "SHA256SUMS")).read().splitlines())}
     check(sorted(sums) == sorted([setup, *zips.values()]),
           f"{version}: SHA256SUMS lists the three files", " ".join(sums))
     check(all(os.path.exists(os.path.join(dist, n)) and sums[n] == sha256(os.path.join(dist, n))
@@ -210,8 +181,10 @@ def main():
     os.makedirs(args.work, exist_ok=True)
     record = os.path.join(args.work, "release.json")
 
-    version = build_version(args.x64_build)
-    newer = next_version(version)
+    values = cache_values(args.x64_build)
+    version = values.get("KORVANE_TEST_VERSION") or values["CMAKE_PROJECT_VERSION"]
+    major, minor, patch = version.split(".")
+    newer = f"{major}.{minor}.{int(patch) + 1}"
     builds = {version: {"x64": os.path.abspath(args.x64_build),
                         "x86": os.path.abspath(args.x86_build)},
               newer: {arch: os.path.join(args.work, f"next-{arch}") for arch in ("x64", "x86")}}

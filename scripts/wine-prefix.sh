@@ -1,22 +1,13 @@
 #!/usr/bin/env bash
-# Wine prefixes for the tests and the run script.
-#
+# Usage: wine-prefix.sh copy BUILD_FOLDER WINEARCH DEST (or sourced, for its
+# functions), inside the Wine environment of wine-env.sh.
 # Each build folder keeps one template prefix, wine-template, made once with
-# wineboot (about 10 s) and the font mapping. Programs never run in it: every
-# prefix is a copy of it, made in a fraction of a second. A copy shares the
-# binaries that wineboot installed (hard links: no program writes them) and
-# has its own copy of every other file (registry, ini files), which programs
-# rewrite in place.
-#
-# The template records what it was made with (the Wine version, whether
-# Wine's 32-bit half is installed, the font mapping) and is made again when
-# that changes: a prefix made before wine32 was installed cannot start any
-# program once it is.
-#
-# Sourced, it defines the functions below. Run as a command:
-#   wine-prefix.sh copy BUILD_FOLDER WINEARCH DEST
-# makes DEST a fresh copy of that build folder's template (made if needed).
-# Both need the Wine environment that wine-env.sh sets up.
+# wineboot (about 10 s) and the font mapping; programs run only in copies of it,
+# made in a fraction of a second: hard links to the binaries wineboot installed
+# (no program writes them), a copy of every other file (registry, ini files). The
+# template is made again when what it was made with changes (Wine version,
+# wine32: a prefix made before wine32 was installed cannot start any program once
+# it is, font mapping).
 
 # font_mapping: "宋体" and "SimSun" mapped to the installed CJK font (its Mono
 # face, whose half-width ASCII matches SimSun's metrics), in UTF-16, so that
@@ -43,8 +34,7 @@ prefix_stamp() {
     "fonts $(font_mapping | md5sum | cut -d' ' -f1)"
 }
 
-# make_prefix PREFIX: makes a prefix with wineboot, with the font mapping,
-# in PREFIX (a folder that holds no prefix yet).
+# make_prefix PREFIX: a prefix made with wineboot and the font mapping.
 make_prefix() {
   local prefix=$1
   mkdir -p "$prefix"
@@ -59,17 +49,15 @@ make_prefix() {
   prefix_stamp >"$prefix/korvane-prefix.stamp"
 }
 
-# template_of BUILD_FOLDER: the path of the build folder's template, or of
-# KORVANE_WINE_TEMPLATE when set.
+# template_of BUILD_FOLDER: the build folder's template, or KORVANE_WINE_TEMPLATE.
 template_of() { printf '%s\n' "${KORVANE_WINE_TEMPLATE:-$1/wine-template}"; }
 
 template_current() {  # template_current TEMPLATE
   [[ -e $1/korvane-prefix.stamp ]] && prefix_stamp | cmp -s - "$1/korvane-prefix.stamp"
 }
 
-# ensure_template BUILD_FOLDER: makes the build folder's template unless a
-# current one is there. Several tests may ask at once: one makes it, the
-# others wait.
+# ensure_template BUILD_FOLDER: makes the template unless a current one is
+# there. Of several tests asking at once, one makes it, the others wait.
 ensure_template() {
   local template
   template=$(template_of "$1")
@@ -87,8 +75,7 @@ ensure_template() {
   ) 8>"$template.lock"
 }
 
-# copy_prefix BUILD_FOLDER DEST: DEST becomes a fresh copy of the build
-# folder's template (made first if needed).
+# copy_prefix BUILD_FOLDER DEST: DEST becomes a fresh copy of the template.
 copy_prefix() {
   local template dest=${2:-}
   if [[ -z ${1:-} || -z $dest ]]; then
@@ -115,7 +102,7 @@ copy_prefix() {
 if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
   set -uo pipefail
   if [[ ${1:-} != copy || $# -ne 4 ]]; then
-    sed -n '16,18p' "$0" >&2
+    sed -n '2,3p' "$0" >&2
     exit 2
   fi
   export WINEARCH=$3

@@ -1,13 +1,9 @@
-# Sourced by the scripts: start_xvfb [FIRST LAST] starts a private Xvfb on a
-# free display number in FIRST..LAST (default 100..599) when DISPLAY is
-# unset, exports DISPLAY and sets xvfb_pid (empty when a display was already
-# there). It returns once the server accepts connections. stop_xvfb ends it.
-#
-# A display number is taken by creating its lock file /tmp/.X<n>-lock, as X
-# servers do, under a lock that these scripts share, so that tests started
-# side by side never pick the same one. Xvfb's own choice (-displayfd alone)
-# is not enough: it only asks whether the number's socket is in use, and
-# tests in network namespaces of their own do not see each other's sockets.
+# Sourced: start_xvfb [FIRST LAST] starts a private Xvfb on a free display in
+# FIRST..LAST (100..599) when DISPLAY is unset, exports DISPLAY, sets xvfb_pid
+# and returns once it accepts connections; stop_xvfb ends it. A number is taken
+# by creating /tmp/.X<n>-lock, as X servers do, under a shared lock: Xvfb's own
+# choice only asks whether the socket is in use, and tests in network namespaces
+# of their own do not see each other's sockets.
 xvfb_pid= xvfb_lock=
 start_xvfb() {
   [[ -z "${DISPLAY:-}" ]] || return 0

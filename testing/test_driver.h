@@ -23,9 +23,8 @@ inline std::string Utf8(std::wstring_view text) {
     return bytes;
 }
 
-// Writes text as UTF-8 straight to standard output (or another standard
-// handle), unbuffered and byte for byte, so that a reader waiting for it sees
-// it at once and whatever the console's code page; a CR LF stays CR LF.
+// Writes text as UTF-8 straight to a standard handle, unbuffered and byte for
+// byte: a reader sees it at once, whatever the console's code page.
 inline void Print(std::wstring_view text, DWORD handle = STD_OUTPUT_HANDLE) {
     const std::string bytes = Utf8(text);
     DWORD written = 0;
@@ -35,14 +34,19 @@ inline void Print(std::wstring_view text, DWORD handle = STD_OUTPUT_HANDLE) {
 
 inline void PrintLine(std::wstring_view text) { Print(std::wstring(text) + L'\n'); }
 
+// Prints a command's last line and returns its exit status.
+inline int PrintLineAndReturn(std::wstring_view text, int status) {
+    PrintLine(text);
+    return status;
+}
+
 inline std::wstring Hex(HRESULT hr) {
     wchar_t text[16];
     swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(hr));
     return text;
 }
 
-// A function that a module exports, as a pointer of type Fn; nullptr when
-// the module or the function is missing.
+// A function that a module exports, as an Fn; nullptr when either is missing.
 template <class Fn>
 Fn Export(HMODULE module, const char* name) {
     return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)))
@@ -64,10 +68,9 @@ struct Command {
     std::function<int(const Args&)> run;
 };
 
-// Runs the command that argv[1] names, given the arguments after it; a
-// command with an empty name, listed last, takes every argument. An
-// unknown command or a wrong number of arguments prints the commands to
-// standard error and returns 2.
+// Runs the command that argv[1] names with the arguments after it (a command
+// with an empty name, listed last, takes every argument); else prints the
+// commands to standard error and returns 2.
 inline int RunCommand(int argc, wchar_t** argv, std::initializer_list<Command> commands) {
     std::wstring names;
     for (const Command& command : commands) {
@@ -109,8 +112,7 @@ inline int RunMessageLoop() {
 }
 
 // Holds an existing file open with the given access and sharing, as another
-// program would: prints "held" once it is open, then keeps it open until
-// standard input closes.
+// program would: prints "held" once it is open, keeps it until stdin closes.
 inline int HoldFile(const wchar_t* path, DWORD access, DWORD share) {
     const HANDLE file =
         CreateFileW(path, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

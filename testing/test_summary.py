@@ -2,19 +2,14 @@
 
 Usage: test_summary.py RESULTS_FOLDER [EXTRA...]
 
-RESULTS_FOLDER holds, for each build folder F that ran, F.xml (ctest
---output-junit) and F.log (ctest's output); where failed Wine tests ran once
-more, F.rerun.xml and F.rerun.log of that second run, and F.rerun with a line
-"NAME FOLDER" for each, FOLDER being where its first run was kept. Each EXTRA
-is "name:status:seconds" for a check run outside ctest (status passed, failed
-or skipped).
-
-A test that failed and then passed is flaky: it counts as passed, or as
-failed when KORVANE_TEST_STRICT=1, and is listed with where its first run was
-kept. Prints the skipped and flaky tests, the ten slowest tests (their two
-runs summed), each ctest run's "Total Test time" line and their sum, and last
-the line "N passed, N failed, N skipped". Exits 0 when nothing failed and
-something ran.
+RESULTS_FOLDER holds F.xml (ctest --output-junit) and F.log for each build
+folder F that ran; where failed Wine tests ran once more, F.rerun.xml,
+F.rerun.log and F.rerun ("NAME FOLDER" lines: where each first run was kept).
+Each EXTRA is "name:status:seconds" (passed, failed or skipped) for a check run
+outside ctest. A test that failed, then passed is flaky: counted as passed (as
+failed when KORVANE_TEST_STRICT=1) and listed. Prints skipped, failed, the ten
+slowest, each run's "Total Test time" and their sum, then "N passed, N failed,
+N skipped"; exits 0 when nothing failed and something ran.
 """
 
 import os
@@ -41,41 +36,30 @@ def read_folder(results, folder):
         return []
     tests = []
     for case in ElementTree.parse(path).getroot().iter("testcase"):
-        name = folder + "/" + case.get("name")
-        seconds = float(case.get("time") or 0)
-        status = case.get("status")
-        skipped = case.find("skipped")
-        output = case.findtext("system-out")
-        if status == "run" and case.find("failure") is None:
-            tests.append((name, "passed", seconds, ""))
+        outcome, reason, skipped = "failed", "", case.find("skipped")
+        if case.get("status") == "run" and case.find("failure") is None:
+            outcome = "passed"
         elif skipped is not None and SKIPPED_STATUS.match(skipped.get("message") or ""):
-            tests.append((name, "skipped", seconds, skip_reason(output)))
-        else:
-            tests.append((name, "failed", seconds, ""))
+            outcome, reason = "skipped", skip_reason(case.findtext("system-out"))
+        tests.append((folder + "/" + case.get("name"), outcome, float(case.get("time") or 0),
+                      reason))
     return tests
 
 
 def total_time(results, folder):
     path = os.path.join(results, folder + ".log")
-    if not os.path.exists(path):
-        return None
-    found = None
-    with open(path, encoding="utf-8", errors="replace") as f:
-        for line in f:
-            match = re.search(r"Total Test time \(real\) =\s*([0-9.]+) sec", line)
-            if match:
-                found = float(match.group(1))
-    return found
+    found = re.findall(r"Total Test time \(real\) =\s*([0-9.]+) sec",
+                       open(path, encoding="utf-8", errors="replace").read()
+                       if os.path.exists(path) else "")
+    return float(found[-1]) if found else None
 
 
 def run_again(results, folder, tests, strict):
     """Folds the folder's second run of failed Wine tests into `tests`;
     [(name, kept folder)] of those that passed only then."""
-    kept = {}
     path = os.path.join(results, folder + ".rerun")
-    if os.path.exists(path):
-        with open(path, encoding="utf-8") as f:
-            kept = dict(line.rstrip("\n").split(" ", 1) for line in f if line.strip())
+    lines = open(path, encoding="utf-8").readlines() if os.path.exists(path) else []
+    kept = dict(line.rstrip("\n").split(" ", 1) for line in lines if line.strip())
     second = {t[0]: t for t in read_folder(results, folder + ".rerun")}
     flaky = []
     for i, (name, outcome, seconds, reason) in enumerate(tests):
@@ -98,25 +82,20 @@ def main():
     folders = [name for name in logs if not name.endswith(".rerun")]
     tests, flaky = [], []
     for folder in folders:
-        found = read_folder(results, folder)
         # A selection that matches nothing would otherwise pass untested.
-        found = found or [(folder + "/(no tests found)", "failed", 0.0, "")]
+        found = read_folder(results, folder) or [(folder + "/(no tests found)", "failed", 0.0, "")]
         flaky += run_again(results, folder, found, strict)
         tests.extend(found)
     for extra in sys.argv[2:]:
         name, outcome, seconds = extra.rsplit(":", 2)
         tests.append((name, outcome, float(seconds), ""))
 
-    skipped = [t for t in tests if t[1] == "skipped"]
-    failed = [t for t in tests if t[1] == "failed"]
-    if skipped:
-        print("\nSkipped:")
-        for name, _, _, reason in skipped:
+    for outcome in ("skipped", "failed"):
+        listed = [t for t in tests if t[1] == outcome]
+        if listed:
+            print(f"\n{outcome.capitalize()}:")
+        for name, _, _, reason in listed:
             print(f"  {name}" + (f": {reason}" if reason else ""))
-    if failed:
-        print("\nFailed:")
-        for name, *_ in failed:
-            print(f"  {name}")
 
     print("\nSlowest tests:")
     for name, outcome, seconds, _ in sorted(tests, key=lambda t: -t[2])[:10]:
@@ -141,8 +120,7 @@ def main():
               + ("failed, KORVANE_TEST_STRICT=1" if strict else "passed") + "):")
         for name, kept in flaky:
             print(f"  {name}: first run's output.log and work folder kept in {kept}")
-    print()
-    print(f"{counts['passed']} passed, {counts['failed']} failed, {counts['skipped']} skipped")
+    print(f"\n{counts['passed']} passed, {counts['failed']} failed, {counts['skipped']} skipped")
     return 0 if counts["failed"] == 0 and counts["passed"] > 0 else 1
 
 

@@ -1,31 +1,21 @@
 #!/usr/bin/env bash
-# CPU cost of the scrolling strip under Wine (and a private Xvfb when
-# DISPLAY is unset): the CPU time of the measured process and of the
-# prefix's wineserver, as a percentage of one core, for
-#   (a) the floor: a minimal window of the strip's size whose 150 ms timer
-#       blits its whole area (strip_bench floor),
-#   (b) the strip with the welcome text at 150 ms, (c) with 1 MiB of text,
-#   (d) the fastest speed (2 ms, raised by the platform to its timer
-#       minimum) with the welcome text, (e) with 1 MiB of text,
-#   (g) 1 MiB of Arabic in 宋体 (right to left, shaped in a fallback font)
-#       at 150 ms and
-#   (h) at the fastest speed
-#       (b to h: the strip alone, as OK leaves it, strip_bench run),
-#   (f) the apply steps with a 1 MiB text (strip_bench apply),
-# then the ratios against their goals (with the time of one tick with 1 MiB
-# of Arabic in 宋体 against 1 MiB of ideographs, measured in the same
-# run), and Korvane.exe itself at 150 ms, locked (the session change that
-# Windows sends, sent by panel_probe) and scrolling again after the unlock,
-# with the process's own share of each against the goal, and at the fastest
-# speed (slider 100), with its paused cost beside them.
-#
 # Usage: app/bench/bench_strip_cpu.sh BUILD_DIR [SECONDS]
-#   BUILD_DIR  a win64 build folder (holds bin/Korvane.exe and the prefix)
-#   SECONDS    measuring time, 30 by default
+#   BUILD_DIR a win64 build folder (bin/Korvane.exe, the prefix); SECONDS 30 by default
+# CPU cost of the scrolling strip under Wine (a private Xvfb when DISPLAY is
+# unset): the CPU of the measured process and of the prefix's wineserver, in %
+# of one core, for (a) the floor, a window of the strip's size blitting its area
+# every 150 ms; the strip alone (strip_bench run) with (b) the welcome text and
+# (c) 1 MiB of text at 150 ms, (d, e) the same at the fastest speed (2 ms,
+# raised to the timer minimum), (g, h) 1 MiB of Arabic in 宋体 (right to left,
+# a fallback font) at both; (f) the apply steps with 1 MiB. Then the ratios
+# against their goals (and one tick of Arabic against ideographs), and
+# Korvane.exe itself at 150 ms, locked (the session change Windows sends, sent
+# by panel_probe) and after the unlock (the process's own share against the
+# goal), at the fastest speed (slider 100) and paused.
 set -euo pipefail
 
 if [[ $# -lt 1 ]]; then
-  sed -n '2,24p' "$0" >&2
+  sed -n '2,15p' "$0" >&2
   exit 2
 fi
 build=$(cd "$1" && pwd)
@@ -52,29 +42,19 @@ for classes in 'HKLM\Software\Classes' 'HKCU\Software\Classes'; do
   "$KORVANE_WINE" reg delete "$classes\CLSID\{9334BD7F-B81F-4D7D-8A99-2C31CD0A1765}" /f >/dev/null 2>&1 || true
 done
 
-# A process of this prefix by its name.
-prefix_pid() {
+# find_pid NAME_PATTERN TEST: the first process so named for which TEST /proc/PID holds.
+find_pid() {
   local p
   for p in /proc/[0-9]*; do
-    [[ $(cat "$p/comm" 2>/dev/null) == "$1" ]] || continue
-    if tr '\0' '\n' < "$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
-      echo "${p#/proc/}"
-      return
-    fi
+    if [[ $(cat "$p/comm" 2>/dev/null) == $1 ]] && "$2" "$p"; then echo "${p#/proc/}"; return; fi
   done
 }
+in_prefix() { tr '\0' '\n' < "$1/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; }
 # This prefix's wineserver works in /tmp/.wine-UID/server-DEV-INODE of the prefix.
 server_dir=$(printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
-server_pid() {
-  local p
-  for p in /proc/[0-9]*; do
-    [[ $(cat "$p/comm" 2>/dev/null) == wineserver* ]] || continue
-    if [[ $(readlink "$p/cwd" 2>/dev/null) == */$server_dir ]]; then
-      echo "${p#/proc/}"
-      return
-    fi
-  done
-}
+serves_prefix() { [[ $(readlink "$1/cwd" 2>/dev/null) == */$server_dir ]]; }
+prefix_pid() { find_pid "$1" in_prefix; }
+server_pid() { find_pid 'wineserver*' serves_prefix; }
 
 cpu_ns() {  # CPU time of a process's live threads, in nanoseconds (finer than clock ticks)
   cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ sum += $1 } END { printf "%.0f", sum }'
@@ -89,19 +69,18 @@ measure() {  # measure KEY PROCESS_PID LABEL [TARGET]: prints and keeps figure[K
   k0=$(cpu_ns "$2"); s0=$(cpu_ns "$server"); t0=$(date +%s.%N)
   sleep "$seconds"
   k1=$(cpu_ns "$2"); s1=$(cpu_ns "$server"); t1=$(date +%s.%N)
-  figure[$1]=$(awk -v k=$((k1 - k0)) -v s=$((s1 - s0)) -v hz="$hz" -v t0="$t0" -v t1="$t1" \
-                   'BEGIN { printf "%.2f", 100 * (k + s) / hz / (t1 - t0) }')
-  own[$1]=$(awk -v k=$((k1 - k0)) -v hz="$hz" -v t0="$t0" -v t1="$t1" \
-                'BEGIN { printf "%.4f", 100 * k / hz / (t1 - t0) }')
-  awk -v k=$((k1 - k0)) -v s=$((s1 - s0)) -v hz="$hz" -v t0="$t0" -v t1="$t1" \
+  # The first line holds the two figures kept, the rest is printed.
+  { read -r "figure[$1]" "own[$1]"; cat; } < <(
+    awk -v k=$((k1 - k0)) -v s=$((s1 - s0)) -v hz="$hz" -v t0="$t0" -v t1="$t1" \
       -v label="$3" -v target="${4:-}" 'BEGIN {
+    printf "%.2f %.4f\n", 100 * (k + s) / hz / (t1 - t0), 100 * k / hz / (t1 - t0)
     wall = t1 - t0
     kp = 100 * k / hz / wall; sp = 100 * s / hz / wall
     printf "measured %.1f s %s\n", wall, label
     printf "  process %5.2f %%, wineserver %5.2f %%, together %5.2f %% of one core", kp, sp, kp + sp
     if (target != "") printf " (target <= %s %%)", target
     printf "\n"
-  }'
+  }')
 }
 
 # strip_bench in the background; waits for its window, then measures it.

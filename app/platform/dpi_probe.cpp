@@ -1,9 +1,7 @@
-// Test helper: the DPI answers of dpi.h for a window of its own, as the
-// program's windows get them.
-//   dpi_probe    prints "monitor M window W system S": M the monitor's DPI
-//                through shcore's GetDpiForMonitor (0 where it is missing),
-//                the answer on Windows 8.1 and the Windows 10 before
-//                GetDpiForWindow; W and S what WindowDpi and SystemDpi give.
+// Test helper: prints "monitor M window W system S", the DPI answers of dpi.h
+// for a window of its own: M through shcore's GetDpiForMonitor (0 where it is
+// missing; the answer on Windows 8.1 and early Windows 10), W and S what
+// WindowDpi and SystemDpi give.
 #include <windows.h>
 
 #include <cstdio>

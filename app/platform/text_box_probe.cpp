@@ -1,10 +1,8 @@
-// Test helper: a text box as Text1 makes it, alone in a window titled
-// "TextBoxProbe", with the caret after its text. Once the keyboard's focus
-// is in the box it prints "focus"; then it reports the first context menu
-// that opens and closes it:
-//   text_box_probe rich|plain
-//   prints "menu X Y caret X Y items N" (screen pixels: the menu's top left
-//   corner, the caret's), or "no menu" when none opened within 20 s.
+// Test helper: text_box_probe rich|plain shows a text box as Text1 makes it,
+// alone in a window "TextBoxProbe", the caret after its text; prints "focus"
+// once the box has the keyboard, then "menu X Y caret X Y items N" (screen
+// pixels) for the first context menu that opens, and closes it ("no menu"
+// when none opened within 20 s).
 #include <windows.h>
 
 #include <string>

@@ -1,21 +1,12 @@
 // Test driver for the update check: runs UpdateCheck and FrmMsgbox through
 // the steps given on its command line, in order, and prints what the user
-// would see, one line per fact in UTF-8, for update_ui_wine_test.py.
-//
-//   focus          shows a window "KorvaneFocus" and gives it the focus
-//   waitfile:PATH  dispatches messages until PATH exists
-//   register       UpdateCheck::StartRegistration
-//   create         UpdateCheck::CreateDetector
-//   source         how the object was made: through the registration or
-//                  from the library beside the driver
-//   windows        the Windows version that the process sees
-//   load:N         UpdateCheck::CheckAtLoad with Check1 = N
-//   request        UpdateCheck::CheckOnRequest
-//   nest:N         N clicks on the link, each one during the wait of the
-//                  check that the one before started; prints CLICKS N once
-//                  the last click has returned, then the dialog when the
-//                  first check is over
-//   waitclosed     dispatches messages until the dialog is closed
+// would see, one line per fact in UTF-8, for update_ui_wine_test.py. Steps:
+// focus (a window "KorvaneFocus" takes the focus), waitfile:PATH, register,
+// create, source (through the registration or from the library beside the
+// driver), windows (the version the process sees), load:N (CheckAtLoad with
+// Check1 = N), request, nest:N (N clicks on the link, each during the wait of
+// the check the one before started: CLICKS N once the last has returned, then
+// the dialog when the first check is over), waitclosed.
 
 #include <windows.h>
 
@@ -35,6 +26,7 @@ using korvane::UniqueWindow;
 constexpr DWORD kWaitLimitMs = 120000;
 
 using korvane::testing::PrintLine;
+using korvane::testing::PrintLineAndReturn;
 
 // Line breaks written as \r and \n, so that a message stays on one line.
 std::wstring Escaped(std::wstring_view text) {
@@ -99,12 +91,10 @@ void PrintWindowsVersion() {
         GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
     OSVERSIONINFOW info{};
     info.dwOSVersionInfoSize = sizeof info;
-    if (!rtl_get_version || rtl_get_version(&info) != 0) {
-        PrintLine(L"WINDOWS unknown");
-        return;
-    }
-    PrintLine(L"WINDOWS " + std::to_wstring(info.dwMajorVersion) + L"." +
-              std::to_wstring(info.dwMinorVersion));
+    PrintLine(L"WINDOWS " + (!rtl_get_version || rtl_get_version(&info) != 0
+                                 ? std::wstring(L"unknown")
+                                 : std::to_wstring(info.dwMajorVersion) + L"." +
+                                       std::to_wstring(info.dwMinorVersion)));
 }
 
 // The clicks of nest:N: a message to a window of the driver stands for each
@@ -142,10 +132,8 @@ int Run(korvane::UpdateCheck& check, int argc, wchar_t** argv) {
         } else if (step.starts_with(L"waitfile:")) {
             const std::wstring path(step.substr(9));
             if (!PumpUntil(
-                    [&] { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; })) {
-                PrintLine(L"TIMEOUT");
-                return 1;
-            }
+                    [&] { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }))
+                return PrintLineAndReturn(L"TIMEOUT", 1);
             PrintLine(L"GO");
         } else if (step == L"register") {
             check.StartRegistration();
@@ -169,14 +157,11 @@ int Run(korvane::UpdateCheck& check, int argc, wchar_t** argv) {
             NestedClicks(check, std::stoi(std::wstring(step.substr(5))));
             PrintDialog();
         } else if (step == L"waitclosed") {
-            if (!PumpUntil([] { return !FrmMsgbox::Instance().IsLoaded(); })) {
-                PrintLine(L"TIMEOUT");
-                return 1;
-            }
+            if (!PumpUntil([] { return !FrmMsgbox::Instance().IsLoaded(); }))
+                return PrintLineAndReturn(L"TIMEOUT", 1);
             PrintLine(L"CLOSED");
         } else {
-            PrintLine(L"UNKNOWN " + std::wstring(step));
-            return 2;
+            return PrintLineAndReturn(L"UNKNOWN " + std::wstring(step), 2);
         }
     }
     return 0;

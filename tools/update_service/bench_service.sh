@@ -1,23 +1,14 @@
 #!/usr/bin/env bash
-# Load benchmark of the update service, on loopback only, in one run.
-# wrk sends update requests (POST "uin=10001", the example entries, a
-# 555-byte answer) for a fixed time to:
-#   embedded       the embedded server (waitress, update_service.py)
-#   gunicorn       gunicorn with 2 sync workers, alone
-#   nginx-nocache  nginx (the shipped site) in front of those workers, its cache off
-#   nginx-cache    the same with the site's cache on
-#   nginx-static   nginx serving the same answer as a file (GET): the ceiling
-# each with 20 and 200 clients, on keep-alive connections and with a new
-# connection per request ("Connection: close"); then nginx-cache again while
-# 10,000 idle connections are held open against it. It prints requests per
-# second, p50 and p99 latency and the errors (socket errors, time-outs of
-# 2 s, non-2xx answers) of each run.
-#
-# Usage: tools/update_service/bench_service.sh [SECONDS]
-#   SECONDS  length of each run, 5 by default (22 runs in all)
-# Ports: free ones on 127.0.0.1. Run it where nothing else loads the machine
-# (other tests, builds), inside a private network namespace if others use
-# loopback ports: unshare -n bash -c 'ip link set lo up && bench_service.sh'
+# Usage: tools/update_service/bench_service.sh [SECONDS]  (each run, 5 s by default)
+# Load benchmark of the update service on free loopback ports: wrk sends update
+# requests (POST "uin=10001", a 555-byte answer) to the embedded server
+# (waitress), gunicorn with 2 sync workers alone, nginx (the shipped site) in
+# front of those with its cache off and on, and nginx serving the same answer as
+# a file (the ceiling); each with 20 and 200 clients, keep-alive and a new
+# connection per request; then nginx-cache while 10,000 idle connections are
+# held open. Prints requests/s, p50, p99 and errors of each run. Run it on an
+# idle machine, in a private network namespace if others use loopback ports:
+#   unshare -n bash -c 'ip link set lo up && bench_service.sh'
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -52,11 +43,7 @@ stop_all() {  # ends the processes this script started, newest first
   done
   pids=()
 }
-cleanup() {
-  stop_all
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'stop_all; rm -rf "$work"' EXIT
 
 free_port() {
   "$python" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
@@ -137,10 +124,10 @@ run() {
 four() {
   local label=$1 url=$2; shift 2
   wrk -t2 -c20 -d1s "$@" "$url" >/dev/null 2>&1 || true   # warm up
-  run "$label" 20 "20 keep-alive" "$url" "$@"
-  run "$label" 200 "200 keep-alive" "$url" "$@"
-  run "$label" 20 "20 new connections" "$url" "$@" -H "Connection: close"
-  run "$label" 200 "200 new connections" "$url" "$@" -H "Connection: close"
+  for clients in 20 200; do run "$label" $clients "$clients keep-alive" "$url" "$@"; done
+  for clients in 20 200; do
+    run "$label" $clients "$clients new connections" "$url" "$@" -H "Connection: close"
+  done
 }
 
 start_gunicorn() {  # start_gunicorn PORT
@@ -159,9 +146,8 @@ start_nginx() {  # start_nginx NAME PORT UPSTREAM [service_stack options]
   local prefix
   prefix=$("$python" "$here/service_stack.py" nginx-conf "$work/$name" "$port" "$upstream" \
     --workers "$(nproc)" --connections $((idle_count + 2000)) "$@")
-  if [[ -d "$prefix/static" ]]; then
+  [[ ! -d "$prefix/static" ]] ||
     curl -s -d uin=10001 "http://$upstream$update_path" >"$prefix/static/answer.html"
-  fi
   nginx -p "$prefix" -c "$prefix/nginx.conf" 2>/dev/null &
   pids+=($!)
   wait_port "$port"
@@ -199,6 +185,7 @@ for _ in $(seq 600); do
   sleep 0.1
 done
 held=$(ss -tnH state established "sport = :$port" | wc -l)
-run nginx-cache 20 "20 + $held idle" "http://127.0.0.1:$port$update_path" -s "$work/post.lua"
-run nginx-cache 200 "200 + $held idle" "http://127.0.0.1:$port$update_path" -s "$work/post.lua"
+for clients in 20 200; do
+  run nginx-cache $clients "$clients + $held idle" "http://127.0.0.1:$port$update_path" -s "$work/post.lua"
+done
 stop_all

@@ -1,11 +1,8 @@
 #!/usr/bin/env python3
-"""The reference update service: its pages, its log and its entries file
-under the embedded server (waitress); a table of hostile requests against
-the embedded server and against nginx in front of gunicorn; and the shipped
-nginx site's cache.
-
-Ports: free loopback ports. Needs python3-waitress, python3-gunicorn, nginx
-and ss (iproute2)."""
+"""The reference update service under the embedded server (waitress): pages,
+log, entries file; hostile requests against it and against nginx in front of
+gunicorn; the shipped nginx site's cache. Needs python3-waitress,
+python3-gunicorn, nginx and ss (iproute2)."""
 
 import json
 import os
@@ -34,54 +31,47 @@ ENTRIES = {
 }
 
 # The pages, written out by hand.
-HEAD = ("<html>\n<head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
-        "</head>\n<body>\n<script type=\"text/javascript\">\n")
-TAIL = "\n]};\n</script>\n</body>\n</html>\n"
-PAGE_10001 = (HEAD + "var custom_window = {\"uin\":'10001',\"items\":[\n"
-              "{\"title\":'Korvane 1.0.1',\"imgsrc\":'http\\x3a\\x2f\\x2fexample.com\\x2fk"
-              "\\x2fKorvane.zip',\"w\":240,\"h\":60},\n"
-              "{\"title\":'Korvane 2.0.0',\"imgsrc\":'http\\x3a\\x2f\\x2fexample.com\\x2fold',"
-              "\"w\":240,\"h\":60}" + TAIL).encode("gbk")
-PAGE_20002 = (HEAD + "var custom_window = {\"uin\":'20002',\"items\":[\n"
-              "{\"title\":'科瓦 1.2.0',\"imgsrc\":'',\"w\":240,\"h\":60}" + TAIL).encode("gbk")
-
-PAGE_30003 = (HEAD + "var custom_window = {\"uin\":'30003',\"items\":[\n"
-              "{\"title\":'Korvane 3.0.0',\"imgsrc\":'',\"w\":240,\"h\":60}" + TAIL).encode("gbk")
+def page(uin, items=""):
+    return ("<html>\n<head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
+            "</head>\n<body>\n<script type=\"text/javascript\">\n"
+            "var custom_window = {\"uin\":'%s',\"items\":[\n%s\n]};\n</script>\n</body>\n"
+            "</html>\n" % (uin, items)).encode("gbk")
 
 
-def empty_page(uin):
-    return (HEAD + "var custom_window = {\"uin\":'%s',\"items\":[\n" % uin + TAIL).encode("gbk")
+PAGE_10001 = page("10001", "{\"title\":'Korvane 1.0.1',\"imgsrc\":'http\\x3a\\x2f\\x2fexample.com"
+                  "\\x2fk\\x2fKorvane.zip',\"w\":240,\"h\":60},\n{\"title\":'Korvane 2.0.0',"
+                  "\"imgsrc\":'http\\x3a\\x2f\\x2fexample.com\\x2fold',\"w\":240,\"h\":60}")
+PAGE_20002 = page("20002", "{\"title\":'科瓦 1.2.0',\"imgsrc\":'',\"w\":240,\"h\":60}")
+PAGE_30003 = page("30003", "{\"title\":'Korvane 3.0.0',\"imgsrc\":'',\"w\":240,\"h\":60}")
 
 
-DATE_PAGE = ("<html>\n<head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">\n"
-             "<style>.STYLE1 {color: #c00000; font-size: 12px}</style></head>\n"
+DATE_PAGE = ("<html>\n<head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+             "charset=gbk\">\n<style>.STYLE1 {color: #c00000; font-size: 12px}</style></head>\n"
              "<body><span class=\"STYLE1\">2013年5月8日 星期三</span></body>\n</html>\n"
              ).encode("gbk")
 
 
 def write_entries(path, entries, prefix=b""):
-    data = prefix + json.dumps(entries, ensure_ascii=False).encode("utf-8")
     with open(path, "wb") as f:
-        f.write(data)
+        f.write(prefix + json.dumps(entries, ensure_ascii=False).encode("utf-8"))
 
 
-def read_all(s):
-    return read_until_closed(s)[0]
+def entries_folder():  # a temporary folder holding entries.json with ENTRIES
+    folder = tempfile.TemporaryDirectory()
+    write_entries(os.path.join(folder.name, "entries.json"), ENTRIES)
+    return folder, os.path.join(folder.name, "entries.json")
 
 
-def read_until_closed(s):
-    """(bytes read, whether the peer closed) once it closes or the socket times out."""
+def read_until_closed(s):  # (bytes read, whether the peer closed) at its close or time-out
     chunks = []
-    while True:
-        try:
-            data = s.recv(65536)
-        except ConnectionResetError:
-            return b"".join(chunks), True
-        except socket.timeout:
-            return b"".join(chunks), False
-        if not data:
-            return b"".join(chunks), True
-        chunks.append(data)
+    try:
+        while data := s.recv(65536):
+            chunks.append(data)
+    except ConnectionResetError:
+        pass
+    except socket.timeout:
+        return b"".join(chunks), False
+    return b"".join(chunks), True
 
 
 def update_request(body=b"uin=10001", extra=b""):
@@ -89,15 +79,13 @@ def update_request(body=b"uin=10001", extra=b""):
             b"Content-Length: %d\r\n" % len(body) + extra + b"\r\n" + body)
 
 
-def split_answer(answer):
-    """(status, headers text, body) of the first answer in `answer`."""
+def split_answer(answer):  # (status, headers text, body) of the first answer in `answer`
     head, _, body = answer.partition(b"\r\n\r\n")
     match = re.match(rb"HTTP/1\.[01] (\d{3})", head)
     return (int(match.group(1)) if match else None), head.decode("latin-1"), body
 
 
-def statuses(answer):
-    """The status of every answer in a stream of answers."""
+def statuses(answer):  # the status of every answer in a stream of answers
     return [int(s) for s in re.findall(rb"(?:^|\r\n)HTTP/1\.[01] (\d{3}) ", answer)]
 
 
@@ -108,14 +96,12 @@ class Address:
     def connect(self, timeout=5):
         return socket.create_connection(("127.0.0.1", self.port), timeout=timeout)
 
-    def exchange(self, data, timeout=5):
-        """Sends raw bytes, then reads until the server closes."""
+    def exchange(self, data, timeout=5):  # raw bytes sent, then read until the server closes
         with self.connect(timeout) as s:
             s.sendall(data)
-            return read_all(s)
+            return read_until_closed(s)[0]
 
-    def request(self, method, path, body=None, timeout=5):
-        """(status, headers, body) of one request on a connection of its own."""
+    def request(self, method, path, body=None, timeout=5):  # (status, headers, body); own socket
         head = f"{method} {path} HTTP/1.1\r\nHost: update.example.com\r\nConnection: close\r\n"
         if body is not None:
             head += f"Content-Length: {len(body)}\r\n"
@@ -158,9 +144,7 @@ class Service(Address):
 class EmbeddedServerTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.folder = tempfile.TemporaryDirectory()
-        cls.entries = os.path.join(cls.folder.name, "entries.json")
-        write_entries(cls.entries, ENTRIES)
+        cls.folder, cls.entries = entries_folder()
         cls.service = Service("--entries", cls.entries, "--date", DATE)
 
     @classmethod
@@ -173,7 +157,7 @@ class EmbeddedServerTest(unittest.TestCase):
         self.assertEqual((status, body), (200, PAGE_10001))
         self.assertIn("Content-Type: text/html; charset=gbk", headers)
         self.assertEqual(self.service.post("20002")[2], PAGE_20002)
-        self.assertEqual(self.service.post("99999")[2], empty_page("99999"))
+        self.assertEqual(self.service.post("99999")[2], page("99999"))
         self.assertEqual(self.service.request("GET", "/")[::2], (200, DATE_PAGE))
         status, _, body = self.service.request("GET", "/publisher")
         self.assertEqual(status, 200)
@@ -181,20 +165,20 @@ class EmbeddedServerTest(unittest.TestCase):
         self.assertEqual(self.service.request("HEAD", "/")[::2], (200, b""))
 
     def test_404_and_405(self):
-        self.assertEqual(self.service.request("GET", "/other")[0], 404)
-        self.assertEqual(self.service.request("POST", UPDATE_PATH + "/x", b"uin=1")[0], 404)
-        self.assertEqual(self.service.request("POST", "/", b"uin=1")[0], 405)
+        for method, path, body, status in [("GET", "/other", None, 404),
+                                           ("POST", UPDATE_PATH + "/x", b"uin=1", 404),
+                                           ("POST", "/", b"uin=1", 405),
+                                           ("DELETE", "/", None, 405)]:
+            self.assertEqual(self.service.request(method, path, body)[0], status, (method, path))
         status, headers, _ = self.service.request("GET", UPDATE_PATH)
         self.assertEqual(status, 405)
         self.assertIn("Allow: POST", headers)
-        self.assertEqual(self.service.request("DELETE", "/")[0], 405)
 
     def test_one_escaped_log_line_per_request(self):
         self.service.exchange(b"GET /log-me?\x1b[31m\xe4\xbd\xa0\" HTTP/1.1\r\nHost: x\r\n"
                               b"Connection: close\r\n\r\n")
-        lines = kit.wait_until(
-            lambda: [line for line in self.service.stderr().splitlines() if "/log-me" in line],
-            5) or []
+        lines = kit.wait_until(lambda: [line for line in self.service.stderr().splitlines()
+                                        if "/log-me" in line], 5) or []
         self.assertEqual(len(lines), 1, lines)
         self.assertRegex(lines[0], r'^\d{4}-\d\d-\d\dT[\d:.]+ 127\.0\.0\.1 '
                                    r'"GET /log-me\?\\x1b\[31m\\xe4\\xbd\\xa0\\x22 HTTP/1\.1" '
@@ -240,17 +224,16 @@ class EmbeddedServerTest(unittest.TestCase):
             self.assertEqual(self.service.post("30003")[2], PAGE_30003)
             # A file that is not UTF-8, or not valid, keeps the previous
             # entries, with one log line each.
+            def kept():
+                return self.service.stderr().count("keeping the previous entries")
             for bad in ("{\"30003\": [{\"title\": \"K\xe9\"}]}".encode("latin-1"),
                         b"{\"30003\": [{\"title\": \"Korvane 1'0\"}]}"):
-                before = self.service.stderr().count("keeping the previous entries")
+                before = kept()
                 with open(self.entries, "wb") as f:
                     f.write(bad)
                 for _ in range(3):
                     self.assertEqual(self.service.post("30003")[::2], (200, PAGE_30003))
-                count = kit.wait_until(lambda: self.service.stderr().count(
-                    "keeping the previous entries") > before and
-                    self.service.stderr().count("keeping the previous entries"), 5)
-                self.assertEqual(count, before + 1)
+                self.assertEqual(kit.wait_until(lambda: kept() > before and kept(), 5), before + 1)
         finally:
             write_entries(self.entries, ENTRIES)
             os.utime(self.entries, ns=(0, time.time_ns() + 5_000_000_000))
@@ -292,7 +275,7 @@ class EmbeddedServerTest(unittest.TestCase):
                 self.assertTrue(kit.wait_until(lambda: self.request_read(service.port), 5))
                 service.process.send_signal(signal.SIGTERM)
                 s.settimeout(10)
-                answer = read_all(s)
+                answer = read_until_closed(s)[0]
             self.assertEqual(split_answer(answer)[::2], (200, PAGE_10001))
             self.assertEqual(service.process.wait(10), 0)
         finally:
@@ -317,8 +300,8 @@ class OptionsTest(unittest.TestCase):
             path = os.path.join(folder, "bad.json")
             for bad in ({"1": [{"title": "Korvane 1.0'1"}]}, {"1": {"title": "K"}}):
                 write_entries(path, bad)
-                result = subprocess.run([sys.executable, SERVICE, "--port", "0", "--entries", path],
-                                        capture_output=True, text=True, timeout=20)
+                result = subprocess.run([sys.executable, SERVICE, "--port", "0", "--entries",
+                                         path], capture_output=True, text=True, timeout=20)
                 self.assertEqual((result.returncode, result.stdout), (2, ""), bad)
 
 
@@ -348,8 +331,7 @@ ROWS = [
      [{400, 413}]),
     ("Content-Length of 100 MB", post_head(b"Content-Length: 104857600"), [{413}]),
     ("negative Content-Length", post_head(b"Content-Length: -9") + b"uin=10001", [{400}]),
-    ("non-ASCII Content-Length", post_head("Content-Length: ٩".encode()) + b"uin=10001",
-     [{400}]),
+    ("non-ASCII Content-Length", post_head("Content-Length: ٩".encode()) + b"uin=10001", [{400}]),
     ("repeated Content-Length", post_head(b"Content-Length: 9", b"Content-Length: 9")
      + b"uin=10001", [{400}]),
     ("two different Content-Lengths", post_head(b"Content-Length: 9", b"Content-Length: 3")
@@ -416,10 +398,9 @@ class HostileRequests:
                 status, _, body = self.address.post("10001", timeout=20)
                 self.assertEqual(status, 200)
                 # ...and the server holds no connection the client closed.
-                held = kit.wait_until(lambda: stack.server_connections(self.address.port) == 0,
-                                        5)
-                self.assertTrue(held, f"{stack.server_connections(self.address.port)} "
-                                      "connections still held")
+                self.assertTrue(
+                    kit.wait_until(lambda: stack.server_connections(self.address.port) == 0, 5),
+                    f"{stack.server_connections(self.address.port)} connections still held")
         self.assertNotIn("Traceback", self.stderr())
         self.assertNotIn("uncaptured python exception", self.stderr())
 
@@ -427,9 +408,7 @@ class HostileRequests:
 class EmbeddedHostileTest(HostileRequests, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.folder = tempfile.TemporaryDirectory()
-        entries = os.path.join(cls.folder.name, "entries.json")
-        write_entries(entries, ENTRIES)
+        cls.folder, entries = entries_folder()
         cls.service = Service("--entries", entries, "--read-timeout", "3")
         cls.address = cls.service
 
@@ -445,13 +424,10 @@ class EmbeddedHostileTest(HostileRequests, unittest.TestCase):
 class NginxHostileTest(HostileRequests, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.folder = tempfile.TemporaryDirectory()
-        entries = os.path.join(cls.folder.name, "entries.json")
-        write_entries(entries, ENTRIES)
+        cls.folder, entries = entries_folder()
         upstream = kit.free_port()
         cls.gunicorn = stack.Gunicorn(cls.folder.name, entries, upstream).start()
-        cls.nginx = stack.Nginx(cls.folder.name, kit.free_port(), f"127.0.0.1:{upstream}")
-        cls.nginx.start()
+        cls.nginx = stack.Nginx(cls.folder.name, kit.free_port(), f"127.0.0.1:{upstream}").start()
         cls.address = Address(cls.nginx.port)
 
     @classmethod
@@ -470,9 +446,8 @@ class NginxTest(unittest.TestCase):
     CACHE_SECONDS = 1
 
     def test_nginx_answers_caches_and_covers_for_gunicorn(self):
-        with tempfile.TemporaryDirectory() as folder:
-            entries = os.path.join(folder, "entries.json")
-            write_entries(entries, ENTRIES)
+        tmp, entries = entries_folder()
+        with tmp as folder:
             upstream = kit.free_port()
             gunicorn = stack.Gunicorn(folder, entries, upstream, date=DATE).start()
             nginx = stack.Nginx(folder, kit.free_port(), f"127.0.0.1:{upstream}",
@@ -480,12 +455,10 @@ class NginxTest(unittest.TestCase):
             address = Address(nginx.port)
             try:
                 # Both requests, through nginx; the second check comes from the cache.
-                status, headers, body = address.post("10001")
-                self.assertEqual((status, body, stack.cache_status(headers)),
-                                 (200, PAGE_10001, "MISS"))
-                status, headers, body = address.post("10001")
-                self.assertEqual((status, body, stack.cache_status(headers)),
-                                 (200, PAGE_10001, "HIT"))
+                for cache in ("MISS", "HIT"):
+                    status, headers, body = address.post("10001")
+                    self.assertEqual((status, body, stack.cache_status(headers)),
+                                     (200, PAGE_10001, cache))
                 self.assertEqual(address.post("20002")[::2], (200, PAGE_20002))
                 status, headers, body = address.request("GET", "/")
                 self.assertEqual((status, body), (200, DATE_PAGE))

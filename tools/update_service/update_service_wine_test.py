@@ -1,14 +1,8 @@
 #!/usr/bin/env python3
 """Update.dll under Wine against the production setup: `Updates` and
 `GetNetDate` of the real library, through nginx (the shipped site) to
-gunicorn with 2 workers.
-
-Runs inside the project's Wine environment (scripts/wine-env.sh), e.g.
-  scripts/wine-env.sh python3 tools/update_service/update_service_wine_test.py \
-      --port 18080 --dll build/win64/bin/Update.dll \
-      --client build/win64/testbin/detection_client_driver.exe
-The build under test must talk to 127.0.0.1:PORT for both hosts; nginx
-listens there, so the port must be free.
+gunicorn with 2 workers. The build under test must talk to 127.0.0.1:PORT
+for both hosts; nginx listens there, so the port must be free.
 """
 
 import argparse
@@ -55,8 +49,8 @@ def main():
         nginx = stack.Nginx(folder, args.port, f"127.0.0.1:{upstream}")
         try:
             nginx.start()
-            result = kit.wine("regsvr32", "/s", "Update.dll", cwd=dll_dir)
-            check(result.returncode == 0, "regsvr32 /s Update.dll", f"exit {result.returncode}")
+            code = kit.wine("regsvr32", "/s", "Update.dll", cwd=dll_dir).returncode
+            check(code == 0, "regsvr32 /s Update.dll", f"exit {code}")
 
             lines = client(args, "updates", "10001", "Korvane")
             check(lines[:1] == ["REPLY OK|True|1.0.1|" + DOWNLOAD],

@@ -1,17 +1,13 @@
 #!/usr/bin/env bash
+# Usage: bench_fetch.sh WIN64_BUILD_DIR [ROUNDS]  (a build whose update host is 127.0.0.1:PORT)
 # CPU that a caller of Updates spends while the update service takes 3 s to
 # answer: registers Update.dll in the build's Wine prefix, runs the reference
-# service with --delay 3 on the build's update host, and runs
-# detection_fetch_bench.exe, which prints the calling thread's CPU time as a
-# percentage of the wait (target: under 5 %).
-#
-# Usage: bench_fetch.sh WIN64_BUILD_DIR [ROUNDS]
-#   WIN64_BUILD_DIR  a Windows build whose update host is 127.0.0.1:PORT
-#                    (scripts/build.sh win64 makes build/win64)
+# service with --delay 3 on the update host, and runs detection_fetch_bench.exe,
+# which prints the calling thread's CPU time in % of the wait (target: under 5 %).
 set -euo pipefail
 
 if (($# < 1)); then
-  sed -n '2,11p' "$0" >&2
+  sed -n '2,6p' "$0" >&2
   exit 2
 fi
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -30,11 +26,7 @@ done
 
 work=$(mktemp -d)
 service_pid=
-cleanup() {
-  [[ -n "$service_pid" ]] && kill "$service_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap '[[ -z "$service_pid" ]] || kill "$service_pid" 2>/dev/null; rm -rf "$work"' EXIT
 
 printf '%s\n' '{"10001": [{"title": "Korvane 1.0.1", "imgsrc": "http://127.0.0.1/Korvane-1.0.1.zip"}]}' \
   > "$work/entries.json"

@@ -3,19 +3,12 @@
 // UTF-8, for detection_wine_test.py to check. With --dll PATH first, the
 // object comes from that file's class factory instead of its registration.
 // The class's names are written out here as its callers know them, not taken
-// from the library's own headers: a change there must fail here.
-//
-//   detection_client_driver [--dll PATH] updates ACCOUNT APPNAME
-//   detection_client_driver [--dll PATH] date
-//   detection_client_driver nested ACCOUNT1 ACCOUNT2 APPNAME
-//   detection_client_driver lifetime PATH_OF_UPDATE_DLL  (also prints the
-//                       members' dispatch ids)
-//   detection_client_driver oom PATH_OF_UPDATE_DLL  (the members and
-//                       DllRegisterServer, each with the DLL's first malloc
-//                       failing)
-//   detection_client_driver boundary   (CallNoThrow with each kind of throw)
-//   detection_client_driver classes-dacl [SDDL]  (prints, or sets, the DACL of
-//                                                 HKLM\Software\Classes)
+// from the library's own headers: a change there must fail here. Commands:
+// [--dll PATH] updates ACCOUNT APPNAME | [--dll PATH] date | nested ACCOUNT1
+// ACCOUNT2 APPNAME | lifetime DLL (with the members' dispatch ids) | oom DLL (the
+// members and DllRegisterServer, each with the DLL's first malloc failing) |
+// boundary (CallNoThrow with each kind of throw) | classes-dacl [SDDL] (prints
+// or sets the DACL of HKLM\Software\Classes).
 
 #include <windows.h>
 #include <objbase.h>
@@ -41,6 +34,7 @@ using korvane::testing::Args;
 using korvane::testing::Export;
 using korvane::testing::Hex;
 using korvane::testing::PrintLine;
+using korvane::testing::PrintLineAndReturn;
 
 // The class and its members, as published.
 constexpr wchar_t kProgId[] = L"Quorvel.Detection";
@@ -123,14 +117,11 @@ std::wstring CallUpdates(IDispatch* dispatch, const wchar_t* account, const wcha
     HRESULT hr = CallByName(dispatch, kUpdates, {account_text, app_text}, &result, &exception);
     SysFreeString(account_text);
     SysFreeString(app_text);
-    std::wstring line;
-    if (FAILED(hr)) {
-        line = L"ERROR " + Hex(hr);
-    } else if (result.vt != VT_BSTR) {
-        line = L"ERROR vt=" + std::to_wstring(result.vt);
-    } else {
-        line = L"REPLY " + std::wstring(result.bstrVal, SysStringLen(result.bstrVal));
-    }
+    const std::wstring line =
+        FAILED(hr) ? L"ERROR " + Hex(hr)
+        : result.vt != VT_BSTR
+            ? L"ERROR vt=" + std::to_wstring(result.vt)
+            : L"REPLY " + std::wstring(result.bstrVal, SysStringLen(result.bstrVal));
     VariantClear(&result);
     FreeException(exception);
     return line;
@@ -151,10 +142,8 @@ int RunDate(IDispatch* dispatch) {
         return 0;
     }
     SYSTEMTIME time{};
-    if (result.vt != VT_DATE || !VariantTimeToSystemTime(result.date, &time)) {
-        PrintLine(L"ERROR vt=" + std::to_wstring(result.vt));
-        return 0;
-    }
+    if (result.vt != VT_DATE || !VariantTimeToSystemTime(result.date, &time))
+        return PrintLineAndReturn(L"ERROR vt=" + std::to_wstring(result.vt), 0);
     wchar_t text[64];
     swprintf(text, 64, L"DATE %04u-%02u-%02u %02u:%02u:%02u", time.wYear, time.wMonth, time.wDay,
              time.wHour, time.wMinute, time.wSecond);
@@ -185,10 +174,8 @@ int RunNested(IDispatch* dispatch, const wchar_t* outer_account, const wchar_t* 
     g_nested.dispatch = dispatch;
     g_nested.account = inner_account;
     g_nested.app_name = app_name;
-    if (!SetTimer(nullptr, 0, 100, NestedTimerProc)) {
-        PrintLine(L"ERROR SetTimer");
-        return 1;
-    }
+    if (!SetTimer(nullptr, 0, 100, NestedTimerProc))
+        return PrintLineAndReturn(L"ERROR SetTimer", 1);
     g_nested.outer_running = true;
     std::wstring outer = CallUpdates(dispatch, outer_account, app_name);
     g_nested.outer_running = false;
@@ -203,10 +190,7 @@ int RunNested(IDispatch* dispatch, const wchar_t* outer_account, const wchar_t* 
 int RunLifetime(const wchar_t* dll_path) {
     const auto can_unload =
         Export<HRESULT(STDAPICALLTYPE*)()>(LoadLibraryW(dll_path), "DllCanUnloadNow");
-    if (!can_unload) {
-        PrintLine(L"ERROR DllCanUnloadNow");
-        return 1;
-    }
+    if (!can_unload) return PrintLineAndReturn(L"ERROR DllCanUnloadNow", 1);
     auto state = [&](const wchar_t* step) {
         PrintLine(std::wstring(step) + L" " + (can_unload() == S_OK ? L"unloadable" : L"busy"));
     };
@@ -214,10 +198,7 @@ int RunLifetime(const wchar_t* dll_path) {
     {
         IClassFactory* factory = nullptr;
         HRESULT hr = FactoryFromLibrary(dll_path, &factory);
-        if (FAILED(hr)) {
-            PrintLine(L"ERROR DllGetClassObject " + Hex(hr));
-            return 1;
-        }
+        if (FAILED(hr)) return PrintLineAndReturn(L"ERROR DllGetClassObject " + Hex(hr), 1);
         state(L"factory");
         factory->LockServer(TRUE);
         factory->Release();
@@ -232,10 +213,7 @@ int RunLifetime(const wchar_t* dll_path) {
         IDispatch* dispatch = nullptr;
         hr = factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&dispatch));
         factory->Release();
-        if (FAILED(hr)) {
-            PrintLine(L"ERROR CreateInstance " + Hex(hr));
-            return 1;
-        }
+        if (FAILED(hr)) return PrintLineAndReturn(L"ERROR CreateInstance " + Hex(hr), 1);
         state(L"object");
         ComPtr<IProvideClassInfo> class_info;
         ComPtr<ITypeInfo> coclass;
@@ -314,16 +292,11 @@ int RunOutOfMemory(const wchar_t* dll_path) {
         g_real_malloc = reinterpret_cast<MallocFn>(
             PatchImport(module, "msvcrt.dll", "malloc", reinterpret_cast<void*>(FailingMalloc)));
     }
-    if (!register_server || !g_real_malloc) {
-        PrintLine(L"ERROR exports or malloc import");
-        return 1;
-    }
+    if (!register_server || !g_real_malloc)
+        return PrintLineAndReturn(L"ERROR exports or malloc import", 1);
     ComPtr<IDispatch> dispatch;
     HRESULT hr = CreateFromLibrary(dll_path, dispatch.put());
-    if (FAILED(hr)) {
-        PrintLine(L"ERROR create " + Hex(hr));
-        return 1;
-    }
+    if (FAILED(hr)) return PrintLineAndReturn(L"ERROR create " + Hex(hr), 1);
     g_fail_next = true;
     const std::wstring updates = CallUpdates(dispatch.get(), L"10001", L"Korvane");
     PrintLine(L"UPDATES " + updates + (g_fail_next ? L" (nothing allocated)" : L""));
@@ -372,27 +345,21 @@ int RunClassesDacl(const wchar_t* sddl) {
                                                              nullptr)) {
         status = RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor);
         LocalFree(descriptor);
-        if (status == ERROR_SUCCESS) {
-            PrintLine(L"SET");
-            return 0;
-        }
+        if (status == ERROR_SUCCESS) return PrintLineAndReturn(L"SET", 0);
     }
     PrintLine(L"ERROR " + std::to_wstring(status));
     return 1;
 }
 
-// Runs `run` on a Detection object: from the class factory of the DLL that
-// --dll names, else through the registration.
+// The DLL that --dll names: WithObject creates from its class factory, not
+// through the registration.
 const wchar_t* g_dll_path = nullptr;
 
 int WithObject(const std::function<int(IDispatch*)>& run) {
     ComPtr<IDispatch> dispatch;
     const HRESULT hr = g_dll_path ? CreateFromLibrary(g_dll_path, dispatch.put())
                                   : CreateDetection(dispatch.put());
-    if (FAILED(hr)) {
-        PrintLine(L"ERROR create " + Hex(hr));
-        return 1;
-    }
+    if (FAILED(hr)) return PrintLineAndReturn(L"ERROR create " + Hex(hr), 1);
     return run(dispatch.get());
 }
 
@@ -413,8 +380,7 @@ int wmain(int argc, wchar_t** argv) {
             {L"updates", 2, 2,
              [](const Args& args) {
                  return WithObject([&](IDispatch* dispatch) {
-                     PrintLine(CallUpdates(dispatch, args[0], args[1]));
-                     return 0;
+                     return PrintLineAndReturn(CallUpdates(dispatch, args[0], args[1]), 0);
                  });
              }},
             {L"date", 0, 0, [](const Args&) { return WithObject(RunDate); }},

@@ -1,18 +1,12 @@
 #!/usr/bin/env python3
 """Update.dll under Wine: registration, the Detection object's members called
 late-bound against the reference update service and hand-written date pages,
-the library out of memory, and unregistration.
+the library out of memory, and unregistration. The build under test must
+talk to 127.0.0.1:PORT for both hosts.
 
-Runs inside the project's Wine environment (scripts/wine-env.sh), e.g.
-  scripts/wine-env.sh python3 detection_wine_test.py --dll bin/Update.dll \
-      --client testbin/detection_client_driver.exe \
-      --service tools/update_service/update_service.py
-The build under test must talk to 127.0.0.1:PORT for both hosts.
-
-Wine's request object never completes a transfer that failed, so a call to
-a service that is not there ends only at the library's own time limit. The
-two calls that meet such a service run in the background from the start,
-while the other cases run.
+Wine's request object never completes a transfer that failed, so a call to a
+service that is not there ends only at the library's own time limit: the two
+calls that meet such a service run in the background while the other cases run.
 """
 
 import argparse
@@ -51,14 +45,18 @@ DATE_TEXT = "2013年5月8日 星期三"
 check = kit.Suite()
 
 
-def reg_text(key, name=None):
-    """The data of a registry value, "" when it is missing."""
+def reg_text(key, name=None):  # the data of a registry value, "" when it is missing
     found = kit.reg_value(key, name)
     return found[1] if found else ""
 
 
 def lines_of(output):
     return [line.rstrip("\r") for line in output.decode("utf-8", "replace").splitlines()]
+
+
+def regsvr32(dll_dir, what, *flags):
+    code = kit.wine("regsvr32", *flags, "/s", "Update.dll", cwd=dll_dir).returncode
+    check(code == 0, what, f"exit {code}")
 
 
 def client(args, *command):
@@ -87,8 +85,7 @@ class BackgroundClient:
 
 class FailingService(kit.PageServer):
     """Takes the service's place on the port and resets each of the first
-    `count` requests unanswered: for the library, a service that fails the
-    request. wait() gives the port back."""
+    `count` requests unanswered; wait() gives the port back."""
 
     def __init__(self, count):
         self.count, self.dropped, self.done = count, 0, threading.Event()
@@ -101,8 +98,7 @@ class FailingService(kit.PageServer):
         if self.dropped >= self.count:
             self.done.set()
 
-    def wait(self):
-        """Whether every expected request came and was reset."""
+    def wait(self):  # whether every expected request came and was reset
         self.done.wait(WAIT + 10)
         self.__exit__()
         return self.dropped == self.count
@@ -114,23 +110,19 @@ def page_server(page):
 
 
 def updates(args, account):
-    lines = client(args, "updates", account, "Korvane")
-    return lines[0] if lines else "<no output>"
+    return (client(args, "updates", account, "Korvane") or ["<no output>"])[0]
 
 
-def date_error(line, scode):
-    """Whether a driver line reports a failed GetNetDate with this scode."""
+def date_error(line, scode):  # a driver line reporting a failed GetNetDate with this scode
     return line.startswith("ERROR") and f"scode={scode}" in line
 
 
 def start_with_the_service_down(args, dll_path):
-    """Updates and GetNetDate meeting a service that fails the request, in
-    the background; the objects come from the DLL itself, so that they need
-    no registration."""
-    listener = FailingService(2)
-    calls = (BackgroundClient(args, "--dll", dll_path, "updates", "10001", "Korvane"),
-             BackgroundClient(args, "--dll", dll_path, "date"))
-    return listener, calls
+    """Updates and GetNetDate meeting a service that fails the request, in the
+    background; the objects come from the DLL itself (no registration needed)."""
+    return FailingService(2), (BackgroundClient(args, "--dll", dll_path, "updates", "10001",
+                                                "Korvane"),
+                               BackgroundClient(args, "--dll", dll_path, "date"))
 
 
 def check_the_service_down(listener, calls):
@@ -146,9 +138,8 @@ def check_the_service_down(listener, calls):
 
 
 def test_out_of_memory(args, dll_path, entries_file):
-    """The exception boundary through the real library: in each call the
-    library's first allocation fails and std::bad_alloc is thrown inside it.
-    The service is up and would answer; the class is not registered."""
+    """The exception boundary through the real library: in each call its first
+    allocation fails (std::bad_alloc inside it); the service is up and would answer."""
     with kit.UpdateService(entries_file, "--date", DATE_TEXT, script=args.service, port=PORT):
         lines = client(args, "oom", dll_path)
     check(lines[:1] == ["UPDATES REPLY " + NOT_FOUND],
@@ -168,8 +159,7 @@ def test_out_of_memory(args, dll_path, entries_file):
 
 
 def test_registration(args, dll_dir, dll_windows_path):
-    result = kit.wine("regsvr32", "/s", "Update.dll", cwd=dll_dir)
-    check(result.returncode == 0, "regsvr32 /s Update.dll succeeds", f"exit {result.returncode}")
+    regsvr32(dll_dir, "regsvr32 /s Update.dll succeeds")
 
     rows = ((r"HKCR\Quorvel.Detection\CLSID", None, CLSID, "ProgID names the CLSID"),
             (rf"HKCR\CLSID\{CLSID}\InprocServer32", None, dll_windows_path,
@@ -184,8 +174,7 @@ def test_registration(args, dll_dir, dll_windows_path):
         check(expected.lower() in text.lower(), what, text)
 
     # Registering again (the panel does it at every load) keeps working.
-    result = kit.wine("regsvr32", "/s", "Update.dll", cwd=dll_dir)
-    check(result.returncode == 0, "a second regsvr32 succeeds", f"exit {result.returncode}")
+    regsvr32(dll_dir, "a second regsvr32 succeeds")
 
 
 def test_lifetime(args, dll_windows_path):
@@ -198,17 +187,15 @@ def test_lifetime(args, dll_windows_path):
 
 def test_updates(args, entries_file):
     with kit.UpdateService(entries_file, "--date", DATE_TEXT, script=args.service, port=PORT):
-        reply = updates(args, "10001")
-        check(reply == "REPLY OK|True|1.0.1|" + DOWNLOAD.format("1.0.1"),
-              "a newer version is reported", reply)
-        reply = updates(args, "10002")
-        check(reply == "REPLY OK|False|1.0.0|" + DOWNLOAD.format("1.0.0"),
-              "an equal version is not newer", reply)
-        reply = updates(args, "10004")
-        check(reply == "REPLY OK|False|0.9.9|" + DOWNLOAD.format("0.9.9"),
-              "only the product's first entry counts", reply)
-        reply = updates(args, "10003")
-        check(reply == "REPLY " + NOT_FOUND, "an account without entries", reply)
+        for account, expected, what in (
+                ("10001", "OK|True|1.0.1|", "a newer version is reported"),
+                ("10002", "OK|False|1.0.0|", "an equal version is not newer"),
+                ("10004", "OK|False|0.9.9|", "only the product's first entry counts"),
+                ("10003", NOT_FOUND, "an account without entries")):
+            if expected.endswith("|"):
+                expected += DOWNLOAD.format(expected.split("|")[2])
+            reply = updates(args, account)
+            check(reply == "REPLY " + expected, what, reply)
         # Late-bound from a script, by the names as published.
         script = os.path.join(os.path.dirname(entries_file), "updates.js")
         with open(script, "w") as f:
@@ -230,9 +217,6 @@ def test_updates(args, entries_file):
 
 
 def test_date_pages(args):
-    """Date pages written here by hand: the date text from the page's ninth
-    character when the marker is missing, the platform's conversion for a
-    date text of another form, and the failures."""
     cases = (
         # No "STYLE1" marker: the text starts at the ninth character.
         ("<html>\n 2014年6月9日 星期一</html>", "DATE 2014-06-09 00:00:00",
@@ -252,10 +236,8 @@ def test_date_pages(args):
         with page_server(page):
             lines = client(args, "date")
         line = lines[0] if lines else ""
-        if expected.startswith("DATE"):
-            check(line == expected, what, line)
-        else:
-            check(date_error(line, expected), what, line)
+        check(line == expected if expected.startswith("DATE") else date_error(line, expected),
+              what, line)
 
 
 def test_nested(args, entries_file):
@@ -272,9 +254,7 @@ def test_nested(args, entries_file):
 
 
 def test_unregistration(args, dll_dir):
-    result = kit.wine("regsvr32", "/u", "/s", "Update.dll", cwd=dll_dir)
-    check(result.returncode == 0, "regsvr32 /u /s Update.dll succeeds",
-          f"exit {result.returncode}")
+    regsvr32(dll_dir, "regsvr32 /u /s Update.dll succeeds", "/u")
     for key in (r"HKCR\Quorvel.Detection", rf"HKCR\CLSID\{CLSID}", rf"HKCR\TypeLib\{LIBID}",
                 rf"HKCR\Interface\{IID}", r"HKCU\Software\Classes\Quorvel.Detection"):
         check(not kit.reg_key_exists(key), f"{key} is gone")
@@ -292,9 +272,7 @@ def test_per_user(args, dll_dir, dll_windows_path):
     try:
         lines = client(args, "classes-dacl", "D:(A;;KR;;;WD)")
         check(lines == ["SET"], "HKLM\\Software\\Classes made read-only", " / ".join(lines))
-        result = kit.wine("regsvr32", "/s", "Update.dll", cwd=dll_dir)
-        check(result.returncode == 0, "regsvr32 succeeds without machine-wide access",
-              f"exit {result.returncode}")
+        regsvr32(dll_dir, "regsvr32 succeeds without machine-wide access")
         # Wine's COM reads only the machine's classes, so the user's
         # registration is checked in the registry rather than by creating.
         text = reg_text(rf"HKCU\Software\Classes\CLSID\{CLSID}\InprocServer32")
@@ -303,9 +281,7 @@ def test_per_user(args, dll_dir, dll_windows_path):
         check(text == CLSID, "the user's ProgID names the CLSID", text)
         check(not kit.reg_key_exists(rf"HKLM\Software\Classes\CLSID\{CLSID}"),
               "nothing is written to the machine's Classes key")
-        result = kit.wine("regsvr32", "/u", "/s", "Update.dll", cwd=dll_dir)
-        check(result.returncode == 0, "regsvr32 /u succeeds without machine-wide access",
-              f"exit {result.returncode}")
+        regsvr32(dll_dir, "regsvr32 /u succeeds without machine-wide access", "/u")
         for key in (rf"HKCU\Software\Classes\CLSID\{CLSID}",
                     r"HKCU\Software\Classes\Quorvel.Detection"):
             check(not kit.reg_key_exists(key), f"{key} is gone")
@@ -317,9 +293,8 @@ def test_per_user(args, dll_dir, dll_windows_path):
 def main():
     global PORT
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--dll", required=True)
-    parser.add_argument("--client", required=True)
-    parser.add_argument("--service", required=True)
+    for name in ("--dll", "--client", "--service"):
+        parser.add_argument(name, required=True)
     parser.add_argument("--port", type=int, default=PORT)
     args = parser.parse_args()
     PORT = args.port

@@ -56,16 +56,14 @@ bool Contains(const std::wstring& text, const std::wstring& part) {
 
 int CountLinesStarting(const std::wstring& text, const std::wstring& prefix) {
     int count = 0;
-    for (std::size_t pos = 0; (pos = text.find(L'\n' + prefix, pos)) != std::wstring::npos; ++pos) {
+    for (std::size_t pos = 0; (pos = text.find(L'\n' + prefix, pos)) != std::wstring::npos; ++pos)
         ++count;
-    }
     return count;
 }
 
 void TestPostSendsHeadersAndBodyAsGiven() {
     const std::wstring body = L"uin=12345&name=a+b%20c";
     const std::wstring echo = TextOf(HttpPost(server + L"/echo", body, kResponseText));
-    std::printf("  echo of POST:\n%s\n", korvane::testing::Utf8(echo).c_str());
     Check(echo.rfind(L"POST /echo\n", 0) == 0, "POST uses the POST method");
     Check(Contains(echo, L"\nContent-Length: 22\n"), "Content-Length is the body's length");
     Check(CountLinesStarting(echo, L"Content-Length:") == 1, "Content-Length is sent once");
@@ -100,14 +98,10 @@ void TestGetAndResponseModes() {
           "mode 2 keeps the lone lead byte");
 }
 
-// What the server did with a held reply: "none", "held" or "answered".
-std::wstring HoldState(const std::wstring& id) {
-    return TextOf(HttpGet(server + L"/state?id=" + id, kResponseText));
-}
-
-// Lets a held reply go out.
-void Release(const std::wstring& id) {
-    TextOf(HttpGet(server + L"/release?id=" + id, kResponseText));
+// The server's answer to a request about held reply `id`: /state tells what
+// it did with it ("none", "held", "answered", "dropped"), /release lets it go.
+std::wstring Ask(const wchar_t* what, const std::wstring& id) {
+    return TextOf(HttpGet(server + what + id, kResponseText));
 }
 
 // Has the server close a held request unanswered, for a fetch that has
@@ -116,12 +110,11 @@ void Release(const std::wstring& id) {
 // into the freed object (or into the next one made at its address), while a
 // failed transfer touches nothing.
 void Drop(const std::wstring& id) {
-    TextOf(HttpGet(server + L"/drop?id=" + id, kResponseText));
+    Ask(L"/drop?id=", id);
     bool dropped = false;
     for (const ULONGLONG end = GetTickCount64() + 10000; !dropped && GetTickCount64() < end;
-         Sleep(10)) {
-        dropped = HoldState(id) == L"dropped";
-    }
+         Sleep(10))
+        dropped = Ask(L"/state?id=", id) == L"dropped";
     Check(dropped, "the server closes the request that the fetch gave up");
 }
 
@@ -142,7 +135,8 @@ void TestFailuresGiveEmptyText() {
     const std::wstring late = TextOf(
         internal::Fetch(L"get", server + L"/hold?id=limit&ms=60000", nullptr, kResponseText, 500));
     Check(late.empty(), "a fetch past its time limit gives empty text");
-    Check(HoldState(L"limit") != L"answered", "the time limit ends the wait before the reply");
+    Check(Ask(L"/state?id=", L"limit") != L"answered",
+          "the time limit ends the wait before the reply");
     Drop(L"limit");
 }
 
@@ -170,19 +164,16 @@ LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     if (message == WM_TIMER) {
         const int tick = ++nested.ticks;
         if (tick <= nested.slow_ticks) Sleep(20);
-        if (tick == nested.release_at_tick) Release(nested.release_id);
-        return 0;
-    }
-    if (message == kNestedFetch) {
+        if (tick == nested.release_at_tick) Ask(L"/release?id=", nested.release_id);
+    } else if (message == kNestedFetch) {
         nested.nested_result = TextOf(HttpGet(server + L"/echo?nested", kResponseText));
         nested.nested_ran_while_outer_waited = nested.outer_waiting;
-        return 0;
-    }
-    if (message == kPostQuit) {
+    } else if (message == kPostQuit) {
         PostQuitMessage(kQuitCode);
-        return 0;
+    } else {
+        return DefWindowProcW(window, message, wParam, lParam);
     }
-    return DefWindowProcW(window, message, wParam, lParam);
+    return 0;
 }
 
 void TestMessagesAreDispatchedWhileWaiting(HWND window) {
@@ -197,8 +188,6 @@ void TestMessagesAreDispatchedWhileWaiting(HWND window) {
     const std::wstring outer = TextOf(HttpGet(server + L"/hold?id=outer&ms=20000", kResponseText));
     nested.outer_waiting = false;
     KillTimer(window, 1);
-    std::printf("  outer fetch: \"%s\", %d timer ticks\n", korvane::testing::Utf8(outer).c_str(),
-                nested.ticks);
     Check(outer == L"released outer",
           "the timer ticks during the wait and its fetch releases the outer one");
     Check(nested.nested_ran_while_outer_waited, "the posted message is handled during the wait");
@@ -215,7 +204,6 @@ void TestMessagesAreDispatchedWhileWaiting(HWND window) {
         internal::Fetch(L"get", server + L"/hold?id=ticks&ms=60000", nullptr, kResponseText, 2000));
     const int ticks = nested.ticks;
     KillTimer(window, 1);
-    std::printf("  slow ticks during a wait with a 2 s limit: %d\n", ticks);
     Check(held.empty() && ticks < nested.slow_ticks,
           "slow ticks do not hold the wait past its limit");
     Drop(L"ticks");
@@ -234,13 +222,11 @@ void TestQuitEndsTheWait(HWND window) {
                                                 : HttpGet(address, kResponseText));
         MSG message{};
         const bool quit = PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
-        std::printf("  %s: %s\n", post ? "HttpPost" : "HttpGet",
-                    korvane::testing::Utf8(result).c_str());
         Check(result.empty(), post ? "a WM_QUIT ends HttpPost's wait with empty text"
                                    : "a WM_QUIT ends HttpGet's wait with empty text");
         Check(quit && message.wParam == kQuitCode,
               "the WM_QUIT is posted again, with its exit code, for the thread's loop");
-        Check(HoldState(id) != L"answered", "the wait ended before the reply");
+        Check(Ask(L"/state?id=", id) != L"answered", "the wait ended before the reply");
         Drop(id);
     }
 }

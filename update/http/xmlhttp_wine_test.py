@@ -1,15 +1,11 @@
 #!/usr/bin/env python3
-"""Runs xmlhttp_wine_test.exe under Wine against a small HTTP server on
-loopback, on a free port, and a second free port where nothing listens.
+"""Usage: xmlhttp_wine_test.py path/to/xmlhttp_wine_test.exe (inside scripts/wine-env.sh)
 
-Besides fixed pages the server holds replies for the test: /hold?id=X
-answers "released X" once /release?id=X has been asked for, or "unreleased
-X" after its own limit of ms milliseconds; /drop?id=X closes it without an
-answer. /state?id=X answers "none", "held", "answered" or "dropped", so that
-the test can tell a wait that ended before the reply from one that got it.
-
-Usage: xmlhttp_wine_test.py path/to/xmlhttp_wine_test.exe
-Run it inside scripts/wine-env.sh (ctest does so).
+Runs the program under Wine against a small HTTP server on a free loopback
+port, and a second free port where nothing listens. /hold?id=X answers
+"released X" once /release?id=X is asked for, or "unreleased X" after ms
+milliseconds; /drop?id=X closes it unanswered; /state?id=X tells which
+("none", "held", "answered", "dropped").
 """
 import subprocess
 import sys
@@ -21,11 +17,7 @@ import wine_testkit as kit
 GBK_PAGE = "A啊B 中文\n".encode("gbk")
 lock = threading.Lock()
 seen_marks = set()
-# id -> the event that ends its hold; id -> "held", "answered" or "dropped";
-# the ids to drop.
-releases = {}
-hold_states = {}
-drops = set()
+releases, hold_states, drops = {}, {}, set()  # id -> Event; id -> state; ids to drop
 
 
 def hold(request, hold_id, limit_ms):
@@ -36,9 +28,8 @@ def hold(request, hold_id, limit_ms):
     with lock:
         dropped = hold_id in drops
         hold_states[hold_id] = "dropped" if dropped else "answered"
-    if dropped:
-        return kit.reset(request)
-    return 200, (("released " if released else "unreleased ") + hold_id).encode(), "text/plain"
+    text = ("released " if released else "unreleased ") + hold_id
+    return kit.reset(request) if dropped else (200, text.encode(), "text/plain")
 
 
 def end_hold(hold_id, drop):
@@ -52,8 +43,7 @@ def end_hold(hold_id, drop):
 def route(request, path, query, body):
     arg = (query.get("id") or query.get("ids") or query.get("ms") or [""])[0]
     if path == "/echo":
-        # The request as it arrived: method and target, headers with their
-        # names as sent, a blank line, the body.
+        # The request as it arrived: method and target, headers as sent, a blank line, the body.
         lines = [f"{request.command} {request.path}"]
         lines += [f"{name}: {value}" for name, value in request.headers.items()]
         return 200, ("\n".join(lines) + "\n\n" + body.decode("latin-1")).encode("latin-1"), \
@@ -88,15 +78,13 @@ def main():
         print(__doc__, file=sys.stderr)
         return 2
     dead = f"http://127.0.0.1:{kit.free_port()}"
-    # Output through a file: a wineserver started by the call would hold a
-    # pipe open after the program ends.
+    # Output through a file: a wineserver started by the call would hold a pipe open.
     with tempfile.TemporaryFile() as out, kit.PageServer(route) as server:
         result = subprocess.run(["wine", sys.argv[1], server.url, dead], timeout=300, stdout=out)
         out.seek(0)
         output = out.read().decode("utf-8", "replace")
     print(output, end="", flush=True)
-    # A program that was ended from outside may still exit with 0: the
-    # test passes only when it ran to its summary.
+    # A program ended from outside may still exit with 0: it must have run to its summary.
     if result.returncode == 0 and not output.replace("\r", "").endswith("\n0 failed\n"):
         print("the test program ended before its summary")
         return 1

@@ -670,6 +670,11 @@ class Suite:
             self(True, name)
         except Exception as error:  # a broken case must not stop the others
             self(False, name, repr(error))
+            # The screen as the case left it, kept with the test's work folder.
+            shot = os.path.join(os.environ.get("KORVANE_TEST_WORK", "."),
+                                "failed-%d.png" % self.cases)
+            if run("import", "-window", "root", shot).returncode == 0:
+                print("   the screen then: " + shot, flush=True)
         finally:
             kill_wine()
 

@@ -78,9 +78,14 @@ run_ctest() {  # run_ctest FOLDER [ctest options...]
     --output-junit "$results/$folder.xml" "$@" 2>&1 | tee "$results/$folder.log"
 }
 
-run_ctest native -j"$jobs"
-# The fuzzers run for a fixed time each: all at once.
-run_ctest fuzz -j"$(ctest --test-dir "$root/build/fuzz" -N | sed -n 's/^Total Tests: //p')"
+# The native tests and the fuzzers in one pool, build/portable: the fuzzers
+# run for a fixed time each, all at once, and the unit tests beside them.
+portable=$root/build/portable
+mkdir -p "$portable"
+printf 'subdirs("%s")\nsubdirs("%s")\n' "$root/build/native" "$root/build/fuzz" \
+  >"$portable/CTestTestfile.cmake"
+run_ctest portable -j"$(($(ctest --test-dir "$root/build/fuzz" -N |
+                            sed -n 's/^Total Tests: //p') + jobs))"
 
 # The run command's outcome: its own verdict, and the saved screenshot must
 # show the strip with part of its caption: the strip's rectangle, trimmed of

@@ -23,15 +23,10 @@ int TicksUntilWrap(ScrollState& state) {
     return -1;
 }
 
-TEST(ScrollTick, LaidOutCaptionWrapsOnThe72ndTickAt150ms) {
+TEST(ScrollTick, LaidOutCaptionWrapsOnThe72ndTickThenEvery361) {
     ScrollState state{120.0f, kLaidOutWidth, 5895.0f};
     EXPECT_EQ(TicksUntilWrap(state), 72);
     EXPECT_EQ(state.caption_left, 5895.0f);  // waits exactly at the right edge
-}
-
-TEST(ScrollTick, LaterPassesTake361TicksOnTheLaidOutWidth) {
-    ScrollState state{120.0f, kLaidOutWidth, 5895.0f};
-    TicksUntilWrap(state);
     for (int pass = 0; pass < 3; ++pass) {
         EXPECT_EQ(TicksUntilWrap(state), 361);
         EXPECT_EQ(state.caption_left, 5895.0f);
@@ -134,7 +129,8 @@ public:
     void SetTop(float twips) override { calls.push_back("top"), top = twips; }
 };
 
-TEST(ColourCycle, CyclesThroughTheThreeSwatchesAndBack) {
+TEST(ColourCycle, CyclesThroughTheSwatchesReadAtEachCall) {
+    EXPECT_EQ(Module1::colorstep, 0);  // the process-wide step starts at zero
     FakePanel panel;
     std::int16_t step = 0;
     EXPECT_EQ(NextCaptionColour(step, panel), 0x0000FFu);
@@ -144,12 +140,7 @@ TEST(ColourCycle, CyclesThroughTheThreeSwatchesAndBack) {
     EXPECT_EQ(NextCaptionColour(step, panel), 0x0000FFu);
     EXPECT_EQ(step, 1);
     EXPECT_EQ(panel.calls, (std::vector<std::string>{"swatch1", "swatch2", "swatch3", "swatch1"}));
-}
-
-TEST(ColourCycle, ReadsTheSwatchAtTheMomentOfTheCall) {
-    FakePanel panel;
-    std::int16_t step = 1;
-    panel.swatches[1] = 0x123456;
+    panel.swatches[1] = 0x123456;  // changed since the last call
     EXPECT_EQ(NextCaptionColour(step, panel), 0x123456u);
 }
 
@@ -163,34 +154,34 @@ TEST(ColourCycle, StepOutsideZeroToTwoDoesNothingAndLeavesThePanelAlone) {
     EXPECT_TRUE(panel.calls.empty());
 }
 
-TEST(ColourCycle, ProcessWideStepStartsAtZero) { EXPECT_EQ(Module1::colorstep, 0); }
-
 struct FakeStrip final : StripPosition {
     float left = 0, top = 0;
     float Left() const override { return left; }
     float Top() const override { return top; }
 };
 
-TEST(PanelOpening, FromCaptionAlignsLeftAndSits2600Above) {
-    FakePanel panel;
+TEST(PanelOpening, PlacedThenShownOnlyForTheRightButton) {
+    FakePanel from_caption, from_strip, untouched;
     FakeStrip strip;
-    // The panel loads, during which the strip is dragged here; it is placed
-    // and only then shown.
-    panel.on_load = [&] { strip.left = 6652.5f, strip.top = 10925.0f; };
-    OpenPanelFromCaption(kRightButton, strip, panel);
-    EXPECT_EQ(panel.calls, (std::vector<std::string>{"height", "left", "top", "show"}));
-    EXPECT_EQ(panel.left, 6652.5f);
-    EXPECT_EQ(panel.top, 10925.0f - 3000.0f - 2600.0f);
-}
-
-TEST(PanelOpening, FromStripKeepsLeftAndSits4000AboveEvenOffScreen) {
-    FakePanel panel;
-    FakeStrip strip;
+    // From the caption: the panel loads, during which the strip is dragged
+    // here; it is aligned left, placed 2600 above and only then shown.
+    from_caption.on_load = [&] { strip.left = 6652.5f, strip.top = 10925.0f; };
+    OpenPanelFromCaption(kRightButton, strip, from_caption);
+    EXPECT_EQ(from_caption.calls, (std::vector<std::string>{"height", "left", "top", "show"}));
+    EXPECT_EQ(from_caption.left, 6652.5f);
+    EXPECT_EQ(from_caption.top, 10925.0f - 3000.0f - 2600.0f);
+    // From the strip: the left kept, 4000 above even off the screen.
     strip.top = 500.0f;
-    OpenPanelFromStrip(kRightButton, strip, panel);
-    EXPECT_EQ(panel.calls, (std::vector<std::string>{"height", "top", "show"}));
-    EXPECT_EQ(panel.left, 6360.0f);
-    EXPECT_EQ(panel.top, 500.0f - 3000.0f - 4000.0f);
+    OpenPanelFromStrip(kRightButton, strip, from_strip);
+    EXPECT_EQ(from_strip.calls, (std::vector<std::string>{"height", "top", "show"}));
+    EXPECT_EQ(from_strip.left, 6360.0f);
+    EXPECT_EQ(from_strip.top, 500.0f - 3000.0f - 4000.0f);
+    // Other buttons do nothing.
+    for (std::int16_t button : {std::int16_t{1}, std::int16_t{4}, std::int16_t{3}}) {
+        OpenPanelFromCaption(button, strip, untouched);
+        OpenPanelFromStrip(button, strip, untouched);
+    }
+    EXPECT_TRUE(untouched.calls.empty());
 }
 
 // The strip on a 144-DPI monitor, the panel on a 96-DPI one, and a system
@@ -216,16 +207,6 @@ TEST(PanelOpening, ScreenPixelsRoundTripAcrossMonitorsOfDifferentDpi) {
             ASSERT_EQ(gap, screen.ToPixels(2600.0f)) << system_dpi << " at x " << x;
         }
     }
-}
-
-TEST(PanelOpening, OtherButtonsDoNothing) {
-    FakePanel panel;
-    FakeStrip strip;
-    for (std::int16_t button : {std::int16_t{1}, std::int16_t{4}, std::int16_t{3}}) {
-        OpenPanelFromCaption(button, strip, panel);
-        OpenPanelFromStrip(button, strip, panel);
-    }
-    EXPECT_TRUE(panel.calls.empty());
 }
 
 // Whether the system timer runs, step after step: Timer1 enabled with an

@@ -39,15 +39,14 @@ void ExpectTick(ScrollState& state, TickResult result, double left) {
     EXPECT_EQ(state.caption_left, left);
 }
 
-TEST(ScrollTick, RightEdgeAtZeroStillStepsThenWraps) {
-    ScrollState state{-100.0f, 100.0f, 5895.0f};
-    ExpectTick(state, TickResult::kStepped, -120.0);
-    ExpectTick(state, TickResult::kWrapped, 5895.0);
-}
-
-TEST(ScrollTick, CaptionAlreadyGoneWrapsOnTheNextTickWithoutStepping) {
-    ScrollState state{-5000.0f, 1290.0f, 3000.0f};
-    ExpectTick(state, TickResult::kWrapped, 3000.0);
+TEST(ScrollTick, AtTheEdgesAndWithAnEmptyCaption) {
+    ScrollState at_zero{-100.0f, 100.0f, 5895.0f};  // right edge at 0: steps, then wraps
+    ExpectTick(at_zero, TickResult::kStepped, -120.0);
+    ExpectTick(at_zero, TickResult::kWrapped, 5895.0);
+    ScrollState gone{-5000.0f, 1290.0f, 3000.0f};  // wraps on the next tick, without a step
+    ExpectTick(gone, TickResult::kWrapped, 3000.0);
+    ScrollState empty{40.0f, 0.0f, 5895.0f};
+    EXPECT_EQ(TicksUntilWrap(empty), 4);  // 40, 20, 0 are not < 0; -20 wraps
 }
 
 TEST(ScrollTick, WrapTickFollowsTheFormulaForOddStartingPoints) {
@@ -76,11 +75,6 @@ TEST(ScrollTick, WidthChangeMidPassOnlyAffectsTheNextWrap) {
     ExpectTick(state, TickResult::kStepped, 2780.0);
     TicksUntilWrap(state);
     EXPECT_EQ(state.caption_left, 2000.0f);
-}
-
-TEST(ScrollTick, EmptyCaptionStillTravelsAndWraps) {
-    ScrollState state{40.0f, 0.0f, 5895.0f};
-    EXPECT_EQ(TicksUntilWrap(state), 4);  // 40, 20, 0 are not < 0; -20 wraps
 }
 
 TEST(ScrollTick, StepsStayExactInSinglePrecisionFarFromZero) {

@@ -52,7 +52,7 @@ void ExpectSlice(const CaptionLayout& layout, const std::wstring& text, std::int
         << left << ".." << right;
 }
 
-TEST(CaptionSlice, GlyphsCutByEitherEdgeAreDrawnWholeAndPairsNeverSplit) {
+TEST(CaptionSlice, CutGlyphsDrawnWholePairsKeptEmptyOutsideTheStrip) {
     const std::wstring ascii = L"ABCDEFGHIJ";  // 8 px each
     const CaptionLayout a = LayOut(ascii);
     ExpectSlice(a, ascii, 0, 80, {0, 10, 0});
@@ -73,9 +73,8 @@ TEST(CaptionSlice, GlyphsCutByEitherEdgeAreDrawnWholeAndPairsNeverSplit) {
     ExpectSlice(p, paired, 17, 30, {1, 3, 8});
     // Right edge inside the high half: the low half comes along.
     ExpectSlice(p, paired, 0, 10, {0, 3, 0});
-}
 
-TEST(CaptionSlice, EmptyWhileTheCaptionIsOutOfTheStrip) {
+    // Empty while the caption is out of the strip.
     const std::wstring text = L"欢迎使用!";
     const CaptionLayout layout = LayOut(text);
     EXPECT_EQ(layout.Width(), 72);

@@ -77,25 +77,22 @@ TEST(ScrollTick, WidthChangeMidPassOnlyAffectsTheNextWrap) {
     EXPECT_EQ(state.caption_left, 2000.0f);
 }
 
-TEST(ScrollTick, StepsStayExactInSinglePrecisionFarFromZero) {
+TEST(ScrollTick, StepsAndWrapStayExactFarFromZero) {
     // 20-twip steps from a half-twip start never drift: every value is exact.
     ScrollState state{2947.5f, kLaidOutWidth, 5895.0f};
     for (int i = 1; i <= 200; ++i) ExpectTick(state, TickResult::kStepped, 2947.5 - 20.0 * i);
-}
-
-TEST(ScrollTick, StepsAndWrapStayExactBeyondSinglePrecision) {
     // Captions of 2^24 + 1 and 2^30 + 7 twips, the second about what a 64 MiB
     // import lays out: each tick moves exactly 20 twips, where single
     // precision would round 2^24 + 1 - 20 or not move at all at 2^30.
     for (const double width : {16777217.0, 1073741831.0}) {
-        ScrollState state{-width + 95.0, width, 5895.0};
+        ScrollState wide{-width + 95.0, width, 5895.0};
         for (int tick = 1; tick <= 5; ++tick) {
-            ASSERT_EQ(AdvanceCaption(state), TickResult::kStepped);
-            EXPECT_EQ(state.caption_left, -width + 95.0 - 20.0 * tick);
+            ASSERT_EQ(AdvanceCaption(wide), TickResult::kStepped);
+            EXPECT_EQ(wide.caption_left, -width + 95.0 - 20.0 * tick);
         }
-        ExpectTick(state, TickResult::kWrapped, 5895.0);  // right edge at -5: the sixth tick
+        ExpectTick(wide, TickResult::kWrapped, 5895.0);  // right edge at -5: the sixth tick
         // A whole pass: floor((W + w) / 20) + 2 ticks.
-        EXPECT_EQ(TicksUntilWrap(state), static_cast<int>((5895.0 + width) / 20.0) + 2);
+        EXPECT_EQ(TicksUntilWrap(wide), static_cast<int>((5895.0 + width) / 20.0) + 2);
     }
     // Widths are rounded to single precision below 2^24 twips only.
     EXPECT_EQ(CaptionWidthTwips(1, 110), static_cast<double>(1440.0f / 110.0f));

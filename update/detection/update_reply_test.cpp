@@ -162,7 +162,7 @@ TEST(BuildUpdateReply, WithTheLibrarysUnescapeText) {
 }
 #endif
 
-TEST(ExtractDateText, FromMarkerOrNinthCharacter) {
+TEST(ExtractDateText, FromMarkerOrNinthCharacterToTheDayCharacter) {
     const std::u16string page =
         u"<html><body><span class=\"STYLE1\">2013年5月8日 星期三</span></body></html>";
     EXPECT_EQ(ExtractDateText(page), u"2013年5月8日");
@@ -173,9 +173,7 @@ TEST(ExtractDateText, FromMarkerOrNinthCharacter) {
     EXPECT_EQ(ExtractDateText(u"日2345678abc日"), u"abc日");
     // A "日" before the start point does not count.
     EXPECT_EQ(ExtractDateText(u"日 <b class=\"STYLE1\">no date</b>"), u"");
-}
-
-TEST(ExtractDateText, EmptyWithoutDayCharacterOrPastTheEnd) {
+    // Empty without a day character or past the end.
     for (const auto* page : {u"<span class=\"STYLE1\">2013年5月8</span>", u"", u"12345678",
                              u"\"STYLE1\"", u"\"STYLE1\">"}) {
         EXPECT_EQ(ExtractDateText(page), u"") << std::u16string(page).size();
@@ -184,7 +182,7 @@ TEST(ExtractDateText, EmptyWithoutDayCharacterOrPastTheEnd) {
     EXPECT_EQ(ParseChineseDate(u""), std::nullopt);
 }
 
-TEST(ParseChineseDate, SerialsOfValidDates) {
+TEST(ParseChineseDate, SerialsOfValidDatesOnly) {
     // From "13年5月8日" on, a one- or two-digit year, which falls in 1930..2029.
     const std::pair<const char16_t*, double> dates[] = {
         {u"1899年12月30日", 0.0},    {u"1900年1月1日", 2.0},
@@ -194,9 +192,7 @@ TEST(ParseChineseDate, SerialsOfValidDates) {
         {u"29年12月31日", 47483.0},  {u"30年1月1日", 10959.0},
         {u"5年1月1日", 38353.0}};
     for (const auto& [date, serial] : dates) EXPECT_EQ(ParseChineseDate(date), serial) << serial;
-}
-
-TEST(ParseChineseDate, RejectsInvalidDatesAndOtherForms) {
+    // Invalid dates and other forms.
     for (const auto* bad : {u"2013年2月30日", u"2013年2月29日", u"1900年2月29日", u"2013年13月1日",
                             u"2013年0月1日", u"2013年4月31日", u"2013年5月8", u"2013年5月8日星期三",
                             u"年5月8日", u"2013-5-8", u"12345年1月1日", u"099年1月1日",

@@ -284,11 +284,10 @@ TEST(CaptionName, TheCaptionsStartCutAtASpaceOrClusterBoundary) {
 }
 
 TEST(ShapedLine, ShapesOnlyWhatNeedsItAndDrawsAFailedPieceAsCharacters) {
-    // Visual order: Latin (simple, left to right), Hebrew (right to left,
-    // in two pieces, the later one drawn first), then a Latin
-    // item with a combining accent (needs shaping). Shaping gives 5 px a
-    // unit, measuring 8 px a unit; the Hebrew piece that starts the item
-    // fails to shape.
+    // Visual order: Latin (simple, left to right), Hebrew (right to left, in
+    // two pieces, the later one drawn first), then a Latin item with a
+    // combining accent (needs shaping). Shaping gives 5 px a unit, measuring
+    // 8 px a unit; the Hebrew piece that starts the item fails to shape.
     const std::wstring latin = L"Korvane ";
     const std::wstring hebrew(kMaxPieceUnits + 100, L'\u05E9');
     const std::wstring accented = L"e\u0301te";

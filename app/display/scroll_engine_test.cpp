@@ -49,22 +49,20 @@ TEST(ScrollTick, AtTheEdgesAndWithAnEmptyCaption) {
     EXPECT_EQ(TicksUntilWrap(empty), 4);  // 40, 20, 0 are not < 0; -20 wraps
 }
 
-TEST(ScrollTick, WrapTickFollowsTheFormulaForOddStartingPoints) {
+TEST(ScrollTick, WrapTickFollowsTheFormulaForOddStartsAndWideCaptions) {
     // floor((w + x0) / 20) + 2, including a half-twip start.
     for (float x0 : {0.0f, 7.5f, 19.0f, 20.0f, 2947.5f, -1289.5f}) {
         ScrollState state{x0, kLaidOutWidth, 5895.0f};
         const int expected = static_cast<int>((kLaidOutWidth + x0) / 20.0f) + 2;
         EXPECT_EQ(TicksUntilWrap(state), expected) << "x0 = " << x0;
     }
-}
-
-TEST(ScrollTick, CaptionWiderThanTheSurfaceEntersFromTheRightAndPassesCompletely) {
-    ScrollState state{-8000.0f, 8000.0f, 2000.0f};
-    // Right edge exactly 0: one more step, then wrap to the right edge.
-    EXPECT_EQ(TicksUntilWrap(state), 2);
-    EXPECT_EQ(state.caption_left, 2000.0f);
-    // A whole pass lasts until the right edge has crossed the left edge.
-    EXPECT_EQ(TicksUntilWrap(state), static_cast<int>((2000.0f + 8000.0f) / 20.0f) + 2);
+    // A caption wider than the surface, its right edge exactly 0: one more
+    // step, then wrap to the right edge; a whole pass lasts until the right
+    // edge has crossed the left edge.
+    ScrollState wide{-8000.0f, 8000.0f, 2000.0f};
+    EXPECT_EQ(TicksUntilWrap(wide), 2);
+    EXPECT_EQ(wide.caption_left, 2000.0f);
+    EXPECT_EQ(TicksUntilWrap(wide), static_cast<int>((2000.0f + 8000.0f) / 20.0f) + 2);
 }
 
 TEST(ScrollTick, WidthChangeMidPassOnlyAffectsTheNextWrap) {

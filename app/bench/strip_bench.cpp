@@ -123,28 +123,30 @@ double MicrosecondsPerTick(Form1& strip, int ticks, int batches = 5, double leas
 
 enum class Caption { kShort, kMiB, kAscii, kRightToLeft };
 
-int RunStrip(Caption caption, std::uint32_t interval_ms) {
+// A strip created and shown, with the adapter the panel's apply steps use.
+struct ShownStrip {
     NoPanel panel;
-    Form1 form(panel);
-    form.Create();
-    form.Show();
-    StripAdapter strip(form);
+    Form1 form{panel};
+    StripAdapter strip{form};
+    ShownStrip() { form.Create(), form.Show(); }
+};
+
+int RunStrip(Caption caption, std::uint32_t interval_ms) {
+    ShownStrip shown;
     PanelChoices choices;
     choices.text = caption == Caption::kMiB           ? MiBOfText(true)
                    : caption == Caption::kRightToLeft ? MiBOfArabic()
                                                       : L"欢迎使用!";
-    ApplyToStrip(choices, ApplyScope::kWithBackground, strip);
-    form.SetTimerInterval(interval_ms);
+    ApplyToStrip(choices, ApplyScope::kWithBackground, shown.strip);
+    shown.form.SetTimerInterval(interval_ms);
     return testing::RunMessageLoop();
 }
 
 int RunApply() {
-    NoPanel panel;
-    Form1 form(panel);
-    form.Create();
-    form.Show();
+    ShownStrip first;
+    Form1& form = first.form;
+    StripAdapter& strip = first.strip;
     form.SetTimerEnabled(false);  // ticks are driven below
-    StripAdapter strip(form);
     PanelChoices choices;
     choices.speed = 100;
     const double ticks_short = MicrosecondsPerTick(form, 1000);
@@ -187,11 +189,8 @@ int RunApply() {
     // the laid-out 宋体, on two strips ticked in turns, so that other work
     // on the machine weighs on both alike; then with the captions swapped
     // between the strips. The least time of each caption counts.
-    Form1 second(panel);
-    second.Create();
-    second.Show();
-    second.SetTop(form.Top() - 1500.0f);  // not over the first
-    StripAdapter second_strip(second);
+    ShownStrip second;
+    second.form.SetTop(form.Top() - 1500.0f);  // not over the first
     const std::wstring arabic_text = MiBOfArabic(), ideograph_text = MiBOfText(true);
     choices.sample_font = kSampleLaidOutFont;
     double ideographs = 1e300, arabic = 1e300;
@@ -199,13 +198,13 @@ int RunApply() {
         choices.text = phase == 0 ? arabic_text : ideograph_text;
         ApplyToStrip(choices, ApplyScope::kWithBackground, strip);
         choices.text = phase == 0 ? ideograph_text : arabic_text;
-        ApplyToStrip(choices, ApplyScope::kWithBackground, second_strip);
-        for (Form1* each : {&form, &second}) {
+        ApplyToStrip(choices, ApplyScope::kWithBackground, second.strip);
+        for (Form1* each : {&form, &second.form}) {
             each->SetTimerInterval(150);  // every tick repaints
             each->SetTimerEnabled(false);
         }
-        Form1& with_arabic = phase == 0 ? form : second;
-        Form1& with_ideographs = phase == 0 ? second : form;
+        Form1& with_arabic = phase == 0 ? form : second.form;
+        Form1& with_ideographs = phase == 0 ? second.form : form;
         for (int round = 0; round < 10; ++round) {
             ideographs = MicrosecondsPerTick(with_ideographs, 500, 1, ideographs);
             arabic = MicrosecondsPerTick(with_arabic, 500, 1, arabic);

@@ -180,19 +180,15 @@ TEST(PanelOpening, ScreenPixelsRoundTripAcrossMonitorsOfDifferentDpi) {
     for (unsigned system_dpi : {96u, 144u}) {
         const ScreenTwips screen{system_dpi};
         for (int x = -3840; x <= 7680; x += 7) {
-            struct : StripPosition {
-                ScreenTwips screen{96};
-                int x = 0, y = 0;
-                float Left() const override { return screen.FromPixels(x); }
-                float Top() const override { return screen.FromPixels(y); }
-            } strip;
-            strip.screen = screen, strip.x = x, strip.y = 1400 + x / 8;
+            const int y = 1400 + x / 8;
+            FakeStrip strip;
+            strip.left = screen.FromPixels(x), strip.top = screen.FromPixels(y);
             FakePanel panel;
             const int panel_height = 259;  // outer pixels at the panel's own DPI
             panel.outer_height = screen.FromPixels(panel_height);
             OpenPanelFromCaption(kRightButton, strip, panel);
             ASSERT_EQ(screen.ToPixels(panel.left), x) << system_dpi;
-            const int gap = strip.y - (screen.ToPixels(panel.top) + panel_height);
+            const int gap = y - (screen.ToPixels(panel.top) + panel_height);
             ASSERT_EQ(gap, screen.ToPixels(2600.0f)) << system_dpi << " at x " << x;
         }
     }

@@ -83,17 +83,18 @@ int RunFloor() {
     return testing::RunMessageLoop();
 }
 
-// 1 MiB of UTF-8 Arabic words (2 bytes a letter), one line, shaped.
-std::wstring MiBOfArabic() {
-    const std::wstring words = L"مرحبا بكم في العرض، هذا نص تجريبي باللغة العربية ";
-    std::wstring text;
-    while (text.size() < (1u << 20) / 2) text += words;
-    return text;
-}
+enum class Caption { kShort, kMiB, kAscii, kRightToLeft };
 
-// 1 MiB of UTF-8: ideographs (3 bytes each) or ASCII words.
-std::wstring MiBOfText(bool cjk) {
+// 1 MiB of UTF-8: ideographs (3 bytes each), ASCII words, or Arabic words (2
+// bytes a letter; one line, shaped).
+std::wstring MiBOf(Caption caption) {
     std::wstring text;
+    if (caption == Caption::kRightToLeft) {
+        const std::wstring words = L"مرحبا بكم في العرض، هذا نص تجريبي باللغة العربية ";
+        while (text.size() < (1u << 20) / 2) text += words;
+        return text;
+    }
+    const bool cjk = caption == Caption::kMiB;
     for (int i = 0; i < (cjk ? (1 << 20) / 3 : 1 << 20); ++i) {
         text += cjk ? static_cast<wchar_t>(0x4E00 + (i * 37) % 3000)
                     : (i % 7 == 6 ? L' ' : static_cast<wchar_t>(L'a' + i % 26));
@@ -121,30 +122,28 @@ double MicrosecondsPerTick(Form1& strip, int ticks, int batches = 5, double leas
     return least;
 }
 
-enum class Caption { kShort, kMiB, kAscii, kRightToLeft };
+// A strip created and shown, with the adapter the panel's apply steps use.
+struct ShownStrip {
+    NoPanel panel;
+    Form1 form{panel};
+    StripAdapter strip{form};
+    ShownStrip() { form.Create(), form.Show(); }
+};
 
 int RunStrip(Caption caption, std::uint32_t interval_ms) {
-    NoPanel panel;
-    Form1 form(panel);
-    form.Create();
-    form.Show();
-    StripAdapter strip(form);
+    ShownStrip shown;
     PanelChoices choices;
-    choices.text = caption == Caption::kMiB           ? MiBOfText(true)
-                   : caption == Caption::kRightToLeft ? MiBOfArabic()
-                                                      : L"欢迎使用!";
-    ApplyToStrip(choices, ApplyScope::kWithBackground, strip);
-    form.SetTimerInterval(interval_ms);
+    choices.text = caption == Caption::kShort ? L"欢迎使用!" : MiBOf(caption);
+    ApplyToStrip(choices, ApplyScope::kWithBackground, shown.strip);
+    shown.form.SetTimerInterval(interval_ms);
     return testing::RunMessageLoop();
 }
 
 int RunApply() {
-    NoPanel panel;
-    Form1 form(panel);
-    form.Create();
-    form.Show();
+    ShownStrip first;
+    Form1& form = first.form;
+    StripAdapter& strip = first.strip;
     form.SetTimerEnabled(false);  // ticks are driven below
-    StripAdapter strip(form);
     PanelChoices choices;
     choices.speed = 100;
     const double ticks_short = MicrosecondsPerTick(form, 1000);
@@ -152,7 +151,7 @@ int RunApply() {
     for (const Caption caption : {Caption::kMiB, Caption::kAscii, Caption::kRightToLeft}) {
         const bool rtl = caption == Caption::kRightToLeft;
         const bool cjk = caption == Caption::kMiB;
-        choices.text = rtl ? MiBOfArabic() : MiBOfText(cjk);
+        choices.text = MiBOf(caption);
         choices.sample_font = kSampleLaidOutFont;
         const double ok = TimedApply(choices, ApplyScope::kWithBackground, strip, form);
         const double close = TimedApply(choices, ApplyScope::kWithoutBackground, strip, form);
@@ -187,25 +186,23 @@ int RunApply() {
     // the laid-out 宋体, on two strips ticked in turns, so that other work
     // on the machine weighs on both alike; then with the captions swapped
     // between the strips. The least time of each caption counts.
-    Form1 second(panel);
-    second.Create();
-    second.Show();
-    second.SetTop(form.Top() - 1500.0f);  // not over the first
-    StripAdapter second_strip(second);
-    const std::wstring arabic_text = MiBOfArabic(), ideograph_text = MiBOfText(true);
+    ShownStrip second;
+    second.form.SetTop(form.Top() - 1500.0f);  // not over the first
+    const std::wstring arabic_text = MiBOf(Caption::kRightToLeft),
+                       ideograph_text = MiBOf(Caption::kMiB);
     choices.sample_font = kSampleLaidOutFont;
     double ideographs = 1e300, arabic = 1e300;
     for (int phase = 0; phase < 2; ++phase) {
         choices.text = phase == 0 ? arabic_text : ideograph_text;
         ApplyToStrip(choices, ApplyScope::kWithBackground, strip);
         choices.text = phase == 0 ? ideograph_text : arabic_text;
-        ApplyToStrip(choices, ApplyScope::kWithBackground, second_strip);
-        for (Form1* each : {&form, &second}) {
+        ApplyToStrip(choices, ApplyScope::kWithBackground, second.strip);
+        for (Form1* each : {&form, &second.form}) {
             each->SetTimerInterval(150);  // every tick repaints
             each->SetTimerEnabled(false);
         }
-        Form1& with_arabic = phase == 0 ? form : second;
-        Form1& with_ideographs = phase == 0 ? second : form;
+        Form1& with_arabic = phase == 0 ? form : second.form;
+        Form1& with_ideographs = phase == 0 ? second.form : form;
         for (int round = 0; round < 10; ++round) {
             ideographs = MicrosecondsPerTick(with_ideographs, 500, 1, ideographs);
             arabic = MicrosecondsPerTick(with_arabic, 500, 1, arabic);

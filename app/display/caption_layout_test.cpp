@@ -52,7 +52,7 @@ void ExpectSlice(const CaptionLayout& layout, const std::wstring& text, std::int
         << left << ".." << right;
 }
 
-TEST(CaptionSlice, GlyphsCutByEitherEdgeAreDrawnWholeForAsciiAndCjk) {
+TEST(CaptionSlice, CutGlyphsDrawnWholePairsKeptEmptyOutsideTheStrip) {
     const std::wstring ascii = L"ABCDEFGHIJ";  // 8 px each
     const CaptionLayout a = LayOut(ascii);
     ExpectSlice(a, ascii, 0, 80, {0, 10, 0});
@@ -65,18 +65,16 @@ TEST(CaptionSlice, GlyphsCutByEitherEdgeAreDrawnWholeForAsciiAndCjk) {
     ExpectSlice(m, mixed, 20, 40, {1, 2, 16});  // 迎 cut on the left, A whole, 使 not reached
     ExpectSlice(m, mixed, 39, 40, {2, 1, 32});
     ExpectSlice(m, mixed, 40, 41, {3, 1, 40});
-}
 
-TEST(CaptionSlice, NeverSplitsASurrogatePair) {
-    const std::wstring text = L"a" + kPair + L"b";  // a 8, pair 7 + 7, b 8
-    const CaptionLayout layout = LayOut(text);
+    // A surrogate pair is never split.
+    const std::wstring paired = L"a" + kPair + L"b";  // a 8, pair 7 + 7, b 8
+    const CaptionLayout p = LayOut(paired);
     // Left edge inside the low half: the slice starts at the high half.
-    ExpectSlice(layout, text, 17, 30, {1, 3, 8});
+    ExpectSlice(p, paired, 17, 30, {1, 3, 8});
     // Right edge inside the high half: the low half comes along.
-    ExpectSlice(layout, text, 0, 10, {0, 3, 0});
-}
+    ExpectSlice(p, paired, 0, 10, {0, 3, 0});
 
-TEST(CaptionSlice, EmptyWhileTheCaptionIsOutOfTheStrip) {
+    // Empty while the caption is out of the strip.
     const std::wstring text = L"欢迎使用!";
     const CaptionLayout layout = LayOut(text);
     EXPECT_EQ(layout.Width(), 72);
@@ -286,11 +284,10 @@ TEST(CaptionName, TheCaptionsStartCutAtASpaceOrClusterBoundary) {
 }
 
 TEST(ShapedLine, ShapesOnlyWhatNeedsItAndDrawsAFailedPieceAsCharacters) {
-    // Visual order: Latin (simple, left to right), Hebrew (right to left,
-    // in two pieces, the later one drawn first), then a Latin
-    // item with a combining accent (needs shaping). Shaping gives 5 px a
-    // unit, measuring 8 px a unit; the Hebrew piece that starts the item
-    // fails to shape.
+    // Visual order: Latin (simple, left to right), Hebrew (right to left, in
+    // two pieces, the later one drawn first), then a Latin item with a
+    // combining accent (needs shaping). Shaping gives 5 px a unit, measuring
+    // 8 px a unit; the Hebrew piece that starts the item fails to shape.
     const std::wstring latin = L"Korvane ";
     const std::wstring hebrew(kMaxPieceUnits + 100, L'\u05E9');
     const std::wstring accented = L"e\u0301te";

@@ -23,15 +23,10 @@ int TicksUntilWrap(ScrollState& state) {
     return -1;
 }
 
-TEST(ScrollTick, LaidOutCaptionWrapsOnThe72ndTickAt150ms) {
+TEST(ScrollTick, LaidOutCaptionWrapsOnThe72ndTickThenEvery361) {
     ScrollState state{120.0f, kLaidOutWidth, 5895.0f};
     EXPECT_EQ(TicksUntilWrap(state), 72);
     EXPECT_EQ(state.caption_left, 5895.0f);  // waits exactly at the right edge
-}
-
-TEST(ScrollTick, LaterPassesTake361TicksOnTheLaidOutWidth) {
-    ScrollState state{120.0f, kLaidOutWidth, 5895.0f};
-    TicksUntilWrap(state);
     for (int pass = 0; pass < 3; ++pass) {
         EXPECT_EQ(TicksUntilWrap(state), 361);
         EXPECT_EQ(state.caption_left, 5895.0f);
@@ -44,33 +39,30 @@ void ExpectTick(ScrollState& state, TickResult result, double left) {
     EXPECT_EQ(state.caption_left, left);
 }
 
-TEST(ScrollTick, RightEdgeAtZeroStillStepsThenWraps) {
-    ScrollState state{-100.0f, 100.0f, 5895.0f};
-    ExpectTick(state, TickResult::kStepped, -120.0);
-    ExpectTick(state, TickResult::kWrapped, 5895.0);
+TEST(ScrollTick, AtTheEdgesAndWithAnEmptyCaption) {
+    ScrollState at_zero{-100.0f, 100.0f, 5895.0f};  // right edge at 0: steps, then wraps
+    ExpectTick(at_zero, TickResult::kStepped, -120.0);
+    ExpectTick(at_zero, TickResult::kWrapped, 5895.0);
+    ScrollState gone{-5000.0f, 1290.0f, 3000.0f};  // wraps on the next tick, without a step
+    ExpectTick(gone, TickResult::kWrapped, 3000.0);
+    ScrollState empty{40.0f, 0.0f, 5895.0f};
+    EXPECT_EQ(TicksUntilWrap(empty), 4);  // 40, 20, 0 are not < 0; -20 wraps
 }
 
-TEST(ScrollTick, CaptionAlreadyGoneWrapsOnTheNextTickWithoutStepping) {
-    ScrollState state{-5000.0f, 1290.0f, 3000.0f};
-    ExpectTick(state, TickResult::kWrapped, 3000.0);
-}
-
-TEST(ScrollTick, WrapTickFollowsTheFormulaForOddStartingPoints) {
+TEST(ScrollTick, WrapTickFollowsTheFormulaForOddStartsAndWideCaptions) {
     // floor((w + x0) / 20) + 2, including a half-twip start.
     for (float x0 : {0.0f, 7.5f, 19.0f, 20.0f, 2947.5f, -1289.5f}) {
         ScrollState state{x0, kLaidOutWidth, 5895.0f};
         const int expected = static_cast<int>((kLaidOutWidth + x0) / 20.0f) + 2;
         EXPECT_EQ(TicksUntilWrap(state), expected) << "x0 = " << x0;
     }
-}
-
-TEST(ScrollTick, CaptionWiderThanTheSurfaceEntersFromTheRightAndPassesCompletely) {
-    ScrollState state{-8000.0f, 8000.0f, 2000.0f};
-    // Right edge exactly 0: one more step, then wrap to the right edge.
-    EXPECT_EQ(TicksUntilWrap(state), 2);
-    EXPECT_EQ(state.caption_left, 2000.0f);
-    // A whole pass lasts until the right edge has crossed the left edge.
-    EXPECT_EQ(TicksUntilWrap(state), static_cast<int>((2000.0f + 8000.0f) / 20.0f) + 2);
+    // A caption wider than the surface, its right edge exactly 0: one more
+    // step, then wrap to the right edge; a whole pass lasts until the right
+    // edge has crossed the left edge.
+    ScrollState wide{-8000.0f, 8000.0f, 2000.0f};
+    EXPECT_EQ(TicksUntilWrap(wide), 2);
+    EXPECT_EQ(wide.caption_left, 2000.0f);
+    EXPECT_EQ(TicksUntilWrap(wide), static_cast<int>((2000.0f + 8000.0f) / 20.0f) + 2);
 }
 
 TEST(ScrollTick, WidthChangeMidPassOnlyAffectsTheNextWrap) {
@@ -83,30 +75,22 @@ TEST(ScrollTick, WidthChangeMidPassOnlyAffectsTheNextWrap) {
     EXPECT_EQ(state.caption_left, 2000.0f);
 }
 
-TEST(ScrollTick, EmptyCaptionStillTravelsAndWraps) {
-    ScrollState state{40.0f, 0.0f, 5895.0f};
-    EXPECT_EQ(TicksUntilWrap(state), 4);  // 40, 20, 0 are not < 0; -20 wraps
-}
-
-TEST(ScrollTick, StepsStayExactInSinglePrecisionFarFromZero) {
+TEST(ScrollTick, StepsAndWrapStayExactFarFromZero) {
     // 20-twip steps from a half-twip start never drift: every value is exact.
     ScrollState state{2947.5f, kLaidOutWidth, 5895.0f};
     for (int i = 1; i <= 200; ++i) ExpectTick(state, TickResult::kStepped, 2947.5 - 20.0 * i);
-}
-
-TEST(ScrollTick, StepsAndWrapStayExactBeyondSinglePrecision) {
     // Captions of 2^24 + 1 and 2^30 + 7 twips, the second about what a 64 MiB
     // import lays out: each tick moves exactly 20 twips, where single
     // precision would round 2^24 + 1 - 20 or not move at all at 2^30.
     for (const double width : {16777217.0, 1073741831.0}) {
-        ScrollState state{-width + 95.0, width, 5895.0};
+        ScrollState wide{-width + 95.0, width, 5895.0};
         for (int tick = 1; tick <= 5; ++tick) {
-            ASSERT_EQ(AdvanceCaption(state), TickResult::kStepped);
-            EXPECT_EQ(state.caption_left, -width + 95.0 - 20.0 * tick);
+            ASSERT_EQ(AdvanceCaption(wide), TickResult::kStepped);
+            EXPECT_EQ(wide.caption_left, -width + 95.0 - 20.0 * tick);
         }
-        ExpectTick(state, TickResult::kWrapped, 5895.0);  // right edge at -5: the sixth tick
+        ExpectTick(wide, TickResult::kWrapped, 5895.0);  // right edge at -5: the sixth tick
         // A whole pass: floor((W + w) / 20) + 2 ticks.
-        EXPECT_EQ(TicksUntilWrap(state), static_cast<int>((5895.0 + width) / 20.0) + 2);
+        EXPECT_EQ(TicksUntilWrap(wide), static_cast<int>((5895.0 + width) / 20.0) + 2);
     }
     // Widths are rounded to single precision below 2^24 twips only.
     EXPECT_EQ(CaptionWidthTwips(1, 110), static_cast<double>(1440.0f / 110.0f));
@@ -134,7 +118,8 @@ public:
     void SetTop(float twips) override { calls.push_back("top"), top = twips; }
 };
 
-TEST(ColourCycle, CyclesThroughTheThreeSwatchesAndBack) {
+TEST(ColourCycle, CyclesThroughTheSwatchesReadAtEachCall) {
+    EXPECT_EQ(Module1::colorstep, 0);  // the process-wide step starts at zero
     FakePanel panel;
     std::int16_t step = 0;
     EXPECT_EQ(NextCaptionColour(step, panel), 0x0000FFu);
@@ -144,12 +129,7 @@ TEST(ColourCycle, CyclesThroughTheThreeSwatchesAndBack) {
     EXPECT_EQ(NextCaptionColour(step, panel), 0x0000FFu);
     EXPECT_EQ(step, 1);
     EXPECT_EQ(panel.calls, (std::vector<std::string>{"swatch1", "swatch2", "swatch3", "swatch1"}));
-}
-
-TEST(ColourCycle, ReadsTheSwatchAtTheMomentOfTheCall) {
-    FakePanel panel;
-    std::int16_t step = 1;
-    panel.swatches[1] = 0x123456;
+    panel.swatches[1] = 0x123456;  // changed since the last call
     EXPECT_EQ(NextCaptionColour(step, panel), 0x123456u);
 }
 
@@ -163,34 +143,34 @@ TEST(ColourCycle, StepOutsideZeroToTwoDoesNothingAndLeavesThePanelAlone) {
     EXPECT_TRUE(panel.calls.empty());
 }
 
-TEST(ColourCycle, ProcessWideStepStartsAtZero) { EXPECT_EQ(Module1::colorstep, 0); }
-
 struct FakeStrip final : StripPosition {
     float left = 0, top = 0;
     float Left() const override { return left; }
     float Top() const override { return top; }
 };
 
-TEST(PanelOpening, FromCaptionAlignsLeftAndSits2600Above) {
-    FakePanel panel;
+TEST(PanelOpening, PlacedThenShownOnlyForTheRightButton) {
+    FakePanel from_caption, from_strip, untouched;
     FakeStrip strip;
-    // The panel loads, during which the strip is dragged here; it is placed
-    // and only then shown.
-    panel.on_load = [&] { strip.left = 6652.5f, strip.top = 10925.0f; };
-    OpenPanelFromCaption(kRightButton, strip, panel);
-    EXPECT_EQ(panel.calls, (std::vector<std::string>{"height", "left", "top", "show"}));
-    EXPECT_EQ(panel.left, 6652.5f);
-    EXPECT_EQ(panel.top, 10925.0f - 3000.0f - 2600.0f);
-}
-
-TEST(PanelOpening, FromStripKeepsLeftAndSits4000AboveEvenOffScreen) {
-    FakePanel panel;
-    FakeStrip strip;
+    // From the caption: the panel loads, during which the strip is dragged
+    // here; it is aligned left, placed 2600 above and only then shown.
+    from_caption.on_load = [&] { strip.left = 6652.5f, strip.top = 10925.0f; };
+    OpenPanelFromCaption(kRightButton, strip, from_caption);
+    EXPECT_EQ(from_caption.calls, (std::vector<std::string>{"height", "left", "top", "show"}));
+    EXPECT_EQ(from_caption.left, 6652.5f);
+    EXPECT_EQ(from_caption.top, 10925.0f - 3000.0f - 2600.0f);
+    // From the strip: the left kept, 4000 above even off the screen.
     strip.top = 500.0f;
-    OpenPanelFromStrip(kRightButton, strip, panel);
-    EXPECT_EQ(panel.calls, (std::vector<std::string>{"height", "top", "show"}));
-    EXPECT_EQ(panel.left, 6360.0f);
-    EXPECT_EQ(panel.top, 500.0f - 3000.0f - 4000.0f);
+    OpenPanelFromStrip(kRightButton, strip, from_strip);
+    EXPECT_EQ(from_strip.calls, (std::vector<std::string>{"height", "top", "show"}));
+    EXPECT_EQ(from_strip.left, 6360.0f);
+    EXPECT_EQ(from_strip.top, 500.0f - 3000.0f - 4000.0f);
+    // Other buttons do nothing.
+    for (std::int16_t button : {std::int16_t{1}, std::int16_t{4}, std::int16_t{3}}) {
+        OpenPanelFromCaption(button, strip, untouched);
+        OpenPanelFromStrip(button, strip, untouched);
+    }
+    EXPECT_TRUE(untouched.calls.empty());
 }
 
 // The strip on a 144-DPI monitor, the panel on a 96-DPI one, and a system
@@ -200,32 +180,18 @@ TEST(PanelOpening, ScreenPixelsRoundTripAcrossMonitorsOfDifferentDpi) {
     for (unsigned system_dpi : {96u, 144u}) {
         const ScreenTwips screen{system_dpi};
         for (int x = -3840; x <= 7680; x += 7) {
-            struct : StripPosition {
-                ScreenTwips screen{96};
-                int x = 0, y = 0;
-                float Left() const override { return screen.FromPixels(x); }
-                float Top() const override { return screen.FromPixels(y); }
-            } strip;
-            strip.screen = screen, strip.x = x, strip.y = 1400 + x / 8;
+            const int y = 1400 + x / 8;
+            FakeStrip strip;
+            strip.left = screen.FromPixels(x), strip.top = screen.FromPixels(y);
             FakePanel panel;
             const int panel_height = 259;  // outer pixels at the panel's own DPI
             panel.outer_height = screen.FromPixels(panel_height);
             OpenPanelFromCaption(kRightButton, strip, panel);
             ASSERT_EQ(screen.ToPixels(panel.left), x) << system_dpi;
-            const int gap = strip.y - (screen.ToPixels(panel.top) + panel_height);
+            const int gap = y - (screen.ToPixels(panel.top) + panel_height);
             ASSERT_EQ(gap, screen.ToPixels(2600.0f)) << system_dpi << " at x " << x;
         }
     }
-}
-
-TEST(PanelOpening, OtherButtonsDoNothing) {
-    FakePanel panel;
-    FakeStrip strip;
-    for (std::int16_t button : {std::int16_t{1}, std::int16_t{4}, std::int16_t{3}}) {
-        OpenPanelFromCaption(button, strip, panel);
-        OpenPanelFromStrip(button, strip, panel);
-    }
-    EXPECT_TRUE(panel.calls.empty());
 }
 
 // Whether the system timer runs, step after step: Timer1 enabled with an

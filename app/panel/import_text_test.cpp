@@ -35,14 +35,12 @@ TEST(ImportLines, JoinedEndToEnd) {
     EXPECT_EQ(Import("A\n\rB"), u"A\nB");
 }
 
-TEST(ImportEncoding, GbkFileReadsInTheAnsiCodePage) {
+TEST(ImportEncoding, GbkInTheAnsiCodePageAndUtf8WithOrWithoutMark) {
     // "欢迎使用!" then "第二行" in GBK: not valid UTF-8.
     const std::string gbk = "\xBB\xB6\xD3\xAD\xCA\xB9\xD3\xC3!\r\n\xB5\xDA\xB6\xFE\xD0\xD0";
     EXPECT_EQ(DetectEncoding(gbk).encoding, TextEncoding::kAnsi);
     EXPECT_EQ(Import(gbk), u"欢迎使用!第二行");
-}
-
-TEST(ImportEncoding, Utf8WithAndWithoutMark) {
+    // UTF-8 with and without a mark.
     EXPECT_EQ(Import("\xEF\xBB\xBF\xE6\xAC\xA2\xE8\xBF\x8E\r\nA"), u"欢迎A");
     EXPECT_EQ(Import("\xE6\xAC\xA2\xE8\xBF\x8E\r\n\xF0\x9F\x98\x80"), u"欢迎\U0001F600");
     // Plain ASCII is the same either way; overlong or surrogate forms are

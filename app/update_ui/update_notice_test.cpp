@@ -27,15 +27,13 @@ TEST(ReplyAtLoad, NewerWithCheck1TickedGivesTheNotice) {
                                       std::nullopt, kAddress}));
 }
 
-TEST(ReplyAtLoad, NewerWithCheck1ClearOrGreyOnlyRenamesTheLink) {
+TEST(ReplyAtLoad, WithoutCheck1OnlyTheLinkElseNothing) {
     for (int check1 : {0, 2}) {
         const NoticeAtLoad result = ReplyAtLoad(L"OK|True|1.0.1|http://a/", check1);
-        EXPECT_TRUE(result.newer);
-        EXPECT_FALSE(result.notice);
+        EXPECT_TRUE(result.newer) << check1;
+        EXPECT_FALSE(result.notice) << check1;
     }
-}
-
-TEST(ReplyAtLoad, AnythingElseChangesNothing) {
+    // Anything else changes nothing.
     for (const wchar_t* reply : {L"OK|False|1.0.0|http://a/", L"NO|未找到更新信息", L"",
                                  L"ok|True|1.0.1|http://a/", L"OK|true|1.0.1|http://a/"}) {
         const NoticeAtLoad result = ReplyAtLoad(reply, 1);
@@ -44,14 +42,12 @@ TEST(ReplyAtLoad, AnythingElseChangesNothing) {
     }
 }
 
-TEST(ReplyOnRequest, Newer) {
+TEST(ReplyOnRequest, NewerOrUpToDate) {
     EXPECT_EQ(
         ReplyOnRequest(std::wstring(L"OK|True|2.0.0|") + kAddress),
         (Notice{L"新版本提示", L"       检测到有新版本!\r\n\r\n当前版本：1.0.0\r\n最新版本：2.0.0",
                 std::nullopt, kAddress}));
-}
-
-TEST(ReplyOnRequest, UpToDateSetsTheButtonAndNoTag) {
+    // Up to date: the button is set and there is no tag.
     EXPECT_EQ(
         ReplyOnRequest(L"OK|False|1.0.0|http://a/"),
         (Notice{L"版本信息", L"       已是最新版本!\r\n\r\n当前版本：1.0.0\r\n最新版本：1.0.0",

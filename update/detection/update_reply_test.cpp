@@ -59,31 +59,27 @@ TEST(ParsePlainNumber, AcceptsOnlyWholeDecimalNumbers) {
     }
 }
 
-TEST(IsNewerVersion, WorkedResultsAgainstOneZeroZero) {
-    EXPECT_FALSE(Newer(u"1.0.0"));
-    EXPECT_FALSE(Newer(u"0.9.9"));
-    // "1.0": the minor part is empty.
-    for (const auto* newer :
-         {u"1.0.1", u"1.1.0", u"2.0.0", u"1.10.2", u"1.0", u"1.0.x", u"v1.2.3", u""}) {
-        EXPECT_TRUE(Newer(newer)) << std::u16string(newer).size();
+TEST(IsNewerVersion, AgainstOneZeroZero) {
+    const struct {
+        const char16_t* version;
+        bool newer;
+    } rows[] = {
+        // clang-format off
+        {u"1.0.0", false}, {u"0.9.9", false}, {u"1.0.1", true}, {u"1.1.0", true}, {u"2.0.0", true},
+        {u"1.10.2", true}, {u"v1.2.3", true}, {u"", true}, {u"1.0.x", true},
+        {u"1.0", true},  // the minor part is empty
+        // Split at the first dot twice: revision 0.1 and 0.0; 2, empty, 1; empty, empty, 3;
+        // 0, empty, 9 (the lower major wins).
+        {u"1.0.0.1", true}, {u"1.0.0.0", false}, {u"2.1", true}, {u"3", true}, {u"0.9", false},
+        // Unknown minor passes "minor > m" but a known lower major still loses.
+        {u"1.x.0", true}, {u"0.x.0", false},
+        // Lower major or minor overrides a higher revision.
+        {u"0.1.5", false}, {u"1.-1.5", false},
+        // clang-format on
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(Newer(row.version), row.newer) << std::u16string(row.version).size();
     }
-}
-
-TEST(IsNewerVersion, SplitsAtFirstDotTwice) {
-    EXPECT_TRUE(Newer(u"1.0.0.1"));   // revision is the number 0.1
-    EXPECT_FALSE(Newer(u"1.0.0.0"));  // revision 0.0
-    EXPECT_TRUE(Newer(u"2.1"));       // 2, empty, 1
-    EXPECT_TRUE(Newer(u"3"));         // empty, empty, 3
-    EXPECT_FALSE(Newer(u"0.9"));      // 0, empty, 9: the lower major wins
-}
-
-TEST(IsNewerVersion, UnconvertiblePartsCountAsSatisfied) {
-    // Unknown minor passes "minor > m" but a known lower major still loses.
-    EXPECT_TRUE(Newer(u"1.x.0"));
-    EXPECT_FALSE(Newer(u"0.x.0"));
-    // Lower major or minor overrides a higher revision; higher major always wins.
-    EXPECT_FALSE(Newer(u"0.1.5"));
-    EXPECT_FALSE(Newer(u"1.-1.5"));
     // A parser that throws is treated as one that does not convert.
     const NumberParser throwing = [](std::u16string_view) -> std::optional<double> {
         throw std::runtime_error("no locale");
@@ -92,48 +88,53 @@ TEST(IsNewerVersion, UnconvertiblePartsCountAsSatisfied) {
     EXPECT_TRUE(IsNewerVersion(u"1.0.0", NumberParser{}));
 }
 
-TEST(BuildUpdateReply, NewerAndSameVersionWithDecodedLink) {
-    EXPECT_EQ(Reply(u"var w = [\n" + Entry(u"Korvane 1.0.1", kLink) + u"];"),
-              u"OK|True|1.0.1|" + kDecodedLink);
-    EXPECT_EQ(Reply(u"var w = [\n" + Entry(u"Korvane 1.0.0", kLink) + u"];"),
-              u"OK|False|1.0.0|" + kDecodedLink);
-}
-
-TEST(BuildUpdateReply, OnlyTheFirstEntryOfTheProductCounts) {
-    const auto page = Entry(u"Other 9.0.0", u"other") + Entry(u"Korvane 1.0.0", u"first") +
-                      Entry(u"Korvane 2.0.0", u"second");
-    EXPECT_EQ(Reply(page), u"OK|False|1.0.0|first");
-}
-
-TEST(BuildUpdateReply, NotFoundCases) {
+TEST(BuildUpdateReply, PagesAndTheirReplies) {
     const std::u16string not_found = u"NO|未找到更新信息";
-    EXPECT_EQ(Reply(u""), not_found);
-    EXPECT_EQ(Reply(u"{\"Title\":'Korvane 1.0.1',\"imgsrc\":'x'}"), not_found);
-    EXPECT_EQ(Reply(u"{\"title\":'korvane 1.0.1'}"), not_found);
-    // The marker must be followed by the product name at once.
-    EXPECT_EQ(Reply(u"{\"title\": 'Korvane 1.0.1'}"), not_found);
     EXPECT_EQ(std::u16string(kNotFoundReply), not_found);
-}
-
-TEST(BuildUpdateReply, FieldsAreCopiedAsFound) {
-    // No separator: the version loses its first character.
-    EXPECT_EQ(Reply(Entry(u"Korvane1.0.1", u"l")), u"OK|True|.0.1|l");
-    // A "|" in the version yields more than four fields.
-    EXPECT_EQ(Reply(Entry(u"Korvane 1.0|beta", u"l")), u"OK|True|1.0|beta|l");
-    // Any separator character is skipped, and positions count characters.
-    EXPECT_EQ(Reply(Entry(u"科瓦-2.0.0", u"下载"), u"科瓦"), u"OK|True|2.0.0|下载");
-}
-
-TEST(BuildUpdateReply, AddressOnlyFromTheSameEntry) {
-    // The link belongs to the next entry: the reply ends with "|".
-    EXPECT_EQ(Reply(u"{\"title\":'Korvane 1.0.1'},{\"title\":'Other',\"imgsrc\":'x'}"),
-              u"OK|True|1.0.1|");
-    // No closing apostrophe: the rest of the entry, up to the next title's quote.
-    EXPECT_EQ(Reply(u"{\"title\":'Korvane 1.0.1',\"imgsrc\":'abc,\"title\":'X'"),
-              u"OK|True|1.0.1|abc,\"");
-    // Undecodable and empty links keep the raw value.
-    EXPECT_EQ(Reply(Entry(u"Korvane 1.0.1", u"http\\xZZ")), u"OK|True|1.0.1|http\\xZZ");
-    EXPECT_EQ(Reply(Entry(u"Korvane 1.0.1", u"")), u"OK|True|1.0.1|");
+    const struct {
+        const char* name;
+        std::u16string page, reply, app_name = u"Korvane";
+    } rows[] = {
+        {"newer", u"var w = [\n" + Entry(u"Korvane 1.0.1", kLink) + u"];",
+         u"OK|True|1.0.1|" + kDecodedLink},
+        {"same version", u"var w = [\n" + Entry(u"Korvane 1.0.0", kLink) + u"];",
+         u"OK|False|1.0.0|" + kDecodedLink},
+        {"only the first entry of the product counts",
+         Entry(u"Other 9.0.0", u"other") + Entry(u"Korvane 1.0.0", u"first") +
+             Entry(u"Korvane 2.0.0", u"second"),
+         u"OK|False|1.0.0|first"},
+        {"empty page", u"", not_found},
+        {"upper-case marker", u"{\"Title\":'Korvane 1.0.1',\"imgsrc\":'x'}", not_found},
+        {"lower-case product", u"{\"title\":'korvane 1.0.1'}", not_found},
+        {"product not right after the marker", u"{\"title\": 'Korvane 1.0.1'}", not_found},
+        // Fields are copied as found.
+        {"no separator: the version loses its first character", Entry(u"Korvane1.0.1", u"l"),
+         u"OK|True|.0.1|l"},
+        {"a bar in the version", Entry(u"Korvane 1.0|beta", u"l"), u"OK|True|1.0|beta|l"},
+        {"any separator; positions count characters", Entry(u"科瓦-2.0.0", u"下载"),
+         u"OK|True|2.0.0|下载", u"科瓦"},
+        // The address comes only from the same entry.
+        {"link in the next entry",
+         u"{\"title\":'Korvane 1.0.1'},{\"title\":'Other',\"imgsrc\":'x'}", u"OK|True|1.0.1|"},
+        {"no closing apostrophe: up to the next title's quote",
+         u"{\"title\":'Korvane 1.0.1',\"imgsrc\":'abc,\"title\":'X'", u"OK|True|1.0.1|abc,\""},
+        {"undecodable link kept raw", Entry(u"Korvane 1.0.1", u"http\\xZZ"),
+         u"OK|True|1.0.1|http\\xZZ"},
+        {"empty link", Entry(u"Korvane 1.0.1", u""), u"OK|True|1.0.1|"},
+        // Truncated pages never read past the end.
+        {"cut after the product", u"\"title\":'Korvane", u"OK|True||"},
+        {"no apostrophe: empty version", u"\"title\":'Korvane 1", u"OK|True||"},
+        {"cut at the link's name", u"\"title\":'Korvane 1.0.0',\"imgsrc\"", u"OK|False|1.0.0|"},
+        {"cut at the link's start", u"\"title\":'Korvane 1.0.0',\"imgsrc\":'", u"OK|False|1.0.0|"},
+        {"cut in the link", u"\"title\":'Korvane 1.0.0',\"imgsrc\":'a", u"OK|False|1.0.0|a"},
+        {"cut at the next title", u"\"title\":'Korvane 1.0.0',\"title\"", u"OK|False|1.0.0|"},
+    };
+    for (const auto& row : rows) {
+        // Copy into an exactly sized buffer so ASan sees any overrun.
+        const std::vector<char16_t> buffer(row.page.begin(), row.page.end());
+        EXPECT_EQ(Reply(std::u16string_view(buffer.data(), buffer.size()), row.app_name), row.reply)
+            << row.name;
+    }
     // An unescaper that throws also keeps the raw value.
     const Unescaper throwing = [](std::u16string_view) -> std::optional<std::u16string> {
         throw std::runtime_error("bad");
@@ -141,23 +142,6 @@ TEST(BuildUpdateReply, AddressOnlyFromTheSameEntry) {
     EXPECT_EQ(
         BuildUpdateReply(Entry(u"Korvane 1.0.1", kLink), u"Korvane", ParsePlainNumber, throwing),
         u"OK|True|1.0.1|" + kLink);
-}
-
-TEST(BuildUpdateReply, TruncatedPagesNeverReadPastTheEnd) {
-    const std::vector<std::pair<std::u16string, std::u16string>> cases = {
-        {u"\"title\":'Korvane", u"OK|True||"},
-        {u"\"title\":'Korvane 1", u"OK|True||"},  // no apostrophe: empty version
-        {u"\"title\":'Korvane 1.0.0',\"imgsrc\"", u"OK|False|1.0.0|"},
-        {u"\"title\":'Korvane 1.0.0',\"imgsrc\":'", u"OK|False|1.0.0|"},
-        {u"\"title\":'Korvane 1.0.0',\"imgsrc\":'a", u"OK|False|1.0.0|a"},
-        {u"\"title\":'Korvane 1.0.0',\"title\"", u"OK|False|1.0.0|"},
-    };
-    for (const auto& [page, expected] : cases) {
-        // Copy into an exactly sized buffer so ASan sees any overrun.
-        const std::vector<char16_t> buffer(page.begin(), page.end());
-        EXPECT_EQ(Reply(std::u16string_view(buffer.data(), buffer.size())), expected)
-            << page.size();
-    }
 }
 
 #ifdef KORVANE_TEST_WITH_HTTP_CORE
@@ -178,7 +162,7 @@ TEST(BuildUpdateReply, WithTheLibrarysUnescapeText) {
 }
 #endif
 
-TEST(ExtractDateText, FromMarkerOrNinthCharacter) {
+TEST(ExtractDateText, FromMarkerOrNinthCharacterToTheDayCharacter) {
     const std::u16string page =
         u"<html><body><span class=\"STYLE1\">2013年5月8日 星期三</span></body></html>";
     EXPECT_EQ(ExtractDateText(page), u"2013年5月8日");
@@ -189,9 +173,7 @@ TEST(ExtractDateText, FromMarkerOrNinthCharacter) {
     EXPECT_EQ(ExtractDateText(u"日2345678abc日"), u"abc日");
     // A "日" before the start point does not count.
     EXPECT_EQ(ExtractDateText(u"日 <b class=\"STYLE1\">no date</b>"), u"");
-}
-
-TEST(ExtractDateText, EmptyWithoutDayCharacterOrPastTheEnd) {
+    // Empty without a day character or past the end.
     for (const auto* page : {u"<span class=\"STYLE1\">2013年5月8</span>", u"", u"12345678",
                              u"\"STYLE1\"", u"\"STYLE1\">"}) {
         EXPECT_EQ(ExtractDateText(page), u"") << std::u16string(page).size();
@@ -200,7 +182,7 @@ TEST(ExtractDateText, EmptyWithoutDayCharacterOrPastTheEnd) {
     EXPECT_EQ(ParseChineseDate(u""), std::nullopt);
 }
 
-TEST(ParseChineseDate, SerialsOfValidDates) {
+TEST(ParseChineseDate, SerialsOfValidDatesOnly) {
     // From "13年5月8日" on, a one- or two-digit year, which falls in 1930..2029.
     const std::pair<const char16_t*, double> dates[] = {
         {u"1899年12月30日", 0.0},    {u"1900年1月1日", 2.0},
@@ -210,9 +192,7 @@ TEST(ParseChineseDate, SerialsOfValidDates) {
         {u"29年12月31日", 47483.0},  {u"30年1月1日", 10959.0},
         {u"5年1月1日", 38353.0}};
     for (const auto& [date, serial] : dates) EXPECT_EQ(ParseChineseDate(date), serial) << serial;
-}
-
-TEST(ParseChineseDate, RejectsInvalidDatesAndOtherForms) {
+    // Invalid dates and other forms.
     for (const auto* bad : {u"2013年2月30日", u"2013年2月29日", u"1900年2月29日", u"2013年13月1日",
                             u"2013年0月1日", u"2013年4月31日", u"2013年5月8", u"2013年5月8日星期三",
                             u"年5月8日", u"2013-5-8", u"12345年1月1日", u"099年1月1日",

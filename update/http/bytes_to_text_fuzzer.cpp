@@ -25,7 +25,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     const auto text = BytesToText({data, size}, code_page);
-    if (text.has_value() != complete) std::abort();
-    if (text && *text != expected) std::abort();
+    if (text.has_value() != complete || (text && *text != expected)) std::abort();
     return 0;
 }

@@ -25,9 +25,10 @@ PYTHONPATH=$root/testing python3 "$root/installer/release_files_test.py" --build
   --x64-build "$root/build/win64" --x86-build "$root/build/win32" --source "$root" \
   --work "$root/build/win64/installer/release-test" || exit 1
 
-# Tests run side by side, as many as the machine has cores
-# (KORVANE_TEST_JOBS to choose another number).
-jobs=${KORVANE_TEST_JOBS:-$(nproc)}
+# Tests run side by side, one more than the machine has cores: a Wine test
+# spends much of its time waiting for the program's ticks (KORVANE_TEST_JOBS
+# to choose another number).
+jobs=${KORVANE_TEST_JOBS:-$(($(nproc) + 1))}
 results=$(mktemp -d)
 run_pid= templates_pid=
 cleanup() {
@@ -70,22 +71,21 @@ run_pid=$!
 ) >"$results/templates.out" 2>&1 &
 templates_pid=$!
 
-run_ctest() {  # run_ctest FOLDER [ctest options...]
-  local folder=$1; shift
-  echo "== tests in build/$folder"
-  rm -f "$root/build/$folder/Testing/Temporary/LastTestsFailed.log"
-  ctest --test-dir "$root/build/$folder" --output-on-failure \
-    --output-junit "$results/$folder.xml" "$@" 2>&1 | tee "$results/$folder.log"
+# run_pool POOL FOLDER FOLDER [ctest options...]: the tests of two build
+# folders in one ctest run, build/POOL, so that they share the cores.
+run_pool() {
+  local pool=$root/build/$1
+  mkdir -p "$pool"
+  printf 'subdirs("%s")\n' "$root/build/$2" "$root/build/$3" >"$pool/CTestTestfile.cmake"
+  echo "== tests in build/$1"
+  rm -f "$pool/Testing/Temporary/LastTestsFailed.log"
+  ctest --test-dir "$pool" --output-on-failure --output-junit "$results/$1.xml" "${@:4}" 2>&1 |
+    tee "$results/$1.log"
 }
 
-# The native tests and the fuzzers in one pool, build/portable: the fuzzers
-# run for a fixed time each, all at once, and the unit tests beside them.
-portable=$root/build/portable
-mkdir -p "$portable"
-printf 'subdirs("%s")\nsubdirs("%s")\n' "$root/build/native" "$root/build/fuzz" \
-  >"$portable/CTestTestfile.cmake"
-run_ctest portable -j"$(($(ctest --test-dir "$root/build/fuzz" -N |
-                            sed -n 's/^Total Tests: //p') + jobs))"
+# The native tests beside the fuzzers, which run for a fixed time each.
+run_pool portable native fuzz -j"$(($(ctest --test-dir "$root/build/fuzz" -N |
+                                     sed -n 's/^Total Tests: //p') + jobs))"
 
 # The run command's outcome: its own verdict, and the saved screenshot must
 # show the strip with part of its caption: the strip's rectangle, trimmed of
@@ -113,17 +113,13 @@ WINEPREFIX=$results/run/template wineserver -k 2>/dev/null
 wait "$templates_pid" || cat "$results/templates.out"
 templates_pid=
 
-# The tests of both Windows builds run in one pool, build/windows (the 32-bit
-# build's names end in _x86). Of the 32-bit build's tests only those run
-# that can tell something the 64-bit ones cannot: the import check, start-up,
-# the strip, the library and its HTTP transport.
-windows=$root/build/windows
-mkdir -p "$windows"
-printf 'subdirs("%s")\nsubdirs("%s")\n' "$root/build/win64" "$root/build/win32" \
-  >"$windows/CTestTestfile.cmake"
+# The tests of both Windows builds (the 32-bit build's names end in _x86);
+# of the 32-bit build's only those that can tell something the 64-bit ones
+# cannot: the import check, start-up, the strip, the library and HTTP.
 not_x86='^(text_box_wine_test|update_ui_wine_test|update_flow_wine_test_[0-9]+|safe_folder_wine_test|update_wait_wine_test|panel_wine_test_[0-9]+|update_service_wine)_x86$'
 rm -rf "$root"/build/win{64,32}/wine-tests/*.first-run
-run_ctest windows -j"$jobs" -E "$not_x86"
+run_pool windows win64 win32 -j"$jobs" -E "$not_x86"
+windows=$root/build/windows
 
 # Then once more each failed test labelled wine: Wine now and then fails
 # with several prefixes busy. A test that passes only then is reported as

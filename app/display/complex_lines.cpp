@@ -6,17 +6,6 @@
 #include "utf16.h"
 
 namespace korvane {
-namespace {
-
-const SCRIPT_PROPERTIES& PropertiesOf(const SCRIPT_ANALYSIS& analysis) {
-    static const SCRIPT_PROPERTIES kNone{};
-    const SCRIPT_PROPERTIES** all = nullptr;
-    int count = 0;
-    if (ScriptGetProperties(&all, &count) != S_OK || analysis.eScript >= count) return kNone;
-    return *all[analysis.eScript];
-}
-
-}  // namespace
 
 void ComplexLines::Reset(const LOGFONTW& selected_font) {
     Clear();

@@ -28,6 +28,16 @@
 
 namespace korvane {
 
+// Uniscribe's properties of an item's script (none for a script it does not
+// list).
+inline const SCRIPT_PROPERTIES& PropertiesOf(const SCRIPT_ANALYSIS& analysis) {
+    static const SCRIPT_PROPERTIES kNone{};
+    const SCRIPT_PROPERTIES** all = nullptr;
+    int count = 0;
+    if (ScriptGetProperties(&all, &count) != S_OK || analysis.eScript >= count) return kNone;
+    return *all[analysis.eScript];
+}
+
 class FallbackFonts {
 public:
     struct Font {

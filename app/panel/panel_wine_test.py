@@ -18,7 +18,7 @@ import wine_testkit as kit
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "update_ui"))
 import held_update_service as held  # noqa: E402
 
-PANEL, WHITE = "Korvanev1.0", (255, 255, 255)
+PANEL, WHITE, MAGENTA = "Korvanev1.0", (255, 255, 255), (255, 0, 255)
 SSTAB1, TEXT1, CHECK1, SLIDER1, SLIDER2, COMMAND3, COMMAND5 = 100, 101, 110, 113, 115, 116, 117
 # Deadlines are a safety net; PASS: one pass of the laid-out caption over the
 # strip, 361 ticks of 150 ms, with room for a busy machine.
@@ -244,9 +244,6 @@ def check_right_clicks_place_the_panel():
              " 14.25 pt one was %s)" % (expected_left, laid_out_box))
     require_ratio(laid_out / seconds_per_tick(strip, dpi), 150 / 52,
                   "the laid-out 150 ms against OK's 52 ms")
-
-
-MAGENTA = (255, 0, 255)
 
 
 class TopmostWindow:

@@ -71,8 +71,7 @@ class Driver:
         return state
 
 
-def check_dialog(state, *expected):
-    """The dialog's caption, Label1, button and Tag."""
+def check_dialog(state, *expected):  # caption, Label1, button and Tag
     actual = tuple(state.get(key) for key in ("caption", "label1", "button", "tag"))
     kit.require(actual == expected, "dialog %r, expected %r" % (actual, expected))
 

@@ -64,11 +64,6 @@ def check_tab_during_a_waiting_check():
         kit.wait_for_window("新版本提示", timeout=WAIT)
 
 
-def close_panel(panel):
-    kit.run("xdotool", "windowfocus", "--sync", panel)
-    kit.run("xdotool", "key", "alt+F4")
-
-
 # What ends the panel while a check waits: (name, action, whether the
 # program ends).
 ENDINGS = [
@@ -76,7 +71,8 @@ ENDINGS = [
     ("the end of the session", lambda panel: kit.require(
         probe("endsession") == "ended", "the program refused to end the session"), True),
     ("OK", lambda panel: click_control(panel, 5640, 600, 1095, 495), False),
-    ("closing the panel", close_panel, False),
+    ("closing the panel", lambda panel: kit.run("xdotool", "windowfocus", "--sync", panel, "key",
+                                                "alt+F4"), False),
 ]
 TYPED = "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
 

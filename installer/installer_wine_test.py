@@ -99,10 +99,8 @@ class Target:
     and what an install puts where."""
 
     def __init__(self, args, manifest):
-        self.arch = args.arch
-        self.testbin = args.testbin
-        self.version = manifest["version"]
-        self.next_version = manifest["next_version"]
+        self.arch, self.testbin = args.arch, args.testbin
+        self.version, self.next_version = manifest["version"], manifest["next_version"]
         self.builds = {v: manifest["builds"][v][args.arch] for v in (self.version,
                                                                      self.next_version)}
         self.installers = {v: os.path.join(manifest["dist"][v], f"Korvane-{v}-setup.exe")
@@ -245,10 +243,8 @@ def installed_state(target):
 @contextlib.contextmanager
 def held(target, name, *options):
     """file_holder `options` holds the installed file `name` open in the block; yields whether."""
-    holder = subprocess.Popen([kit.wine_loader(), os.path.join(target.testbin, "file_holder.exe"),
-                               *options, kit.wine_path(os.path.join(target.folder, name))],
-                              stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL)
+    holder = kit.spawn(os.path.join(target.testbin, "file_holder.exe"), *options,
+                       kit.wine_path(os.path.join(target.folder, name)))
     try:
         said = holder.stdout.readline().decode("utf-8", "replace").strip()
         check(said == "held", f"another program holds {name} open "

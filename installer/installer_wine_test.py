@@ -62,14 +62,6 @@ def link_info(path):
 
 # ---- The prefix: its registry, its processes ---------------------------------
 
-def reg_values(key, view=None):
-    """kit.reg_values, in registry view "64" or "32" of a 64-bit prefix when given."""
-    code, out = kit.wine_tool("reg", "query", key, *([f"/reg:{view}"] if view else []))
-    matches = (kit._REG_LINE.match(line) for line in out.splitlines())
-    return {match.group(1): match.group(3).strip() for match in matches if match} if code == 0 \
-        else None
-
-
 def programs():
     """{pid: (program path, lower-case file name)} of the prefix's Windows programs."""
     return {pid: (command.split(" ")[0], re.split(r"[\\/]", command.split(" ")[0])[-1].lower())
@@ -107,10 +99,8 @@ class Target:
     and what an install puts where."""
 
     def __init__(self, args, manifest):
-        self.arch = args.arch
-        self.testbin = args.testbin
-        self.version = manifest["version"]
-        self.next_version = manifest["next_version"]
+        self.arch, self.testbin = args.arch, args.testbin
+        self.version, self.next_version = manifest["version"], manifest["next_version"]
         self.builds = {v: manifest["builds"][v][args.arch] for v in (self.version,
                                                                      self.next_version)}
         self.installers = {v: os.path.join(manifest["dist"][v], f"Korvane-{v}-setup.exe")
@@ -149,14 +139,14 @@ class Target:
         return True
 
     def registered_library(self):
-        values = reg_values(CLASS_KEY, self.view) or {}
+        values = kit.reg_values(CLASS_KEY, self.view) or {}
         return values.get("(默认)", values.get("(Default)", ""))
 
     def run_value(self):
-        return (reg_values(RUN_KEY, self.view) or {}).get("Korvane")
+        return (kit.reg_values(RUN_KEY, self.view) or {}).get("Korvane")
 
     def entry(self):
-        return reg_values(UNINSTALL_KEY, self.view)
+        return kit.reg_values(UNINSTALL_KEY, self.view)
 
     def updates(self):
         """Updates' reply for account 10001, through the class as registered."""
@@ -234,10 +224,11 @@ def test_install(target, service_reply):
     if target.view:
         # Each view is read where asked: the two differ in ProgramFilesDir.
         key = r"HKLM\Software\Microsoft\Windows\CurrentVersion"
-        folders = [(reg_values(key, view) or {}).get("ProgramFilesDir") for view in ("64", "32")]
+        folders = [(kit.reg_values(key, view) or {}).get("ProgramFilesDir")
+                   for view in ("64", "32")]
         check(folders[0] and folders[1] and folders[0] != folders[1],
               "the registry's 64-bit and 32-bit views are read apart", str(folders))
-        wow = reg_values(CLASS_KEY, "32")
+        wow = kit.reg_values(CLASS_KEY, "32")
         check(wow is None, "the 32-bit registry view holds no registration of the class", str(wow))
     check(service_reply() == f"REPLY OK|True|{target.next_version}|"
           + DOWNLOAD.format(target.next_version),
@@ -252,10 +243,8 @@ def installed_state(target):
 @contextlib.contextmanager
 def held(target, name, *options):
     """file_holder `options` holds the installed file `name` open in the block; yields whether."""
-    holder = subprocess.Popen([kit.wine_loader(), os.path.join(target.testbin, "file_holder.exe"),
-                               *options, kit.wine_path(os.path.join(target.folder, name))],
-                              stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL)
+    holder = kit.spawn(os.path.join(target.testbin, "file_holder.exe"), *options,
+                       kit.wine_path(os.path.join(target.folder, name)))
     try:
         said = holder.stdout.readline().decode("utf-8", "replace").strip()
         check(said == "held", f"another program holds {name} open "
@@ -314,8 +303,7 @@ def test_uninstall_refused(target):
 def test_start_as_run_key(work, target):
     """Starts the installed Korvane as the Run key does (another working folder,
     class not registered); returns its process."""
-    with open(os.path.join(target.folder, "test.ini"), "wb") as f:
-        f.write(SETTINGS)
+    kit.write_file(os.path.join(target.folder, "test.ini"), SETTINGS)
     kit.forget_update_library()
     elsewhere = os.path.join(work, "elsewhere")
     os.makedirs(elsewhere, exist_ok=True)
@@ -326,17 +314,9 @@ def test_start_as_run_key(work, target):
           "shows its strip")
     if shown is None:
         return process
-    strip = shown[1]
-    # The strip is placed once shown: wait for two equal readings.
-    readings = [None]
-
-    def placed():
-        readings.append(kit.geometry(strip))
-        return readings[-1] == readings[-2]
-
-    check(kit.wait_until(placed, 10), "the strip settles at its place", str(readings[-2:]))
-    x, y, w, h = readings[-1]
-    kit.right_click_strip(strip)
+    # The strip is placed once shown.
+    kit.settled_geometry(shown[1], timeout=10)
+    kit.right_click_strip(shown[1])
     probe = os.path.join(target.testbin, "panel_probe.exe")
 
     def check1():
@@ -391,8 +371,7 @@ def test_upgrade(target, old_process, service_reply):
     check_version_resources(target, target.next_version)
     check((target.entry() or {}).get("DisplayVersion") == target.next_version,
           f"the uninstall entry states {target.next_version}")
-    settings = os.path.join(target.folder, "test.ini")
-    check(os.path.exists(settings) and open(settings, "rb").read() == SETTINGS,
+    check(kit.read_file(os.path.join(target.folder, "test.ini")) == SETTINGS,
           "the upgrade keeps test.ini")
     check((target.run_value() or "").lower() == f'"{target.exe_windows}"'.lower(),
           "/AUTOSTART=1 writes the Run value, the quoted program path", str(target.run_value()))
@@ -406,7 +385,7 @@ def test_autostart_off(target):
     running = processes("Korvane.exe")
     code = target.install(target.next_version, "/AUTOSTART=0", *target.install_args)
     check(code == 0, "a silent reinstall with /AUTOSTART=0 succeeds", f"exit {code}")
-    run_key = reg_values(RUN_KEY, target.view)
+    run_key = kit.reg_values(RUN_KEY, target.view)
     check(run_key is not None and "Korvane" not in run_key, "/AUTOSTART=0 removes the Run value",
           str(run_key))
     check(not any(pid in processes("Korvane.exe") for pid in running)
@@ -426,10 +405,10 @@ def test_uninstall(target):
     check(not os.path.exists(target.programs), "no empty Programs folder is left")
     check(not os.path.exists(target.shortcut), "the shortcut is gone")
     check(target.entry() is None, "the uninstall entry is gone")
-    run_key = reg_values(RUN_KEY, target.view)
+    run_key = kit.reg_values(RUN_KEY, target.view)
     check(run_key is not None and "Korvane" not in run_key, "the Run value is gone", str(run_key))
-    check(reg_values(r"HKCR\Quorvel.Detection", target.view) is None
-          and reg_values(rf"HKCR\CLSID\{CLSID}", target.view) is None,
+    check(kit.reg_values(r"HKCR\Quorvel.Detection", target.view) is None
+          and kit.reg_values(rf"HKCR\CLSID\{CLSID}", target.view) is None,
           "the class registration is gone")
 
 
@@ -457,11 +436,9 @@ def main():
 
     subprocess.run(["rm", "-rf", args.work], check=True)
     os.makedirs(args.work)
-    entries = os.path.join(args.work, "entries.json")
     offered = manifest["next_version"]
-    with open(entries, "w") as f:
-        json.dump({"10001": [{"title": f"Korvane {offered}",
-                              "imgsrc": DOWNLOAD.format(offered)}]}, f)
+    service = kit.UpdateService(os.path.join(args.work, "entries.json"), script=args.service)
+    service.offer("10001", [{"title": f"Korvane {offered}", "imgsrc": DOWNLOAD.format(offered)}])
 
     start_prefix(args.work, args.arch)
     try:
@@ -471,7 +448,7 @@ def main():
             service_reply.last = target.updates()
             return service_reply.last
 
-        with kit.UpdateService(entries, script=args.service):
+        with service:
             test_install(target, service_reply)
             test_upgrade_refused(target)
             running = test_start_as_run_key(args.work, target)

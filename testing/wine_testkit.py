@@ -5,8 +5,10 @@ ends every program it started in the prefix afterwards."""
 import contextlib
 import ctypes
 import ctypes.util
+import functools
 import http.server
 import json
+import math
 import os
 import re
 import shutil
@@ -240,9 +242,10 @@ def shell_folder(name):
     return wine_tool("cmd", "/c", "echo", f"%{name}%")[1].strip()
 
 
-def reg_values(key):
-    """{name: text} of a registry key's values, or None when the key is missing."""
-    code, out = wine_tool("reg", "query", key)
+def reg_values(key, view=None):
+    """{name: text} of a registry key's values (in registry view "64" or "32"
+    of a 64-bit prefix when given), or None when the key is missing."""
+    code, out = wine_tool("reg", "query", key, *([f"/reg:{view}"] if view else []))
     if code != 0:
         return None
     matches = (_REG_LINE.match(line) for line in out.splitlines())
@@ -479,14 +482,10 @@ def geometry(wid):
     return x, y, w, h
 
 
+@functools.lru_cache(None)  # the test's own Xvfb keeps one size
 def screen_size():
-    if not _screen_size:
-        w, h = run("xdotool", "getdisplaygeometry").stdout.split()
-        _screen_size.append((int(w), int(h)))
-    return _screen_size[0]
-
-
-_screen_size = []  # the test's own Xvfb keeps one size
+    w, h = run("xdotool", "getdisplaygeometry").stdout.split()
+    return int(w), int(h)
 
 
 def logpixels(key):
@@ -552,20 +551,18 @@ class Display:
         return rows
 
 
-_screen = []
+_display = functools.lru_cache(None)(Display)  # one connection for every grab
 
 
 def grab(x, y, w, h):
     """Screen pixels of a rectangle: a list of rows, each bytes of R, G, B.
     What lies off the screen reads as black: the X server refuses a grab
     that leaves the root window, and Xlib ends the process on that error."""
-    if not _screen:
-        _screen.append(Display())
     sw, sh = screen_size()
     left, top, right, bottom = max(x, 0), max(y, 0), min(x + w, sw), min(y + h, sh)
     if left >= right or top >= bottom:
         return [bytes(3 * w)] * h
-    inside = _screen[0].grab(left, top, right - left, bottom - top)
+    inside = _display().grab(left, top, right - left, bottom - top)
     pad_left, pad_right = bytes(3 * (left - x)), bytes(3 * (x + w - right))
     return ([bytes(3 * w)] * (top - y) + [pad_left + row + pad_right for row in inside]
             + [bytes(3 * w)] * (y + h - bottom))
@@ -616,6 +613,15 @@ def ink_box(frame, background, faint=60):
     return (min(xs), min(ys), max(xs) + 1, max(ys) + 1) if inked else None
 
 
+def wait_for_ticks(strip, count=2):
+    """Waits for `count` changes of the strip's picture: timer messages come
+    only when no input is queued, so the strip has handled the input sent."""
+    for _ in range(count):
+        before = grab(*geometry(strip))
+        wait_for(lambda: grab(*geometry(strip)), lambda now: now != before,
+                 "the caption to move", pause=0.05)
+
+
 def right_click_strip(strip):
     """Right-clicks the strip's surface where the caption is not, as a user
     opens the panel: 20 px in from its right edge, or from its left edge
@@ -627,8 +633,30 @@ def right_click_strip(strip):
     run("xdotool", "mousemove", str(at), str(y + h // 2), "click", "3")
 
 
+def twips(count, dpi):
+    """`count` twips in pixels at `dpi`, to the nearest (halves up)."""
+    return math.floor(count * dpi / 1440 + 0.5)
+
+
+def click_twips(wid, dpi, left, top, width=0, height=0, button="1"):
+    """Clicks the middle of a rectangle of window `wid` laid out in twips."""
+    x, y, _, _ = geometry(wid)
+    run("xdotool", "mousemove", str(x + twips(left + width / 2, dpi)),
+        str(y + twips(top + height / 2, dpi)), "click", button)
+
+
 def panel_probe(*args, timeout=180):
     return run_windows("panel_probe.exe", *args, timeout=timeout).strip()
+
+
+def probe_reads(want, what, *args, timeout=WAIT):
+    """Waits until panel_probe `args` answers `want`."""
+    return wait_for(lambda: panel_probe(*args), lambda found: found == want, what, timeout)
+
+
+def caption_box(strip, background=(255, 255, 255)):
+    """The ink box of the strip's caption on its background, or None."""
+    return ink_box(grab(*geometry(strip)), background)
 
 
 class Failure(Exception):

@@ -6,6 +6,7 @@ place fails the case.
 Usage: strip_wine_test.py   (run through wine-env.sh)
 """
 
+import functools
 import os
 import re
 import sys
@@ -19,49 +20,24 @@ DEADLINE = 60  # a safety net only: every wait below ends on its condition
 REFERENCE = os.path.join(kit.TEST_BIN_DIR, "caption_reference.exe")
 
 
-_dpi = []
-
-
-def px(twips):
-    """Twips to the nearest pixel at the prefix's DPI, halves up."""
-    if not _dpi:
-        _dpi.append(kit.prefix_dpi())
-    return int((twips * _dpi[0] / 1440.0) + 0.5 + 1e6) - 1000000
+prefix_dpi = functools.lru_cache(kit.prefix_dpi)  # read once: no case changes it
 
 
 def places(start_twips, ticks):
     """The caption's left edge in pixels, from `start_twips` on, 20 twips a tick."""
-    return [px(start_twips - 20 * tick) for tick in range(ticks)]
+    return [kit.twips(start_twips - 20 * tick, prefix_dpi()) for tick in range(ticks)]
 
 
 def wait_for(condition, what, timeout=DEADLINE):
     return kit.wait_for(condition, bool, what, timeout, pause=0.05)
 
 
-def strip_picture(strip):
-    return kit.grab(*kit.geometry(strip))
-
-
-def wait_for_ticks(strip, count=2):
-    """Waits for `count` changes of the strip's picture: timer messages come
-    only when no input is queued, so the strip has handled the input sent."""
-    pictures = [strip_picture(strip)]
-    for _ in range(count):
-        wait_for(lambda: pictures.append(strip_picture(strip)) or pictures[-1] != pictures[-2],
-                 "the caption to move")
-        pictures[:] = pictures[-1:]
-
-
 def start_strip(folder=None):
     folder = folder or kit.make_case_folder(library="file", settings=True)
     _, strip = kit.start_korvane(folder)
     kit.settled_geometry(strip)
-    wait_for(lambda: caption_box(strip), "the caption to be drawn")
+    wait_for(lambda: kit.caption_box(strip), "the caption to be drawn")
     return strip
-
-
-def caption_box(strip):
-    return kit.ink_box(strip_picture(strip), WHITE)
 
 
 def welcome_strip():
@@ -121,15 +97,15 @@ def follow_caption(strip, reference, start_twips, wanted, before=None):
 def check_caption_scrolls():
     # The laid-out caption starts 120 twips from the strip's left edge.
     _, strip, _, reference = welcome_strip()
-    print("   caption seen at %s px" % follow_caption(strip, reference, 120, 5))
+    follow_caption(strip, reference, 120, 5)
 
 
 def check_caption_reenters_from_the_right():
     _, strip, (_, _, w, _), reference = welcome_strip()
     # Gone on the left (about 70 ticks), it waits at the strip's right edge
     # (5895 twips) and comes back from there.
-    wait_for(lambda: caption_box(strip) is None, "the caption to leave the strip")
-    wait_for(lambda: caption_box(strip) is not None, "the caption to come back")
+    wait_for(lambda: kit.caption_box(strip) is None, "the caption to leave the strip")
+    wait_for(lambda: kit.caption_box(strip) is not None, "the caption to come back")
     seen = follow_caption(strip, reference, 5895, 3)
     kit.require(seen[0] > w - 30, "caption came back at %d px, not from the right edge" % seen[0])
 
@@ -141,31 +117,30 @@ def drag(from_x, from_y, dx, dy, strip, button="1", moves=True):
     x0, y0 = kit.geometry(strip)[:2]
     kit.run("xdotool", "mousemove", str(from_x), str(from_y))
     kit.run("xdotool", "mousedown", button)
-    wait_for_ticks(strip)
+    kit.wait_for_ticks(strip)
     for step in range(1, 6):
         kit.run("xdotool", "mousemove", str(from_x + dx * step // 5), str(from_y + dy * step // 5))
         if moves:
             target = (x0 + dx * step // 5, y0 + dy * step // 5)
             wait_for(lambda: kit.geometry(strip)[:2] == target, "the strip to reach %s" % (target,))
     kit.run("xdotool", "mouseup", button)
-    wait_for_ticks(strip)
+    kit.wait_for_ticks(strip)
 
 
 def check_drag_from_surface_not_from_caption():
     strip = start_strip()
     x, y, w, h = kit.geometry(strip)
-    box = caption_box(strip)
+    box = kit.caption_box(strip)
     kit.require(box, "no caption on the strip")
     # On the caption: the strip stays where it is.
     drag(x + (box[0] + box[2]) // 2, y + (box[1] + box[3]) // 2, -120, -200, strip, moves=False)
     kit.require(kit.geometry(strip)[:2] == (x, y), "a press on the caption moved the strip")
     # A right click on the surface (which opens the panel) moves nothing,
     # and the strip does not follow the pointer afterwards.
-    kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2))
-    kit.run("xdotool", "click", "3")
+    kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "click", "3")
     kit.wait_for_window("Korvanev1.0")
     kit.run("xdotool", "mousemove", str(x + w - 140), str(y - 200))
-    wait_for_ticks(strip)
+    kit.wait_for_ticks(strip)
     kit.require(kit.geometry(strip)[:2] == (x, y),
                 "the strip followed the pointer after a right click")
     # On the surface right of the caption: the strip follows the mouse.
@@ -176,7 +151,7 @@ def check_drag_from_surface_not_from_caption():
     # The middle button drags too, and the strip stays once it is released.
     drag(x - 120 + w - 20, y - 200 + h // 2, 100, 150, strip, button="2")
     kit.run("xdotool", "mousemove", str(x + w), str(y))
-    wait_for_ticks(strip)
+    kit.wait_for_ticks(strip)
     moved_to = kit.geometry(strip)[:2]
     kit.require(moved_to == (x - 20, y - 50), "strip at %s after a middle drag" % (moved_to,))
 
@@ -216,18 +191,17 @@ def check_locked_caption_rests_and_goes_on():
 
 def check_display_change_brings_back_a_lost_strip_only():
     strip = start_strip()
-    home = kit.geometry(strip)
-    x, y, w, h = home
+    x, y, w, h = home = kit.geometry(strip)
     as_rect = lambda g: "%d %d %d %d" % (g[0], g[1], g[0] + g[2], g[1] + g[3])  # noqa: E731
     # Dragged by its surface, just right of the caption, until 120 px of it
     # show at the screen's right edge, the caption's part: it stays, not a
     # pixel away, also once it has handled the input that follows.
-    grip = caption_box(strip)[2] + 20
+    grip = kit.caption_box(strip)[2] + 20
     drag(x + grip, y + h // 2, kit.screen_size()[0] - 120 - x, 0, strip)
     dragged = kit.geometry(strip)
     after = display_change()
     kit.require(after == as_rect(dragged), "the dragged strip %s went to %s" % (dragged, after))
-    wait_for_ticks(strip)
+    kit.wait_for_ticks(strip)
     kit.require(kit.geometry(strip) == dragged, "the dragged strip moved later")
     # Moved where 10 px of its height show: back at start-up's place.
     kit.panel_probe("move", str(x), str(kit.screen_size()[1] - 10))
@@ -237,7 +211,7 @@ def check_display_change_brings_back_a_lost_strip_only():
     # nothing until the button is released.
     kit.run("xdotool", "mousemove", str(x + w - 20), str(y + h // 2), "mousedown", "1")
     try:
-        wait_for_ticks(strip)
+        kit.wait_for_ticks(strip)
         kit.run("xdotool", "mousemove", "5", str(y + h // 2))
         lost = (5 - (w - 20), y, w, h)
         wait_for(lambda: kit.geometry(strip) == lost, "the strip to reach %s" % (lost,))
@@ -248,15 +222,8 @@ def check_display_change_brings_back_a_lost_strip_only():
     wait_for(lambda: kit.geometry(strip) == home, "the strip to go back once released")
 
 
-def panel_click(panel, left, top, width, height):
-    x, y, _, _ = kit.geometry(panel)
-    px = lambda twips: int(twips * 96 / 1440.0 + 0.5)  # noqa: E731
-    kit.run("xdotool", "mousemove", str(x + px(left + 120 + width / 2)),
-            str(y + px(top + 120 + height / 2)), "click", "1")
-
-
 def check_long_import_scrolls_as_drawn_whole():
-    folder = kit.make_case_folder(library="file", settings=True)
+    folder, strip, (x, y, w, h), welcome = welcome_strip()
     # One long line: ideographs, ASCII, and a pair of surrogates early on.
     start = "欢迎使用 Korvane \U00020000 跑马灯 ABC xyz 0123! "
     # Sentences of varying ideographs, so that no stretch of the caption
@@ -265,28 +232,24 @@ def check_long_import_scrolls_as_drawn_whole():
                    for i in range(IMPORT_BYTES // 3))
     text = (start + body)[:IMPORT_BYTES // 3]
     text_file = kit.write_file(os.path.join(folder, "long.txt"), text)
-    strip = start_strip(folder)
-    x, y, w, h = kit.geometry(strip)
-    welcome = reference_picture(folder, "欢迎使用!", 14.25, w + 100, h)
     kit.right_click_strip(strip)
     panel = kit.wait_for_window("Korvanev1.0")
     # It shows at its old place for a moment, then moves above the strip.
     kit.wait_for(lambda: kit.settled_geometry(panel), lambda at: at[1] + at[3] <= y,
                  "the panel to settle above the strip")
-    panel_click(panel, 5520, 1320, 1095, 495)  # Import
+    kit.click_twips(panel, prefix_dpi(), 5520 + 120, 1320 + 120, 1095, 495)  # Import, on its tab
     kit.choose_in_open_dialog(text_file)
     # Reading Text1 waits until the panel has taken the file in.
     shown = kit.run_windows("panel_probe.exe", "text", "101", timeout=600)
     kit.require(shown == text, "Text1 holds %d characters, starting %r" % (len(shown), shown[:40]))
     reference = reference_picture(folder, text, 12, w + 400, h)
-    panel_click(panel, 5520, 480, 1095, 495)  # OK
+    kit.click_twips(panel, prefix_dpi(), 5520 + 120, 480 + 120, 1095, 495)  # OK
     wait_for(lambda: kit.panel_probe("visible") == "0", "OK to apply and hide the panel")
     # From 495 twips, 20 twips to the left a tick: every frame, after
     # those that still show the welcome text where it scrolled (from 120
     # twips, or from the right edge after a wrap).
-    seen = follow_caption(strip, reference, 495, 8,
-                          before=(welcome, places(120, 400) + places(5895, 400)))
-    print("   caption seen at %s px" % seen)
+    follow_caption(strip, reference, 495, 8,
+                   before=(welcome, places(120, 400) + places(5895, 400)))
 
 
 # Lines that are shaped, each wider than the strip and ending in a strong

@@ -18,17 +18,14 @@ import wine_testkit as kit
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "update_ui"))
 import held_update_service as held  # noqa: E402
 
-PANEL, WHITE = "Korvanev1.0", (255, 255, 255)
+PANEL, WHITE, MAGENTA = "Korvanev1.0", (255, 255, 255), (255, 0, 255)
 SSTAB1, TEXT1, CHECK1, SLIDER1, SLIDER2, COMMAND3, COMMAND5 = 100, 101, 110, 113, 115, 116, 117
 # Deadlines are a safety net; PASS: one pass of the laid-out caption over the
 # strip, 361 ticks of 150 ms, with room for a busy machine.
 WAIT, PASS = 30.0, 120.0
 STEP_TWIPS = 20  # the caption's move a tick
 probe, wait_for, pixel, ink_box = kit.panel_probe, kit.wait_for, kit.pixel, kit.ink_box
-
-
-def probe_reads(want, what, *args, timeout=WAIT):
-    return wait_for(lambda: probe(*args), lambda found: found == want, what, timeout)
+probe_reads, caption_box = kit.probe_reads, kit.caption_box
 
 
 class MappedPlaces(kit.Display):
@@ -66,13 +63,9 @@ class MappedPlaces(kit.Display):
         return places
 
 
-def grab(area):
-    return kit.grab(*area)
-
-
 def steady(area):
     """The rectangle's pixels once a window has finished repainting it."""
-    return kit.settled(lambda: grab(area), "the screen at %s to stop changing" % (area,),
+    return kit.settled(lambda: kit.grab(*area), "the screen at %s to stop changing" % (area,),
                        pause=0.05)
 
 
@@ -84,15 +77,11 @@ class Panel:
         self.dpi = kit.prefix_dpi()
 
     def px(self, twips):
-        return int(twips * self.dpi / 1440.0 + 0.5)
+        return kit.twips(twips, self.dpi)
 
     def click(self, left, top, width, height, on_tab=True, button="1"):
-        """Clicks the middle of a control laid out at these twips."""
-        if on_tab:
-            left, top = left + 120, top + 120
-        x, y, _, _ = kit.geometry(self.wid)
-        kit.run("xdotool", "mousemove", str(x + self.px(left + width / 2)),
-                str(y + self.px(top + height / 2)), "click", button)
+        inset = 120 if on_tab else 0  # the tab control's pages start 120 twips in
+        kit.click_twips(self.wid, self.dpi, left + inset, top + inset, width, height, button)
 
     def tab(self, index):
         # The headers of the tab control, one row at its top.
@@ -148,15 +137,12 @@ def start(settings=True, ini=None, suffix="", library="file"):
         kit.write_file(os.path.join(folder, "test.ini"), ini)
     process, strip = kit.start_korvane(folder)
     area = kit.settled_geometry(strip)
-    wait_for(lambda: ink_box(grab(area), WHITE), bool, "the caption to be drawn")
+    wait_for(lambda: ink_box(kit.grab(*area), WHITE), bool, "the caption to be drawn")
     return folder, process, strip
 
 
 def right_click(x, y):
     kit.run("xdotool", "mousemove", str(x), str(y), "click", "3")
-
-
-settled_geometry = kit.settled_geometry
 
 
 def open_panel(strip, right=20, down=None):
@@ -165,12 +151,8 @@ def open_panel(strip, right=20, down=None):
     right_click(x + w - right, y + (h // 2 if down is None else down))
     probe_reads("1", "a right-click to show the panel", "visible")
     wid = kit.wait_for_window(PANEL, timeout=WAIT)
-    settled_geometry(wid)
+    kit.settled_geometry(wid)
     return Panel(wid)
-
-
-def caption_box(strip, background=WHITE):
-    return ink_box(grab(kit.geometry(strip)), background)
 
 
 # Wider than any gap between or inside the glyphs: ink this far from both
@@ -189,9 +171,9 @@ def seconds_per_tick(strip, dpi, apart=3.0, background=WHITE):
     pixels_per_tick = STEP_TWIPS * dpi / 1440.0
 
     def pair():
-        first, before = time.monotonic(), ink_box(grab(area), background)
+        first, before = time.monotonic(), ink_box(kit.grab(*area), background)
         time.sleep(apart)
-        second, after = time.monotonic(), ink_box(grab(area), background)
+        second, after = time.monotonic(), ink_box(kit.grab(*area), background)
         if before and after and after[0] <= before[0] and after[2] <= before[2]:
             travel = edge_travel(before, after, area[2])
             if travel > 0:
@@ -202,10 +184,17 @@ def seconds_per_tick(strip, dpi, apart=3.0, background=WHITE):
                     % apart, timeout=PASS, pause=0)
 
 
+def require_above(strip_top, panel):
+    """The panel's outer bottom edge 4000 twips above the strip, give or take
+    its frame, which lies below the client area that place is for."""
+    _, py, _, ph = kit.settled_geometry(panel.wid)
+    gap = strip_top - (py + ph) - panel.px(4000)
+    kit.require(0 <= gap <= 8, "panel bottom %d px from its place above the strip" % gap)
+
+
 def require_ratio(measured, expected, what):
     kit.require(0.75 <= measured / expected <= 1.33,
                 "%s: ticks %.2f times as long, expected %.2f" % (what, measured, expected))
-    print("   %s: %.2f (expected %.2f)" % (what, measured, expected), flush=True)
 
 
 def check_right_clicks_place_the_panel():
@@ -230,16 +219,13 @@ def check_right_clicks_place_the_panel():
         probe_reads(str(expected), "%s to focus %d in the order %s" % (key, expected, order),
                     "focus")
     kit.require(probe("value", str(SLIDER2)) == "5895", "Slider2 stands at the strip's width")
-    px, py, pw, ph = kit.geometry(panel.wid)
-    # The outer bottom edge sits 4000 twips above the strip; the client area
-    # ends a frame's width above that.
-    gap = sy - (py + ph) - panel.px(4000)
-    kit.require(0 <= gap <= 8, "panel bottom %d px from its place above the strip" % gap)
+    require_above(sy, panel)
+    px, py, _, _ = kit.geometry(panel.wid)
     # Around its wrap the caption is off the strip for a moment.
     box = wait_for(lambda: caption_box(strip), lambda box: box and box[2] - box[0] >= 10,
                    "the caption on the strip", timeout=PASS)
     right_click(sx + (box[0] + box[2]) // 2, sy + (box[1] + box[3]) // 2)
-    cx, cy, _, _ = settled_geometry(panel.wid, moved_from=(px, py))
+    cx, cy, _, _ = kit.settled_geometry(panel.wid, moved_from=(px, py))
     kit.require(0 <= cx - sx <= 8,
                 "panel at x=%d after a click on the caption, strip at %d" % (cx, sx))
     lifted = (cy - py) - (panel.px(4000) - panel.px(2600))
@@ -258,9 +244,6 @@ def check_right_clicks_place_the_panel():
              " 14.25 pt one was %s)" % (expected_left, laid_out_box))
     require_ratio(laid_out / seconds_per_tick(strip, dpi), 150 / 52,
                   "the laid-out 150 ms against OK's 52 ms")
-
-
-MAGENTA = (255, 0, 255)
 
 
 class TopmostWindow:
@@ -313,10 +296,11 @@ def check_playback_speed_fastest_frames_and_top():
     wait_for(lambda: caption_box(strip), lambda box: box and box[2] >= 30,
              "the caption with room to move on", timeout=PASS)
     panel.pause()
-    still = grab(area)
+    still = kit.grab(*area)
     still_box = ink_box(still, WHITE)
     kit.require(still_box, "the caption was off the strip at the pause")
-    kit.watch(lambda: grab(area) == still, bool, 12 * laid_out, "the caption moved while paused")
+    kit.watch(lambda: kit.grab(*area) == still, bool, 12 * laid_out,
+              "the caption moved while paused")
     played = time.monotonic()
     panel.play()
     moved = wait_for(lambda: caption_box(strip), lambda box: box != still_box,
@@ -335,7 +319,7 @@ def check_playback_speed_fastest_frames_and_top():
     # A newer topmost window over the strip's right end: the running strip
     # comes back on top of it; the paused one does not.
     spot = (x + w - 60, y + 1)  # strip surface above the caption's line
-    on_screen = lambda: pixel(grab((spot[0], spot[1], 1, 1)), 0, 0)  # noqa: E731
+    on_screen = lambda: pixel(kit.grab(*spot, 1, 1), 0, 0)  # noqa: E731
     with TopmostWindow((x + w - 100, y - 10, 80, h + 20)) as other:
         shown = time.monotonic()
         wait_for(on_screen, lambda p: p == WHITE, "the strip back over a newer topmost window",
@@ -357,7 +341,7 @@ def check_playback_speed_fastest_frames_and_top():
     deadline = first + PASS
     while (wraps < 2 or time.monotonic() - first < 2) and time.monotonic() < deadline:
         frame_at = time.monotonic()
-        frame = grab(area)
+        frame = kit.grab(*area)
         box = ink_box(frame, WHITE)
         if box and last_box and box[0] > last_box[0] + w / 2:
             wraps += 1
@@ -401,8 +385,6 @@ def check_playback_speed_fastest_frames_and_top():
     fastest = (frame_at - first) * pixels_per_tick / max(travel, 1)
     kit.require(slowest / fastest >= 2,
                 "the fastest ticks are %.1f times as short as 82 ms ticks" % (slowest / fastest))
-    print("   the fastest speed: %d frames in a pass, %d places, ticks %.1f times as short as the"
-          " slider's 82 ms" % (len(frames), distinct, slowest / fastest), flush=True)
 
 
 RED, GREEN, BLUE, YELLOW = (255, 0, 0), (0, 255, 0), (0, 0, 255), (255, 255, 0)
@@ -415,8 +397,9 @@ def choose_colour(panel, swatch_left, colour):
     dialog = kit.wait_for_window("颜色", timeout=WAIT)
     area = kit.settled_geometry(dialog)
     # Found once the dialog has painted its cells.
-    cells = wait_for(lambda: [(x, y) for y, row in enumerate(grab(area)) for x in range(area[2])
-                              if row[3 * x:3 * x + 3] == bytes(colour)], bool,
+    cells = wait_for(lambda: [(x, y) for y, row in enumerate(kit.grab(*area))
+                              for x in range(area[2]) if row[3 * x:3 * x + 3] == bytes(colour)],
+                     bool,
                      "the colour dialog to offer %s" % (colour,))
     # The first cell of that colour: its pixels lie within a cell's size.
     cell = [(x, y) for x, y in cells if abs(x - cells[0][0]) < 30 and abs(y - cells[0][1]) < 30]
@@ -466,19 +449,19 @@ def check_font_and_colours():
 
     # The background swatch changes the strip at once.
     choose_colour(panel, 3840, YELLOW)
-    wait_for(lambda: pixel(grab(area), w - 2, 1), lambda p: p == YELLOW, "a yellow strip")
+    wait_for(lambda: pixel(kit.grab(*area), w - 2, 1), lambda p: p == YELLOW, "a yellow strip")
     # The three text colours; the swatches show them.
     for left, colour in ((960, RED), (1560, GREEN), (2160, BLUE)):
         choose_colour(panel, left, colour)
         px, py, _, _ = kit.geometry(panel.wid)
         at = (px + panel.px(120 + left + 495 / 2), py + panel.px(120 + 480 + 255 / 2))
-        wait_for(lambda: pixel(grab((at[0], at[1], 1, 1)), 0, 0), lambda p: p == colour,
+        wait_for(lambda: pixel(kit.grab(*at, 1, 1), 0, 0), lambda p: p == colour,
                  "the swatch at %d to show %s" % (left, colour))
 
     # The font choice applies at once, in the first colour on the chosen
     # background.
     choose_font(panel, "DejaVu Sans", 18)
-    wait_for(lambda: grab(area), lambda f: dominant(f, (RED, GREEN, BLUE)) == RED
+    wait_for(lambda: kit.grab(*area), lambda f: dominant(f, (RED, GREEN, BLUE)) == RED
              and pixel(f, w - 2, 1) == YELLOW, "a red caption on yellow after the font choice")
     # The sample, grown to the new font, shows it whole: as it looks when
     # its page is shown afresh.
@@ -507,7 +490,7 @@ def check_font_and_colours():
     sizes, last_box = set(), None
     deadline = time.monotonic() + PASS
     while len(seen) < 5 and time.monotonic() < deadline:
-        frame = grab(area)
+        frame = kit.grab(*area)
         colour = dominant(frame, cycle)
         box = ink_box(frame, YELLOW)
         time.sleep(0.002)
@@ -531,9 +514,6 @@ def check_font_and_colours():
                     for size in sizes),
                 "the caption's ink measures %s px, DejaVu Sans 18 pt %s" % (sorted(sizes),
                                                                              expected))
-    names = {RED: "red", GREEN: "green", BLUE: "blue"}
-    print("   colours at the wraps: %s; the caption's ink %s px, ImageMagick's %s" % (
-        " ".join(names[c] for c, _, _ in seen), sorted(sizes), expected), flush=True)
 
 
 # Thai is outside code page 936: the folder has no ANSI spelling.
@@ -607,7 +587,7 @@ def check_second_right_click_while_loading():
     """A right-click on the caption asks for the panel 2600 twips above the
     strip, one on its surface 4000 twips above; the second comes while the
     first one's load waits for the update check."""
-    with held.HeldUpdateService(kit.UPDATE_PORT, "http://127.0.0.1/download/Korvane.zip") as service:
+    with held.HeldUpdateService() as service:
         _, _, strip = start(ini=b"[Check]\r\nCheck1=0\r\n", library="Update.dll")
         sx, sy, sw, sh = kit.geometry(strip)
         with MappedPlaces() as shown:
@@ -615,24 +595,18 @@ def check_second_right_click_while_loading():
             right_click(sx + (box[0] + box[2]) // 2, sy + (box[1] + box[3]) // 2)
             kit.require(service.wait_arrived(1, WAIT), "the right-click started no check")
             right_click(sx + sw - 20, sy + sh // 2)
-            # Timer messages come only when no input is queued: two ticks
-            # after the click, the strip has had it.
-            for _ in range(2):
-                moved_from = caption_box(strip)
-                wait_for(lambda: caption_box(strip), lambda box: box != moved_from,
-                         "the caption to move on while the check waits")
+            kit.wait_for_ticks(strip)  # the strip has had the click
             kit.require(service.counts() == (1, 0), "the check was over too soon")
             kit.require(probe("visible") == "0", "the panel showed before the check ended")
             service.release_all(hold_on=False)
             probe_reads("1", "the panel to show once the check ended", "visible")
             panel = Panel(kit.wait_for_window(PANEL))
-            px, py, _, ph = settled_geometry(panel.wid)
+            require_above(sy, panel)  # where the last click asks
+            place = tuple(kit.geometry(panel.wid)[:2])
         maps = [kind for kind, window, _ in shown.events
                 if window == int(panel.wid) and kind == MappedPlaces.MAP]
-        kit.require(len(maps) == 1 and set(shown.of(panel.wid)) == {(px, py)},
+        kit.require(len(maps) == 1 and set(shown.of(panel.wid)) == {place},
                     "shown %d times, at %s" % (len(maps), shown.of(panel.wid)))
-        gap = sy - (py + ph) - panel.px(4000)
-        kit.require(0 <= gap <= 8, "panel bottom %d px from the place the last click asks" % gap)
         kit.require(service.counts() == (1, 1), "checks made: %s" % (service.counts(),))
     kit.forget_update_library()
 
@@ -737,14 +711,13 @@ def menu_from_icon(event, *keys):
     `event`, then the keys to the menu that opens. Returns, for each item,
     whether it is drawn in the menu's text colour (black) rather than greyed."""
     kit.require(probe("notify", event) == "", "the icon's window is missing")
-    kit.require(wait_for(lambda: probe("visible", "#32768"), lambda v: v == "1") == "1",
-                "%s opened no menu" % event)
+    probe_reads("1", "%s to open a menu" % event, "visible", "#32768")
     # Opened at the screen's bottom right corner, where the probe put the icon.
     shown = kit.run("xdotool", "search", "--onlyvisible", "--class", "korvane").stdout.split()
     bottom = kit.screen_size()[1] - 20
     menu = next((wid for wid in shown if sum(kit.geometry(wid)[1::2]) > bottom), None)
     kit.require(menu, "no menu at the screen's bottom")
-    x, y, w, h = settled_geometry(menu)
+    x, y, w, h = kit.settled_geometry(menu)
     frame = steady((x + 3, y + 3, w - 6, h - 6))
     # Each item's text is a band of rows with ink: black or grey.
     bands, band = [], []
@@ -755,8 +728,8 @@ def menu_from_icon(event, *keys):
             bands.append(min(band) < 64)
             band = []
     kit.run("xdotool", "key", "--window", menu, *keys)
-    gone = wait_for(lambda: probe("visible", "#32768"), lambda v: v != "1")
-    kit.require(gone != "1", "the menu stayed open after %s" % " ".join(keys))
+    wait_for(lambda: probe("visible", "#32768"), lambda v: v != "1",
+             "the menu to close after %s" % " ".join(keys))
     return bands
 
 
@@ -769,32 +742,26 @@ def check_screen_reader_name_and_notification_menu():
     # times reaches 暂停, which creates the panel hidden and pauses.
     kit.require(menu_from_icon("keyselect", "Down", "Down", "Down", "Return") ==
                 [True, False, True], "控制面板, 播放 and 暂停 not as the buttons are")
-    paused = wait_for(lambda: (probe("enabled", str(COMMAND3)), probe("enabled", str(COMMAND5))),
-                      lambda on: on == ("1", "0"))
-    kit.require(paused == ("1", "0") and probe("visible") == "0",
-                "暂停 left Play and Pause at %s, the panel %s" % (paused, probe("visible")))
+    def buttons():
+        return probe("enabled", str(COMMAND3)), probe("enabled", str(COMMAND5))
+
+    wait_for(buttons, lambda on: on == ("1", "0"), "暂停 to enable Play and disable Pause")
+    kit.require(probe("visible") == "0", "暂停 showed the panel")
     # The menu key: now 暂停 is greyed, and 播放 plays.
     kit.require(menu_from_icon("contextmenu", "Down", "Down", "Return") == [True, True, False],
                 "控制面板, 播放 and 暂停 not as the buttons are after 暂停")
-    played = wait_for(lambda: (probe("enabled", str(COMMAND3)), probe("enabled", str(COMMAND5))),
-                      lambda on: on == ("0", "1"))
-    kit.require(played == ("0", "1"), "播放 left Play and Pause at %s" % (played,))
+    wait_for(buttons, lambda on: on == ("0", "1"), "播放 to enable Pause and disable Play")
     # A click on the icon: 控制面板 shows the panel as a right-click beside
     # the caption does, its bottom 4000 twips above the strip.
     menu_from_icon("select", "Down", "Return")
     wid = kit.wait_for_window(PANEL, timeout=WAIT)
-    kit.require(wid and wait_for(lambda: probe("visible"), lambda v: v == "1") == "1",
-                "控制面板 did not show the panel")
+    probe_reads("1", "控制面板 to show the panel", "visible")
     panel = Panel(wid)
-    _, py, _, ph = settled_geometry(wid)
-    gap = kit.geometry(strip)[1] - (py + ph) - panel.px(4000)
-    kit.require(0 <= gap <= 8, "panel bottom %d px from its place above the strip" % gap)
+    require_above(kit.geometry(strip)[1], panel)
     # OK with a new text: one name change is announced, none by the ticks
     # and the wrap that follow, and the screen reader reads the new text.
     panel.set_text("Korvane, read aloud")
-    with subprocess.Popen(["wine", os.path.join(kit.TEST_BIN_DIR, "panel_probe.exe"),
-                           "namechanges"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                          stderr=subprocess.DEVNULL, text=True) as watcher:
+    with kit.spawn("panel_probe.exe", "namechanges", text=True) as watcher:
         kit.require(watcher.stdout.readline() == "watching\n", "no one listens to the strip")
         panel.ok()
         kit.require(select.select([watcher.stdout], [], [], WAIT)[0], "OK announced nothing")

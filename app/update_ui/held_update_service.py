@@ -18,14 +18,13 @@ class HeldUpdateService(kit.PageServer):
     """Serves the update page offering Korvane 1.0.1 at `link` on
     127.0.0.1:port for the length of a with-block."""
 
-    def __init__(self, port, link):
+    def __init__(self, port=kit.UPDATE_PORT, link="http://127.0.0.1/download/Korvane.zip"):
         self.holding, self.arrived, self.answered = True, 0, 0
         self.condition = threading.Condition()
         self.generation = 0  # release_all() moves it on
         self.page = ("<html><body><script type=\"text/javascript\">\nvar custom_window = "
                      "{\"items\":[{\"title\":'Korvane 1.0.1',\"imgsrc\":'%s'}]};\n"
-                     "</script></body></html>\n"
-                     % link).encode("gbk")
+                     "</script></body></html>\n" % link).encode("gbk")
         super().__init__(self.route, port)
 
     def route(self, request, path, *_):

@@ -92,8 +92,7 @@ def check_registered_to_another_copy(beside):
             # shows once its load has ended.
             if beside == "Update.dll":
                 kit.wait_for_window(NOTICE)
-            kit.wait_for(lambda: kit.panel_probe("visible"), lambda shown: shown == "1",
-                         "the panel to show once its load has ended")
+            kit.probe_reads("1", "the panel to show once its load has ended", "visible")
         kit.require(not traces(older), "the other copy was loaded: %s" % traces(older))
     finally:
         kit.kill_wine()

@@ -71,16 +71,9 @@ class Driver:
         return state
 
 
-def check_dialog(state, *expected):
-    """The dialog's caption, Label1, button and Tag."""
+def check_dialog(state, *expected):  # caption, Label1, button and Tag
     actual = tuple(state.get(key) for key in ("caption", "label1", "button", "tag"))
     kit.require(actual == expected, "dialog %r, expected %r" % (actual, expected))
-
-
-def copy_to(folder, *files):
-    os.makedirs(folder, exist_ok=True)
-    for path in files:
-        shutil.copy(path, folder)
 
 
 def registered():
@@ -115,9 +108,12 @@ class Context:
         self.driver = os.path.join(kit.TEST_BIN_DIR, "update_ui_driver.exe")
         self.dll = os.path.join(kit.BIN_DIR, "Update.dll")
 
-    def folder(self, name):
+    def folder(self, name, *files):
+        """A folder of the case's, holding copies of `files`."""
         path = os.path.join(self.temp, name)
         os.makedirs(path, exist_ok=True)
+        for file in files:
+            shutil.copy(file, path)
         return path
 
     def offer_newer(self, address=DOWNLOAD):
@@ -127,10 +123,8 @@ class Context:
 def case_registration_then_progid(ctx):
     """regsvr32 from the load sequence registers the Update.dll beside the
     program; a program without one then gets the object by its ProgID."""
-    library = ctx.folder("registered")
-    program = ctx.folder("program")
-    copy_to(library, ctx.dll, ctx.driver)
-    copy_to(program, ctx.driver)
+    library = ctx.folder("registered", ctx.dll, ctx.driver)
+    program = ctx.folder("program", ctx.driver)
     unregister(ctx.dll)
     ctx.offer_newer()
     try:
@@ -148,8 +142,7 @@ def case_registration_then_progid(ctx):
 def case_registered_beside_program(ctx):
     """The class registered to the library beside the program, by a plain and
     an expandable path, is created through its registration, on 7 and 10."""
-    folder = ctx.folder("registered-beside")
-    copy_to(folder, ctx.dll, ctx.driver)
+    folder = ctx.folder("registered-beside", ctx.dll, ctx.driver)
     dll = kit.wine_path(os.path.join(folder, "Update.dll"))
     server_key = r"HKCR\CLSID\%s\InprocServer32" % kit.DETECTION_CLSID
     ctx.offer_newer()
@@ -176,8 +169,7 @@ def case_unregistered_at_load(ctx):
     """Never registered: the object comes from Update.dll beside the program.
     The dialog at load (Check1 = 1) appears without taking the focus, and its
     button opens the http address and closes the dialog."""
-    folder = ctx.folder("at-load")
-    copy_to(folder, ctx.driver, ctx.dll)
+    folder = ctx.folder("at-load", ctx.driver, ctx.dll)
     kit.require(not registered(), "Quorvel.Detection is registered")
     log = kit.use_url_logger(ctx.folder("browser"))
     go = os.path.join(folder, "go")
@@ -199,10 +191,6 @@ def case_unregistered_at_load(ctx):
     kit.wait_for(lambda: (kit.run("xdotool", "getwindowfocus").stdout.strip(), kit.viewable(dialog)),
                  lambda state: state[1], "the dialog to be shown",
                  hold=lambda state: state[0] == focus, broken="the dialog took the focus")
-    if ctx.args.screenshot:
-        x, y, w, h = kit.geometry(dialog)
-        kit.run("import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage",
-                ctx.args.screenshot)
     click(state["at"])
     driver.expect("CLOSED")
     kit.require(wait_logged(log, DOWNLOAD) == [DOWNLOAD], "opened %s" % logged(log))
@@ -214,12 +202,10 @@ def case_requests_and_file_address(ctx):
     then a fresh dialog with an address that is not a web address: the
     download button opens nothing either and closes the dialog; a last one
     with a web address opens it, after nothing else."""
-    folder = ctx.folder("on-request")
-    copy_to(folder, ctx.driver, ctx.dll)
+    folder = ctx.folder("on-request", ctx.driver, ctx.dll)
     log = kit.use_url_logger(ctx.folder("browser-2"))
     # A file: address of a program; opening it would run the logger there.
-    trap = ctx.folder("trap")
-    copy_to(trap, os.path.join(kit.TEST_BIN_DIR, "url_logger.exe"))
+    trap = ctx.folder("trap", os.path.join(kit.TEST_BIN_DIR, "url_logger.exe"))
     file_address = "file:///" + kit.wine_path(trap).replace("\\", "/") + "/url_logger.exe"
     last = DOWNLOAD.replace(".zip", "-last.zip")
     newer = lambda address: [{"title": "Korvane 1.0.1", "imgsrc": address}]  # noqa: E731
@@ -258,9 +244,8 @@ def case_nested_checks(ctx):
     before started: eight checks reach the service and wait there, the ninth
     and tenth click do nothing; once the replies go out every check ends and
     the dialog shows the newer version."""
-    folder = ctx.folder("nested")
-    copy_to(folder, ctx.driver, ctx.dll)
-    with held.HeldUpdateService(PORT, DOWNLOAD) as service:
+    folder = ctx.folder("nested", ctx.driver, ctx.dll)
+    with held.HeldUpdateService(link=DOWNLOAD) as service:
         driver = Driver(folder, "create", "nest:10")
         driver.expect("CREATED")
         kit.require(service.wait_arrived(8, WAIT),
@@ -291,7 +276,6 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--service", required=True)
     parser.add_argument("--account", required=True)
-    parser.add_argument("--screenshot", help="save the dialog at load as this PNG")
     args = parser.parse_args()
 
     kit.kill_wine()

@@ -17,11 +17,6 @@ PANEL, TEXT1, COMMAND1, LABEL9, WHITE = "Korvanev1.0", "101", "102", "121", (255
 probe = kit.panel_probe
 
 
-def held_service():
-    """The service offering 1.0.1, holding its replies."""
-    return held.HeldUpdateService(kit.UPDATE_PORT, "http://127.0.0.1/download/Korvane.zip")
-
-
 def start():
     """(folder, process, strip): Korvane with its library and Check1 = 0."""
     folder = kit.make_case_folder(library="Update.dll", settings=True, check1=0)
@@ -29,11 +24,7 @@ def start():
 
 
 def click_control(panel, left, top, width, height):
-    """Clicks the middle of a panel control laid out at these twips."""
-    dpi, (x, y, _, _) = kit.prefix_dpi(), kit.geometry(panel)
-    kit.move_pointer(x + int((left + width / 2) * dpi / 1440),
-                     y + int((top + height / 2) * dpi / 1440))
-    kit.run("xdotool", "click", "1")
+    kit.click_twips(panel, kit.prefix_dpi(), left, top, width, height)
 
 
 def panel_with_a_waiting_check(service, typed=None):
@@ -41,20 +32,19 @@ def panel_with_a_waiting_check(service, typed=None):
     `typed` in Text1 and a check on request waiting for its held reply."""
     service.set_holding(False)
     folder, process, strip = start()
-    x, y, w, h = kit.geometry(strip)
     kit.right_click_strip(strip)
     # The panel shows once the check at its load is over.
-    kit.wait_for(lambda: probe("visible"), lambda shown: shown == "1", "the panel to show")
+    kit.probe_reads("1", "the panel to show", "visible")
     panel = kit.wait_for_window(PANEL)
     kit.settled_geometry(panel)
     service.set_holding(True)
     kit.run("xdotool", "windowfocus", "--sync", panel)
     click_control(panel, 240, 480, 5295, 1575)  # Text1, on its tab
-    kit.wait_for(lambda: probe("focus"), lambda focus: focus == TEXT1, "Text1 to take the focus")
+    kit.probe_reads(TEXT1, "Text1 to take the focus", "focus")
     if typed:
         kit.run("xdotool", "key", "ctrl+a")
         kit.run("xdotool", "type", typed)
-        kit.wait_for(lambda: probe("text", TEXT1), lambda text: text == typed, "Text1 to read it")
+        kit.probe_reads(typed, "Text1 to read it", "text", TEXT1)
     arrived = service.counts()[0]
     click_control(panel, 5520, 2280, 720, 180)  # Label9: 检测更新
     kit.require(service.wait_arrived(arrived + 1, WAIT), "the click on 检测更新 made no check")
@@ -62,22 +52,16 @@ def panel_with_a_waiting_check(service, typed=None):
 
 
 def check_tab_during_a_waiting_check():
-    with held_service() as service:
+    with held.HeldUpdateService() as service:
         _, _, _, panel, arrived = panel_with_a_waiting_check(service)
         kit.run("xdotool", "key", "Tab")
-        kit.wait_for(lambda: probe("focus"), lambda focus: focus == COMMAND1,
-                     "Tab during the check to move the focus to Command1")
+        kit.probe_reads(COMMAND1, "Tab during the check to move the focus to Command1", "focus")
         text = probe("text", TEXT1)
         # Still inside the check: its reply is held.
         kit.require(service.counts()[1] == arrived, "the check was over too soon")
         kit.require(text == "欢迎使用!", "Tab during the check changed Text1 to %r" % text)
         service.release_all(hold_on=False)
         kit.wait_for_window("新版本提示", timeout=WAIT)
-
-
-def close_panel(panel):
-    kit.run("xdotool", "windowfocus", "--sync", panel)
-    kit.run("xdotool", "key", "alt+F4")
 
 
 # What ends the panel while a check waits: (name, action, whether the
@@ -87,16 +71,14 @@ ENDINGS = [
     ("the end of the session", lambda panel: kit.require(
         probe("endsession") == "ended", "the program refused to end the session"), True),
     ("OK", lambda panel: click_control(panel, 5640, 600, 1095, 495), False),
-    ("closing the panel", close_panel, False),
+    ("closing the panel", lambda panel: kit.run("xdotool", "windowfocus", "--sync", panel, "key",
+                                                "alt+F4"), False),
 ]
 TYPED = "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
 
 
 def check_ending_during_a_waiting_check(name, act, ends):
-    """Exit and the end of the session end the program inside the wait and
-    write nothing; OK applies Text1 and closing writes test.ini inside it,
-    and the program takes the reply afterwards."""
-    with held_service() as service:
+    with held.HeldUpdateService() as service:
         folder, process, strip, panel, arrived = panel_with_a_waiting_check(service, TYPED)
         ini = os.path.join(folder, "test.ini")
         os.remove(ini)  # read at the panel's load; closing writes it again
@@ -107,10 +89,10 @@ def check_ending_during_a_waiting_check(name, act, ends):
             kit.require(code == 0, "the program ended with %s after %s" % (code, name))
             kit.require(not os.path.exists(ini), "%s wrote test.ini" % name)
         else:
-            kit.wait_for(lambda: probe("visible"), lambda shown: shown == "0",
-                         "%s to hide the panel" % name)
+            kit.probe_reads("0", "%s to hide the panel" % name, "visible")
             if name == "OK":
-                kit.wait_for(lambda: caption_width(strip), lambda width: width > 150,
+                kit.wait_for(lambda: kit.caption_box(strip),
+                             lambda box: box and box[2] - box[0] > 150,
                              "the text OK applied on the strip")
             else:
                 kit.wait_for(lambda: os.path.exists(ini) and open(ini, "rb").read(),
@@ -123,21 +105,15 @@ def check_ending_during_a_waiting_check(name, act, ends):
             kit.require(process.poll() is None, "the program ended after the reply")
 
 
-def caption_width(strip):
-    box = kit.ink_box(kit.grab(*kit.geometry(strip)), WHITE)
-    return box[2] - box[0] if box else 0
-
-
 def check_drag_across_the_first_wrap():
-    with held_service() as service:
+    with held.HeldUpdateService() as service:
         _, _, strip = start()
-        sx, sy, _, _ = kit.settled_geometry(strip)
         # The press comes before the first wrap (about 10.8 s after start),
-        # which loads the panel hidden and starts its check.
-        # A point of the strip's surface away from the caption.
-        x, y, w, h = kit.geometry(strip)
-        box = kit.ink_box(kit.grab(x, y, w, h), WHITE)
-        px, py = (x + 10 if box is None or box[0] > w // 2 else x + w - 10), y + h // 2
+        # which loads the panel hidden and starts its check; at a point of
+        # the strip's surface away from the caption.
+        sx, sy, w, h = area = kit.settled_geometry(strip)
+        box = kit.ink_box(kit.grab(*area), WHITE)
+        px, py = (sx + 10 if box is None or box[0] > w // 2 else sx + w - 10), sy + h // 2
         kit.move_pointer(px, py)
         kit.run("xdotool", "mousedown", "1")
         # While the strip follows the pointer: how many readings of its place
@@ -168,8 +144,7 @@ def check_drag_across_the_first_wrap():
         kit.run("xdotool", "mouseup", "1")
         kit.require(service.counts()[1] == 0, "the check was over before the release")
         service.release_all(hold_on=False)
-        kit.wait_for(lambda: probe("text", LABEL9), lambda text: text == "下载新版",
-                     "the check to end")
+        kit.probe_reads("下载新版", "the check to end", "text", LABEL9)
         dropped = (sx + dx, sy + dy)
         kit.wait_for(lambda: kit.geometry(strip)[:2], lambda at: at == dropped,
                      "the strip where it was dropped, at %s" % (dropped,))

@@ -141,16 +141,25 @@ class Service(Address):
             self.err_file.close()
 
 
-class EmbeddedServerTest(unittest.TestCase):
+class EmbeddedService:
+    """One embedded server for a test class, started with OPTIONS."""
+
     @classmethod
     def setUpClass(cls):
         cls.folder, cls.entries = entries_folder()
-        cls.service = Service("--entries", cls.entries, "--date", DATE)
+        cls.service = cls.address = Service("--entries", cls.entries, *cls.OPTIONS)
 
     @classmethod
     def tearDownClass(cls):
         cls.service.stop()
         cls.folder.cleanup()
+
+    def stderr(self):
+        return self.service.stderr()
+
+
+class EmbeddedServerTest(EmbeddedService, unittest.TestCase):
+    OPTIONS = ("--date", DATE)
 
     def test_pages(self):
         status, headers, body = self.service.post("10001")
@@ -405,20 +414,8 @@ class HostileRequests:
         self.assertNotIn("uncaptured python exception", self.stderr())
 
 
-class EmbeddedHostileTest(HostileRequests, unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.folder, entries = entries_folder()
-        cls.service = Service("--entries", entries, "--read-timeout", "3")
-        cls.address = cls.service
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.service.stop()
-        cls.folder.cleanup()
-
-    def stderr(self):
-        return self.service.stderr()
+class EmbeddedHostileTest(EmbeddedService, HostileRequests, unittest.TestCase):
+    OPTIONS = ("--read-timeout", "3")
 
 
 class NginxHostileTest(HostileRequests, unittest.TestCase):

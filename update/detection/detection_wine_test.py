@@ -20,8 +20,7 @@ import threading
 
 import wine_testkit as kit
 
-# The loopback port the build talks to.
-PORT = int(os.environ.get("KORVANE_UPDATE_HOST", "127.0.0.1:18080").rpartition(":")[2])
+PORT = kit.UPDATE_PORT  # the loopback port the build talks to
 CLSID = kit.DETECTION_CLSID
 LIBID = "{FBF999FA-4930-416D-8801-5CEDEC3777F0}"
 IID = "{5F89000E-8BDB-48CB-9AC4-ADBC36622007}"

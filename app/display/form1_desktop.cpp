@@ -6,9 +6,7 @@
 
 #include <wtsapi32.h>
 
-#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
-#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
-#endif
+#include "system_library.h"
 
 namespace korvane {
 namespace {
@@ -28,18 +26,9 @@ constexpr GUID kConsoleDisplayState = {
     0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d, 0x93, 0x6f, 0xda, 0x47}};
 
 // wtsapi32.dll from the system folder, looked up when first needed, so that
-// no copy in the program's folder is ever loaded. Windows 7 without
-// KB2533623 refuses the search flag; the full path does the same there.
+// no copy in the program's folder is ever loaded.
 FARPROC SessionFunction(const char* name) {
-    static const HMODULE wtsapi = []() -> HMODULE {
-        if (HMODULE module = LoadLibraryExW(L"wtsapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32))
-            return module;
-        wchar_t path[MAX_PATH];
-        const UINT length = GetSystemDirectoryW(path, MAX_PATH);
-        if (length == 0 || length + 14 >= MAX_PATH) return nullptr;
-        lstrcpyW(path + length, L"\\wtsapi32.dll");
-        return LoadLibraryW(path);
-    }();
+    static const HMODULE wtsapi = LoadSystemLibrary(L"wtsapi32.dll");
     return wtsapi ? GetProcAddress(wtsapi, name) : nullptr;
 }
 
